@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tarnwhistle {
+
+// The kinds of line ending the program speaks of. The same codes name the kind found
+// in a file and the kind chosen as a conversion target; BINARY only ever comes from
+// detection, and None means "no verdict yet" or "no target chosen".
+enum class LineEndingKind : std::int16_t {
+  None = 0,
+  MsDos = 1,   // lines end with CR LF
+  Unix = 2,    // lines end with LF
+  Mac = 3,     // lines end with CR
+  Binary = 4,  // not a text file
+};
+
+inline constexpr std::uint8_t kTab = 0x09;
+inline constexpr std::uint8_t kLf = 0x0A;
+inline constexpr std::uint8_t kCr = 0x0D;
+
+// "MS-DOS", "UNIX", "MAC" or "BINARY"; empty for None.
+std::string_view DisplayName(LineEndingKind kind);
+
+// What an engine operation on files came to. The engine never prints: callers turn
+// these into their own messages.
+enum class Status {
+  Ok,
+  SourceCannotOpen,   // missing, unreadable, or not a regular file
+  SourceReadFailed,   // opened, but a later read failed
+  OutputCannotWrite,  // the output could not be created, written, flushed, closed or put in place
+  Cancelled,          // the caller's progress observer asked to stop
+};
+
+}  // namespace tarnwhistle

@@ -1,0 +1,36 @@
+#pragma once
+
+// Every text the program shows a user, in UTF-8, in one place: the window and the
+// command-line tool say the same things in the same words.
+
+#include <string_view>
+
+#include "line_ending_kind.h"
+
+namespace tarnwhistle::messages {
+
+inline constexpr std::string_view kProductName = "Tarnwhistle";
+inline constexpr std::string_view kVersionText = "Tarnwhistle Ver 1.2";
+
+// Refusals of the Convert command, in the order its checks run.
+inline constexpr std::string_view kNoSourceName = "変換ファイル名 を指定してください";
+inline constexpr std::string_view kBinarySource = "このファイルは変換できません";
+inline constexpr std::string_view kNotDetected = "ファイル種類の検出 を行ってください";
+inline constexpr std::string_view kNoTarget = "変換ファイルの種類 を選択してください";
+inline constexpr std::string_view kSameKind = "変換ファイル形式 が現在のものと同じです";
+inline constexpr std::string_view kSameFile = "出力ファイル名 が 変換ファイル名 と同じです";
+inline constexpr std::string_view kNoOutputName = "出力ファイル名 を指定してください";
+
+// Outcomes of working on the files.
+inline constexpr std::string_view kConverting = "変換しています…";
+inline constexpr std::string_view kConverted = "変換しました";
+inline constexpr std::string_view kSourceMissing = "ファイル名が存在しません";
+inline constexpr std::string_view kSourceUnreadable = "ファイルを読み込めません";
+inline constexpr std::string_view kOutputUnwritable = "出力ファイルに書き込めません";
+inline constexpr std::string_view kDriveNotReady = "ドライブの準備ができていません";
+
+// The message for a failed operation on files; empty for Ok and Cancelled, which have
+// none of their own.
+std::string_view ForStatus(Status status);
+
+}  // namespace tarnwhistle::messages

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "file_system.h"
+
+namespace tarnwhistle::platform {
+
+// The new content of an output file while it is being written. It goes into a fresh
+// file beside the target and takes the target's place in one rename on Commit(), so
+// the target is either replaced whole or left exactly as it was. A replacement that is
+// dropped before Commit() removes its file.
+//
+// When the target is a symbolic link, the file at the end of the link is replaced and
+// the link stays. An existing target keeps its permission bits.
+class ReplacementFile {
+ public:
+  // Returns nullptr when the replacement cannot be started: the target's folder does not
+  // exist or cannot be written, or the target exists and is not a regular file.
+  static std::unique_ptr<ReplacementFile> Create(FileSystem& fs, const std::string& target);
+
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  WriteHandle& Handle() { return *handle_; }
+
+  // Makes the written bytes durable, closes the file and puts it in the target's place.
+  // On failure the target is as it was and the new file is gone.
+  bool Commit();
+
+  const std::string& WorkingPath() const { return working_path_; }
+
+ private:
+  ReplacementFile(FileSystem& fs, std::unique_ptr<WriteHandle> handle, std::string working_path,
+                  std::string target);
+
+  FileSystem& fs_;
+  std::unique_ptr<WriteHandle> handle_;
+  std::string working_path_;
+  std::string target_;
+  bool committed_ = false;
+};
+
+// Splits a path at its last "/": DirectoryOf("a/b.txt") is "a", of "/b.txt" is "/",
+// of "b.txt" is "" (the current folder).
+std::string DirectoryOf(const std::string& path);
+std::string NameOf(const std::string& path);
+
+}  // namespace tarnwhistle::platform

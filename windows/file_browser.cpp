@@ -1,0 +1,179 @@
+#include "file_browser.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QListView>
+#include <QSortFilterProxyModel>
+#include <QTimer>
+#include <QScrollBar>
+#include <QTreeView>
+
+#include "engine/messages.h"
+#include "texts.h"
+
+namespace tarnwhistle::windows {
+
+QString ComposePath(const QString& directory, const QString& name) {
+  QString path = QDir::toNativeSeparators(directory);
+  if (path.endsWith(QDir::separator())) path.chop(1);
+  return path + QDir::separator() + name;
+}
+
+namespace {
+
+QString WithSlash(QString path) {
+  if (!path.endsWith('/')) path += '/';
+  return path;
+}
+
+bool IsInside(const QString& path, const QString& root) {
+  return path == root || path.startsWith(WithSlash(root));
+}
+
+}  // namespace
+
+// Keeps Dir1 on one drive: only the drive's root, the folders under it and the folders
+// on the way down to it pass.
+class DriveFilter : public QSortFilterProxyModel {
+ public:
+  explicit DriveFilter(QObject* parent) : QSortFilterProxyModel(parent) {}
+
+  void SetRoot(const QString& root) {
+    root_ = QDir::fromNativeSeparators(root);
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    auto* model = static_cast<QFileSystemModel*>(sourceModel());
+    QString path = model->filePath(model->index(row, 0, parent));
+    return IsInside(path, root_) || IsInside(root_, path);
+  }
+
+ private:
+  QString root_ = "/";
+};
+
+FileBrowser::FileBrowser(platform::WindowServices& services, QWidget* client)
+    : QObject(client),
+      services_(services),
+      drv1_(new QComboBox(client)),
+      dir1_(new QTreeView(client)),
+      fil1_(new QListView(client)),
+      folders_(new QFileSystemModel(this)),
+      on_drive_(new DriveFilter(this)),
+      files_(new QFileSystemModel(this)) {
+  drv1_->setObjectName("Drv1");
+  dir1_->setObjectName("Dir1");
+  fil1_->setObjectName("Fil1");
+
+  drives_ = services_.Drives();
+  for (const platform::Drive& drive : drives_) {
+    drv1_->addItem(drive.label.isEmpty() ? drive.root : drive.root + " [" + drive.label + "]");
+  }
+
+  folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+  folders_->setRootPath(QString());
+  on_drive_->setSourceModel(folders_);
+  dir1_->setModel(on_drive_);
+  dir1_->setHeaderHidden(true);
+  for (int column = 1; column < folders_->columnCount(); ++column) dir1_->hideColumn(column);
+
+  files_->setFilter(QDir::Files);
+  fil1_->setModel(files_);
+  fil1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+  connect(on_drive_, &QAbstractItemModel::rowsInserted, this, &FileBrowser::KeepCurrentFolderInView);
+  connect(on_drive_, &QAbstractItemModel::layoutChanged, this, &FileBrowser::KeepCurrentFolderInView);
+  auto user_took_over = [this] { scroll_pending_ = false; };
+  connect(dir1_->verticalScrollBar(), &QScrollBar::actionTriggered, this, user_took_over);
+  connect(dir1_, &QTreeView::expanded, this, user_took_over);
+  connect(dir1_, &QTreeView::collapsed, this, user_took_over);
+  connect(drv1_, &QComboBox::currentIndexChanged, this, &FileBrowser::Drv1Change);
+  connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this, &FileBrowser::Dir1Change);
+  connect(fil1_, &QListView::clicked, this, &FileBrowser::Fil1Click);
+  connect(fil1_, &QListView::activated, this, &FileBrowser::Fil1Click);
+}
+
+void FileBrowser::ShowDirectory(const QString& directory) {
+  QString path = QDir::cleanPath(QFileInfo(directory).absoluteFilePath());
+  int index = DriveIndexFor(path);
+  if (index < 0) return;
+  ShowDrive(index, path);
+}
+
+int FileBrowser::DriveIndexFor(const QString& directory) const {
+  int best = -1;
+  for (int i = 0; i < drives_.size(); ++i) {
+    QString root = QDir::fromNativeSeparators(drives_[i].root);
+    if (IsInside(directory, root) && (best < 0 || root.size() > drives_[best].root.size())) best = i;
+  }
+  return best;
+}
+
+void FileBrowser::Drv1Change(int index) {
+  if (index < 0 || index >= drives_.size()) return;
+  const platform::Drive& drive = drives_[index];
+  QFileInfo root(drive.root);
+  if (!drive.ready || !root.isDir() || !root.isReadable() || !QDir(drive.root).isReadable()) {
+    services_.ShowMessage(drv1_->window(), Text(messages::kDriveNotReady));
+    QSignalBlocker quiet(drv1_);
+    drv1_->setCurrentIndex(drive_);
+    return;
+  }
+  ShowDrive(index, QDir::fromNativeSeparators(drive.root));
+}
+
+// Drv1 := the drive at `index`; Dir1 := `directory` on it, which moves Fil1 with it.
+void FileBrowser::ShowDrive(int index, const QString& directory) {
+  {
+    QSignalBlocker quiet(drv1_);
+    drv1_->setCurrentIndex(index);
+  }
+  drive_ = index;
+  QString root = QDir::fromNativeSeparators(drives_[index].root);
+  on_drive_->SetRoot(root);
+  QString above = QFileInfo(root).dir().absolutePath();
+  dir1_->setRootIndex(root == "/" ? QModelIndex() : on_drive_->mapFromSource(folders_->index(above)));
+
+  QModelIndex folder = on_drive_->mapFromSource(folders_->index(directory));
+  dir1_->setCurrentIndex(folder);
+  for (QModelIndex open = folder; open.isValid(); open = open.parent()) dir1_->expand(open);
+  scroll_pending_ = true;
+  KeepCurrentFolderInView();
+  ShowFiles(directory);
+}
+
+// Folders load in the background and their rows arrive in batches, each of which can
+// push the current folder out of view. Until the user takes over Dir1 (scrolls, opens
+// or closes a folder, picks another), every batch brings it back into view.
+void FileBrowser::KeepCurrentFolderInView() {
+  if (!scroll_pending_ || scroll_queued_) return;
+  scroll_queued_ = true;
+  QTimer::singleShot(0, dir1_, [this] {
+    scroll_queued_ = false;
+    if (scroll_pending_) dir1_->scrollTo(dir1_->currentIndex(), QAbstractItemView::PositionAtCenter);
+  });
+}
+
+void FileBrowser::Dir1Change(const QModelIndex& current) {
+  scroll_pending_ = false;
+  if (!current.isValid()) return;
+  ShowFiles(folders_->filePath(on_drive_->mapToSource(current)));
+}
+
+void FileBrowser::ShowFiles(const QString& directory) {
+  if (directory == directory_) return;
+  directory_ = directory;
+  files_->setRootPath(directory);
+  fil1_->setRootIndex(files_->index(directory));
+}
+
+void FileBrowser::Fil1Click(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  emit FileClicked(ComposePath(directory_, files_->fileName(index)));
+}
+
+}  // namespace tarnwhistle::windows

@@ -1,0 +1,9 @@
+#include "texts.h"
+
+#include <QFile>
+
+namespace tarnwhistle::windows {
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace tarnwhistle::windows
