@@ -1,0 +1,185 @@
+#include "fake_file_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnwhistle::testing {
+namespace {
+
+using Node = FakeFileSystem::Node;
+
+std::string Join(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  return directory.back() == '/' ? directory + name : directory + "/" + name;
+}
+
+class FakeReadHandle : public platform::ReadHandle {
+ public:
+  FakeReadHandle(FakeFileSystem& fs, std::shared_ptr<Node> node) : fs_(fs), node_(std::move(node)) {}
+
+  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
+    if (fs_.Fails(Op::Read)) return -1;
+    std::size_t left = node_->bytes.size() - std::min(position_, node_->bytes.size());
+    std::size_t count = std::min(size, left);
+    if (fs_.ReadLimit() > 0) count = std::min(count, fs_.ReadLimit());
+    std::memcpy(data, node_->bytes.data() + position_, count);
+    position_ += count;
+    fs_.CountRead(count);
+    return static_cast<std::ptrdiff_t>(count);
+  }
+  std::uint64_t Size() const override { return node_->bytes.size(); }
+
+ private:
+  FakeFileSystem& fs_;
+  std::shared_ptr<Node> node_;
+  std::size_t position_ = 0;
+};
+
+class FakeWriteHandle : public platform::WriteHandle {
+ public:
+  FakeWriteHandle(FakeFileSystem& fs, std::shared_ptr<Node> node) : fs_(fs), node_(std::move(node)) {}
+
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    if (closed_ || fs_.Fails(Op::Write)) return false;
+    node_->bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  bool Flush() override { return !closed_ && !fs_.Fails(Op::Flush); }
+  bool SetPermissions(std::uint32_t mode) override {
+    node_->permissions = mode & 07777;
+    return !closed_;
+  }
+  bool Close() override {
+    if (closed_) return false;
+    closed_ = true;
+    return !fs_.Fails(Op::Close);
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::shared_ptr<Node> node_;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+const char* OpName(Op op) {
+  static const char* const kNames[] = {"open", "create", "read", "write", "flush", "close", "rename"};
+  return kNames[static_cast<int>(op)];
+}
+
+std::shared_ptr<Node> FakeFileSystem::NewNode(Node::Kind kind, std::string bytes, std::uint32_t permissions) {
+  auto node = std::make_shared<Node>();
+  node->kind = kind;
+  node->bytes = std::move(bytes);
+  node->permissions = permissions;
+  node->inode = next_inode_++;
+  return node;
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes, std::uint32_t permissions) {
+  nodes_[path] = NewNode(Node::Kind::File, bytes, permissions);
+}
+void FakeFileSystem::AddDirectory(const std::string& path) { nodes_[path] = NewNode(Node::Kind::Directory, "", 0755); }
+void FakeFileSystem::AddFifo(const std::string& path) { nodes_[path] = NewNode(Node::Kind::Fifo, "", 0644); }
+void FakeFileSystem::AddHardLink(const std::string& existing, const std::string& path) {
+  nodes_[path] = nodes_.at(existing);
+}
+void FakeFileSystem::AddSymlink(const std::string& path, const std::string& target) {
+  nodes_[path] = NewNode(Node::Kind::Symlink, target, 0777);
+}
+
+std::optional<std::string> FakeFileSystem::Contents(const std::string& path) const {
+  std::shared_ptr<Node> node = Find(path);
+  if (!node || node->kind != Node::Kind::File) return std::nullopt;
+  return node->bytes;
+}
+
+std::uint32_t FakeFileSystem::Permissions(const std::string& path) const {
+  std::shared_ptr<Node> node = Find(path);
+  return node ? node->permissions : 0;
+}
+
+std::vector<std::string> FakeFileSystem::Paths() const {
+  std::vector<std::string> paths;
+  for (const auto& [path, node] : nodes_) paths.push_back(path);
+  return paths;
+}
+
+void FakeFileSystem::FailOn(Op op, int nth) { failures_[op].push_back(Calls(op) + nth); }
+
+bool FakeFileSystem::Fails(Op op) {
+  int call = ++calls_[static_cast<int>(op)];
+  std::vector<int>& planned = failures_[op];
+  return std::find(planned.begin(), planned.end(), call) != planned.end();
+}
+
+std::shared_ptr<Node> FakeFileSystem::Find(const std::string& path) const {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    auto found = nodes_.find(current);
+    if (found == nodes_.end()) return nullptr;
+    if (found->second->kind != Node::Kind::Symlink) return found->second;
+    current = found->second->bytes;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<platform::ReadHandle> FakeFileSystem::OpenForRead(const std::string& path) {
+  if (Fails(Op::OpenRead)) return nullptr;
+  std::shared_ptr<Node> node = Find(path);
+  if (!node || node->kind != Node::Kind::File) return nullptr;
+  return std::make_unique<FakeReadHandle>(*this, node);
+}
+
+std::unique_ptr<platform::WriteHandle> FakeFileSystem::CreateUnique(const std::string& directory,
+                                                                    const std::string& name_prefix,
+                                                                    std::string& created_path) {
+  if (Fails(Op::Create)) return nullptr;
+  if (!directory.empty() && directory != "/") {
+    std::shared_ptr<Node> folder = Find(directory);
+    if (!folder || folder->kind != Node::Kind::Directory) return nullptr;
+  }
+  created_path = Join(directory, name_prefix + std::to_string(++created_));
+  std::shared_ptr<Node> node = NewNode(Node::Kind::File, "", 0644);
+  nodes_[created_path] = node;
+  return std::make_unique<FakeWriteHandle>(*this, node);
+}
+
+bool FakeFileSystem::Rename(const std::string& from, const std::string& to) {
+  if (Fails(Op::Rename)) return false;
+  auto source = nodes_.find(from);
+  if (source == nodes_.end()) return false;
+  auto target = nodes_.find(to);
+  if (target != nodes_.end() && target->second->kind == Node::Kind::Directory) return false;
+  std::shared_ptr<Node> node = source->second;
+  nodes_.erase(source);
+  nodes_[to] = node;
+  return true;
+}
+
+bool FakeFileSystem::Remove(const std::string& path) { return nodes_.erase(path) > 0; }
+
+platform::FileInfo FakeFileSystem::Stat(const std::string& path) {
+  platform::FileInfo info;
+  std::shared_ptr<Node> node = Find(path);
+  if (!node) return info;
+  info.exists = true;
+  info.regular = node->kind == Node::Kind::File;
+  info.device = 1;
+  info.inode = node->inode;
+  info.permissions = node->permissions;
+  return info;
+}
+
+std::string FakeFileSystem::ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    auto found = nodes_.find(current);
+    if (found == nodes_.end() || found->second->kind != Node::Kind::Symlink) return current;
+    current = found->second->bytes;
+  }
+  return {};
+}
+
+}  // namespace tarnwhistle::testing

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QStringList>
+#include <vector>
+
+#include "platform/window_services.h"
+
+namespace tarnwhistle::testing {
+
+// Window services that show nothing: tests read what would have been shown, and can
+// answer the file dialog or cancel a progress report ahead of time.
+class FakeWindowServices : public platform::WindowServices {
+ public:
+  QStringList messages;                         // every message box, in order
+  QString file_to_open;                         // the file dialog's next answer
+  QList<platform::Drive> drives = {{"/", "", true}};
+  int cancel_at_update = 0;                     // 0: never; n: the nth progress update cancels
+  int progress_updates = 0;
+
+  void ShowMessage(QWidget*, const QString& text) override { messages.append(text); }
+
+  std::unique_ptr<platform::ProgressReport> StartProgress(QWidget*, const QString&) override {
+    return std::make_unique<Progress>(*this);
+  }
+
+  QString AskFileToOpen(QWidget*, const QString&) override { return file_to_open; }
+
+  QList<platform::Drive> Drives() override { return drives; }
+
+ private:
+  class Progress : public platform::ProgressReport {
+   public:
+    explicit Progress(FakeWindowServices& owner) : owner_(owner) {}
+    bool Update(std::uint64_t, std::uint64_t) override {
+      return ++owner_.progress_updates != owner_.cancel_at_update;
+    }
+
+   private:
+    FakeWindowServices& owner_;
+  };
+};
+
+}  // namespace tarnwhistle::testing
