@@ -28,14 +28,18 @@ std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const s
   if (!handle) return nullptr;
 
   std::unique_ptr<ReplacementFile> replacement(
-      new ReplacementFile(fs, std::move(handle), std::move(working_path), std::move(final_target)));
+      new ReplacementFile(fs, std::move(handle), std::move(working_path), std::move(final_target), existing.exists));
   if (existing.exists && !replacement->handle_->SetPermissions(existing.permissions)) return nullptr;
   return replacement;
 }
 
 ReplacementFile::ReplacementFile(FileSystem& fs, std::unique_ptr<WriteHandle> handle,
-                                 std::string working_path, std::string target)
-    : fs_(fs), handle_(std::move(handle)), working_path_(std::move(working_path)), target_(std::move(target)) {}
+                                 std::string working_path, std::string target, bool replaces_existing)
+    : fs_(fs),
+      handle_(std::move(handle)),
+      working_path_(std::move(working_path)),
+      target_(std::move(target)),
+      replaces_existing_(replaces_existing) {}
 
 ReplacementFile::~ReplacementFile() {
   if (committed_) return;
@@ -44,7 +48,8 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::Commit() {
-  if (!handle_->Flush() || !handle_->Close()) return false;
+  if (replaces_existing_ && !handle_->Flush()) return false;
+  if (!handle_->Close()) return false;
   if (!fs_.Rename(working_path_, target_)) return false;
   committed_ = true;
   return true;

@@ -203,3 +203,20 @@ TEST(ConvertFile, CancellingLeavesTheOutputAsItWas) {
 
 }  // namespace
 }  // namespace tarnwhistle
+
+namespace tarnwhistle {
+namespace {
+
+// Replacing an existing file waits for its new bytes to reach the disk; a new file has
+// no old content to protect and does not.
+TEST(ConvertFile, FlushesToDiskOnlyWhenReplacingAFile) {
+  FakeFileSystem fs;
+  fs.AddFile("/in", "a\n");
+  ASSERT_EQ(ConvertFile(fs, ConvertUnixToDos, "/in", "/new"), Status::Ok);
+  EXPECT_EQ(fs.Calls(Op::Flush), 0);
+  ASSERT_EQ(ConvertFile(fs, ConvertUnixToDos, "/in", "/new"), Status::Ok);
+  EXPECT_EQ(fs.Calls(Op::Flush), 1);
+}
+
+}  // namespace
+}  // namespace tarnwhistle
