@@ -1,7 +1,8 @@
 #include "conversion.h"
 
-#include <cstring>
-#include <initializer_list>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "platform/replacement_file.h"
 
@@ -11,34 +12,70 @@ namespace {
 using platform::ByteReader;
 using platform::ByteWriter;
 
-// Copies `in` to `out`, writing `written` (zero, one or two bytes) in place of every
-// `byte`. The runs between two such bytes are copied whole, which keeps the output
-// exactly as a byte-by-byte copy would make it.
-void Replace(ByteReader& in, ByteWriter& out, std::uint8_t byte, std::initializer_list<std::uint8_t> written) {
+// What one routine writes in place of its one special byte: nothing, one byte or two.
+struct Replacement {
+  std::uint8_t bytes[2];
+  std::uint8_t size;
+};
+
+// Copies [in, end) to `out`, writing `with` in place of every `byte`, and returns the
+// end of what it wrote. `out` needs room for 2 * (end - in) + 16 bytes: the loop stores
+// sixteen bytes at a time and the two bytes of a replacement whatever its size, and
+// only then moves on by as many as belong to the output.
+std::uint8_t* ReplaceBytes(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out, std::uint8_t byte,
+                           Replacement with) {
+#ifdef __SSE2__
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(byte));
+  while (end - in >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+    if (hits == 0) {
+      in += 16;
+      out += 16;
+      continue;
+    }
+    unsigned at = static_cast<unsigned>(__builtin_ctz(hits));  // bytes before the first hit
+    in += at + 1;
+    out += at;
+    out[0] = with.bytes[0];
+    out[1] = with.bytes[1];
+    out += with.size;
+  }
+#endif
+  for (; in < end; ++in) {
+    if (*in == byte) {
+      out[0] = with.bytes[0];
+      out[1] = with.bytes[1];
+      out += with.size;
+    } else {
+      *out++ = *in;
+    }
+  }
+  return out;
+}
+
+// Copies `in` to `out` with `with` in place of every `byte`: the rule of every routine.
+void Replace(ByteReader& in, ByteWriter& out, std::uint8_t byte, Replacement with) {
+  const std::size_t piece_limit = (out.Capacity() - 16) / 2;
   for (auto chunk = in.TakeChunk(); !chunk.empty() && !out.Failed(); chunk = in.TakeChunk()) {
-    const std::uint8_t* next = chunk.data();
-    const std::uint8_t* end = next + chunk.size();
-    while (next < end) {
-      auto* hit = static_cast<const std::uint8_t*>(std::memchr(next, byte, static_cast<std::size_t>(end - next)));
-      if (hit == nullptr) {
-        out.Write(next, static_cast<std::size_t>(end - next));
-        break;
-      }
-      out.Write(next, static_cast<std::size_t>(hit - next));
-      for (std::uint8_t b : written) out.WriteByte(b);
-      next = hit + 1;
+    while (!chunk.empty()) {
+      std::size_t piece = chunk.size() < piece_limit ? chunk.size() : piece_limit;
+      std::uint8_t* room = out.Reserve(2 * piece + 16);
+      out.Advance(ReplaceBytes(chunk.data(), chunk.data() + piece, room, byte, with));
+      chunk = chunk.subspan(piece);
     }
   }
 }
 
 }  // namespace
 
-void ConvertDosToUnix(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {}); }
-void ConvertDosToMac(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {}); }
-void ConvertUnixToDos(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {kCr, kLf}); }
-void ConvertUnixToMac(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {kCr}); }
-void ConvertMacToDos(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {kCr, kLf}); }
-void ConvertMacToUnix(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {kLf}); }
+void ConvertDosToUnix(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {{0, 0}, 0}); }
+void ConvertDosToMac(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {{0, 0}, 0}); }
+void ConvertUnixToDos(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {{kCr, kLf}, 2}); }
+void ConvertUnixToMac(ByteReader& in, ByteWriter& out) { Replace(in, out, kLf, {{kCr, 0}, 1}); }
+void ConvertMacToDos(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {{kCr, kLf}, 2}); }
+void ConvertMacToUnix(ByteReader& in, ByteWriter& out) { Replace(in, out, kCr, {{kLf, 0}, 1}); }
 
 ConversionRoutine RoutineFor(LineEndingKind from, LineEndingKind to) {
   using K = LineEndingKind;

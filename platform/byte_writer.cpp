@@ -2,34 +2,81 @@
 
 namespace tarnwhistle::platform {
 
-ByteWriter::ByteWriter(WriteHandle& file, std::size_t buffer_size)
-    : file_(file),
-      buffer_(buffer_size == 0 ? 1 : buffer_size),
-      next_(buffer_.data()),
-      end_(buffer_.data() + buffer_.size()) {}
+ByteWriter::ByteWriter(WriteHandle& file, std::size_t buffer_size) : file_(file) {
+  if (buffer_size < kMinimumBufferSize) buffer_size = kMinimumBufferSize;
+  buffers_[0].resize(buffer_size);
+  buffers_[1].resize(buffer_size);
+  next_ = buffers_[0].data();
+  end_ = next_ + buffer_size;
+}
+
+ByteWriter::~ByteWriter() {
+  if (!background_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  background_.join();
+}
 
 void ByteWriter::WriteLong(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    if (next_ == buffer_.data() && size >= buffer_.size()) {
-      // A run longer than the buffer goes straight to the file.
-      if (!failed_ && !file_.Write(data, size)) failed_ = true;
-      return;
-    }
+    if (next_ == end_) HandOver();
     std::size_t room = static_cast<std::size_t>(end_ - next_);
     std::size_t part = size < room ? size : room;
     std::memcpy(next_, data, part);
     next_ += part;
     data += part;
     size -= part;
-    if (next_ == end_) Drain();
   }
 }
 
+void ByteWriter::HandOver() {
+  WaitForBackground();
+  std::uint8_t* filled = buffers_[current_].data();
+  std::size_t size = static_cast<std::size_t>(next_ - filled);
+  if (size > 0 && !failed_) {
+    if (!background_.joinable()) background_ = std::thread(&ByteWriter::BackgroundLoop, this);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      handed_ = filled;
+      handed_size_ = size;
+    }
+    changed_.notify_all();
+  }
+  current_ = 1 - current_;
+  next_ = buffers_[current_].data();
+  end_ = next_ + buffers_[current_].size();
+}
+
+void ByteWriter::WaitForBackground() {
+  if (!background_.joinable()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return handed_ == nullptr; });
+  if (handed_failed_) failed_ = true;
+}
+
 bool ByteWriter::Drain() {
-  std::size_t pending = static_cast<std::size_t>(next_ - buffer_.data());
-  if (pending > 0 && !failed_ && !file_.Write(buffer_.data(), pending)) failed_ = true;
-  next_ = buffer_.data();
+  HandOver();
+  WaitForBackground();
   return !failed_;
+}
+
+void ByteWriter::BackgroundLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return handed_ != nullptr || stopping_; });
+    if (handed_ == nullptr) return;  // stopping, with nothing left to write
+    const std::uint8_t* data = handed_;
+    std::size_t size = handed_size_;
+    lock.unlock();
+    bool written = file_.Write(data, size);
+    lock.lock();
+    if (!written) handed_failed_ = true;
+    handed_ = nullptr;
+    changed_.notify_all();
+  }
 }
 
 }  // namespace tarnwhistle::platform
