@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+
+#include "engine/messages.h"
+#include "fake_window_services.h"
+#include "platform/posix_file_system.h"
+#include "temp_dir.h"
+#include "windows/file_browser.h"
+#include "windows/main_window.h"
+#include "windows/texts.h"
+
+namespace tarnwhistle {
+namespace {
+
+using windows::ComposePath;
+using windows::Text;
+
+TEST(ComposePath, JoinsWithOneSeparator) {
+  const std::array<std::array<const char*, 3>, 5> cases = {{
+      {"/", "readme.txt", "/readme.txt"},
+      {"/home/user/docs", "a.txt", "/home/user/docs/a.txt"},
+      {"/home/user/docs/", "a.txt", "/home/user/docs/a.txt"},
+      {"/media/usb", "名前 with spaces.txt", "/media/usb/名前 with spaces.txt"},
+      {"/tmp", ".hidden", "/tmp/.hidden"},
+  }};
+  for (const auto& [directory, name, path] : cases) EXPECT_EQ(ComposePath(directory, name), path) << directory;
+}
+
+// Runs the event loop until `done` holds, checking again whenever `model` reports
+// progress; false after ten seconds without it.
+bool WaitFor(QAbstractItemModel* model, const std::function<bool()>& done) {
+  if (done()) return true;
+  QEventLoop loop;
+  auto check = [&] {
+    if (done()) loop.quit();
+  };
+  QObject::connect(model, &QAbstractItemModel::rowsInserted, &loop, check);
+  QObject::connect(model, &QAbstractItemModel::layoutChanged, &loop, check);
+  QObject::connect(model, &QAbstractItemModel::dataChanged, &loop, check);
+  if (auto* files = qobject_cast<QFileSystemModel*>(model)) {
+    QObject::connect(files, &QFileSystemModel::directoryLoaded, &loop, check);
+  }
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  loop.exec();
+  return done();
+}
+
+class FileBrowserTest : public ::testing::Test {
+ protected:
+  FileBrowserTest() {
+    std::filesystem::create_directories(disk + "/docs/deeper");
+    std::filesystem::create_directories(other + "/folder");
+    dir.Write("disk/readme.txt", "root file\n");
+    dir.Write("disk/docs/a.txt", "a\r\n");
+    dir.Write("disk/docs/b.txt", "b\n");
+    dir.Write("other/c.txt", "c\r");
+    services.drives = {{"/", "", true}, {QString::fromStdString(disk), "DISK", true},
+                       {QString::fromStdString(other), "", true},
+                       {QString::fromStdString(dir / "gone"), "EMPTY", true},
+                       {QString::fromStdString(dir / "tray"), "", false}};
+    std::filesystem::create_directories(dir / "tray");
+    window = std::make_unique<windows::MainWindow>(files, services);
+    window->show();
+  }
+
+  template <typename T = QWidget>
+  T* Find(const char* name) {
+    return window->findChild<T*>(name);
+  }
+  QListView* Fil1() { return Find<QListView>("Fil1"); }
+  QTreeView* Dir1() { return Find<QTreeView>("Dir1"); }
+  QComboBox* Drv1() { return Find<QComboBox>("Drv1"); }
+  QFileSystemModel* FilesModel() { return static_cast<QFileSystemModel*>(Fil1()->model()); }
+
+  // The names Fil1 shows, once it shows `count` of them.
+  QStringList FilesShown(int count) {
+    WaitFor(FilesModel(), [&] { return FilesModel()->rowCount(Fil1()->rootIndex()) == count; });
+    QStringList names;
+    for (int row = 0; row < FilesModel()->rowCount(Fil1()->rootIndex()); ++row) {
+      names << FilesModel()->index(row, 0, Fil1()->rootIndex()).data().toString();
+    }
+    names.sort();
+    return names;
+  }
+  QString Dir1Path() {
+    auto* filter = static_cast<QSortFilterProxyModel*>(Dir1()->model());
+    return static_cast<QFileSystemModel*>(filter->sourceModel())->filePath(filter->mapToSource(Dir1()->currentIndex()));
+  }
+  // Clicks the file `name` in Fil1, as a user would.
+  void ClickFile(const QString& name) {
+    QModelIndex item = FilesModel()->index(Fil1()->rootIndex().data(QFileSystemModel::FilePathRole).toString() + "/" + name);
+    ASSERT_TRUE(item.isValid()) << name.toStdString();
+    Fil1()->scrollTo(item);
+    QTest::mouseClick(Fil1()->viewport(), Qt::LeftButton, {}, Fil1()->visualRect(item).center());
+  }
+
+  testing::TempDir dir;
+  std::string disk = dir / "disk";
+  std::string other = dir / "other";
+  platform::PosixFileSystem files;
+  testing::FakeWindowServices services;
+  std::unique_ptr<windows::MainWindow> window;
+};
+
+TEST_F(FileBrowserTest, ADriveMovesTheFoldersWhichMoveTheFiles) {
+  Drv1()->setCurrentIndex(1);
+  EXPECT_EQ(Dir1Path(), QString::fromStdString(disk));
+  EXPECT_EQ(FilesShown(1), QStringList{"readme.txt"});
+
+  auto* filter = static_cast<QSortFilterProxyModel*>(Dir1()->model());
+  auto* folders = static_cast<QFileSystemModel*>(filter->sourceModel());
+  Dir1()->setCurrentIndex(filter->mapFromSource(folders->index(QString::fromStdString(disk + "/docs"))));
+  EXPECT_EQ(FilesShown(2), (QStringList{"a.txt", "b.txt"}));
+
+  Drv1()->setCurrentIndex(2);
+  EXPECT_EQ(Dir1Path(), QString::fromStdString(other));
+  EXPECT_EQ(FilesShown(1), QStringList{"c.txt"});
+  EXPECT_TRUE(services.messages.isEmpty());
+}
+
+TEST_F(FileBrowserTest, ADriveThatIsNotReadyIsReportedAndTheListStays) {
+  Drv1()->setCurrentIndex(1);
+  for (int not_ready : {3, 4}) {
+    services.messages.clear();
+    Drv1()->setCurrentIndex(not_ready);
+    EXPECT_EQ(services.messages, QStringList{Text(messages::kDriveNotReady)});
+    EXPECT_EQ(Drv1()->currentIndex(), 1);
+    EXPECT_EQ(Dir1Path(), QString::fromStdString(disk));
+  }
+}
+
+TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
+  auto* txt1 = Find<QLineEdit>("Txt1");
+  txt1->setText(QString::fromStdString(disk + "/docs/a.txt"));
+  QTest::mouseClick(Find<QPushButton>("Cmd1"), Qt::LeftButton);
+  ASSERT_EQ(Find<QLineEdit>("Txt2")->text(), "MS-DOS");
+
+  Drv1()->setCurrentIndex(1);
+  ASSERT_EQ(FilesShown(1), QStringList{"readme.txt"});
+  ClickFile("readme.txt");
+  const QString expected = QString::fromStdString(disk + "/readme.txt");
+  EXPECT_EQ(txt1->text(), expected);
+  EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), expected);
+  EXPECT_TRUE(Find<QLineEdit>("Txt2")->text().isEmpty());
+  EXPECT_EQ(window->DetectedKind(), LineEndingKind::None);
+}
+
+TEST_F(FileBrowserTest, TheKeyboardPicksAFileToo) {
+  Drv1()->setCurrentIndex(2);
+  ASSERT_EQ(FilesShown(1), QStringList{"c.txt"});
+  Fil1()->setFocus();
+  QTest::keyClick(Fil1(), Qt::Key_Home);
+  QTest::keyClick(Fil1(), Qt::Key_Return);
+  EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
+}
+
+TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
+  services.file_to_open = QString::fromStdString(disk + "/docs/b.txt");
+  Find<QAction>("mnuOpen")->trigger();
+  EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), services.file_to_open);
+  EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), services.file_to_open);
+  EXPECT_EQ(Drv1()->currentIndex(), 1);
+  EXPECT_EQ(Dir1Path(), QString::fromStdString(disk + "/docs"));
+  EXPECT_EQ(FilesShown(2), (QStringList{"a.txt", "b.txt"}));
+
+  services.file_to_open.clear();  // the dialog cancelled: nothing changes
+  Find<QAction>("mnuOpen")->trigger();
+  EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(disk + "/docs/b.txt"));
+}
+
+TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndAFolderIsNot) {
+  auto drop = [this](const std::string& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    bool accepted = enter.isAccepted();
+    if (accepted) {
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(window.get(), &dropped);
+    }
+    return accepted;
+  };
+  EXPECT_FALSE(drop(disk + "/docs"));
+  EXPECT_TRUE(Find<QLineEdit>("Txt1")->text().isEmpty());
+  EXPECT_TRUE(drop(other + "/c.txt"));
+  EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
+  EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), QString::fromStdString(other + "/c.txt"));
+  EXPECT_EQ(Dir1Path(), QString::fromStdString(other));
+}
+
+}  // namespace
+}  // namespace tarnwhistle
