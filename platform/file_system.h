@@ -53,6 +53,9 @@ class FileSystem {
   // FIFO or a device. Never waits for a writer to appear on a FIFO.
   virtual std::unique_ptr<ReadHandle> OpenForRead(const std::string& path) = 0;
 
+  // CreateUnique's names are `name_prefix` and at most this many more bytes.
+  static constexpr std::size_t kUniqueSuffixLength = 8;
+
   // Creates a new, empty file with a fresh name in `directory` ("" for the current
   // one) and stores its path in `created_path`. Returns nullptr when it cannot.
   virtual std::unique_ptr<WriteHandle> CreateUnique(const std::string& directory,

@@ -98,7 +98,7 @@ std::unique_ptr<WriteHandle> PosixFileSystem::CreateUnique(const std::string& di
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = name_prefix;
-    for (int i = 0; i < 8; ++i) name += kLetters[pick(random)];
+    for (std::size_t i = 0; i < kUniqueSuffixLength; ++i) name += kLetters[pick(random)];
     std::string path = JoinPath(directory, name);
     // 0666 less the umask: the permissions any new file of the user's would get.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
