@@ -13,20 +13,19 @@
 namespace tarnwhistle::platform {
 namespace {
 
-constexpr qint64 kShowAfterMs = 500;  // shorter tasks show no progress at all
 constexpr qint64 kRepaintEveryMs = 40;
 constexpr int kSteps = 1000;
 
 class QtProgressReport : public ProgressReport {
  public:
-  QtProgressReport(QWidget* parent, QString title, QString label)
-      : parent_(parent), title_(std::move(title)), label_(std::move(label)) {
+  QtProgressReport(QWidget* parent, QString title, QString label, int show_after_ms)
+      : parent_(parent), title_(std::move(title)), label_(std::move(label)), show_after_ms_(show_after_ms) {
     started_.start();
   }
 
   bool Update(std::uint64_t done, std::uint64_t total) override {
     if (!dialog_) {
-      if (started_.elapsed() < kShowAfterMs) return true;
+      if (started_.elapsed() < show_after_ms_) return true;
       Show();
     }
     if (since_repaint_.elapsed() >= kRepaintEveryMs) {
@@ -53,6 +52,7 @@ class QtProgressReport : public ProgressReport {
   QWidget* parent_;
   QString title_;
   QString label_;
+  int show_after_ms_;  // shorter tasks show no progress at all
   QElapsedTimer started_;
   QElapsedTimer since_repaint_;
   std::unique_ptr<QProgressDialog> dialog_;
@@ -84,7 +84,7 @@ void QtWindowServices::ShowMessage(QWidget* parent, const QString& text) {
 }
 
 std::unique_ptr<ProgressReport> QtWindowServices::StartProgress(QWidget* parent, const QString& label) {
-  return std::make_unique<QtProgressReport>(parent, title_, label);
+  return std::make_unique<QtProgressReport>(parent, title_, label, progress_after_ms_);
 }
 
 QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& directory) {

@@ -7,8 +7,10 @@ namespace tarnwhistle::platform {
 // The window services on a real Qt desktop.
 class QtWindowServices : public WindowServices {
  public:
-  // `title` heads every message box and progress window: the product's name.
-  explicit QtWindowServices(QString title) : title_(std::move(title)) {}
+  // `title` heads every message box and progress window: the product's name. Progress
+  // appears once a task has run for `progress_after_ms`.
+  explicit QtWindowServices(QString title, int progress_after_ms = 500)
+      : title_(std::move(title)), progress_after_ms_(progress_after_ms) {}
 
   void ShowMessage(QWidget* parent, const QString& text) override;
   std::unique_ptr<ProgressReport> StartProgress(QWidget* parent, const QString& label) override;
@@ -17,6 +19,7 @@ class QtWindowServices : public WindowServices {
 
  private:
   QString title_;
+  int progress_after_ms_;
 };
 
 }  // namespace tarnwhistle::platform

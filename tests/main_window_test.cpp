@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
+#include <filesystem>
 
 #include "engine/messages.h"
 #include "fake_window_services.h"
@@ -182,18 +183,21 @@ TEST_F(MainWindowTest, DetectOnAnEmptyPathDoesNothing) {
   EXPECT_EQ(window.DetectedKind(), K::None);
 }
 
-TEST_F(MainWindowTest, DetectOnAMissingFileSaysSoAndChangesNothing) {
-  std::string path = dir.Write("a.txt", "dos\r\n");
-  Detect(path);
-  Box("Txt2")->setText("MS-DOS");  // as the detection left it, Txt1 now changing below
-  for (const std::string& bad : {dir / "missing.txt", dir.path()}) {
+// A source that is gone, or is no regular file, is reported; the verdict already shown
+// stays.
+TEST_F(MainWindowTest, DetectOnAFileThatCannotBeReadSaysSoAndChangesNothing) {
+  const std::string path = dir / "current.txt";
+  for (bool becomes_a_folder : {false, true}) {
     services.messages.clear();
-    Box("Txt1")->setText(QString::fromStdString(bad));
-    Box("Txt2")->setText("kept");
+    Detect(dir.Write("current.txt", "dos\r\n"));
+    ASSERT_EQ(window.DetectedKind(), K::MsDos);
+    std::filesystem::remove(path);  // the same path, so Txt1 does not change
+    if (becomes_a_folder) std::filesystem::create_directory(path);
     Click("Cmd1");
-    EXPECT_EQ(services.messages, QStringList{Text(messages::kSourceMissing)}) << bad;
-    EXPECT_EQ(Box("Txt2")->text(), "kept");
-    EXPECT_EQ(window.DetectedKind(), K::None);
+    EXPECT_EQ(services.messages, QStringList{Text(messages::kSourceMissing)}) << becomes_a_folder;
+    EXPECT_EQ(Box("Txt2")->text(), "MS-DOS");
+    EXPECT_EQ(window.DetectedKind(), K::MsDos);
+    std::filesystem::remove_all(path);
   }
 }
 

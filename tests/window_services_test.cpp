@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+
+#include "platform/qt_window_services.h"
+
+namespace tarnwhistle {
+namespace {
+
+TEST(QtWindowServices, AMessageBoxHasOkOnlyNoIconAndTheProductsTitle) {
+  platform::QtWindowServices services("Tarnwhistle");
+  bool inspected = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Tarnwhistle");
+    EXPECT_EQ(box->text(), "変換しました");
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    inspected = true;
+    box->button(QMessageBox::Ok)->click();
+  });
+  services.ShowMessage(nullptr, "変換しました");  // returns only once the box is closed
+  EXPECT_TRUE(inspected);
+}
+
+TEST(QtWindowServices, ProgressStaysHiddenForShortTasks) {
+  platform::QtWindowServices services("Tarnwhistle");
+  auto progress = services.StartProgress(nullptr, "変換しています…");
+  EXPECT_TRUE(progress->Update(10, 100));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(QtWindowServices, ProgressOfALongTaskIsModalAndCanBeCancelled) {
+  platform::QtWindowServices services("Tarnwhistle", /*progress_after_ms=*/0);
+  auto progress = services.StartProgress(nullptr, "変換しています…");
+  EXPECT_TRUE(progress->Update(10, 100));
+  auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->windowTitle(), "Tarnwhistle");
+  EXPECT_EQ(dialog->labelText(), "変換しています…");
+  dialog->cancel();
+  EXPECT_FALSE(progress->Update(20, 100));
+  progress.reset();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(QtWindowServices, TheDrivesStartWithTheRoot) {
+  platform::QtWindowServices services("Tarnwhistle");
+  QList<platform::Drive> drives = services.Drives();
+  ASSERT_FALSE(drives.isEmpty());
+  EXPECT_EQ(drives.first().root, "/");
+  for (const platform::Drive& drive : drives) {
+    for (const char* pseudo : {"/proc", "/sys", "/dev", "/run/user"}) {
+      EXPECT_FALSE(drive.root.startsWith(pseudo)) << drive.root.toStdString();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwhistle
