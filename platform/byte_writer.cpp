@@ -20,18 +20,6 @@ ByteWriter::~ByteWriter() {
   background_.join();
 }
 
-void ByteWriter::WriteLong(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    if (next_ == end_) HandOver();
-    std::size_t room = static_cast<std::size_t>(end_ - next_);
-    std::size_t part = size < room ? size : room;
-    std::memcpy(next_, data, part);
-    next_ += part;
-    data += part;
-    size -= part;
-  }
-}
-
 void ByteWriter::HandOver() {
   WaitForBackground();
   std::uint8_t* filled = buffers_[current_].data();

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,7 +11,7 @@
 
 namespace tarnwhistle::platform {
 
-// Writes a file one byte (or one run of bytes) at a time, with a buffer underneath.
+// Writes a file through a buffer that callers fill directly, a run of bytes at a time.
 //
 // There are two buffers: while one is being filled, the other is being written to the
 // file by a background thread, so that the time spent in the operating system's write
@@ -30,22 +29,8 @@ class ByteWriter {
   ByteWriter(const ByteWriter&) = delete;
   ByteWriter& operator=(const ByteWriter&) = delete;
 
-  void WriteByte(std::uint8_t byte) {
-    if (next_ == end_) HandOver();
-    *next_++ = byte;
-  }
-
-  void Write(const std::uint8_t* data, std::size_t size) {
-    if (size <= static_cast<std::size_t>(end_ - next_)) {
-      std::memcpy(next_, data, size);
-      next_ += size;
-    } else {
-      WriteLong(data, size);
-    }
-  }
-
-  // Direct access for tight loops: returns room for at least `size` bytes (at most
-  // Capacity()); the caller writes there, then hands back the end of what it wrote.
+  // Returns room for at least `size` bytes (at most Capacity()); the caller writes its
+  // bytes there, then hands back the end of what it wrote.
   std::uint8_t* Reserve(std::size_t size) {
     if (static_cast<std::size_t>(end_ - next_) < size) HandOver();
     return next_;
@@ -60,7 +45,6 @@ class ByteWriter {
   bool Failed() const { return failed_; }
 
  private:
-  void WriteLong(const std::uint8_t* data, std::size_t size);
   // Gives the filled buffer to the background thread and goes on with the other one.
   void HandOver();
   // Waits until the background thread has written what it was given.
