@@ -52,9 +52,11 @@ std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const s
   if (existing.exists && !existing.regular) return nullptr;  // never replace a folder or a device
 
   const std::string directory = DirectoryOf(final_target);
+  std::string prefix = ".";
+  prefix += KeptPartOfName(directory, name);
+  prefix += kWorkingMarker;
   std::string working_path;
-  std::unique_ptr<WriteHandle> handle = fs.CreateUnique(
-      directory, "." + KeptPartOfName(directory, name) + std::string(kWorkingMarker), working_path);
+  std::unique_ptr<WriteHandle> handle = fs.CreateUnique(directory, prefix, working_path);
   if (!handle) return nullptr;
 
   std::unique_ptr<ReplacementFile> replacement(
