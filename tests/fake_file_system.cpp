@@ -46,8 +46,9 @@ class FakeWriteHandle : public platform::WriteHandle {
   }
   bool Flush() override { return !closed_ && !fs_.Fails(Op::Flush); }
   bool SetPermissions(std::uint32_t mode) override {
+    if (closed_ || fs_.Fails(Op::SetPermissions)) return false;
     node_->permissions = mode & 07777;
-    return !closed_;
+    return true;
   }
   bool Close() override {
     if (closed_) return false;
@@ -64,7 +65,7 @@ class FakeWriteHandle : public platform::WriteHandle {
 }  // namespace
 
 const char* OpName(Op op) {
-  static const char* const kNames[] = {"open", "create", "read", "write", "flush", "close", "rename"};
+  static const char* const kNames[] = {"open", "create", "read", "write", "flush", "close", "rename", "remove", "chmod"};
   return kNames[static_cast<int>(op)];
 }
 
@@ -106,12 +107,17 @@ std::vector<std::string> FakeFileSystem::Paths() const {
   return paths;
 }
 
-void FakeFileSystem::FailOn(Op op, int nth) { failures_[op].push_back(Calls(op) + nth); }
+void FakeFileSystem::FailOn(Op op, int nth) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failures_[op].push_back(calls_[static_cast<int>(op)] + nth);
+}
 
 bool FakeFileSystem::Fails(Op op) {
+  std::lock_guard<std::mutex> lock(mutex_);
   int call = ++calls_[static_cast<int>(op)];
-  std::vector<int>& planned = failures_[op];
-  return std::find(planned.begin(), planned.end(), call) != planned.end();
+  auto planned = failures_.find(op);
+  if (planned == failures_.end()) return false;
+  return std::find(planned->second.begin(), planned->second.end(), call) != planned->second.end();
 }
 
 std::shared_ptr<Node> FakeFileSystem::Find(const std::string& path) const {
@@ -158,7 +164,7 @@ bool FakeFileSystem::Rename(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool FakeFileSystem::Remove(const std::string& path) { return nodes_.erase(path) > 0; }
+bool FakeFileSystem::Remove(const std::string& path) { return !Fails(Op::Remove) && nodes_.erase(path) > 0; }
 
 platform::FileInfo FakeFileSystem::Stat(const std::string& path) {
   platform::FileInfo info;
