@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <random>
 
 #include "replacement_file.h"
@@ -72,6 +73,8 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 }
 
 }  // namespace
+
+PosixFileSystem::PosixFileSystem() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::unique_ptr<ReadHandle> PosixFileSystem::OpenForRead(const std::string& path) {
   // O_NONBLOCK so that opening a FIFO with no writer returns at once; it is refused
