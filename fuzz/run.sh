@@ -12,8 +12,11 @@ seconds=${1:-20}
 shift || true
 
 tw_need_packages clang libclang-rt-14-dev
-tw_build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_FUZZ=ON \
-  -DTARNWHISTLE_BUILD_GUI=OFF -DTARNWHISTLE_BUILD_TESTS=OFF -DTARNWHISTLE_BUILD_BENCH=OFF
+if [ ! -f build-fuzz/build.ninja ]; then
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARNWHISTLE_FUZZ=ON -DTARNWHISTLE_BUILD_GUI=OFF -DTARNWHISTLE_BUILD_TESTS=OFF -DTARNWHISTLE_BUILD_BENCH=OFF
+fi
+cmake --build build-fuzz --target tarnwhistle-fuzz  # the engine and its file layer, not the rest
 
 mkdir -p build-fuzz/corpus build-fuzz/crashes
 log=build-fuzz/fuzz.log
