@@ -8,28 +8,29 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/messages.h"
+#include "hostile_files.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
+using testing::FolderForPathOf;
 using testing::ReadAll;
+using testing::ReadAt;
+using testing::Snapshot;
 using testing::TempDir;
+using testing::WriteAt;
 
 struct Invocation {
   std::vector<std::string> args;
@@ -89,52 +90,9 @@ Outcome RunTool(const Invocation& run, int seconds = 20) {
 std::string Says(const std::string& file, std::string_view message) { return file + ": " + std::string(message) + "\n"; }
 const std::string kConverted = std::string(messages::kConverted) + "\n";
 
-// Every name under a folder, with each file's bytes.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-  std::map<std::string, std::string> found;
-  std::error_code ignored;
-  for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    found[it->path().string()] = it->is_regular_file(ignored) ? ReadAll(it->path().string()) : "<not a file>";
-  }
-  return found;
-}
-
-int fifo_writer = -1;  // holds the far end of the FIFO "fifo with a writer" open
-
-struct NotAFile {
-  const char* name;
-  void (*make)(const std::string& path);
-};
-
-const NotAFile kNotFiles[] = {
-    {"fifo without a writer", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
-    {"fifo with a writer",
-     [](const std::string& p) {
-       ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
-       fifo_writer = ::open(p.c_str(), O_RDWR);
-       ASSERT_GE(fifo_writer, 0);
-       ASSERT_EQ(::write(fifo_writer, "a\r\n", 3), 3);
-     }},
-    {"folder", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); }},
-    {"/dev/zero", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }},
-    {"/dev/urandom", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/urandom", p.c_str()), 0); }},
-    {"/dev/full", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/full", p.c_str()), 0); }},
-    {"socket",
-     [](const std::string& p) {
-       int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-       sockaddr_un address{};
-       address.sun_family = AF_UNIX;
-       ASSERT_LT(p.size(), sizeof address.sun_path);
-       p.copy(address.sun_path, p.size());
-       ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-       ::close(s);
-     }},
-};
-
 // Refused at once by every command, as a source and as an output.
 TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
-  for (const NotAFile& thing : kNotFiles) {
+  for (const testing::NotAFile& thing : testing::kNotFiles) {
     TempDir dir;
     dir.Write("dos.txt", "a\r\nb\r\n");
     dir.Write("out.txt", "old");
@@ -159,8 +117,7 @@ TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
       EXPECT_EQ(outcome.out, "") << shown;
       EXPECT_EQ(Snapshot(dir.path()), before) << shown;
     }
-    if (fifo_writer >= 0) ::close(fifo_writer);
-    fifo_writer = -1;
+    testing::CloseFifoWriter();
   }
   // The devices by their own names.
   TempDir dir;
@@ -171,8 +128,7 @@ TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
 
 // Japanese characters, spaces inside and at both ends, names of 255 bytes.
 TEST(CliHostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
-  std::string longest;
-  for (int i = 0; i < 85; ++i) longest += "変";
+  const std::string longest = testing::LongestJapaneseName();
   struct {
     std::string folder;
     std::string source;
@@ -198,40 +154,6 @@ TEST(CliHostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
     EXPECT_EQ(ReadAll(dir / source), "one\r\ntwo\r\n");
     EXPECT_EQ(Snapshot(dir / c.folder).size(), 2u) << "nothing else is left beside " << output;
   }
-}
-
-// Nested folders of 200-byte names under `root`, deep enough that a file of
-// `name_bytes` bytes in the last one has a path of `total` bytes.
-std::string FolderForPathOf(const std::string& root, std::size_t total, std::size_t name_bytes) {
-  std::string folder = root;
-  while (folder.size() + 1 + name_bytes < total) {
-    folder += '/';
-    folder.append(std::min<std::size_t>(200, total - name_bytes - folder.size() - 1), 'd');
-    ::mkdir(folder.c_str(), 0755);
-  }
-  return folder;
-}
-
-// Writes `folder/name` through a descriptor of the folder, which works where the whole
-// path is too long for the system to take; and reads it back the same way.
-void WriteAt(const std::string& folder, const std::string& name, const std::string& bytes) {
-  int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int fd = ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fd);
-  ::close(at);
-}
-std::string ReadAt(const std::string& folder, const std::string& name) {
-  int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int fd = ::openat(at, name.c_str(), O_RDONLY);
-  ::close(at);
-  if (fd < 0) return "<missing>";
-  std::string bytes;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
-  ::close(fd);
-  return bytes;
 }
 
 // Paths of 4,095 bytes, the most the system takes, work as source and output; one of
@@ -266,9 +188,7 @@ TEST(CliHostileInput, PathsAtTheSystemsLimitWorkAndOneByteMoreIsRefused) {
   EXPECT_EQ(Snapshot(dir.path()), before);
   EXPECT_EQ(ReadAt(folder, std::string(100, 'f') + "g"), "x\r\ny\r\n");
 
-  int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  ::unlinkat(at, (std::string(100, 'f') + "g").c_str(), 0);  // too long a path for the usual clean-up
-  ::close(at);
+  testing::RemoveAt(folder, std::string(100, 'f') + "g");  // too long a path for the usual clean-up
 }
 
 // A script detects, then converts with the kind it was told: in between, the source may

@@ -6,12 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QLineEdit>
@@ -26,6 +23,7 @@
 #include "engine/detection.h"
 #include "engine/messages.h"
 #include "fake_window_services.h"
+#include "hostile_files.h"
 #include "platform/posix_file_system.h"
 #include "platform/replacement_file.h"
 #include "temp_dir.h"
@@ -36,7 +34,11 @@ namespace tarnwhistle {
 namespace {
 
 using K = LineEndingKind;
+using testing::FolderForPathOf;
 using testing::ReadAll;
+using testing::ReadAt;
+using testing::Snapshot;
+using testing::WriteAt;
 using windows::Text;
 
 // What the message boxes said, as one line each, so that a failure prints readably.
@@ -52,18 +54,6 @@ class Watchdog {
   explicit Watchdog(unsigned seconds) { ::alarm(seconds); }
   ~Watchdog() { ::alarm(0); }
 };
-
-// Every name in a folder and below it, with each file's bytes.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-  std::map<std::string, std::string> found;
-  std::error_code ignored;
-  for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    const std::filesystem::directory_entry& entry = *it;
-    found[entry.path().string()] = entry.is_regular_file(ignored) ? ReadAll(entry.path().string()) : "<not a file>";
-  }
-  return found;
-}
 
 class HostileInput : public ::testing::Test {
  protected:
@@ -101,50 +91,11 @@ class HostileInput : public ::testing::Test {
   windows::MainWindow window{files, services};
 };
 
-// Makes `path` one of the things a source or an output must never be taken for: a
-// FIFO (with or without a process at its other end), a folder, a device, a socket.
-struct NotAFile {
-  const char* name;
-  void (*make)(const std::string& path);
-};
-
-int fifo_writer = -1;  // keeps the FIFO of "fifo with a writer" open while a test runs
-
-const NotAFile kNotFiles[] = {
-    {"fifo without a writer", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
-    {"fifo with a writer",
-     [](const std::string& p) {
-       ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
-       fifo_writer = ::open(p.c_str(), O_RDWR);  // reads and writes, so it never blocks
-       ASSERT_GE(fifo_writer, 0);
-       ASSERT_EQ(::write(fifo_writer, "a\r\n", 3), 3);
-     }},
-    {"folder", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); }},
-    {"/dev/zero", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }},
-    {"/dev/urandom", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/urandom", p.c_str()), 0); }},
-    {"/dev/null", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/null", p.c_str()), 0); }},
-    {"socket",
-     [](const std::string& p) {
-       int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-       sockaddr_un address{};
-       address.sun_family = AF_UNIX;
-       ASSERT_LT(p.size(), sizeof address.sun_path);
-       p.copy(address.sun_path, p.size());
-       ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-       ::close(s);
-     }},
-};
-
-void CloseFifoWriter() {
-  if (fifo_writer >= 0) ::close(fifo_writer);
-  fifo_writer = -1;
-}
-
 // Detecting any of them is refused at once; so is converting from one that took a
 // detected file's place, and none of them is ever written to as an output.
 TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
   Watchdog watchdog(60);
-  for (const NotAFile& thing : kNotFiles) {
+  for (const testing::NotAFile& thing : testing::kNotFiles) {
     testing::TempDir here;
     const std::string source = here.Write("source.txt", "a\r\nb\r\n");
     const std::string output = here.Write("output.txt", "old");
@@ -171,16 +122,14 @@ TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
     Convert(K::Unix, output);
     EXPECT_EQ(Messages(), kSourceMissing) << thing.name << " in place of the source";
     EXPECT_EQ(Snapshot(here.path()), before) << thing.name;
-    CloseFifoWriter();
+    testing::CloseFifoWriter();
   }
 }
 
 // Japanese characters, spaces inside and at both ends, and names as long as a folder
 // entry may be: 85 Japanese characters make 255 bytes.
 TEST_F(HostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
-  std::string longest;
-  for (int i = 0; i < 85; ++i) longest += "変";
-  ASSERT_EQ(longest.size(), 255u);
+  const std::string longest = testing::LongestJapaneseName();
   struct {
     const char* folder;
     std::string source_name;
@@ -205,45 +154,6 @@ TEST_F(HostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
     EXPECT_EQ(ReadAll(source), "one\r\ntwo\r\n") << source;
     EXPECT_EQ(Snapshot(folder).size(), 2u) << "nothing else is left in " << folder;
   }
-}
-
-// Builds nested folders of 200-byte names under `root` and returns the deepest one whose
-// path leaves room for exactly `name_bytes` bytes of file name, so that the file's path
-// is `total` bytes long. Folders are made one step at a time, relative to the last.
-std::string FolderForPathOf(const std::string& root, std::size_t total, std::size_t name_bytes) {
-  std::string folder = root;
-  while (folder.size() + 1 + name_bytes < total) {
-    std::size_t part = std::min<std::size_t>(200, total - name_bytes - folder.size() - 2);
-    folder += '/';
-    folder.append(part, 'd');
-    ::mkdir(folder.c_str(), 0755);  // every step is itself a path under the limit
-  }
-  return folder;
-}
-
-// Writes `bytes` to `folder/name` through a descriptor of the folder, which works even
-// where the whole path is too long for the system to take.
-void WriteAt(const std::string& folder, const std::string& name, const std::string& bytes) {
-  int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(at, 0) << folder.size();
-  int fd = ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fd);
-  ::close(at);
-}
-
-// The bytes of `folder/name`, read through a descriptor of the folder.
-std::string ReadAt(const std::string& folder, const std::string& name) {
-  int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int fd = ::openat(at, name.c_str(), O_RDONLY);
-  ::close(at);
-  if (fd < 0) return "<missing>";
-  std::string bytes;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
-  ::close(fd);
-  return bytes;
 }
 
 // The system takes paths of up to 4,095 bytes: those work as a source and as an output
@@ -290,9 +200,7 @@ TEST_F(HostileInput, PathsAtTheSystemsLimitWorkAndOneByteMoreIsRefused) {
     EXPECT_EQ(Snapshot(deep.path()), before) << name_bytes;
     EXPECT_EQ(ReadAt(folder, over_name), "x\r\ny\r\n");
 
-    int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    ::unlinkat(at, over_name.c_str(), 0);  // too long a path for the usual clean-up
-    ::close(at);
+    testing::RemoveAt(folder, over_name);  // too long a path for the usual clean-up
   }
 }
 
