@@ -33,6 +33,7 @@ void Complain(const Environment& env, const std::string& file, std::string_view 
 int Detect(const Environment& env, const std::vector<std::string>& files) {
   int code = kExitOk;
   for (const std::string& file : files) {
+    if (env.interrupted()) return kExitFailed;
     Detection detection = DetectLineEndings(env.fs, file);
     if (detection.status != Status::Ok) {
       Complain(env, file, messages::ForStatus(detection.status));
