@@ -18,29 +18,55 @@ struct Replacement {
   std::uint8_t size;
 };
 
+// How far the loop below may write past the end of what belongs to the output.
+constexpr std::size_t kOverrun = 64;
+
+#ifdef __SSE2__
+// Copies 64 bytes, sixteen at a time.
+inline void Move64(std::uint8_t* out, const std::uint8_t* in) {
+  for (int i = 0; i < 64; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+  }
+}
+
+// One bit for each of the 64 bytes at `in` that equals `wanted`'s byte.
+inline std::uint64_t Hits64(const std::uint8_t* in, __m128i wanted) {
+  std::uint64_t hits = 0;
+  for (int i = 0; i < 64; i += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    hits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)))) << i;
+  }
+  return hits;
+}
+#endif
+
 // Copies [in, end) to `out`, writing `with` in place of every `byte`, and returns the
-// end of what it wrote. `out` needs room for 2 * (end - in) + 16 bytes: the loop stores
-// sixteen bytes at a time and the two bytes of a replacement whatever its size, and
-// only then moves on by as many as belong to the output.
+// end of what it wrote. `out` needs room for 2 * (end - in) + kOverrun bytes.
+//
+// The input goes in blocks of 64 bytes. Each run of a block up to a hit is copied with
+// a whole 64-byte move (the bytes past the run are overwritten by what follows), then
+// the replacement's two bytes are stored whatever its size and the output moves on by
+// as many as belong to it.
 std::uint8_t* ReplaceBytes(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out, std::uint8_t byte,
                            Replacement with) {
 #ifdef __SSE2__
   const __m128i wanted = _mm_set1_epi8(static_cast<char>(byte));
-  while (end - in >= 16) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-    if (hits == 0) {
-      in += 16;
-      out += 16;
-      continue;
+  while (end - in >= 128) {  // a move may read up to 127 bytes past the block's start
+    std::uint64_t hits = Hits64(in, wanted);
+    std::size_t from = 0;  // the first byte of the block not yet written
+    while (hits != 0) {
+      std::size_t at = static_cast<std::size_t>(__builtin_ctzll(hits));
+      hits &= hits - 1;
+      Move64(out, in + from);
+      out += at - from;
+      out[0] = with.bytes[0];
+      out[1] = with.bytes[1];
+      out += with.size;
+      from = at + 1;
     }
-    unsigned at = static_cast<unsigned>(__builtin_ctz(hits));  // bytes before the first hit
-    in += at + 1;
-    out += at;
-    out[0] = with.bytes[0];
-    out[1] = with.bytes[1];
-    out += with.size;
+    Move64(out, in + from);
+    out += 64 - from;
+    in += 64;
   }
 #endif
   for (; in < end; ++in) {
@@ -57,11 +83,11 @@ std::uint8_t* ReplaceBytes(const std::uint8_t* in, const std::uint8_t* end, std:
 
 // Copies `in` to `out` with `with` in place of every `byte`: the rule of every routine.
 void Replace(ByteReader& in, ByteWriter& out, std::uint8_t byte, Replacement with) {
-  const std::size_t piece_limit = (out.Capacity() - 16) / 2;
+  const std::size_t piece_limit = (out.Capacity() - kOverrun) / 2;
   for (auto chunk = in.TakeChunk(); !chunk.empty() && !out.Failed(); chunk = in.TakeChunk()) {
     while (!chunk.empty()) {
       std::size_t piece = chunk.size() < piece_limit ? chunk.size() : piece_limit;
-      std::uint8_t* room = out.Reserve(2 * piece + 16);
+      std::uint8_t* room = out.Reserve(2 * piece + kOverrun);
       out.Advance(ReplaceBytes(chunk.data(), chunk.data() + piece, room, byte, with));
       chunk = chunk.subspan(piece);
     }

@@ -14,6 +14,7 @@
 #include "engine/messages.h"
 #include "fake_file_system.h"
 #include "fake_window_services.h"
+#include "platform/byte_writer.h"
 #include "windows/convert_command.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
@@ -243,7 +244,7 @@ TEST_F(FaultInjection, AFailedDetectionKeepsTheVerdictBeforeIt) {
 // that writes fail first, in the middle and last, with reads split or whole.
 TEST(FaultInjectionOfTheConvertCommand, EveryOperationFailingOnASourceOfManyBuffers) {
   std::string big;
-  while (big.size() < 3 * 256 * 1024) big += "a line of text\r\n\rand\n";
+  while (big.size() < 3 * platform::ByteWriter::kDefaultBufferSize) big += "a line of text\r\n\rand\n";
   for (const Conversion& c : kConversions) {
     for (bool output_exists : {false, true}) {
       for (std::size_t read_limit : {0, 100000}) {
