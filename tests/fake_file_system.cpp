@@ -108,12 +108,10 @@ std::vector<std::string> FakeFileSystem::Paths() const {
 }
 
 void FakeFileSystem::FailOn(Op op, int nth) {
-  std::lock_guard<std::mutex> lock(mutex_);
   failures_[op].push_back(calls_[static_cast<int>(op)] + nth);
 }
 
 bool FakeFileSystem::Fails(Op op) {
-  std::lock_guard<std::mutex> lock(mutex_);
   int call = ++calls_[static_cast<int>(op)];
   auto planned = failures_.find(op);
   if (planned == failures_.end()) return false;

@@ -4,7 +4,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,10 +38,7 @@ class FakeFileSystem : public platform::FileSystem {
 
   // The `nth` call of `op` from now on fails (1 is the next one).
   void FailOn(Op op, int nth = 1);
-  int Calls(Op op) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_[static_cast<int>(op)];
-  }
+  int Calls(Op op) const { return calls_[static_cast<int>(op)]; }
   // Bytes handed out by reads, over all files.
   std::uint64_t BytesRead() const { return bytes_read_; }
   // Caps how many bytes one read returns, to split files across many reads.
@@ -63,8 +59,7 @@ class FakeFileSystem : public platform::FileSystem {
     std::uint64_t inode = 0;
   };
 
-  // Counts a call of `op`; true when this one is to fail. Safe to call from the thread
-  // that writes an output in the background.
+  // Counts a call of `op`; true when this one is to fail.
   bool Fails(Op op);
   void CountRead(std::size_t bytes) { bytes_read_ += bytes; }
   std::size_t ReadLimit() const { return read_limit_; }
@@ -75,7 +70,6 @@ class FakeFileSystem : public platform::FileSystem {
 
   std::map<std::string, std::shared_ptr<Node>> nodes_;
   std::uint64_t next_inode_ = 1;
-  mutable std::mutex mutex_;  // guards the counts and the planned failures
   int calls_[std::size(kAllOps)] = {};
   std::map<Op, std::vector<int>> failures_;  // call numbers that fail, per operation
   std::uint64_t bytes_read_ = 0;
