@@ -92,15 +92,18 @@ QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& director
 }
 
 QList<Drive> QtWindowServices::Drives() {
-  QList<Drive> drives;
-  QStringList seen;
+  // The root comes first and always, even where the mount table does not show it (in a
+  // chroot, say).
+  QList<Drive> drives = {{QDir::toNativeSeparators(QDir::rootPath()), QStorageInfo::root().name(), true}};
+  QStringList seen = {QDir::rootPath()};
+  QList<Drive> others;
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
     if (!IsUserVolume(volume) || seen.contains(volume.rootPath())) continue;
     seen.append(volume.rootPath());
-    drives.append({QDir::toNativeSeparators(volume.rootPath()), volume.name(), volume.isReady()});
+    others.append({QDir::toNativeSeparators(volume.rootPath()), volume.name(), volume.isReady()});
   }
-  std::sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.root < b.root; });
-  return drives;
+  std::sort(others.begin(), others.end(), [](const Drive& a, const Drive& b) { return a.root < b.root; });
+  return drives + others;
 }
 
 }  // namespace tarnwhistle::platform
