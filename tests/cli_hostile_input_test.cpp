@@ -128,18 +128,7 @@ TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
 
 // Japanese characters, spaces inside and at both ends, names of 255 bytes.
 TEST(CliHostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
-  const std::string longest = testing::LongestJapaneseName();
-  struct {
-    std::string folder;
-    std::string source;
-    std::string output;
-  } const cases[] = {
-      {"日本語 の フォルダ", "変換 テスト.txt", "出力 ファイル.txt"},
-      {"  spaces  ", " both ends ", "  out  "},
-      {"長い名前", longest, longest.substr(0, 252) + "_"},
-      {"long names", std::string(255, 's'), std::string(255, 'o')},
-  };
-  for (const auto& c : cases) {
+  for (const testing::UnusualNames& c : testing::UnusualNameCases()) {
     TempDir dir;
     ASSERT_EQ(::mkdir((dir / c.folder).c_str(), 0755), 0);
     const std::string source = c.folder + "/" + c.source;

@@ -100,10 +100,15 @@ void RemoveAt(const std::string& folder, const std::string& name) {
   ::close(at);
 }
 
-std::string LongestJapaneseName() {
-  std::string name;
-  for (int i = 0; i < 85; ++i) name += "変";
-  return name;
+std::vector<UnusualNames> UnusualNameCases() {
+  std::string longest;
+  for (int i = 0; i < 85; ++i) longest += "変";
+  return {
+      {"日本語 の フォルダ", "変換 テスト.txt", "出力 ファイル.txt"},
+      {"  spaces  ", " both ends ", "  out  "},
+      {"長い名前", longest, longest.substr(0, 252) + "_"},
+      {"long names", std::string(255, 's'), std::string(255, 'o')},
+  };
 }
 
 }  // namespace tarnwhistle::testing

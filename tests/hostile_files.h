@@ -36,7 +36,14 @@ void WriteAt(const std::string& folder, const std::string& name, const std::stri
 std::string ReadAt(const std::string& folder, const std::string& name);  // "<missing>" if it cannot
 void RemoveAt(const std::string& folder, const std::string& name);
 
-// 85 Japanese characters: 255 bytes, the longest name a folder entry takes.
-std::string LongestJapaneseName();
+// A folder, a source and an output name with Japanese characters, spaces inside and at
+// both ends, and names as long as a folder entry may be (85 Japanese characters make
+// 255 bytes).
+struct UnusualNames {
+  std::string folder;
+  std::string source;
+  std::string output;
+};
+std::vector<UnusualNames> UnusualNameCases();
 
 }  // namespace tarnwhistle::testing

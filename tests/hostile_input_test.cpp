@@ -129,22 +129,11 @@ TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
 // Japanese characters, spaces inside and at both ends, and names as long as a folder
 // entry may be: 85 Japanese characters make 255 bytes.
 TEST_F(HostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
-  const std::string longest = testing::LongestJapaneseName();
-  struct {
-    const char* folder;
-    std::string source_name;
-    std::string output_name;
-  } const cases[] = {
-      {"日本語 の フォルダ", "変換 テスト.txt", "出力 ファイル.txt"},
-      {"  spaces  ", " both ends ", "  out  "},
-      {"長い名前", longest, longest.substr(0, 252) + "_"},
-      {"long names", std::string(255, 's'), std::string(255, 'o')},
-  };
-  for (const auto& c : cases) {
+  for (const testing::UnusualNames& c : testing::UnusualNameCases()) {
     const std::string folder = dir / c.folder;
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0) << c.folder;
-    const std::string source = dir.Write(std::string(c.folder) + "/" + c.source_name, "one\r\ntwo\r\n");
-    const std::string output = folder + "/" + c.output_name;
+    const std::string source = dir.Write(c.folder + "/" + c.source, "one\r\ntwo\r\n");
+    const std::string output = folder + "/" + c.output;
     ASSERT_EQ(ReadAll(source), "one\r\ntwo\r\n") << source;
     Detect(source);
     EXPECT_EQ(Box("Txt2")->text(), "MS-DOS") << source;

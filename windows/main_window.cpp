@@ -30,17 +30,27 @@ static void LoadResources() { Q_INIT_RESOURCE(resources); }
 namespace tarnwhistle::windows {
 namespace {
 
-QLineEdit* NewTextBox(QWidget* parent, const char* name, const QString& accessible_name) {
+QLabel* NewLabel(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setGeometry(place);
+  WidenToFitText(label);
+  return label;
+}
+
+QLineEdit* NewTextBox(QWidget* parent, const char* name, const QString& accessible_name, const QRect& place) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(name);
   box->setAccessibleName(accessible_name);
+  box->setGeometry(place);
   return box;
 }
 
-QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption) {
+QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
   button->setAutoDefault(false);  // Enter and Esc press no button of this window
+  button->setGeometry(place);
   return button;
 }
 
@@ -87,16 +97,10 @@ void MainWindow::BuildControls() {
   browser_->Fil1()->setGeometry(TwipsRect(3120, 600, 2895, 2430));
   NewLine(client, "Line2", 120, 3120, 6000);
 
-  lbl1_ = new QLabel(QStringLiteral("変換ファイル名"), client);
-  lbl1_->setObjectName("Lbl1");
-  lbl1_->setGeometry(TwipsRect(240, 3240, 1155, 180));
-  WidenToFitText(lbl1_);
-  txt1_ = NewTextBox(client, "Txt1", QStringLiteral("変換ファイル名"));
-  txt1_->setGeometry(TwipsRect(120, 3480, 5895, 270));
-  cmd1_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"));
-  cmd1_->setGeometry(TwipsRect(120, 3840, 1695, 375));
-  txt2_ = NewTextBox(client, "Txt2", QStringLiteral("ファイル種類"));
-  txt2_->setGeometry(TwipsRect(1920, 3840, 2775, 375));
+  NewLabel(client, "Lbl1", QStringLiteral("変換ファイル名"), TwipsRect(240, 3240, 1155, 180));
+  txt1_ = NewTextBox(client, "Txt1", QStringLiteral("変換ファイル名"), TwipsRect(120, 3480, 5895, 270));
+  cmd1_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"), TwipsRect(120, 3840, 1695, 375));
+  txt2_ = NewTextBox(client, "Txt2", QStringLiteral("ファイル種類"), TwipsRect(1920, 3840, 2775, 375));
   NewLine(client, "Line1", 120, 4320, 6000);
 
   frm1_ = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
@@ -114,16 +118,10 @@ void MainWindow::BuildControls() {
     connect(opt1_[i], &QRadioButton::clicked, this, &MainWindow::Opt1Click);
   }
 
-  cmd2_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"));
-  cmd2_->setGeometry(TwipsRect(4440, 4680, 1455, 375));
-  cmd3_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"));
-  cmd3_->setGeometry(TwipsRect(4440, 5160, 1455, 375));
-  lbl2_ = new QLabel(QStringLiteral("出力ファイル名"), client);
-  lbl2_->setObjectName("Lbl2");
-  lbl2_->setGeometry(TwipsRect(240, 5400, 1215, 255));
-  WidenToFitText(lbl2_);
-  txt3_ = NewTextBox(client, "Txt3", QStringLiteral("出力ファイル名"));
-  txt3_->setGeometry(TwipsRect(120, 5760, 5895, 270));
+  cmd2_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"), TwipsRect(4440, 4680, 1455, 375));
+  cmd3_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"), TwipsRect(4440, 5160, 1455, 375));
+  NewLabel(client, "Lbl2", QStringLiteral("出力ファイル名"), TwipsRect(240, 5400, 1215, 255));
+  txt3_ = NewTextBox(client, "Txt3", QStringLiteral("出力ファイル名"), TwipsRect(120, 5760, 5895, 270));
 
   connect(txt1_, &QLineEdit::textChanged, this, &MainWindow::Txt1Change);
   connect(cmd1_, &QPushButton::clicked, this, &MainWindow::Cmd1Click);

@@ -9,7 +9,6 @@
 class QAction;
 class QFrame;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -61,8 +60,6 @@ class MainWindow : public QMainWindow {
   LineEndingKind target_kind_ = LineEndingKind::None;
 
   FileBrowser* browser_ = nullptr;
-  QLabel* lbl1_ = nullptr;
-  QLabel* lbl2_ = nullptr;
   QLineEdit* txt1_ = nullptr;
   QLineEdit* txt2_ = nullptr;
   QLineEdit* txt3_ = nullptr;
