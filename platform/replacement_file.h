@@ -33,8 +33,6 @@ class ReplacementFile {
   // On failure the target is as it was and the new file is gone.
   bool Commit();
 
-  const std::string& WorkingPath() const { return working_path_; }
-
  private:
   ReplacementFile(FileSystem& fs, std::unique_ptr<WriteHandle> handle, std::string working_path,
                   std::string target, bool replaces_existing);

@@ -34,7 +34,6 @@ class FileBrowser : public QObject {
   QComboBox* Drv1() const { return drv1_; }
   QTreeView* Dir1() const { return dir1_; }
   QListView* Fil1() const { return fil1_; }
-  QFileSystemModel* Fil1Model() const { return files_; }
 
   // Shows `directory`: its drive in Drv1, the folder itself in Dir1, its files in Fil1.
   void ShowDirectory(const QString& directory);

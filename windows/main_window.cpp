@@ -103,14 +103,14 @@ void MainWindow::BuildControls() {
   txt2_ = NewTextBox(client, "Txt2", QStringLiteral("ファイル種類"), TwipsRect(1920, 3840, 2775, 375));
   NewLine(client, "Line1", 120, 4320, 6000);
 
-  frm1_ = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
-  frm1_->setObjectName("Frm1");
-  frm1_->setGeometry(TwipsRect(1920, 4440, 2295, 1215));
+  auto* frm1 = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
+  frm1->setObjectName("Frm1");
+  frm1->setGeometry(TwipsRect(1920, 4440, 2295, 1215));
   const QString captions[3] = {QStringLiteral("MS-DOS(Windows)"), QStringLiteral("UNIX"), QStringLiteral("MAC")};
   const QRect places[3] = {TwipsRect(240, 360, 1935, 180), TwipsRect(240, 600, 1215, 180),
                            TwipsRect(240, 840, 1215, 180)};
   for (int i = 0; i < 3; ++i) {
-    opt1_[i] = new QRadioButton(captions[i], frm1_);
+    opt1_[i] = new QRadioButton(captions[i], frm1);
     opt1_[i]->setObjectName("Opt1");
     opt1_[i]->setProperty("index", i);
     opt1_[i]->setGeometry(places[i]);

@@ -8,7 +8,6 @@
 
 class QAction;
 class QFrame;
-class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -66,7 +65,6 @@ class MainWindow : public QMainWindow {
   QPushButton* cmd1_ = nullptr;
   QPushButton* cmd2_ = nullptr;
   QPushButton* cmd3_ = nullptr;
-  QGroupBox* frm1_ = nullptr;
   QRadioButton* opt1_[3] = {};
 };
 
