@@ -32,7 +32,7 @@ check() {  # check WHAT EXPECTED ACTUAL
 }
 
 echo "== The window: detect, then convert MS-DOS to UNIX"
-TARNWHISTLE_HUGE_DIR="$work" "$build/bin/tarnwhistle-tests" --gtest_also_run_disabled_tests \
+TARNWHISTLE_HUGE_DIR="$work" "$build/bin/tarnwhistle-window-tests" --gtest_also_run_disabled_tests \
   --gtest_filter='HostileInput.DISABLED_AFileOver4GiB' 2>&1 | grep -E '^\[ *(OK|FAILED|SKIPPED) |Failure|Which is'
 
 echo "== tarnwhistle-cli"

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/conversion.h"
-#include "engine/conversion_checks.h"
+#include "engine/conversion_request.h"
 #include "engine/detection.h"
 #include "engine/messages.h"
 #include "engine/statistics.h"
+#include "printable_name.h"
 
 namespace tarnwhistle::cli {
 namespace {
@@ -23,11 +23,12 @@ constexpr std::string_view kStdoutUnwritable = "標準出力に書き込めま�
 
 const std::map<std::string, K> kKindNames = {{"dos", K::MsDos}, {"unix", K::Unix}, {"mac", K::Mac}};
 
+
 // "MS-DOS", "UNIX", "MAC", "BINARY", or "NONE" when the scan came to no verdict.
 std::string_view VerdictName(K verdict) { return verdict == K::None ? "NONE" : DisplayName(verdict); }
 
 void Complain(const Environment& env, const std::string& file, std::string_view message) {
-  env.err << file << ": " << message << '\n';
+  env.err << PrintableName(file) << ": " << message << '\n';
 }
 
 int Detect(const Environment& env, const std::vector<std::string>& files) {
@@ -40,7 +41,7 @@ int Detect(const Environment& env, const std::vector<std::string>& files) {
       code = kExitFailed;
       continue;
     }
-    if (files.size() > 1) env.out << file << ": ";
+    if (files.size() > 1) env.out << PrintableName(file) << ": ";
     env.out << VerdictName(detection.verdict) << '\n';
   }
   return code;
@@ -63,7 +64,7 @@ int Info(const Environment& env, const std::vector<std::string>& files) {
     const LineEndingCounts& c = whole.counts;
     if (!first) env.out << '\n';
     first = false;
-    env.out << "file: " << file << '\n'
+    env.out << "file: " << PrintableName(file) << '\n'
             << "detected: " << VerdictName(detection.verdict) << '\n'
             << "crlf: " << c.crlf << '\n'
             << "lf: " << c.lf << '\n'
@@ -81,17 +82,15 @@ int Info(const Environment& env, const std::vector<std::string>& files) {
 }
 
 struct ConvertArguments {
-  std::string to;
-  std::string from;  // empty: detect the source's kind first
+  K to = K::None;
+  K from = K::None;  // None: detect the source's kind first
   std::string source;
   std::string output;
 };
 
 int Convert(const Environment& env, const ConvertArguments& args) {
-  ConversionRequest request{args.source, args.output, K::None, kKindNames.at(args.to)};
-  if (!args.from.empty()) {
-    request.detected = kKindNames.at(args.from);
-  } else if (!args.source.empty()) {
+  ConversionRequest request{args.source, args.output, args.from, args.to};
+  if (request.detected == K::None && !args.source.empty()) {
     Detection detection = DetectLineEndings(env.fs, args.source);
     if (detection.status != Status::Ok) {
       Complain(env, args.source, messages::ForStatus(detection.status));
@@ -100,22 +99,18 @@ int Convert(const Environment& env, const ConvertArguments& args) {
     request.detected = detection.verdict;
   }
 
-  std::string_view refusal = FirstRefusal(env.fs, request);
-  if (!refusal.empty()) {
-    env.err << refusal << '\n';
+  ConversionOutcome outcome =
+      CheckAndConvert(env.fs, request, [&env](std::uint64_t, std::uint64_t) { return !env.interrupted(); });
+  if (!outcome.refusal.empty()) {
+    env.err << outcome.refusal << '\n';
     return kExitFailed;
   }
-  ConversionRoutine routine = RoutineFor(request.detected, request.target);
-  if (routine == nullptr) return kExitFailed;  // the checks above leave no pair without a routine
-
-  Status status = ConvertFile(env.fs, routine, request.source, request.output,
-                              [&env](std::uint64_t, std::uint64_t) { return !env.interrupted(); });
-  if (status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say
-  if (status != Status::Ok) {
-    Complain(env, status == Status::OutputCannotWrite ? request.output : request.source, messages::ForStatus(status));
+  if (outcome.status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say
+  if (outcome.status != Status::Ok) {
+    Complain(env, outcome.status == Status::OutputCannotWrite ? request.output : request.source, outcome.Message());
     return kExitFailed;
   }
-  env.out << messages::kConverted << '\n';
+  env.out << outcome.Message() << '\n';
   return kExitOk;
 }
 
@@ -136,7 +131,7 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   ConvertArguments convert_args;
   CLI::App* convert = app.add_subcommand(
       "convert", "Write a copy of SRC with its line endings converted to OUT, replacing OUT whole only on success.");
-  const auto kinds = CLI::IsMember(kKindNames, CLI::ignore_case);
+  const auto kinds = CLI::CheckedTransformer(kKindNames, CLI::ignore_case);
   convert->add_option("--to", convert_args.to, "The kind to convert to: dos, unix or mac")
       ->required()
       ->transform(kinds);

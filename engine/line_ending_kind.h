@@ -23,14 +23,4 @@ inline constexpr std::uint8_t kCr = 0x0D;
 // "MS-DOS", "UNIX", "MAC" or "BINARY"; empty for None.
 std::string_view DisplayName(LineEndingKind kind);
 
-// What an engine operation on files came to. The engine never prints: callers turn
-// these into their own messages.
-enum class Status {
-  Ok,
-  SourceCannotOpen,   // missing, unreadable, or not a regular file
-  SourceReadFailed,   // opened, but a later read failed
-  OutputCannotWrite,  // the output could not be created, written, flushed, closed or put in place
-  Cancelled,          // the caller's progress observer asked to stop
-};
-
 }  // namespace tarnwhistle

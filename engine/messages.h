@@ -1,11 +1,12 @@
 #pragma once
 
-// Every text the program shows a user, in UTF-8, in one place: the window and the
-// command-line tool say the same things in the same words.
+// The messages the window and the command-line tool both show, in UTF-8, so that both
+// say the same things in the same words. Captions live with their windows.
 
 #include <string_view>
 
 #include "line_ending_kind.h"
+#include "status.h"
 
 namespace tarnwhistle::messages {
 

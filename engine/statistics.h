@@ -5,6 +5,7 @@
 #include <string>
 
 #include "line_ending_kind.h"
+#include "status.h"
 #include "platform/byte_reader.h"
 #include "platform/file_system.h"
 

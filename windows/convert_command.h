@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/conversion_checks.h"
+#include "engine/conversion_request.h"
 #include "platform/file_system.h"
 #include "platform/window_services.h"
 

@@ -1,4 +1,4 @@
-#include "conversion_checks.h"
+#include "conversion_request.h"
 
 #include "messages.h"
 
@@ -16,6 +16,18 @@ std::string_view FirstRefusal(platform::FileSystem& fs, const ConversionRequest&
   }
   if (request.output.empty()) return messages::kNoOutputName;
   return {};
+}
+
+std::string_view ConversionOutcome::Message() const {
+  if (!refusal.empty()) return refusal;
+  return status == Status::Ok ? messages::kConverted : messages::ForStatus(status);
+}
+
+ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
+                                  const ConversionProgress& progress) {
+  if (std::string_view refusal = FirstRefusal(fs, request); !refusal.empty()) return {refusal, Status::Ok};
+  // The checks leave no pair of kinds without a routine.
+  return {{}, ConvertFile(fs, RoutineFor(request.detected, request.target), request.source, request.output, progress)};
 }
 
 }  // namespace tarnwhistle
