@@ -20,7 +20,7 @@ TW_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic qt6-translations-l10n
 )
 
 tw_build() {  # tw_build DIR [cmake options...]
