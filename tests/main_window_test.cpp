@@ -21,6 +21,7 @@
 #include "temp_dir.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -28,23 +29,9 @@ namespace {
 using K = LineEndingKind;
 using windows::Text;
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, public testing::WindowDriver {
  protected:
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    T* found = window.findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-  }
-  QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
-  QRadioButton* Option(int index) { return window.findChildren<QRadioButton*>("Opt1").at(index); }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-
-  // Types `path` into Txt1 and presses the detect button.
-  void Detect(const std::string& path) {
-    Box("Txt1")->setText(QString::fromStdString(path));
-    Click("Cmd1");
-  }
+  QWidget& Driven() override { return window; }
 
   testing::TempDir dir;
   platform::PosixFileSystem files;
@@ -80,11 +67,12 @@ TEST_F(MainWindowTest, LaysOutEveryControlInTwips) {
     }
   }
   const QRect options[] = {{240, 360, 1935, 180}, {240, 600, 1215, 180}, {240, 840, 1215, 180}};
+  const K kinds[] = {K::MsDos, K::Unix, K::Mac};
   for (int i = 0; i < 3; ++i) {
-    QRect r = Option(i)->geometry();
+    QRect r = Option(kinds[i])->geometry();
     EXPECT_EQ(QRect(r.left() * 15, r.top() * 15, options[i].width(), r.height() * 15), options[i]) << i;
     EXPECT_GE(r.width() * 15, options[i].width()) << i;
-    EXPECT_EQ(Option(i)->parent(), Find("Frm1"));
+    EXPECT_EQ(Option(kinds[i])->parent(), Find("Frm1"));
   }
   EXPECT_EQ(window.centralWidget()->size(), QSize(6135 / 15, 6150 / 15));
 }
@@ -99,9 +87,9 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
   EXPECT_EQ(Find<QPushButton>("Cmd2")->text(), QString::fromUtf8("変\u3000\u3000換"));
   EXPECT_EQ(Find<QPushButton>("Cmd3")->text(), QString::fromUtf8("取\u3000\u3000消"));
   EXPECT_EQ(Find<QGroupBox>("Frm1")->title(), "出力ファイルの種類");
-  EXPECT_EQ(Option(0)->text(), "MS-DOS(Windows)");
-  EXPECT_EQ(Option(1)->text(), "UNIX");
-  EXPECT_EQ(Option(2)->text(), "MAC");
+  EXPECT_EQ(Option(K::MsDos)->text(), "MS-DOS(Windows)");
+  EXPECT_EQ(Option(K::Unix)->text(), "UNIX");
+  EXPECT_EQ(Option(K::Mac)->text(), "MAC");
 
   const std::pair<const char*, const char*> menus[] = {
       {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuEnd", "終了(&X)"},
@@ -121,7 +109,7 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
 
 TEST_F(MainWindowTest, StartsEmptyWithBothKindsZero) {
   for (const char* box : {"Txt1", "Txt2", "Txt3"}) EXPECT_TRUE(Box(box)->text().isEmpty()) << box;
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Option(i)->isChecked());
+  for (K kind : {K::MsDos, K::Unix, K::Mac}) EXPECT_FALSE(Option(kind)->isChecked());
   EXPECT_EQ(window.DetectedKind(), K::None);
   EXPECT_EQ(window.TargetKind(), K::None);
 }
@@ -135,7 +123,7 @@ TEST_F(MainWindowTest, TabsThroughTheControlsInOrder) {
   }
   QWidget* after_cancel = Find("Cmd3")->nextInFocusChain();
   while (after_cancel->focusPolicy() == Qt::NoFocus) after_cancel = after_cancel->nextInFocusChain();
-  EXPECT_EQ(after_cancel, Option(0));
+  EXPECT_EQ(after_cancel, Option(K::MsDos));
 }
 
 // Enter and Esc press no button: none is the window's default or cancel button.
@@ -206,7 +194,7 @@ TEST_F(MainWindowTest, DetectOnAFileThatCannotBeReadSaysSoAndChangesNothing) {
 TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   Detect(dir.Write("dos.txt", "a\r\nb\r\n"));
   ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
-  Option(1)->click();
+  Option(K::Unix)->click();
   Box("Txt1")->setFocus();
   QTest::keyClick(Box("Txt1"), Qt::Key_End);
   QTest::keyClicks(Box("Txt1"), "x");
@@ -222,21 +210,21 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
 }
 
 TEST_F(MainWindowTest, TheTargetIsTheOptionThatIsOn) {
-  Option(1)->click();
+  Option(K::Unix)->click();
   EXPECT_EQ(window.TargetKind(), K::Unix);
-  Option(2)->click();
+  Option(K::Mac)->click();
   EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(2)->click();
+  Option(K::Mac)->click();
   EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(0)->click();
+  Option(K::MsDos)->click();
   EXPECT_EQ(window.TargetKind(), K::MsDos);
-  EXPECT_FALSE(Option(2)->isChecked());
+  EXPECT_FALSE(Option(K::Mac)->isChecked());
 }
 
 TEST_F(MainWindowTest, DetectPickConvert) {
   std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
   Detect(source);
-  Option(1)->click();
+  Option(K::Unix)->click();
   Box("Txt3")->setText(QString::fromStdString(source));
   Click("Cmd2");
   Box("Txt3")->setText(QString::fromStdString(dir / "unix.txt"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QRect>
 #include <QWidget>
 #include <algorithm>
@@ -20,6 +21,14 @@ inline QRect TwipsRect(int left, int top, int width, int height) {
 // place and height stay as laid out.
 inline void WidenToFitText(QWidget* widget) {
   widget->resize(std::max(widget->width(), widget->sizeHint().width()), widget->height());
+}
+
+inline QLabel* NewLabel(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setGeometry(place);
+  WidenToFitText(label);
+  return label;
 }
 
 }  // namespace tarnwhistle::windows
