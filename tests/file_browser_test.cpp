@@ -82,7 +82,7 @@ class FileBrowserTest : public ::testing::Test, public testing::WindowDriver {
   QListView* FileList() { return Find<QListView>("Fil1"); }
   QTreeView* FolderTree() { return Find<QTreeView>("Dir1"); }
   QComboBox* DriveList() { return Find<QComboBox>("Drv1"); }
-  QFileSystemModel* FilesModel() { return static_cast<QFileSystemModel*>(FileList()->model()); }
+  QAbstractItemModel* FilesModel() { return FileList()->model(); }
 
   // The names the file list shows, once it shows `count` of them.
   QStringList FilesShown(int count) {
@@ -100,8 +100,10 @@ class FileBrowserTest : public ::testing::Test, public testing::WindowDriver {
   }
   // Clicks the file `name` in the file list, as a user would.
   void ClickFile(const QString& name) {
-    QModelIndex item = FilesModel()->index(FileList()->rootIndex().data(QFileSystemModel::FilePathRole).toString() + "/" + name);
-    ASSERT_TRUE(item.isValid()) << name.toStdString();
+    const QModelIndexList found =
+        FilesModel()->match(FilesModel()->index(0, 0, FileList()->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    const QModelIndex item = found.first();
     FileList()->scrollTo(item);
     QTest::mouseClick(FileList()->viewport(), Qt::LeftButton, {}, FileList()->visualRect(item).center());
   }

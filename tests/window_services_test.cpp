@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -43,6 +44,8 @@ TEST(QtWindowServices, ProgressOfALongTaskIsModalAndCanBeCancelled) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->windowTitle(), "Tarnwhistle");
   EXPECT_EQ(dialog->labelText(), "変換しています…");
+  ASSERT_NE(dialog->findChild<QProgressBar*>(), nullptr);
+  EXPECT_EQ(dialog->findChild<QProgressBar*>()->accessibleName(), "進行状況");
   dialog->cancel();
   EXPECT_FALSE(progress->Update(20, 100));
   progress.reset();

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QListView>
 #include <QSortFilterProxyModel>
 #include <QTimer>
@@ -34,11 +35,27 @@ bool IsInside(const QString& path, const QString& root) {
 
 }  // namespace
 
-// Keeps the folder tree on one drive: only the drive's root, the folders under it and the folders
-// on the way down to it pass.
-class DriveFilter : public QSortFilterProxyModel {
+// Only the name column of the file system model: the others (size, type, date) are
+// hidden from sight anyway, and must not be read out by assistive tools either.
+class NameColumnOnly : public QSortFilterProxyModel {
  public:
-  explicit DriveFilter(QObject* parent) : QSortFilterProxyModel(parent) {}
+  explicit NameColumnOnly(QObject* parent) : QSortFilterProxyModel(parent) {}
+
+ protected:
+  bool filterAcceptsColumn(int column, const QModelIndex&) const override { return column == 0; }
+
+  // Qt reports a tree's header to assistive tools even when it is hidden.
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal) return QStringLiteral("名前");
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+  }
+};
+
+// Keeps the folder tree on one drive: only the drive's root, the folders under it and
+// the folders on the way down to it pass.
+class DriveFilter : public NameColumnOnly {
+ public:
+  explicit DriveFilter(QObject* parent) : NameColumnOnly(parent) {}
 
   void SetRoot(const QString& root) {
     root_ = QDir::fromNativeSeparators(root);
@@ -64,10 +81,18 @@ FileBrowser::FileBrowser(platform::WindowServices& services, QWidget* client)
       file_list_(new QListView(client)),
       folders_(new QFileSystemModel(this)),
       on_drive_(new DriveFilter(this)),
-      files_(new QFileSystemModel(this)) {
+      files_(new QFileSystemModel(this)),
+      file_names_(new NameColumnOnly(this)) {
   drive_list_->setObjectName("Drv1");
   folder_tree_->setObjectName("Dir1");
   file_list_->setObjectName("Fil1");
+  drive_list_->setAccessibleName(QStringLiteral("ドライブ"));
+  // On Linux, Qt names a combo box by its current item and leaves its name to a label.
+  auto* drive_label = new QLabel(QStringLiteral("ドライブ"), client);
+  drive_label->setBuddy(drive_list_);
+  drive_label->hide();
+  folder_tree_->setAccessibleName(QStringLiteral("フォルダー"));
+  file_list_->setAccessibleName(QStringLiteral("ファイル"));
 
   drives_ = services_.Drives();
   for (const platform::Drive& drive : drives_) {
@@ -79,10 +104,10 @@ FileBrowser::FileBrowser(platform::WindowServices& services, QWidget* client)
   on_drive_->setSourceModel(folders_);
   folder_tree_->setModel(on_drive_);
   folder_tree_->setHeaderHidden(true);
-  for (int column = 1; column < folders_->columnCount(); ++column) folder_tree_->hideColumn(column);
 
   files_->setFilter(QDir::Files);
-  file_list_->setModel(files_);
+  file_names_->setSourceModel(files_);
+  file_list_->setModel(file_names_);
   file_list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
   connect(on_drive_, &QAbstractItemModel::rowsInserted, this, &FileBrowser::KeepCurrentFolderInView);
@@ -168,12 +193,12 @@ void FileBrowser::ShowFiles(const QString& directory) {
   if (directory == directory_) return;
   directory_ = directory;
   files_->setRootPath(directory);
-  file_list_->setRootIndex(files_->index(directory));
+  file_list_->setRootIndex(file_names_->mapFromSource(files_->index(directory)));
 }
 
 void FileBrowser::OnFileActivated(const QModelIndex& index) {
   if (!index.isValid()) return;
-  emit FileChosen(ComposePath(directory_, files_->fileName(index)));
+  emit FileChosen(ComposePath(directory_, files_->fileName(file_names_->mapToSource(index))));
 }
 
 }  // namespace tarnwhistle::windows

@@ -16,6 +16,7 @@ class QWidget;
 namespace tarnwhistle::windows {
 
 class DriveFilter;
+class NameColumnOnly;
 
 // The path of the file `name` in `directory`, with the platform's separator:
 // ("/", "readme.txt") gives "/readme.txt", ("/home/user/docs", "a.txt") gives
@@ -67,6 +68,7 @@ class FileBrowser : public QObject {
   QFileSystemModel* folders_;
   DriveFilter* on_drive_;
   QFileSystemModel* files_;
+  NameColumnOnly* file_names_;
 };
 
 }  // namespace tarnwhistle::windows

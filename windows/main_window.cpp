@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -30,28 +31,39 @@ static void LoadResources() { Q_INIT_RESOURCE(resources); }
 namespace tarnwhistle::windows {
 namespace {
 
-QLineEdit* NewTextBox(QWidget* parent, const char* name, const QString& accessible_name, const QRect& place) {
+QLineEdit* NewTextBox(TwipsLayout& layout, QWidget* parent, const char* name, const QString& accessible_name,
+                      const QRect& twips) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(name);
   box->setAccessibleName(accessible_name);
-  box->setGeometry(place);
+  layout.Place(box, twips);
   return box;
 }
 
-QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+// `accessible_name` is the caption as it is spoken: without the spaces that spread a
+// short caption across its button.
+QPushButton* NewButton(TwipsLayout& layout, QWidget* parent, const char* name, const QString& caption,
+                       const QString& accessible_name, const QRect& twips) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
-  button->setAutoDefault(false);  // Enter and Esc press no button of this window
-  button->setGeometry(place);
+  button->setAccessibleName(accessible_name);
+  // Enter presses the focused button, as on Windows. With no default button in the
+  // window, Enter in a text box still presses none.
+  button->setAutoDefault(true);
+  layout.Place(button, twips);
   return button;
 }
 
-QFrame* NewLine(QWidget* parent, const char* name, int left, int top, int right) {
+// The line's own colour fills its whole strip: QFrame draws its line one logical pixel
+// wide at the strip's middle, which fractional scale factors can round away.
+QFrame* NewLine(TwipsLayout& layout, QWidget* parent, const char* name, int left, int top, int right) {
   auto* line = new QFrame(parent);
   line->setObjectName(name);
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Plain);
-  line->setGeometry(Px(left), Px(top), Px(right - left), 1);
+  line->setBackgroundRole(QPalette::WindowText);
+  line->setAutoFillBackground(true);
+  layout.Place(line, QRect(left, top, right - left, kTwipsPerPixel));
   return line;
 }
 
@@ -79,44 +91,47 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
 
 void MainWindow::BuildControls() {
   auto* client = new QWidget(this);
-  client->setFixedSize(Px(6135), Px(6150));
   setCentralWidget(client);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);  // the window is as large as its form, never larger
+  auto* form = new TwipsLayout(client, QSize(6135, 6150));
 
   browser_ = new FileBrowser(services_, client);
-  browser_->drive_list()->setGeometry(TwipsRect(120, 120, 2895, 300));
-  browser_->folder_tree()->setGeometry(TwipsRect(120, 600, 2895, 2400));
-  browser_->file_list()->setGeometry(TwipsRect(3120, 600, 2895, 2430));
-  NewLine(client, "Line2", 120, 3120, 6000);
+  form->Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
+  form->Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
+  form->Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
+  NewLine(*form, client, "Line2", 120, 3120, 6000);
 
-  NewLabel(client, "Lbl1", QStringLiteral("変換ファイル名"), TwipsRect(240, 3240, 1155, 180));
-  source_path_ = NewTextBox(client, "Txt1", QStringLiteral("変換ファイル名"), TwipsRect(120, 3480, 5895, 270));
-  detect_button_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"), TwipsRect(120, 3840, 1695, 375));
-  detected_kind_box_ = NewTextBox(client, "Txt2", QStringLiteral("ファイル種類"), TwipsRect(1920, 3840, 2775, 375));
-  NewLine(client, "Line1", 120, 4320, 6000);
+  NewLabel(*form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
+  source_path_ = NewTextBox(*form, client, "Txt1", QStringLiteral("変換ファイル名"), QRect(120, 3480, 5895, 270));
+  detect_button_ = NewButton(*form, client, "Cmd1", QStringLiteral("ファイル種類検出"),
+                             QStringLiteral("ファイル種類検出"), QRect(120, 3840, 1695, 375));
+  detected_kind_box_ = NewTextBox(*form, client, "Txt2", QStringLiteral("ファイル種類"), QRect(1920, 3840, 2775, 375));
+  NewLine(*form, client, "Line1", 120, 4320, 6000);
 
   auto* target_frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
   target_frame->setObjectName("Frm1");
-  target_frame->setGeometry(TwipsRect(1920, 4440, 2295, 1215));
+  form->Place(target_frame, QRect(1920, 4440, 2295, 1215));
   target_options_ = new QButtonGroup(this);
   const struct {
     LineEndingKind kind;
     const char* caption;
-    QRect place;
-  } options[] = {{LineEndingKind::MsDos, "MS-DOS(Windows)", TwipsRect(240, 360, 1935, 180)},
-                 {LineEndingKind::Unix, "UNIX", TwipsRect(240, 600, 1215, 180)},
-                 {LineEndingKind::Mac, "MAC", TwipsRect(240, 840, 1215, 180)}};
+    QRect twips;
+  } options[] = {{LineEndingKind::MsDos, "MS-DOS(Windows)", QRect(240, 360, 1935, 180)},
+                 {LineEndingKind::Unix, "UNIX", QRect(240, 600, 1215, 180)},
+                 {LineEndingKind::Mac, "MAC", QRect(240, 840, 1215, 180)}};
   for (const auto& option : options) {
     auto* button = new QRadioButton(QString::fromLatin1(option.caption), target_frame);
     button->setObjectName("Opt1");
-    button->setGeometry(option.place);
-    WidenToFitText(button);
+    form->Place(button, option.twips, TwipsLayout::Fit::Caption);
     target_options_->addButton(button, static_cast<int>(option.kind));
   }
 
-  convert_button_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"), TwipsRect(4440, 4680, 1455, 375));
-  close_button_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"), TwipsRect(4440, 5160, 1455, 375));
-  NewLabel(client, "Lbl2", QStringLiteral("出力ファイル名"), TwipsRect(240, 5400, 1215, 255));
-  output_path_ = NewTextBox(client, "Txt3", QStringLiteral("出力ファイル名"), TwipsRect(120, 5760, 5895, 270));
+  convert_button_ = NewButton(*form, client, "Cmd2", QStringLiteral("変　　換"), QStringLiteral("変換"),
+                              QRect(4440, 4680, 1455, 375));
+  close_button_ = NewButton(*form, client, "Cmd3", QStringLiteral("取　　消"), QStringLiteral("取消"),
+                            QRect(4440, 5160, 1455, 375));
+  NewLabel(*form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
+  output_path_ = NewTextBox(*form, client, "Txt3", QStringLiteral("出力ファイル名"), QRect(120, 5760, 5895, 270));
 
   connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
   connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
