@@ -92,7 +92,10 @@ std::unique_ptr<ProgressReport> QtWindowServices::StartProgress(QWidget* parent,
 }
 
 QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& directory) {
-  return QFileDialog::getOpenFileName(parent, QStringLiteral("開く"), directory);
+  return QFileDialog::getOpenFileName(
+      parent, QStringLiteral("開く"), directory,
+      QStringLiteral("テキスト ファイル (*.txt *.csv *.log *.md *.ini *.conf *.xml *.json *.html *.c *.h *.cpp *.py *.sh);;"
+                     "すべてのファイル (*)"));
 }
 
 QList<Drive> QtWindowServices::Drives() {

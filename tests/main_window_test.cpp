@@ -91,6 +91,7 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
       {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuEnd", "終了(&X)"},
       {"mnuHelp", "ヘルプ(&H)"}, {"mnuAbout", "バージョン情報(&A)"}};
   for (const auto& [name, caption] : menus) EXPECT_EQ(Find<QAction>(name)->text(), caption) << name;
+  EXPECT_EQ(Find<QAction>("mnuOpen")->shortcut(), QKeySequence("Ctrl+O"));
   QList<QAction*> bar = window.menuBar()->actions();
   ASSERT_EQ(bar.size(), 2);
   EXPECT_EQ(bar[0], Find<QAction>("mnuFile"));

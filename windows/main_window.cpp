@@ -150,6 +150,7 @@ void MainWindow::BuildMenus() {
   file->setObjectName("mnuFile");
   QAction* open = file->addAction(QStringLiteral("開く(&A)"), this, &MainWindow::OnOpen);
   open->setObjectName("mnuOpen");
+  open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   QAction* end = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::close);
   end->setObjectName("mnuEnd");
 
