@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QStorageInfo>
 #include <algorithm>
@@ -39,6 +40,9 @@ class QtProgressReport : public ProgressReport {
  private:
   void Show() {
     dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("中止"), 0, kSteps, parent_);
+    auto* bar = new QProgressBar(dialog_.get());
+    bar->setAccessibleName(QStringLiteral("進行状況"));
+    dialog_->setBar(bar);
     dialog_->setWindowTitle(title_);
     dialog_->setWindowModality(Qt::ApplicationModal);
     dialog_->setMinimumDuration(0);
@@ -88,7 +92,10 @@ std::unique_ptr<ProgressReport> QtWindowServices::StartProgress(QWidget* parent,
 }
 
 QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& directory) {
-  return QFileDialog::getOpenFileName(parent, QStringLiteral("開く"), directory);
+  return QFileDialog::getOpenFileName(
+      parent, QStringLiteral("開く"), directory,
+      QStringLiteral("テキスト ファイル (*.txt *.csv *.log *.md *.ini *.conf *.xml *.json *.html *.c *.h *.cpp *.py *.sh);;"
+                     "すべてのファイル (*)"));
 }
 
 QList<Drive> QtWindowServices::Drives() {

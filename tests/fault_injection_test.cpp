@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -18,6 +15,7 @@
 #include "windows/convert_command.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -105,23 +103,9 @@ void ExpectFilesUntouched(const FakeFileSystem& fs, const Scenario& scenario, co
   for (const std::string& path : added) EXPECT_EQ(path.rfind("/d/.out.tarnwhistle-", 0), 0u) << context;
 }
 
-class FaultInjection : public ::testing::Test {
+class FaultInjection : public ::testing::Test, public testing::WindowDriver {
  protected:
-  void Type(const char* box, const std::string& text) {
-    window.findChild<QLineEdit*>(box)->setText(QString::fromStdString(text));
-  }
-  void Click(const char* button) { window.findChild<QPushButton*>(button)->click(); }
-  void Choose(K target) {
-    for (QRadioButton* option : window.findChildren<QRadioButton*>("Opt1")) {
-      if (option->property("index").toInt() == static_cast<int>(target) - 1) option->click();
-    }
-  }
-  // A fresh path in Txt1 (which forgets any verdict), then the detect button.
-  void TypeSourceAndDetect() {
-    Type("Txt1", "");
-    Type("Txt1", kSource);
-    Click("Cmd1");
-  }
+  QWidget& Driven() override { return window; }
 
   SwappableFileSystem files;
   FakeWindowServices services;
@@ -152,13 +136,11 @@ TEST_F(FaultInjection, EveryOperationFailingAtEveryCallOfDetectAndConvert) {
         std::unique_ptr<FakeFileSystem> clean = MakeFiles(scenario);
         files.current = clean.get();
         services.messages.clear();
-        TypeSourceAndDetect();
+        ASSERT_NO_FATAL_FAILURE(Detect(kSource));
         ASSERT_EQ(window.DetectedKind(), c.from) << Describe(scenario, Op::Read, 0, false);
         std::map<Op, int> detect_calls;
         for (Op op : testing::kAllOps) detect_calls[op] = clean->Calls(op);
-        Choose(c.to);
-        Type("Txt3", kOutput);
-        Click("Cmd2");
+        ASSERT_NO_FATAL_FAILURE(Convert(c.to, kOutput));
         ASSERT_EQ(services.messages, QStringList{Text(messages::kConverted)});
 
         for (Op op : testing::kAllOps) {
@@ -173,17 +155,15 @@ TEST_F(FaultInjection, EveryOperationFailingAtEveryCallOfDetectAndConvert) {
               files.current = fs.get();
               services.messages.clear();
 
-              TypeSourceAndDetect();
-              Choose(c.to);
-              Type("Txt3", kOutput);
-              Click("Cmd2");
+              ASSERT_NO_FATAL_FAILURE(Detect(kSource));
+              ASSERT_NO_FATAL_FAILURE(Convert(c.to, kOutput));
               ++runs;
 
               if (nth <= detect_calls[op]) {
                 // Detection failed: it says why, keeps no verdict, and Convert asks for one.
                 EXPECT_EQ(services.messages, (QStringList{MessageFor(op), Text(messages::kNotDetected)})) << context;
                 EXPECT_EQ(window.DetectedKind(), K::None) << context;
-                EXPECT_TRUE(window.findChild<QLineEdit*>("Txt2")->text().isEmpty()) << context;
+                EXPECT_TRUE(Box("Txt2")->text().isEmpty()) << context;
               } else {
                 EXPECT_EQ(services.messages, QStringList{MessageFor(op)}) << context;
                 EXPECT_EQ(window.DetectedKind(), c.from) << context;
@@ -212,7 +192,7 @@ TEST_F(FaultInjection, AFailedDetectionKeepsTheVerdictBeforeIt) {
       const Scenario scenario{bytes, true, read_limit};
       std::unique_ptr<FakeFileSystem> clean = MakeFiles(scenario);
       files.current = clean.get();
-      TypeSourceAndDetect();
+      ASSERT_NO_FATAL_FAILURE(Detect(kSource));
       const int reads_before = clean->Calls(Op::Read);
       Click("Cmd1");
       const int reads = clean->Calls(Op::Read) - reads_before;
@@ -227,13 +207,13 @@ TEST_F(FaultInjection, AFailedDetectionKeepsTheVerdictBeforeIt) {
         std::unique_ptr<FakeFileSystem> fs = MakeFiles(scenario);
         const std::vector<std::string> before = fs->Paths();
         files.current = fs.get();
-        TypeSourceAndDetect();
+        ASSERT_NO_FATAL_FAILURE(Detect(kSource));
         services.messages.clear();
         fs->FailOn(op, nth);
         Click("Cmd1");
         EXPECT_EQ(services.messages, QStringList{MessageFor(op)}) << context;
         EXPECT_EQ(window.DetectedKind(), verdict) << context;
-        EXPECT_EQ(window.findChild<QLineEdit*>("Txt2")->text(), Text(DisplayName(verdict))) << context;
+        EXPECT_EQ(Box("Txt2")->text(), Text(DisplayName(verdict))) << context;
         ExpectFilesUntouched(*fs, scenario, before, false, context);
       }
     }

@@ -22,6 +22,7 @@
 #include "windows/file_browser.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -59,7 +60,7 @@ bool WaitFor(QAbstractItemModel* model, const std::function<bool()>& done) {
   return done();
 }
 
-class FileBrowserTest : public ::testing::Test {
+class FileBrowserTest : public ::testing::Test, public testing::WindowDriver {
  protected:
   FileBrowserTest() {
     std::filesystem::create_directories(disk + "/docs/deeper");
@@ -77,35 +78,34 @@ class FileBrowserTest : public ::testing::Test {
     window->show();
   }
 
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    return window->findChild<T*>(name);
-  }
-  QListView* Fil1() { return Find<QListView>("Fil1"); }
-  QTreeView* Dir1() { return Find<QTreeView>("Dir1"); }
-  QComboBox* Drv1() { return Find<QComboBox>("Drv1"); }
-  QFileSystemModel* FilesModel() { return static_cast<QFileSystemModel*>(Fil1()->model()); }
+  QWidget& Driven() override { return *window; }
+  QListView* FileList() { return Find<QListView>("Fil1"); }
+  QTreeView* FolderTree() { return Find<QTreeView>("Dir1"); }
+  QComboBox* DriveList() { return Find<QComboBox>("Drv1"); }
+  QAbstractItemModel* FilesModel() { return FileList()->model(); }
 
-  // The names Fil1 shows, once it shows `count` of them.
+  // The names the file list shows, once it shows `count` of them.
   QStringList FilesShown(int count) {
-    WaitFor(FilesModel(), [&] { return FilesModel()->rowCount(Fil1()->rootIndex()) == count; });
+    WaitFor(FilesModel(), [&] { return FilesModel()->rowCount(FileList()->rootIndex()) == count; });
     QStringList names;
-    for (int row = 0; row < FilesModel()->rowCount(Fil1()->rootIndex()); ++row) {
-      names << FilesModel()->index(row, 0, Fil1()->rootIndex()).data().toString();
+    for (int row = 0; row < FilesModel()->rowCount(FileList()->rootIndex()); ++row) {
+      names << FilesModel()->index(row, 0, FileList()->rootIndex()).data().toString();
     }
     names.sort();
     return names;
   }
-  QString Dir1Path() {
-    auto* filter = static_cast<QSortFilterProxyModel*>(Dir1()->model());
-    return static_cast<QFileSystemModel*>(filter->sourceModel())->filePath(filter->mapToSource(Dir1()->currentIndex()));
+  QString FolderShown() {
+    auto* filter = static_cast<QSortFilterProxyModel*>(FolderTree()->model());
+    return static_cast<QFileSystemModel*>(filter->sourceModel())->filePath(filter->mapToSource(FolderTree()->currentIndex()));
   }
-  // Clicks the file `name` in Fil1, as a user would.
+  // Clicks the file `name` in the file list, as a user would.
   void ClickFile(const QString& name) {
-    QModelIndex item = FilesModel()->index(Fil1()->rootIndex().data(QFileSystemModel::FilePathRole).toString() + "/" + name);
-    ASSERT_TRUE(item.isValid()) << name.toStdString();
-    Fil1()->scrollTo(item);
-    QTest::mouseClick(Fil1()->viewport(), Qt::LeftButton, {}, Fil1()->visualRect(item).center());
+    const QModelIndexList found =
+        FilesModel()->match(FilesModel()->index(0, 0, FileList()->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    const QModelIndex item = found.first();
+    FileList()->scrollTo(item);
+    QTest::mouseClick(FileList()->viewport(), Qt::LeftButton, {}, FileList()->visualRect(item).center());
   }
 
   testing::TempDir dir;
@@ -117,29 +117,29 @@ class FileBrowserTest : public ::testing::Test {
 };
 
 TEST_F(FileBrowserTest, ADriveMovesTheFoldersWhichMoveTheFiles) {
-  Drv1()->setCurrentIndex(1);
-  EXPECT_EQ(Dir1Path(), QString::fromStdString(disk));
+  DriveList()->setCurrentIndex(1);
+  EXPECT_EQ(FolderShown(), QString::fromStdString(disk));
   EXPECT_EQ(FilesShown(1), QStringList{"readme.txt"});
 
-  auto* filter = static_cast<QSortFilterProxyModel*>(Dir1()->model());
+  auto* filter = static_cast<QSortFilterProxyModel*>(FolderTree()->model());
   auto* folders = static_cast<QFileSystemModel*>(filter->sourceModel());
-  Dir1()->setCurrentIndex(filter->mapFromSource(folders->index(QString::fromStdString(disk + "/docs"))));
+  FolderTree()->setCurrentIndex(filter->mapFromSource(folders->index(QString::fromStdString(disk + "/docs"))));
   EXPECT_EQ(FilesShown(2), (QStringList{"a.txt", "b.txt"}));
 
-  Drv1()->setCurrentIndex(2);
-  EXPECT_EQ(Dir1Path(), QString::fromStdString(other));
+  DriveList()->setCurrentIndex(2);
+  EXPECT_EQ(FolderShown(), QString::fromStdString(other));
   EXPECT_EQ(FilesShown(1), QStringList{"c.txt"});
   EXPECT_TRUE(services.messages.isEmpty());
 }
 
 TEST_F(FileBrowserTest, ADriveThatIsNotReadyIsReportedAndTheListStays) {
-  Drv1()->setCurrentIndex(1);
+  DriveList()->setCurrentIndex(1);
   for (int not_ready : {3, 4}) {
     services.messages.clear();
-    Drv1()->setCurrentIndex(not_ready);
+    DriveList()->setCurrentIndex(not_ready);
     EXPECT_EQ(services.messages, QStringList{Text(messages::kDriveNotReady)});
-    EXPECT_EQ(Drv1()->currentIndex(), 1);
-    EXPECT_EQ(Dir1Path(), QString::fromStdString(disk));
+    EXPECT_EQ(DriveList()->currentIndex(), 1);
+    EXPECT_EQ(FolderShown(), QString::fromStdString(disk));
   }
 }
 
@@ -149,7 +149,7 @@ TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
   QTest::mouseClick(Find<QPushButton>("Cmd1"), Qt::LeftButton);
   ASSERT_EQ(Find<QLineEdit>("Txt2")->text(), "MS-DOS");
 
-  Drv1()->setCurrentIndex(1);
+  DriveList()->setCurrentIndex(1);
   ASSERT_EQ(FilesShown(1), QStringList{"readme.txt"});
   ClickFile("readme.txt");
   const QString expected = QString::fromStdString(disk + "/readme.txt");
@@ -160,11 +160,11 @@ TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
 }
 
 TEST_F(FileBrowserTest, TheKeyboardPicksAFileToo) {
-  Drv1()->setCurrentIndex(2);
+  DriveList()->setCurrentIndex(2);
   ASSERT_EQ(FilesShown(1), QStringList{"c.txt"});
-  Fil1()->setFocus();
-  QTest::keyClick(Fil1(), Qt::Key_Home);
-  QTest::keyClick(Fil1(), Qt::Key_Return);
+  FileList()->setFocus();
+  QTest::keyClick(FileList(), Qt::Key_Home);
+  QTest::keyClick(FileList(), Qt::Key_Return);
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
 }
 
@@ -173,8 +173,8 @@ TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
   Find<QAction>("mnuOpen")->trigger();
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), services.file_to_open);
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), services.file_to_open);
-  EXPECT_EQ(Drv1()->currentIndex(), 1);
-  EXPECT_EQ(Dir1Path(), QString::fromStdString(disk + "/docs"));
+  EXPECT_EQ(DriveList()->currentIndex(), 1);
+  EXPECT_EQ(FolderShown(), QString::fromStdString(disk + "/docs"));
   EXPECT_EQ(FilesShown(2), (QStringList{"a.txt", "b.txt"}));
 
   services.file_to_open.clear();  // the dialog cancelled: nothing changes
@@ -200,7 +200,7 @@ TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndAFolderIsNot) {
   EXPECT_TRUE(drop(other + "/c.txt"));
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), QString::fromStdString(other + "/c.txt"));
-  EXPECT_EQ(Dir1Path(), QString::fromStdString(other));
+  EXPECT_EQ(FolderShown(), QString::fromStdString(other));
 }
 
 }  // namespace

@@ -11,9 +11,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +26,7 @@
 #include "temp_dir.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -55,28 +53,10 @@ class Watchdog {
   ~Watchdog() { ::alarm(0); }
 };
 
-class HostileInput : public ::testing::Test {
+class HostileInput : public ::testing::Test, public testing::WindowDriver {
  protected:
-  QLineEdit* Box(const char* name) { return window.findChild<QLineEdit*>(name); }
-  void Type(const char* box, const std::string& text) { Box(box)->setText(QString::fromStdString(text)); }
-  void Click(const char* button) { window.findChild<QPushButton*>(button)->click(); }
-  void Choose(K target) {
-    for (QRadioButton* option : window.findChildren<QRadioButton*>("Opt1")) {
-      if (option->property("index").toInt() == static_cast<int>(target) - 1) option->click();
-    }
-  }
-  // Types `path` into Txt1 (forgetting any verdict) and presses the detect button.
-  void Detect(const std::string& path) {
-    Type("Txt1", "");
-    Type("Txt1", path);
-    Click("Cmd1");
-  }
-  // Chooses `target`, types `output` into Txt3 and presses Convert.
-  void Convert(K target, const std::string& output) {
-    Choose(target);
-    Type("Txt3", output);
-    Click("Cmd2");
-  }
+  QWidget& Driven() override { return window; }
+
   // The messages shown since the last call.
   Shown Messages() {
     Shown shown;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include "temp_dir.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -28,23 +30,9 @@ namespace {
 using K = LineEndingKind;
 using windows::Text;
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, public testing::WindowDriver {
  protected:
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    T* found = window.findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-  }
-  QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
-  QRadioButton* Option(int index) { return window.findChildren<QRadioButton*>("Opt1").at(index); }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-
-  // Types `path` into Txt1 and presses the detect button.
-  void Detect(const std::string& path) {
-    Box("Txt1")->setText(QString::fromStdString(path));
-    Click("Cmd1");
-  }
+  QWidget& Driven() override { return window; }
 
   testing::TempDir dir;
   platform::PosixFileSystem files;
@@ -52,39 +40,35 @@ class MainWindowTest : public ::testing::Test {
   windows::MainWindow window{files, services};
 };
 
-struct Place {
-  const char* name;
-  int left, top, width, height;
-  bool fits_text;  // may grow wider so that its caption is not cut
-};
-
-TEST_F(MainWindowTest, LaysOutEveryControlInTwips) {
-  const Place places[] = {
-      {"Drv1", 120, 120, 2895, 300, false}, {"Dir1", 120, 600, 2895, 2400, false},
-      {"Fil1", 3120, 600, 2895, 2430, false}, {"Lbl1", 240, 3240, 1155, 180, true},
-      {"Txt1", 120, 3480, 5895, 270, false},  {"Cmd1", 120, 3840, 1695, 375, false},
-      {"Txt2", 1920, 3840, 2775, 375, false}, {"Frm1", 1920, 4440, 2295, 1215, false},
-      {"Cmd2", 4440, 4680, 1455, 375, false}, {"Cmd3", 4440, 5160, 1455, 375, false},
-      {"Lbl2", 240, 5400, 1215, 255, true},   {"Txt3", 120, 5760, 5895, 270, false},
-      {"Line2", 120, 3120, 5880, 15, false},  {"Line1", 120, 4320, 5880, 15, false},
+// At the default font the form is as tabled; a caption may only grow to be whole.
+TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
+  const struct {
+    const char* name;
+    QRect twips;
+    bool fits_text;
+  } places[] = {
+      {"Drv1", {120, 120, 2895, 300}, false}, {"Dir1", {120, 600, 2895, 2400}, false},
+      {"Fil1", {3120, 600, 2895, 2430}, false}, {"Lbl1", {240, 3240, 1155, 180}, true},
+      {"Txt1", {120, 3480, 5895, 270}, false},  {"Cmd1", {120, 3840, 1695, 375}, false},
+      {"Txt2", {1920, 3840, 2775, 375}, false}, {"Frm1", {1920, 4440, 2295, 1215}, false},
+      {"Cmd2", {4440, 4680, 1455, 375}, false}, {"Cmd3", {4440, 5160, 1455, 375}, false},
+      {"Lbl2", {240, 5400, 1215, 255}, true},   {"Txt3", {120, 5760, 5895, 270}, false},
+      {"Line2", {120, 3120, 5880, 15}, false},  {"Line1", {120, 4320, 5880, 15}, false},
   };
-  for (const Place& p : places) {
-    QRect r = Find(p.name)->geometry();
-    EXPECT_EQ(r.left() * 15, p.left) << p.name;
-    EXPECT_EQ(r.top() * 15, p.top) << p.name;
-    EXPECT_EQ(r.height() * 15, p.height) << p.name;
+  auto pixels = [](const QRect& twips) { return QRect(twips.topLeft() / 15, twips.size() / 15); };
+  for (const auto& p : places) {
+    const QRect r = Find(p.name)->geometry();
     if (p.fits_text) {
-      EXPECT_GE(r.width() * 15, p.width) << p.name;
+      EXPECT_TRUE(r.contains(pixels(p.twips))) << p.name;
     } else {
-      EXPECT_EQ(r.width() * 15, p.width) << p.name;
+      EXPECT_EQ(r, pixels(p.twips)) << p.name;
     }
   }
-  const QRect options[] = {{240, 360, 1935, 180}, {240, 600, 1215, 180}, {240, 840, 1215, 180}};
-  for (int i = 0; i < 3; ++i) {
-    QRect r = Option(i)->geometry();
-    EXPECT_EQ(QRect(r.left() * 15, r.top() * 15, options[i].width(), r.height() * 15), options[i]) << i;
-    EXPECT_GE(r.width() * 15, options[i].width()) << i;
-    EXPECT_EQ(Option(i)->parent(), Find("Frm1"));
+  const std::pair<K, QRect> options[] = {
+      {K::MsDos, {240, 360, 1935, 180}}, {K::Unix, {240, 600, 1215, 180}}, {K::Mac, {240, 840, 1215, 180}}};
+  for (const auto& [kind, twips] : options) {
+    EXPECT_TRUE(Option(kind)->geometry().contains(pixels(twips))) << static_cast<int>(kind);
+    EXPECT_EQ(Option(kind)->parent(), Find("Frm1"));
   }
   EXPECT_EQ(window.centralWidget()->size(), QSize(6135 / 15, 6150 / 15));
 }
@@ -99,14 +83,15 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
   EXPECT_EQ(Find<QPushButton>("Cmd2")->text(), QString::fromUtf8("変\u3000\u3000換"));
   EXPECT_EQ(Find<QPushButton>("Cmd3")->text(), QString::fromUtf8("取\u3000\u3000消"));
   EXPECT_EQ(Find<QGroupBox>("Frm1")->title(), "出力ファイルの種類");
-  EXPECT_EQ(Option(0)->text(), "MS-DOS(Windows)");
-  EXPECT_EQ(Option(1)->text(), "UNIX");
-  EXPECT_EQ(Option(2)->text(), "MAC");
+  EXPECT_EQ(Option(K::MsDos)->text(), "MS-DOS(Windows)");
+  EXPECT_EQ(Option(K::Unix)->text(), "UNIX");
+  EXPECT_EQ(Option(K::Mac)->text(), "MAC");
 
   const std::pair<const char*, const char*> menus[] = {
       {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuEnd", "終了(&X)"},
       {"mnuHelp", "ヘルプ(&H)"}, {"mnuAbout", "バージョン情報(&A)"}};
   for (const auto& [name, caption] : menus) EXPECT_EQ(Find<QAction>(name)->text(), caption) << name;
+  EXPECT_EQ(Find<QAction>("mnuOpen")->shortcut(), QKeySequence("Ctrl+O"));
   QList<QAction*> bar = window.menuBar()->actions();
   ASSERT_EQ(bar.size(), 2);
   EXPECT_EQ(bar[0], Find<QAction>("mnuFile"));
@@ -121,7 +106,7 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
 
 TEST_F(MainWindowTest, StartsEmptyWithBothKindsZero) {
   for (const char* box : {"Txt1", "Txt2", "Txt3"}) EXPECT_TRUE(Box(box)->text().isEmpty()) << box;
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Option(i)->isChecked());
+  for (K kind : {K::MsDos, K::Unix, K::Mac}) EXPECT_FALSE(Option(kind)->isChecked());
   EXPECT_EQ(window.DetectedKind(), K::None);
   EXPECT_EQ(window.TargetKind(), K::None);
 }
@@ -135,23 +120,78 @@ TEST_F(MainWindowTest, TabsThroughTheControlsInOrder) {
   }
   QWidget* after_cancel = Find("Cmd3")->nextInFocusChain();
   while (after_cancel->focusPolicy() == Qt::NoFocus) after_cancel = after_cancel->nextInFocusChain();
-  EXPECT_EQ(after_cancel, Option(0));
+  EXPECT_EQ(after_cancel, Option(K::MsDos));
 }
 
-// Enter and Esc press no button: none is the window's default or cancel button.
-TEST_F(MainWindowTest, EnterAndEscapePressNoButton) {
+// Enter presses the focused button, as on Windows; in a text box it presses none, and
+// Esc never does.
+TEST_F(MainWindowTest, EnterPressesTheFocusedButtonOnly) {
   window.show();
-  Box("Txt1")->setText(QString::fromStdString(dir.Write("a.txt", "a\n")));
-  Box("Txt1")->setFocus();
-  QTest::keyClick(Box("Txt1"), Qt::Key_Return);
-  QTest::keyClick(Box("Txt1"), Qt::Key_Escape);
+  Type("Txt1", dir.Write("a.txt", "a\n"));
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(Box("Txt1"), key);
   EXPECT_TRUE(Box("Txt2")->text().isEmpty());
-  EXPECT_TRUE(services.messages.isEmpty());
+  QTest::keyClick(Find("Cmd1"), Qt::Key_Escape);
+  EXPECT_TRUE(Box("Txt2")->text().isEmpty());
   EXPECT_TRUE(window.isVisible());
-  for (const char* button : {"Cmd1", "Cmd2", "Cmd3"}) {
-    EXPECT_FALSE(Find<QPushButton>(button)->isDefault()) << button;
-    EXPECT_FALSE(Find<QPushButton>(button)->autoDefault()) << button;
+
+  QTest::keyClick(Find("Cmd1"), Qt::Key_Return);
+  EXPECT_EQ(Box("Txt2")->text(), "UNIX");
+  QTest::keyClick(Find("Cmd3"), Qt::Key_Enter);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(services.messages.isEmpty());
+}
+
+// A screen reader names each control by its role, reads only the file names of the
+// browser, and speaks the buttons without the spaces that spread their captions.
+TEST_F(MainWindowTest, AssistiveToolsReadEveryControlByName) {
+  window.show();
+  const std::pair<const char*, const char*> names[] = {
+      {"Drv1", "ドライブ"}, {"Dir1", "フォルダー"}, {"Fil1", "ファイル"},       {"Txt1", "変換ファイル名"},
+      {"Cmd1", "ファイル種類検出"}, {"Txt2", "ファイル種類"}, {"Cmd2", "変換"}, {"Cmd3", "取消"},
+      {"Txt3", "出力ファイル名"}};
+  for (const auto& [name, spoken] : names) {
+    QAccessibleInterface* control = QAccessible::queryAccessibleInterface(Find(name));
+    ASSERT_NE(control, nullptr) << name;
+    QStringList heard = {control->text(QAccessible::Name)};
+    if (control->role() == QAccessible::ComboBox) {  // on Linux its name is its value; its label names it
+      for (const auto& [label, relation] : control->relations(QAccessible::Label)) heard.append(label->text(QAccessible::Name));
+    }
+    EXPECT_TRUE(heard.contains(QString::fromUtf8(spoken))) << name << ": " << heard.join(", ").toStdString();
   }
+  dir.Write("a.txt", "a\n");
+  window.OpenFile(QString::fromStdString(dir / "a.txt"));
+  for (const char* view : {"Dir1", "Fil1"}) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find(view));
+    ASSERT_NE(list->tableInterface(), nullptr) << view;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->tableInterface()->rowCount() > 0; })) << view;
+    EXPECT_EQ(list->tableInterface()->columnCount(), 1) << view;
+    for (int i = 0; i < list->childCount(); ++i) {
+      QAccessibleInterface* cell = list->child(i);
+      if (cell != nullptr && cell->role() == QAccessible::ColumnHeader) {
+        EXPECT_EQ(cell->text(QAccessible::Name), "名前") << view;
+      }
+    }
+  }
+}
+
+// However an option becomes checked, by a click, the keyboard or an assistive tool's
+// toggle action, it is the target Convert converts to.
+TEST_F(MainWindowTest, AnOptionToggledByAnAssistiveToolIsTheTarget) {
+  const std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
+  ASSERT_NO_FATAL_FAILURE(Detect(source));
+  Type("Txt3", dir / "out.txt");
+  const std::pair<K, const char*> targets[] = {{K::Mac, "one\rtwo\r"}, {K::Unix, "one\ntwo\n"}};
+  for (const auto& [kind, converted] : targets) {
+    QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(Option(kind))->actionInterface();
+    ASSERT_NE(actions, nullptr);
+    ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(Option(kind)->isChecked());
+    EXPECT_EQ(window.TargetKind(), kind);
+    Click("Cmd2");
+    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), converted);
+  }
+  EXPECT_EQ(services.messages, (QStringList{Text(messages::kConverted), Text(messages::kConverted)}));
 }
 
 TEST_F(MainWindowTest, DetectShowsTheKindOfEachFile) {
@@ -206,7 +246,7 @@ TEST_F(MainWindowTest, DetectOnAFileThatCannotBeReadSaysSoAndChangesNothing) {
 TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   Detect(dir.Write("dos.txt", "a\r\nb\r\n"));
   ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
-  Option(1)->click();
+  Option(K::Unix)->click();
   Box("Txt1")->setFocus();
   QTest::keyClick(Box("Txt1"), Qt::Key_End);
   QTest::keyClicks(Box("Txt1"), "x");
@@ -222,21 +262,21 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
 }
 
 TEST_F(MainWindowTest, TheTargetIsTheOptionThatIsOn) {
-  Option(1)->click();
+  Option(K::Unix)->click();
   EXPECT_EQ(window.TargetKind(), K::Unix);
-  Option(2)->click();
+  Option(K::Mac)->click();
   EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(2)->click();
+  Option(K::Mac)->click();
   EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(0)->click();
+  Option(K::MsDos)->click();
   EXPECT_EQ(window.TargetKind(), K::MsDos);
-  EXPECT_FALSE(Option(2)->isChecked());
+  EXPECT_FALSE(Option(K::Mac)->isChecked());
 }
 
 TEST_F(MainWindowTest, DetectPickConvert) {
   std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
   Detect(source);
-  Option(1)->click();
+  Option(K::Unix)->click();
   Box("Txt3")->setText(QString::fromStdString(source));
   Click("Cmd2");
   Box("Txt3")->setText(QString::fromStdString(dir / "unix.txt"));

@@ -1,6 +1,5 @@
 #include "about_window.h"
 
-#include <QLabel>
 #include <QPushButton>
 
 #include "engine/messages.h"
@@ -12,22 +11,14 @@ namespace tarnwhistle::windows {
 AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
   setObjectName("FrmAbout");
   setWindowTitle(QStringLiteral("バージョン情報"));
-  setFixedSize(Px(4680), Px(1575));
+  auto* form = new TwipsLayout(this, QSize(4680, 1575));
+  NewLabel(*form, this, "Lbl1", Text(messages::kVersionText), QRect(240, 240, 1575, 180));
+  NewLabel(*form, this, "Lbl2", QStringLiteral("© 2026 Tarnwhistle 開発者"), QRect(360, 720, 2460, 180));
 
-  auto* lbl1 = new QLabel(Text(messages::kVersionText), this);
-  lbl1->setObjectName("Lbl1");
-  lbl1->setGeometry(TwipsRect(240, 240, 1575, 180));
-  WidenToFitText(lbl1);
-
-  auto* lbl2 = new QLabel(QStringLiteral("© 2026 Tarnwhistle 開発者"), this);
-  lbl2->setObjectName("Lbl2");
-  lbl2->setGeometry(TwipsRect(360, 720, 2460, 180));
-  WidenToFitText(lbl2);
-
-  auto* cmd1 = new QPushButton(QStringLiteral("OK"), this);
-  cmd1->setObjectName("Cmd1");
-  cmd1->setGeometry(TwipsRect(3240, 1080, 1215, 375));
-  connect(cmd1, &QPushButton::clicked, this, &QDialog::accept);
+  auto* ok_button = new QPushButton(QStringLiteral("OK"), this);
+  ok_button->setObjectName("Cmd1");
+  form->Place(ok_button, QRect(3240, 1080, 1215, 375));
+  connect(ok_button, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 }  // namespace tarnwhistle::windows

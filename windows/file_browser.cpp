@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QListView>
 #include <QSortFilterProxyModel>
 #include <QTimer>
@@ -34,11 +35,27 @@ bool IsInside(const QString& path, const QString& root) {
 
 }  // namespace
 
-// Keeps Dir1 on one drive: only the drive's root, the folders under it and the folders
-// on the way down to it pass.
-class DriveFilter : public QSortFilterProxyModel {
+// Only the name column of the file system model: the others (size, type, date) are
+// hidden from sight anyway, and must not be read out by assistive tools either.
+class NameColumnOnly : public QSortFilterProxyModel {
  public:
-  explicit DriveFilter(QObject* parent) : QSortFilterProxyModel(parent) {}
+  explicit NameColumnOnly(QObject* parent) : QSortFilterProxyModel(parent) {}
+
+ protected:
+  bool filterAcceptsColumn(int column, const QModelIndex&) const override { return column == 0; }
+
+  // Qt reports a tree's header to assistive tools even when it is hidden.
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal) return QStringLiteral("名前");
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+  }
+};
+
+// Keeps the folder tree on one drive: only the drive's root, the folders under it and
+// the folders on the way down to it pass.
+class DriveFilter : public NameColumnOnly {
+ public:
+  explicit DriveFilter(QObject* parent) : NameColumnOnly(parent) {}
 
   void SetRoot(const QString& root) {
     root_ = QDir::fromNativeSeparators(root);
@@ -59,42 +76,50 @@ class DriveFilter : public QSortFilterProxyModel {
 FileBrowser::FileBrowser(platform::WindowServices& services, QWidget* client)
     : QObject(client),
       services_(services),
-      drv1_(new QComboBox(client)),
-      dir1_(new QTreeView(client)),
-      fil1_(new QListView(client)),
+      drive_list_(new QComboBox(client)),
+      folder_tree_(new QTreeView(client)),
+      file_list_(new QListView(client)),
       folders_(new QFileSystemModel(this)),
       on_drive_(new DriveFilter(this)),
-      files_(new QFileSystemModel(this)) {
-  drv1_->setObjectName("Drv1");
-  dir1_->setObjectName("Dir1");
-  fil1_->setObjectName("Fil1");
+      files_(new QFileSystemModel(this)),
+      file_names_(new NameColumnOnly(this)) {
+  drive_list_->setObjectName("Drv1");
+  folder_tree_->setObjectName("Dir1");
+  file_list_->setObjectName("Fil1");
+  drive_list_->setAccessibleName(QStringLiteral("ドライブ"));
+  // On Linux, Qt names a combo box by its current item and leaves its name to a label.
+  auto* drive_label = new QLabel(QStringLiteral("ドライブ"), client);
+  drive_label->setBuddy(drive_list_);
+  drive_label->hide();
+  folder_tree_->setAccessibleName(QStringLiteral("フォルダー"));
+  file_list_->setAccessibleName(QStringLiteral("ファイル"));
 
   drives_ = services_.Drives();
   for (const platform::Drive& drive : drives_) {
-    drv1_->addItem(drive.label.isEmpty() ? drive.root : drive.root + " [" + drive.label + "]");
+    drive_list_->addItem(drive.label.isEmpty() ? drive.root : drive.root + " [" + drive.label + "]");
   }
 
   folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
   folders_->setRootPath(QString());
   on_drive_->setSourceModel(folders_);
-  dir1_->setModel(on_drive_);
-  dir1_->setHeaderHidden(true);
-  for (int column = 1; column < folders_->columnCount(); ++column) dir1_->hideColumn(column);
+  folder_tree_->setModel(on_drive_);
+  folder_tree_->setHeaderHidden(true);
 
   files_->setFilter(QDir::Files);
-  fil1_->setModel(files_);
-  fil1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  file_names_->setSourceModel(files_);
+  file_list_->setModel(file_names_);
+  file_list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
   connect(on_drive_, &QAbstractItemModel::rowsInserted, this, &FileBrowser::KeepCurrentFolderInView);
   connect(on_drive_, &QAbstractItemModel::layoutChanged, this, &FileBrowser::KeepCurrentFolderInView);
   auto user_took_over = [this] { scroll_pending_ = false; };
-  connect(dir1_->verticalScrollBar(), &QScrollBar::actionTriggered, this, user_took_over);
-  connect(dir1_, &QTreeView::expanded, this, user_took_over);
-  connect(dir1_, &QTreeView::collapsed, this, user_took_over);
-  connect(drv1_, &QComboBox::currentIndexChanged, this, &FileBrowser::Drv1Change);
-  connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this, &FileBrowser::Dir1Change);
-  connect(fil1_, &QListView::clicked, this, &FileBrowser::Fil1Click);
-  connect(fil1_, &QListView::activated, this, &FileBrowser::Fil1Click);
+  connect(folder_tree_->verticalScrollBar(), &QScrollBar::actionTriggered, this, user_took_over);
+  connect(folder_tree_, &QTreeView::expanded, this, user_took_over);
+  connect(folder_tree_, &QTreeView::collapsed, this, user_took_over);
+  connect(drive_list_, &QComboBox::currentIndexChanged, this, &FileBrowser::OnDriveChosen);
+  connect(folder_tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &FileBrowser::OnFolderChosen);
+  connect(file_list_, &QListView::clicked, this, &FileBrowser::OnFileActivated);
+  connect(file_list_, &QListView::activated, this, &FileBrowser::OnFileActivated);
 }
 
 void FileBrowser::ShowDirectory(const QString& directory) {
@@ -113,52 +138,52 @@ int FileBrowser::DriveIndexFor(const QString& directory) const {
   return best;
 }
 
-void FileBrowser::Drv1Change(int index) {
+void FileBrowser::OnDriveChosen(int index) {
   if (index < 0 || index >= drives_.size()) return;
   const platform::Drive& drive = drives_[index];
   QFileInfo root(drive.root);
   if (!drive.ready || !root.isDir() || !root.isReadable() || !QDir(drive.root).isReadable()) {
-    services_.ShowMessage(drv1_->window(), Text(messages::kDriveNotReady));
-    QSignalBlocker quiet(drv1_);
-    drv1_->setCurrentIndex(drive_);
+    services_.ShowMessage(drive_list_->window(), Text(messages::kDriveNotReady));
+    QSignalBlocker quiet(drive_list_);
+    drive_list_->setCurrentIndex(drive_);
     return;
   }
   ShowDrive(index, QDir::fromNativeSeparators(drive.root));
 }
 
-// Drv1 := the drive at `index`; Dir1 := `directory` on it, which moves Fil1 with it.
+// Shows the drive at `index` and `directory` on it, which moves the file list with it.
 void FileBrowser::ShowDrive(int index, const QString& directory) {
   {
-    QSignalBlocker quiet(drv1_);
-    drv1_->setCurrentIndex(index);
+    QSignalBlocker quiet(drive_list_);
+    drive_list_->setCurrentIndex(index);
   }
   drive_ = index;
   QString root = QDir::fromNativeSeparators(drives_[index].root);
   on_drive_->SetRoot(root);
   QString above = QFileInfo(root).dir().absolutePath();
-  dir1_->setRootIndex(root == "/" ? QModelIndex() : on_drive_->mapFromSource(folders_->index(above)));
+  folder_tree_->setRootIndex(root == "/" ? QModelIndex() : on_drive_->mapFromSource(folders_->index(above)));
 
   QModelIndex folder = on_drive_->mapFromSource(folders_->index(directory));
-  dir1_->setCurrentIndex(folder);
-  for (QModelIndex open = folder; open.isValid(); open = open.parent()) dir1_->expand(open);
+  folder_tree_->setCurrentIndex(folder);
+  for (QModelIndex open = folder; open.isValid(); open = open.parent()) folder_tree_->expand(open);
   scroll_pending_ = true;
   KeepCurrentFolderInView();
   ShowFiles(directory);
 }
 
 // Folders load in the background and their rows arrive in batches, each of which can
-// push the current folder out of view. Until the user takes over Dir1 (scrolls, opens
+// push the current folder out of view. Until the user takes over the tree (scrolls, opens
 // or closes a folder, picks another), every batch brings it back into view.
 void FileBrowser::KeepCurrentFolderInView() {
   if (!scroll_pending_ || scroll_queued_) return;
   scroll_queued_ = true;
-  QTimer::singleShot(0, dir1_, [this] {
+  QTimer::singleShot(0, folder_tree_, [this] {
     scroll_queued_ = false;
-    if (scroll_pending_) dir1_->scrollTo(dir1_->currentIndex(), QAbstractItemView::PositionAtCenter);
+    if (scroll_pending_) folder_tree_->scrollTo(folder_tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
   });
 }
 
-void FileBrowser::Dir1Change(const QModelIndex& current) {
+void FileBrowser::OnFolderChosen(const QModelIndex& current) {
   scroll_pending_ = false;
   if (!current.isValid()) return;
   ShowFiles(folders_->filePath(on_drive_->mapToSource(current)));
@@ -168,12 +193,12 @@ void FileBrowser::ShowFiles(const QString& directory) {
   if (directory == directory_) return;
   directory_ = directory;
   files_->setRootPath(directory);
-  fil1_->setRootIndex(files_->index(directory));
+  file_list_->setRootIndex(file_names_->mapFromSource(files_->index(directory)));
 }
 
-void FileBrowser::Fil1Click(const QModelIndex& index) {
+void FileBrowser::OnFileActivated(const QModelIndex& index) {
   if (!index.isValid()) return;
-  emit FileClicked(ComposePath(directory_, files_->fileName(index)));
+  emit FileChosen(ComposePath(directory_, files_->fileName(file_names_->mapToSource(index))));
 }
 
 }  // namespace tarnwhistle::windows

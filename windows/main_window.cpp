@@ -1,15 +1,16 @@
 #include "main_window.h"
 
-#include <QAccessible>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
@@ -30,36 +31,39 @@ static void LoadResources() { Q_INIT_RESOURCE(resources); }
 namespace tarnwhistle::windows {
 namespace {
 
-QLabel* NewLabel(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(name);
-  label->setGeometry(place);
-  WidenToFitText(label);
-  return label;
-}
-
-QLineEdit* NewTextBox(QWidget* parent, const char* name, const QString& accessible_name, const QRect& place) {
+QLineEdit* NewTextBox(TwipsLayout& layout, QWidget* parent, const char* name, const QString& accessible_name,
+                      const QRect& twips) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(name);
   box->setAccessibleName(accessible_name);
-  box->setGeometry(place);
+  layout.Place(box, twips);
   return box;
 }
 
-QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+// `accessible_name` is the caption as it is spoken: without the spaces that spread a
+// short caption across its button.
+QPushButton* NewButton(TwipsLayout& layout, QWidget* parent, const char* name, const QString& caption,
+                       const QString& accessible_name, const QRect& twips) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
-  button->setAutoDefault(false);  // Enter and Esc press no button of this window
-  button->setGeometry(place);
+  button->setAccessibleName(accessible_name);
+  // Enter presses the focused button, as on Windows. With no default button in the
+  // window, Enter in a text box still presses none.
+  button->setAutoDefault(true);
+  layout.Place(button, twips);
   return button;
 }
 
-QFrame* NewLine(QWidget* parent, const char* name, int left, int top, int right) {
+// The line's own colour fills its whole strip: QFrame draws its line one logical pixel
+// wide at the strip's middle, which fractional scale factors can round away.
+QFrame* NewLine(TwipsLayout& layout, QWidget* parent, const char* name, int left, int top, int right) {
   auto* line = new QFrame(parent);
   line->setObjectName(name);
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Plain);
-  line->setGeometry(Px(left), Px(top), Px(right - left), 1);
+  line->setBackgroundRole(QPalette::WindowText);
+  line->setAutoFillBackground(true);
+  layout.Place(line, QRect(left, top, right - left, kTwipsPerPixel));
   return line;
 }
 
@@ -83,51 +87,60 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   BuildControls();
   BuildMenus();
   SetTabOrder();
-  FormLoad();
 }
 
 void MainWindow::BuildControls() {
   auto* client = new QWidget(this);
-  client->setFixedSize(Px(6135), Px(6150));
   setCentralWidget(client);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);  // the window is as large as its form, never larger
+  auto* form = new TwipsLayout(client, QSize(6135, 6150));
 
   browser_ = new FileBrowser(services_, client);
-  browser_->Drv1()->setGeometry(TwipsRect(120, 120, 2895, 300));
-  browser_->Dir1()->setGeometry(TwipsRect(120, 600, 2895, 2400));
-  browser_->Fil1()->setGeometry(TwipsRect(3120, 600, 2895, 2430));
-  NewLine(client, "Line2", 120, 3120, 6000);
+  form->Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
+  form->Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
+  form->Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
+  NewLine(*form, client, "Line2", 120, 3120, 6000);
 
-  NewLabel(client, "Lbl1", QStringLiteral("変換ファイル名"), TwipsRect(240, 3240, 1155, 180));
-  txt1_ = NewTextBox(client, "Txt1", QStringLiteral("変換ファイル名"), TwipsRect(120, 3480, 5895, 270));
-  cmd1_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"), TwipsRect(120, 3840, 1695, 375));
-  txt2_ = NewTextBox(client, "Txt2", QStringLiteral("ファイル種類"), TwipsRect(1920, 3840, 2775, 375));
-  NewLine(client, "Line1", 120, 4320, 6000);
+  NewLabel(*form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
+  source_path_ = NewTextBox(*form, client, "Txt1", QStringLiteral("変換ファイル名"), QRect(120, 3480, 5895, 270));
+  detect_button_ = NewButton(*form, client, "Cmd1", QStringLiteral("ファイル種類検出"),
+                             QStringLiteral("ファイル種類検出"), QRect(120, 3840, 1695, 375));
+  detected_kind_box_ = NewTextBox(*form, client, "Txt2", QStringLiteral("ファイル種類"), QRect(1920, 3840, 2775, 375));
+  NewLine(*form, client, "Line1", 120, 4320, 6000);
 
-  auto* frm1 = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
-  frm1->setObjectName("Frm1");
-  frm1->setGeometry(TwipsRect(1920, 4440, 2295, 1215));
-  const QString captions[3] = {QStringLiteral("MS-DOS(Windows)"), QStringLiteral("UNIX"), QStringLiteral("MAC")};
-  const QRect places[3] = {TwipsRect(240, 360, 1935, 180), TwipsRect(240, 600, 1215, 180),
-                           TwipsRect(240, 840, 1215, 180)};
-  for (int i = 0; i < 3; ++i) {
-    opt1_[i] = new QRadioButton(captions[i], frm1);
-    opt1_[i]->setObjectName("Opt1");
-    opt1_[i]->setProperty("index", i);
-    opt1_[i]->setGeometry(places[i]);
-    WidenToFitText(opt1_[i]);
-    connect(opt1_[i], &QRadioButton::clicked, this, &MainWindow::Opt1Click);
+  auto* target_frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
+  target_frame->setObjectName("Frm1");
+  form->Place(target_frame, QRect(1920, 4440, 2295, 1215));
+  target_options_ = new QButtonGroup(this);
+  const struct {
+    LineEndingKind kind;
+    const char* caption;
+    QRect twips;
+  } options[] = {{LineEndingKind::MsDos, "MS-DOS(Windows)", QRect(240, 360, 1935, 180)},
+                 {LineEndingKind::Unix, "UNIX", QRect(240, 600, 1215, 180)},
+                 {LineEndingKind::Mac, "MAC", QRect(240, 840, 1215, 180)}};
+  for (const auto& option : options) {
+    auto* button = new QRadioButton(QString::fromLatin1(option.caption), target_frame);
+    button->setObjectName("Opt1");
+    form->Place(button, option.twips, TwipsLayout::Fit::Caption);
+    target_options_->addButton(button, static_cast<int>(option.kind));
   }
 
-  cmd2_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"), TwipsRect(4440, 4680, 1455, 375));
-  cmd3_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"), TwipsRect(4440, 5160, 1455, 375));
-  NewLabel(client, "Lbl2", QStringLiteral("出力ファイル名"), TwipsRect(240, 5400, 1215, 255));
-  txt3_ = NewTextBox(client, "Txt3", QStringLiteral("出力ファイル名"), TwipsRect(120, 5760, 5895, 270));
+  convert_button_ = NewButton(*form, client, "Cmd2", QStringLiteral("変　　換"), QStringLiteral("変換"),
+                              QRect(4440, 4680, 1455, 375));
+  close_button_ = NewButton(*form, client, "Cmd3", QStringLiteral("取　　消"), QStringLiteral("取消"),
+                            QRect(4440, 5160, 1455, 375));
+  NewLabel(*form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
+  output_path_ = NewTextBox(*form, client, "Txt3", QStringLiteral("出力ファイル名"), QRect(120, 5760, 5895, 270));
 
-  connect(txt1_, &QLineEdit::textChanged, this, &MainWindow::Txt1Change);
-  connect(cmd1_, &QPushButton::clicked, this, &MainWindow::Cmd1Click);
-  connect(cmd2_, &QPushButton::clicked, this, &MainWindow::Cmd2Click);
-  connect(cmd3_, &QPushButton::clicked, this, &MainWindow::Cmd3Click);
-  connect(browser_, &FileBrowser::FileClicked, this, &MainWindow::Fil1Click);
+  connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
+  connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
+  connect(convert_button_, &QPushButton::clicked, this, &MainWindow::OnConvert);
+  connect(close_button_, &QPushButton::clicked, this, &MainWindow::close);
+  // idToggled, not a click: an option checked by an accessibility action or by code
+  // sets the target too.
+  connect(target_options_, &QButtonGroup::idToggled, this, &MainWindow::OnTargetToggled);
+  connect(browser_, &FileBrowser::FileChosen, this, &MainWindow::OnFileChosen);
   browser_->ShowDirectory(QDir::currentPath());
 }
 
@@ -135,41 +148,39 @@ void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   file->menuAction()->setObjectName("mnuFile");
   file->setObjectName("mnuFile");
-  QAction* open = file->addAction(QStringLiteral("開く(&A)"), this, &MainWindow::MnuOpenClick);
+  QAction* open = file->addAction(QStringLiteral("開く(&A)"), this, &MainWindow::OnOpen);
   open->setObjectName("mnuOpen");
-  QAction* end = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::Cmd3Click);
+  open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  QAction* end = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::close);
   end->setObjectName("mnuEnd");
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help->menuAction()->setObjectName("mnuHelp");
   help->setObjectName("mnuHelp");
-  QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &MainWindow::MnuAboutClick);
+  QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &MainWindow::OnAbout);
   about->setObjectName("mnuAbout");
 }
 
-// Drv1, Dir1, Fil1, Txt1, Cmd1, Txt3, Txt2, Cmd2, Cmd3, then the target options; the
-// labels and the frame take no focus.
+// The browser, the source path and its detection, the output path, the detected kind,
+// Convert and Cancel, then the target options; the labels and the frame take no focus.
 void MainWindow::SetTabOrder() {
-  QWidget* order[] = {browser_->Drv1(), browser_->Dir1(), browser_->Fil1(), txt1_, cmd1_, txt3_,
-                      txt2_,            cmd2_,            cmd3_,            opt1_[0], opt1_[1], opt1_[2]};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
-}
-
-void MainWindow::FormLoad() {
-  detected_kind_ = LineEndingKind::None;
-  target_kind_ = LineEndingKind::None;
+  QList<QWidget*> order = {browser_->drive_list(), browser_->folder_tree(), browser_->file_list(),
+                           source_path_,           detect_button_,          output_path_,
+                           detected_kind_box_,     convert_button_,         close_button_};
+  for (QAbstractButton* option : target_options_->buttons()) order.append(option);
+  for (qsizetype i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
 // A new source path makes the old verdict meaningless: both the box and the kind go,
 // so that Convert asks for detection again instead of converting the new file as if it
 // were of the old one's kind.
-void MainWindow::Txt1Change() {
-  txt2_->clear();
+void MainWindow::OnSourcePathChanged() {
+  detected_kind_box_->clear();
   detected_kind_ = LineEndingKind::None;
 }
 
-void MainWindow::Cmd1Click() {
-  const QString path = txt1_->text();
+void MainWindow::OnDetect() {
+  const QString path = source_path_->text();
   if (path.isEmpty()) return;
   Detection detection = DetectLineEndings(files_, LocalPath(path));
   if (detection.status != Status::Ok) {
@@ -177,43 +188,38 @@ void MainWindow::Cmd1Click() {
     return;
   }
   if (detection.verdict == LineEndingKind::None) return;  // no verdict changes nothing
-  txt2_->setText(Text(DisplayName(detection.verdict)));
+  detected_kind_box_->setText(Text(DisplayName(detection.verdict)));
   detected_kind_ = detection.verdict;
 }
 
-void MainWindow::Cmd2Click() {
+void MainWindow::OnConvert() {
   RunConvertCommand(files_, services_, this,
-                    {LocalPath(txt1_->text()), LocalPath(txt3_->text()), detected_kind_, target_kind_});
+                    {LocalPath(source_path_->text()), LocalPath(output_path_->text()), detected_kind_, target_kind_});
 }
 
-void MainWindow::Cmd3Click() { close(); }
-
-// Reads the three options in order rather than trusting the one clicked; with none on,
-// the target stays as it was.
-void MainWindow::Opt1Click() {
-  const LineEndingKind kinds[3] = {LineEndingKind::MsDos, LineEndingKind::Unix, LineEndingKind::Mac};
-  for (int i = 0; i < 3; ++i) {
-    if (opt1_[i]->isChecked()) target_kind_ = kinds[i];
-  }
+// The options are exclusive, so the one turned on names the target; one turned off
+// changes nothing (none is ever turned off without another turning on).
+void MainWindow::OnTargetToggled(int kind, bool checked) {
+  if (checked) target_kind_ = static_cast<LineEndingKind>(kind);
 }
 
-void MainWindow::Fil1Click(const QString& path) {
-  txt1_->setText(path);
-  txt3_->setText(txt1_->text());
+void MainWindow::OnFileChosen(const QString& path) {
+  source_path_->setText(path);
+  output_path_->setText(path);
 }
 
 void MainWindow::OpenFile(const QString& path) {
   const QFileInfo file(path);
   browser_->ShowDirectory(file.absolutePath());
-  Fil1Click(QDir::toNativeSeparators(file.absoluteFilePath()));
+  OnFileChosen(QDir::toNativeSeparators(file.absoluteFilePath()));
 }
 
-void MainWindow::MnuOpenClick() {
+void MainWindow::OnOpen() {
   const QString path = services_.AskFileToOpen(this, browser_->Directory());
   if (!path.isEmpty()) OpenFile(path);
 }
 
-void MainWindow::MnuAboutClick() {
+void MainWindow::OnAbout() {
   AboutWindow about(this);
   about.setWindowIcon(windowIcon());
   about.exec();

@@ -6,11 +6,9 @@
 #include "platform/file_system.h"
 #include "platform/window_services.h"
 
-class QAction;
-class QFrame;
+class QButtonGroup;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 
 namespace tarnwhistle::windows {
 
@@ -41,16 +39,13 @@ class MainWindow : public QMainWindow {
   void BuildMenus();
   void SetTabOrder();
 
-  // Handlers, by control and event.
-  void FormLoad();
-  void Txt1Change();
-  void Cmd1Click();
-  void Cmd2Click();
-  void Cmd3Click();
-  void Opt1Click();
-  void Fil1Click(const QString& path);
-  void MnuOpenClick();
-  void MnuAboutClick();
+  void OnSourcePathChanged();
+  void OnDetect();
+  void OnConvert();
+  void OnTargetToggled(int kind, bool checked);
+  void OnFileChosen(const QString& path);
+  void OnOpen();
+  void OnAbout();
 
   platform::FileSystem& files_;
   platform::WindowServices& services_;
@@ -59,13 +54,13 @@ class MainWindow : public QMainWindow {
   LineEndingKind target_kind_ = LineEndingKind::None;
 
   FileBrowser* browser_ = nullptr;
-  QLineEdit* txt1_ = nullptr;
-  QLineEdit* txt2_ = nullptr;
-  QLineEdit* txt3_ = nullptr;
-  QPushButton* cmd1_ = nullptr;
-  QPushButton* cmd2_ = nullptr;
-  QPushButton* cmd3_ = nullptr;
-  QRadioButton* opt1_[3] = {};
+  QLineEdit* source_path_ = nullptr;        // Txt1
+  QPushButton* detect_button_ = nullptr;    // Cmd1
+  QLineEdit* detected_kind_box_ = nullptr;  // Txt2
+  QButtonGroup* target_options_ = nullptr;  // the three Opt1, by LineEndingKind code
+  QPushButton* convert_button_ = nullptr;   // Cmd2
+  QPushButton* close_button_ = nullptr;     // Cmd3
+  QLineEdit* output_path_ = nullptr;        // Txt3
 };
 
 }  // namespace tarnwhistle::windows

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "app/command_line.h"
+
+namespace tarnwhistle {
+namespace {
+
+using Action = app::CommandLine::Action;
+
+TEST(CommandLine, AFileOpensTheWindowOnItAndHelpAndVersionOpenNone) {
+  const struct {
+    QStringList arguments;
+    Action action;
+    QString file;
+    QString output_contains;
+  } cases[] = {
+      {{"tarnwhistle"}, Action::OpenWindow, "", ""},
+      {{"tarnwhistle", "a.txt"}, Action::OpenWindow, "a.txt", ""},
+      {{"tarnwhistle", "--", "-odd.txt"}, Action::OpenWindow, "-odd.txt", ""},
+      {{"tarnwhistle", "--version"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
+      {{"tarnwhistle", "--unknown", "-v"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
+      {{"tarnwhistle", "--help"}, Action::PrintHelp, "", "[FILE]"},
+      {{"tarnwhistle", "--unknown"}, Action::Fail, "", "unknown"},
+      {{"tarnwhistle", "a.txt", "b.txt"}, Action::Fail, "", "One file"},
+  };
+  for (const auto& c : cases) {
+    const app::CommandLine line = app::ParseCommandLine(c.arguments);
+    const std::string context = c.arguments.join(' ').toStdString();
+    EXPECT_EQ(line.action, c.action) << context;
+    EXPECT_EQ(line.file, c.file) << context;
+    EXPECT_TRUE(line.output.contains(c.output_contains, Qt::CaseInsensitive)) << context << ": " << line.output.toStdString();
+  }
+}
+
+// Without any display, where a window could not even start, --version and --help still
+// answer.
+TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
+  for (const auto& [option, expected] : {std::pair{"--version", "Tarnwhistle Ver 1.2\n"}, {"--help", "--version"}}) {
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    program.setProcessEnvironment(environment);
+    program.start(TARNWHISTLE_APP_PATH, {option});
+    ASSERT_TRUE(program.waitForFinished(10000)) << option;
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
+    EXPECT_EQ(program.exitCode(), 0) << option;
+    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(expected)) << option;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwhistle
