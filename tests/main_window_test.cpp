@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -286,6 +287,47 @@ TEST_F(MainWindowTest, DetectPickConvert) {
   EXPECT_EQ(testing::ReadAll(source), "one\r\ntwo\r\n");
   EXPECT_EQ(window.DetectedKind(), K::MsDos);  // one detection serves many conversions
   EXPECT_EQ(window.TargetKind(), K::Unix);
+}
+
+// After a detection with a verdict the status line shows the whole file's line ends,
+// counted in the background; a new source path clears it.
+TEST_F(MainWindowTest, TheStatusLineCountsTheWholeFile) {
+  std::string mixed;
+  for (int i = 0; i < 1200; ++i) mixed += "line\r\n";
+  const std::pair<std::string, const char*> files[] = {
+      {mixed + "a\nb\nc\n", "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）"},
+      {"a\nb\n", "CR LF: 0 行　LF: 2 行　CR: 0 行"}};
+  auto* line = Find<QLabel>("Lbl3");
+  ASSERT_NE(line, nullptr);
+  EXPECT_FALSE(line->accessibleName().isEmpty());
+  for (const auto& [bytes, shown] : files) {
+    ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("f.txt", bytes)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line->text() == QString::fromUtf8(shown); })) << line->text().toStdString();
+    Type("Txt1", dir / "other.txt");
+    EXPECT_TRUE(line->text().isEmpty());
+  }
+}
+
+// A count of a large file neither holds up the window nor outlives a change of the
+// source path: its result never shows, and the window closes without waiting for it.
+TEST_F(MainWindowTest, ALargeCountIsAbandonedWhenTheSourceChanges) {
+  const std::string big = dir.Write("big.txt", "a\r\nb\r\n");
+  std::filesystem::resize_file(big, std::uintmax_t{16} << 30);  // sparse: 16 GiB of zeros after the text
+  auto* line = Find<QLabel>("Lbl3");
+  QElapsedTimer timer;
+  timer.start();
+  ASSERT_NO_FATAL_FAILURE(Detect(big));
+  EXPECT_LT(timer.elapsed(), 1000);
+  Type("Txt1", big + " ");
+  QTest::qWait(200);
+  EXPECT_TRUE(line->text().isEmpty());
+  timer.restart();
+  {
+    windows::MainWindow counting(files, services);
+    counting.OpenFile(QString::fromStdString(big));
+    counting.findChild<QPushButton*>("Cmd1")->click();
+  }  // closes while counting
+  EXPECT_LT(timer.elapsed(), 3000);
 }
 
 TEST_F(MainWindowTest, CancelAndExitCloseTheWindow) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/statistics.h"
+
 class QTranslator;
 
 namespace tarnwhistle::windows {
@@ -14,6 +16,10 @@ inline QString Text(std::string_view utf8) {
 
 // A path as typed in a box, as the bytes the file system takes.
 std::string LocalPath(const QString& path);
+
+// A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",
+// the last part only when more than one kind occurs.
+QString CountsText(const LineEndingCounts& counts);
 
 // Puts Qt's own texts (the file dialog, context menus, standard buttons) into Japanese,
 // whatever the locale, since the whole interface is Japanese. Returns the translator,
