@@ -198,8 +198,12 @@ void MainWindow::OnSourcePathChanged() {
 void MainWindow::OnDetect() {
   const QString path = source_path_->text();
   if (path.isEmpty()) return;
-  const std::string local_path = LocalPath(path);
-  Detection detection = DetectLineEndings(files_, local_path);
+  const std::optional<std::string> local_path = UnambiguousLocalPath(path);
+  if (!local_path) {
+    services_.ShowMessage(this, Text(messages::kSourceMissing));
+    return;
+  }
+  Detection detection = DetectLineEndings(files_, *local_path);
   if (detection.status != Status::Ok) {
     services_.ShowMessage(this, Text(messages::ForStatus(detection.status)));
     return;
@@ -207,7 +211,7 @@ void MainWindow::OnDetect() {
   if (detection.verdict == LineEndingKind::None) return;  // no verdict changes nothing
   detected_kind_box_->setText(Text(DisplayName(detection.verdict)));
   detected_kind_ = detection.verdict;
-  StartCount(local_path);
+  StartCount(*local_path);
 }
 
 void MainWindow::StartCount(const std::string& path) {
@@ -235,8 +239,13 @@ void MainWindow::OnCounted(std::uint64_t count, const FileLineEndings& result) {
 }
 
 void MainWindow::OnConvert() {
-  RunConvertCommand(files_, services_, this,
-                    {LocalPath(source_path_->text()), LocalPath(output_path_->text()), detected_kind_, target_kind_});
+  const std::optional<std::string> source = UnambiguousLocalPath(source_path_->text());
+  const std::optional<std::string> output = UnambiguousLocalPath(output_path_->text());
+  if (!source || !output) {
+    services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
+    return;
+  }
+  RunConvertCommand(files_, services_, this, {*source, *output, detected_kind_, target_kind_});
 }
 
 // The options are exclusive, so the one turned on names the target; one turned off
