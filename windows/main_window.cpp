@@ -145,6 +145,7 @@ void MainWindow::BuildControls() {
   counts_line_ = new QLabel(statusBar());
   counts_line_->setObjectName("Lbl3");
   counts_line_->setAccessibleName(QStringLiteral("改行の数"));
+  counts_line_->setContentsMargins(Px(120), 0, 0, 0);  // in line with the form's left edge
   statusBar()->addWidget(counts_line_, 1);
   count_pool_ = new QThreadPool(this);
 
