@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
+#include <functional>
 
 #include "engine/messages.h"
 #include "fake_window_services.h"
@@ -177,22 +178,32 @@ TEST_F(MainWindowTest, AssistiveToolsReadEveryControlByName) {
 
 // However an option becomes checked, by a click, the keyboard or an assistive tool's
 // toggle action, it is the target Convert converts to.
-TEST_F(MainWindowTest, AnOptionToggledByAnAssistiveToolIsTheTarget) {
-  const std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
-  ASSERT_NO_FATAL_FAILURE(Detect(source));
+TEST_F(MainWindowTest, TheCheckedOptionIsTheTargetHoweverItWasChecked) {
+  window.show();
+  ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("dos.txt", "one\r\ntwo\r\n")));
   Type("Txt3", dir / "out.txt");
-  const std::pair<K, const char*> targets[] = {{K::Mac, "one\rtwo\r"}, {K::Unix, "one\ntwo\n"}};
-  for (const auto& [kind, converted] : targets) {
-    QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(Option(kind))->actionInterface();
-    ASSERT_NE(actions, nullptr);
+  auto toggle = [](QWidget* option) {
+    QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(option)->actionInterface();
     ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     actions->doAction(QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(Option(kind)->isChecked());
-    EXPECT_EQ(window.TargetKind(), kind);
+  };
+  auto click = [](QWidget* option) { QTest::mouseClick(option, Qt::LeftButton); };
+  auto key = [](QWidget* option) { QTest::keyClick(option, Qt::Key_Space); };
+  const struct {
+    K kind;
+    std::function<void(QWidget*)> check;
+    const char* converted;
+  } ways[] = {{K::Mac, toggle, "one\rtwo\r"}, {K::Unix, toggle, "one\ntwo\n"}, {K::Mac, click, "one\rtwo\r"},
+              {K::Unix, key, "one\ntwo\n"}};
+  for (const auto& way : ways) {
+    ASSERT_NO_FATAL_FAILURE(way.check(Option(way.kind)));
+    ASSERT_TRUE(Option(way.kind)->isChecked());
+    EXPECT_EQ(window.TargetKind(), way.kind);
     Click("Cmd2");
-    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), converted);
+    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), way.converted);
   }
-  EXPECT_EQ(services.messages, (QStringList{Text(messages::kConverted), Text(messages::kConverted)}));
+  EXPECT_EQ(services.messages.size(), 4);
+  EXPECT_EQ(services.messages.count(Text(messages::kConverted)), 4);
 }
 
 TEST_F(MainWindowTest, DetectShowsTheKindOfEachFile) {
@@ -260,18 +271,6 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   Click("Cmd2");
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNotDetected)});
   EXPECT_EQ(testing::ReadAll(dir / "out.txt"), "<missing>");
-}
-
-TEST_F(MainWindowTest, TheTargetIsTheOptionThatIsOn) {
-  Option(K::Unix)->click();
-  EXPECT_EQ(window.TargetKind(), K::Unix);
-  Option(K::Mac)->click();
-  EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(K::Mac)->click();
-  EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(K::MsDos)->click();
-  EXPECT_EQ(window.TargetKind(), K::MsDos);
-  EXPECT_FALSE(Option(K::Mac)->isChecked());
 }
 
 TEST_F(MainWindowTest, DetectPickConvert) {
