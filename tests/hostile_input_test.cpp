@@ -11,6 +11,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QFile>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -354,6 +356,34 @@ TEST_F(HostileInput, DISABLED_AFileOver4GiB) {
   EXPECT_EQ(tail.substr(0, 5), "tail\n");
   std::filesystem::remove(source);
   std::filesystem::remove(output);
+}
+
+// A name that is not UTF-8 reads in a box as its look-alike with U+FFFD. Where both
+// exist, the text names neither for sure, so the window refuses it instead of detecting,
+// converting or overwriting the look-alike; where only the look-alike exists, it is used.
+TEST_F(HostileInput, ANameThatIsNotUtf8IsNeverTakenForItsLookAlike) {
+  const std::string invalid = dir.Write("bad\xff.txt", "not utf-8\r\n");
+  const std::string look_alike = dir.Write("bad\xef\xbf\xbd.txt", "look-alike\n");
+  const std::string shown = QFile::decodeName(QByteArray::fromStdString(invalid)).toStdString();
+  ASSERT_EQ(shown, look_alike);  // what the file list and the boxes can hold
+
+  Detect(shown);
+  EXPECT_EQ(Messages(), kSourceMissing);
+  EXPECT_EQ(window.DetectedKind(), K::None);
+
+  Detect(dir.Write("a.txt", "a\r\n"));
+  Convert(K::Unix, shown);
+  EXPECT_EQ(Messages(), kOutputUnwritable);
+  EXPECT_EQ(ReadAll(look_alike), "look-alike\n");
+  EXPECT_EQ(ReadAll(invalid), "not utf-8\r\n");
+
+  std::filesystem::remove(invalid);
+  Detect(shown);
+  EXPECT_EQ(Box("Txt2")->text(), "UNIX");
+  dir.Write("bad\xff.txt", "back\r\n");  // between detection and Convert
+  Convert(K::MsDos, dir / "out.txt");
+  EXPECT_EQ(Messages(), kSourceMissing);
+  EXPECT_EQ(ReadAll(dir / "out.txt"), "<missing>");
 }
 
 }  // namespace

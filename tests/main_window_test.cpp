@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
+#include <functional>
 
 #include "engine/messages.h"
 #include "fake_window_services.h"
@@ -176,22 +178,32 @@ TEST_F(MainWindowTest, AssistiveToolsReadEveryControlByName) {
 
 // However an option becomes checked, by a click, the keyboard or an assistive tool's
 // toggle action, it is the target Convert converts to.
-TEST_F(MainWindowTest, AnOptionToggledByAnAssistiveToolIsTheTarget) {
-  const std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
-  ASSERT_NO_FATAL_FAILURE(Detect(source));
+TEST_F(MainWindowTest, TheCheckedOptionIsTheTargetHoweverItWasChecked) {
+  window.show();
+  ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("dos.txt", "one\r\ntwo\r\n")));
   Type("Txt3", dir / "out.txt");
-  const std::pair<K, const char*> targets[] = {{K::Mac, "one\rtwo\r"}, {K::Unix, "one\ntwo\n"}};
-  for (const auto& [kind, converted] : targets) {
-    QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(Option(kind))->actionInterface();
-    ASSERT_NE(actions, nullptr);
+  auto toggle = [](QWidget* option) {
+    QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(option)->actionInterface();
     ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     actions->doAction(QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(Option(kind)->isChecked());
-    EXPECT_EQ(window.TargetKind(), kind);
+  };
+  auto click = [](QWidget* option) { QTest::mouseClick(option, Qt::LeftButton); };
+  auto key = [](QWidget* option) { QTest::keyClick(option, Qt::Key_Space); };
+  const struct {
+    K kind;
+    std::function<void(QWidget*)> check;
+    const char* converted;
+  } ways[] = {{K::Mac, toggle, "one\rtwo\r"}, {K::Unix, toggle, "one\ntwo\n"}, {K::Mac, click, "one\rtwo\r"},
+              {K::Unix, key, "one\ntwo\n"}};
+  for (const auto& way : ways) {
+    ASSERT_NO_FATAL_FAILURE(way.check(Option(way.kind)));
+    ASSERT_TRUE(Option(way.kind)->isChecked());
+    EXPECT_EQ(window.TargetKind(), way.kind);
     Click("Cmd2");
-    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), converted);
+    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), way.converted);
   }
-  EXPECT_EQ(services.messages, (QStringList{Text(messages::kConverted), Text(messages::kConverted)}));
+  EXPECT_EQ(services.messages.size(), 4);
+  EXPECT_EQ(services.messages.count(Text(messages::kConverted)), 4);
 }
 
 TEST_F(MainWindowTest, DetectShowsTheKindOfEachFile) {
@@ -261,18 +273,6 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   EXPECT_EQ(testing::ReadAll(dir / "out.txt"), "<missing>");
 }
 
-TEST_F(MainWindowTest, TheTargetIsTheOptionThatIsOn) {
-  Option(K::Unix)->click();
-  EXPECT_EQ(window.TargetKind(), K::Unix);
-  Option(K::Mac)->click();
-  EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(K::Mac)->click();
-  EXPECT_EQ(window.TargetKind(), K::Mac);
-  Option(K::MsDos)->click();
-  EXPECT_EQ(window.TargetKind(), K::MsDos);
-  EXPECT_FALSE(Option(K::Mac)->isChecked());
-}
-
 TEST_F(MainWindowTest, DetectPickConvert) {
   std::string source = dir.Write("dos.txt", "one\r\ntwo\r\n");
   Detect(source);
@@ -286,6 +286,47 @@ TEST_F(MainWindowTest, DetectPickConvert) {
   EXPECT_EQ(testing::ReadAll(source), "one\r\ntwo\r\n");
   EXPECT_EQ(window.DetectedKind(), K::MsDos);  // one detection serves many conversions
   EXPECT_EQ(window.TargetKind(), K::Unix);
+}
+
+// After a detection with a verdict the status line shows the whole file's line ends,
+// counted in the background; a new source path clears it.
+TEST_F(MainWindowTest, TheStatusLineCountsTheWholeFile) {
+  std::string mixed;
+  for (int i = 0; i < 1200; ++i) mixed += "line\r\n";
+  const std::pair<std::string, const char*> files[] = {
+      {mixed + "a\nb\nc\n", "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）"},
+      {"a\nb\n", "CR LF: 0 行　LF: 2 行　CR: 0 行"}};
+  auto* line = Find<QLabel>("Lbl3");
+  ASSERT_NE(line, nullptr);
+  EXPECT_FALSE(line->accessibleName().isEmpty());
+  for (const auto& [bytes, shown] : files) {
+    ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("f.txt", bytes)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line->text() == QString::fromUtf8(shown); })) << line->text().toStdString();
+    Type("Txt1", dir / "other.txt");
+    EXPECT_TRUE(line->text().isEmpty());
+  }
+}
+
+// A count of a large file neither holds up the window nor outlives a change of the
+// source path: its result never shows, and the window closes without waiting for it.
+TEST_F(MainWindowTest, ALargeCountIsAbandonedWhenTheSourceChanges) {
+  const std::string big = dir.Write("big.txt", "a\r\nb\r\n");
+  std::filesystem::resize_file(big, std::uintmax_t{16} << 30);  // sparse: 16 GiB of zeros after the text
+  auto* line = Find<QLabel>("Lbl3");
+  QElapsedTimer timer;
+  timer.start();
+  ASSERT_NO_FATAL_FAILURE(Detect(big));
+  EXPECT_LT(timer.elapsed(), 1000);
+  Type("Txt1", big + " ");
+  QTest::qWait(200);
+  EXPECT_TRUE(line->text().isEmpty());
+  timer.restart();
+  {
+    windows::MainWindow counting(files, services);
+    counting.OpenFile(QString::fromStdString(big));
+    counting.findChild<QPushButton*>("Cmd1")->click();
+  }  // closes while counting
+  EXPECT_LT(timer.elapsed(), 3000);
 }
 
 TEST_F(MainWindowTest, CancelAndExitCloseTheWindow) {

@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListView>
@@ -15,6 +16,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
+#include <QThreadPool>
 #include <QTreeView>
 
 #include "about_window.h"
@@ -89,6 +92,11 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   SetTabOrder();
 }
 
+MainWindow::~MainWindow() {
+  AbandonCount();
+  count_pool_->waitForDone();  // before count_files_ goes
+}
+
 void MainWindow::BuildControls() {
   auto* client = new QWidget(this);
   setCentralWidget(client);
@@ -132,6 +140,14 @@ void MainWindow::BuildControls() {
                             QRect(4440, 5160, 1455, 375));
   NewLabel(*form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
   output_path_ = NewTextBox(*form, client, "Txt3", QStringLiteral("出力ファイル名"), QRect(120, 5760, 5895, 270));
+
+  statusBar()->setSizeGripEnabled(false);
+  counts_line_ = new QLabel(statusBar());
+  counts_line_->setObjectName("Lbl3");
+  counts_line_->setAccessibleName(QStringLiteral("改行の数"));
+  counts_line_->setContentsMargins(Px(120), 0, 0, 0);  // in line with the form's left edge
+  statusBar()->addWidget(counts_line_, 1);
+  count_pool_ = new QThreadPool(this);
 
   connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
   connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
@@ -177,12 +193,18 @@ void MainWindow::SetTabOrder() {
 void MainWindow::OnSourcePathChanged() {
   detected_kind_box_->clear();
   detected_kind_ = LineEndingKind::None;
+  AbandonCount();
 }
 
 void MainWindow::OnDetect() {
   const QString path = source_path_->text();
   if (path.isEmpty()) return;
-  Detection detection = DetectLineEndings(files_, LocalPath(path));
+  const std::optional<std::string> local_path = UnambiguousLocalPath(path);
+  if (!local_path) {
+    services_.ShowMessage(this, Text(messages::kSourceMissing));
+    return;
+  }
+  Detection detection = DetectLineEndings(files_, *local_path);
   if (detection.status != Status::Ok) {
     services_.ShowMessage(this, Text(messages::ForStatus(detection.status)));
     return;
@@ -190,11 +212,41 @@ void MainWindow::OnDetect() {
   if (detection.verdict == LineEndingKind::None) return;  // no verdict changes nothing
   detected_kind_box_->setText(Text(DisplayName(detection.verdict)));
   detected_kind_ = detection.verdict;
+  StartCount(*local_path);
+}
+
+void MainWindow::StartCount(const std::string& path) {
+  AbandonCount();
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  stop_count_ = stop;
+  count_pool_->start([this, path, stop, count = latest_count_] {
+    FileLineEndings result = CountLineEndingsInFile(count_files_, path, [&stop] { return stop->load(); });
+    // Queued: the result is shown by the window's thread, which the destructor keeps
+    // alive until every count has ended.
+    QMetaObject::invokeMethod(this, [this, count, result] { OnCounted(count, result); }, Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::AbandonCount() {
+  ++latest_count_;
+  if (stop_count_) stop_count_->store(true);
+  stop_count_.reset();
+  counts_line_->clear();
+}
+
+void MainWindow::OnCounted(std::uint64_t count, const FileLineEndings& result) {
+  if (count != latest_count_ || result.status != Status::Ok) return;
+  counts_line_->setText(CountsText(result.counts));
 }
 
 void MainWindow::OnConvert() {
-  RunConvertCommand(files_, services_, this,
-                    {LocalPath(source_path_->text()), LocalPath(output_path_->text()), detected_kind_, target_kind_});
+  const std::optional<std::string> source = UnambiguousLocalPath(source_path_->text());
+  const std::optional<std::string> output = UnambiguousLocalPath(output_path_->text());
+  if (!source || !output) {
+    services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
+    return;
+  }
+  RunConvertCommand(files_, services_, this, {*source, *output, detected_kind_, target_kind_});
 }
 
 // The options are exclusive, so the one turned on names the target; one turned off

@@ -2,11 +2,19 @@
 
 #include <QMainWindow>
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
 #include "engine/line_ending_kind.h"
+#include "engine/statistics.h"
 #include "platform/file_system.h"
+#include "platform/posix_file_system.h"
 #include "platform/window_services.h"
 
 class QButtonGroup;
+class QLabel;
+class QThreadPool;
 class QLineEdit;
 class QPushButton;
 
@@ -22,6 +30,7 @@ class MainWindow : public QMainWindow {
 
  public:
   MainWindow(platform::FileSystem& files, platform::WindowServices& services, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   LineEndingKind DetectedKind() const { return detected_kind_; }
   LineEndingKind TargetKind() const { return target_kind_; }
@@ -47,6 +56,12 @@ class MainWindow : public QMainWindow {
   void OnOpen();
   void OnAbout();
 
+  // The whole file's line ends are counted off the window's thread after a detection;
+  // only the latest count may show, and none once the source path has changed.
+  void StartCount(const std::string& path);
+  void AbandonCount();
+  void OnCounted(std::uint64_t count, const FileLineEndings& result);
+
   platform::FileSystem& files_;
   platform::WindowServices& services_;
 
@@ -61,6 +76,14 @@ class MainWindow : public QMainWindow {
   QPushButton* convert_button_ = nullptr;   // Cmd2
   QPushButton* close_button_ = nullptr;     // Cmd3
   QLineEdit* output_path_ = nullptr;        // Txt3
+  QLabel* counts_line_ = nullptr;           // Lbl3, in the status bar
+
+  // The counting thread reads through a file system of its own: the one given to the
+  // window serves the window's thread and need not be safe across threads.
+  platform::PosixFileSystem count_files_;
+  QThreadPool* count_pool_ = nullptr;
+  std::uint64_t latest_count_ = 0;
+  std::shared_ptr<std::atomic<bool>> stop_count_;
 };
 
 }  // namespace tarnwhistle::windows

@@ -14,6 +14,8 @@ namespace tarnwhistle::windows {
 // 15 twips per logical pixel, the classic 96 dots per inch.
 inline constexpr int kTwipsPerPixel = 15;
 
+constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
+
 // How much larger than the tabled design a form is drawn for `font`: 1 at the default
 // font, more where the font is larger, as dialog units follow a dialog's font. Scaling
 // by the desktop's pixel ratio (QT_SCALE_FACTOR) needs nothing here: it scales logical
