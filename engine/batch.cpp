@@ -1,5 +1,6 @@
 #include "batch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -104,8 +105,17 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folder
   if (settings.dry_run) return {BatchVerdict::Converted, kind, messages::kConverted};
 
   const bool in_place = file.output == file.source;
-  if (!in_place && !folders.Create(platform::DirectoryOf(file.output))) {
-    return {BatchVerdict::Failed, kind, messages::kOutputUnwritable};
+  // Neighbouring files mostly share a folder: asking for it once per run of them saves a
+  // call to the system per file.
+  thread_local const platform::Folders* made_by = nullptr;
+  thread_local std::string made;
+  if (!in_place) {
+    std::string folder = platform::DirectoryOf(file.output);
+    if (made_by != &folders || folder != made) {
+      if (!folders.Create(folder)) return {BatchVerdict::Failed, kind, messages::kOutputUnwritable};
+      made_by = &folders;
+      made = std::move(folder);
+    }
   }
   ConversionRequest request{file.source, file.output, kind, settings.target, in_place};
   ConversionProgress progress;
@@ -140,16 +150,22 @@ BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, const
   std::size_t reported = 0;
   BatchTotals totals;
 
-  // Results come in any order from the threads; they are handed on in the files' order.
+  // Each thread takes a run of neighbouring files at a time, so that the threads mostly
+  // work in different folders: two threads creating files in one folder wait for each
+  // other's hold on it. Results come in any order; they are handed on in the files'.
+  constexpr std::size_t kRun = 16;
   auto work = [&] {
-    for (std::size_t i = next++; i < files.size(); i = next++) {
-      if (!stopped && stop_requested && stop_requested()) stopped = true;
-      BatchResult result = stopped ? BatchResult{} : ConvertBatchFile(fs, folders, files[i], settings, stop_requested);
-      std::lock_guard lock(reporting);
-      results[i] = result;
-      for (; reported < files.size() && results[reported]; ++reported) {
-        totals.Add(results[reported]->verdict);
-        if (observer) observer(reported, *results[reported]);
+    for (std::size_t start = next.fetch_add(kRun); start < files.size(); start = next.fetch_add(kRun)) {
+      for (std::size_t i = start; i < std::min(start + kRun, files.size()); ++i) {
+        if (!stopped && stop_requested && stop_requested()) stopped = true;
+        BatchResult result =
+            stopped ? BatchResult{} : ConvertBatchFile(fs, folders, files[i], settings, stop_requested);
+        std::lock_guard lock(reporting);
+        results[i] = result;
+        for (; reported < files.size() && results[reported]; ++reported) {
+          totals.Add(results[reported]->verdict);
+          if (observer) observer(reported, *results[reported]);
+        }
       }
     }
   };
