@@ -94,7 +94,8 @@ std::vector<BatchFile> CollectBatch(platform::FileSystem& fs, platform::Folders&
 }
 
 BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folders, const BatchFile& file,
-                             const BatchSettings& settings, const std::function<bool()>& stop_requested) {
+                             const BatchSettings& settings, const std::function<bool()>& stop_requested,
+                             std::string* folder_made) {
   using K = LineEndingKind;
   if (!file.refusal.empty()) return {BatchVerdict::Failed, K::None, file.refusal};
   const Detection detection = DetectLineEndings(fs, file.source);
@@ -105,16 +106,11 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folder
   if (settings.dry_run) return {BatchVerdict::Converted, kind, messages::kConverted};
 
   const bool in_place = file.output == file.source;
-  // Neighbouring files mostly share a folder: asking for it once per run of them saves a
-  // call to the system per file.
-  thread_local const platform::Folders* made_by = nullptr;
-  thread_local std::string made;
   if (!in_place) {
     std::string folder = platform::DirectoryOf(file.output);
-    if (made_by != &folders || folder != made) {
+    if (folder_made == nullptr || folder != *folder_made) {
       if (!folders.Create(folder)) return {BatchVerdict::Failed, kind, messages::kOutputUnwritable};
-      made_by = &folders;
-      made = std::move(folder);
+      if (folder_made != nullptr) *folder_made = std::move(folder);
     }
   }
   ConversionRequest request{file.source, file.output, kind, settings.target, in_place};
@@ -155,11 +151,12 @@ BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, const
   // other's hold on it. Results come in any order; they are handed on in the files'.
   constexpr std::size_t kRun = 16;
   auto work = [&] {
+    std::string folder_made;  // the last output folder this thread made sure of
     for (std::size_t start = next.fetch_add(kRun); start < files.size(); start = next.fetch_add(kRun)) {
       for (std::size_t i = start; i < std::min(start + kRun, files.size()); ++i) {
         if (!stopped && stop_requested && stop_requested()) stopped = true;
         BatchResult result =
-            stopped ? BatchResult{} : ConvertBatchFile(fs, folders, files[i], settings, stop_requested);
+            stopped ? BatchResult{} : ConvertBatchFile(fs, folders, files[i], settings, stop_requested, &folder_made);
         std::lock_guard lock(reporting);
         results[i] = result;
         for (; reported < files.size() && results[reported]; ++reported) {

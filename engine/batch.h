@@ -55,9 +55,12 @@ struct BatchResult {
   std::string_view message;  // what a person is told; empty for NotDone
 };
 
-// Detects one file and converts it as the settings say.
+// Detects one file and converts it as the settings say. `folder_made`, when given, is
+// the output folder last made sure of, kept from one file to the next of a run:
+// neighbouring files mostly share a folder, and asking once saves a call per file.
 BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folders, const BatchFile& file,
-                             const BatchSettings& settings, const std::function<bool()>& stop_requested = {});
+                             const BatchSettings& settings, const std::function<bool()>& stop_requested = {},
+                             std::string* folder_made = nullptr);
 
 struct BatchTotals {
   std::size_t converted = 0;
