@@ -54,7 +54,7 @@ class Collector {
         if (folders_.List(path, inner)) {
           AddFolder(path, below, inner);
         } else {
-          files_.push_back({path, "", messages::kSourceUnreadable});
+          files_.push_back({path, "", below, messages::kSourceUnreadable});
         }
       }
     }
@@ -70,7 +70,7 @@ class Collector {
   void Add(const std::string& source, const std::string& relative) {
     if (!sources_.insert(source).second) return;
     const bool in_place = settings_.output_folder.empty();
-    BatchFile file{source, in_place ? source : platform::JoinPath(settings_.output_folder, relative), {}};
+    BatchFile file{source, in_place ? source : platform::JoinPath(settings_.output_folder, relative), relative, {}};
     if (!in_place && !outputs_.insert(file.output).second) file.refusal = messages::kOutputUnwritable;
     files_.push_back(std::move(file));
   }

@@ -29,6 +29,7 @@ struct BatchSettings {
 struct BatchFile {
   std::string source;
   std::string output;                   // the source itself when converting in place
+  std::string relative;                 // where the output goes below the output folder
   std::string_view refusal;             // set when the file is refused before it is opened
 };
 
