@@ -11,6 +11,7 @@
 #include "engine/detection.h"
 #include "engine/messages.h"
 #include "engine/statistics.h"
+#include "batch_command.h"
 #include "printable_name.h"
 
 namespace tarnwhistle::cli {
@@ -114,12 +115,30 @@ int Convert(const Environment& env, const ConvertArguments& args) {
   return kExitOk;
 }
 
+// CLI11 checks what is required before what is unknown, and would answer a mistyped
+// command or option with "A subcommand is required" or "--to is required"; the word
+// that was not understood is the more useful thing to say.
+bool ReportedUnexpected(const CLI::App& app, const Environment& env) {
+  const std::vector<std::string> unexpected = app.remaining(true);
+  if (unexpected.empty()) return false;
+  const std::string& first = unexpected.front();
+  if (first.size() > 1 && first.front() == '-') {
+    env.err << "unknown option: " << PrintableName(first) << '\n';
+  } else if (app.get_subcommands().empty()) {
+    env.err << "unknown command: " << PrintableName(first) << " (the commands are detect, convert and info)\n";
+  } else {
+    env.err << "unexpected argument: " << PrintableName(first) << '\n';
+  }
+  env.err << "Run with --help for more information.\n";
+  return true;
+}
+
 }  // namespace
 
 int Run(int argc, const char* const argv[], const Environment& env) {
   CLI::App app("Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), CR (MAC).",
                "tarnwhistle-cli");
-  app.set_version_flag("--version", std::string(messages::kVersionText));
+  app.set_version_flag("-V,--version", std::string(messages::kVersionText));
   app.require_subcommand(1);
   app.footer("Exit codes: 0 done, 1 refused or failed, 2 wrong command line.");
 
@@ -132,15 +151,15 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   CLI::App* convert = app.add_subcommand(
       "convert", "Write a copy of SRC with its line endings converted to OUT, replacing OUT whole only on success.");
   const auto kinds = CLI::CheckedTransformer(kKindNames, CLI::ignore_case);
-  convert->add_option("--to", convert_args.to, "The kind to convert to: dos, unix or mac")
+  convert->add_option("-t,--to", convert_args.to, "The kind to convert to: dos, unix or mac")
       ->required()
       ->transform(kinds);
-  convert->add_option("--from", convert_args.from,
+  convert->add_option("-f,--from", convert_args.from,
                       "The kind SRC is, without detecting it: dos, unix or mac (every CR or LF byte is "
                       "then converted by the rule of that kind)")
       ->transform(kinds);
-  convert->add_option("SRC", convert_args.source, "The file to convert; only read")->required();
-  convert->add_option("OUT", convert_args.output, "The file to write")->required();
+  BulkArguments bulk_args;
+  AddBulkOptions(*convert, bulk_args);
 
   std::vector<std::string> info_files;
   CLI::App* info = app.add_subcommand(
@@ -151,13 +170,20 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    if (ReportedUnexpected(app, env)) return kExitUsage;
     app.exit(e, env.out, env.err);
     return e.get_exit_code() == 0 ? kExitOk : kExitUsage;
   }
 
   int code = kExitUsage;
   if (detect->parsed()) code = Detect(env, detect_files);
-  if (convert->parsed()) code = Convert(env, convert_args);
+  if (convert->parsed()) {
+    code = RunConvert(env, convert_args.to, convert_args.from, bulk_args, [&](const std::string& source, const std::string& output) {
+      convert_args.source = source;
+      convert_args.output = output;
+      return Convert(env, convert_args);
+    });
+  }
   if (info->parsed()) code = Info(env, info_files);
 
   env.out.flush();

@@ -11,6 +11,7 @@ std::string_view FirstRefusal(platform::FileSystem& fs, const ConversionRequest&
   if (request.detected == K::None) return messages::kNotDetected;
   if (request.target == K::None) return messages::kNoTarget;
   if (request.detected == request.target) return messages::kSameKind;
+  if (request.in_place) return {};
   if (request.output == request.source || platform::SameExistingFile(fs, request.source, request.output)) {
     return messages::kSameFile;
   }
@@ -27,7 +28,8 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
                                   const ConversionProgress& progress) {
   if (std::string_view refusal = FirstRefusal(fs, request); !refusal.empty()) return {refusal, Status::Ok};
   // The checks leave no pair of kinds without a routine.
-  return {{}, ConvertFile(fs, RoutineFor(request.detected, request.target), request.source, request.output, progress)};
+  return {{}, ConvertFile(fs, RoutineFor(request.detected, request.target), request.source,
+                         request.in_place ? request.source : request.output, progress)};
 }
 
 }  // namespace tarnwhistle

@@ -17,6 +17,9 @@ struct ConversionRequest {
   std::string output;
   LineEndingKind detected = LineEndingKind::None;
   LineEndingKind target = LineEndingKind::None;
+  // The source is replaced by its conversion, through the same atomic replacement as
+  // any output: `output` is not looked at, and checks 6 and 7 do not apply.
+  bool in_place = false;
 };
 
 // The message of the first check that fails, or an empty view when all pass. The

@@ -25,6 +25,7 @@ inline constexpr std::string_view kNoOutputName = "出力ファイル名 を指�
 // Outcomes of working on the files.
 inline constexpr std::string_view kConverting = "変換しています…";
 inline constexpr std::string_view kConverted = "変換しました";
+inline constexpr std::string_view kAlreadyTarget = "変換不要";  // a file of a batch already of the target kind
 inline constexpr std::string_view kSourceMissing = "ファイル名が存在しません";
 inline constexpr std::string_view kSourceUnreadable = "ファイルを読み込めません";
 inline constexpr std::string_view kOutputUnwritable = "出力ファイルに書き込めません";

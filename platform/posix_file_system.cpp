@@ -88,7 +88,9 @@ std::unique_ptr<ReadHandle> PosixFileSystem::OpenForRead(const std::string& path
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Worth its call only where read-ahead has far to go: on 10,000 small files the call
+  // alone cost more than it saved.
+  if (st.st_size >= 1024 * 1024) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return std::make_unique<PosixReadHandle>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
@@ -96,8 +98,9 @@ std::unique_ptr<WriteHandle> PosixFileSystem::CreateUnique(const std::string& di
                                                            const std::string& name_prefix,
                                                            std::string& created_path) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device seed;
-  std::mt19937 random(seed());
+  // One generator per thread, seeded once: seeding from the system's random source on
+  // every call took a sixth of the time of a batch of small files.
+  thread_local std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = name_prefix;

@@ -98,6 +98,29 @@ QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& director
                      "すべてのファイル (*)"));
 }
 
+bool QtWindowServices::Confirm(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+  box.setDefaultButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
+}
+
+QStringList QtWindowServices::AskPaths(QWidget* parent, PathRequest request, const QString& directory) {
+  switch (request) {
+    case PathRequest::OpenFiles:
+      return QFileDialog::getOpenFileNames(parent, QStringLiteral("ファイルを追加"), directory);
+    case PathRequest::Folder: {
+      const QString folder = QFileDialog::getExistingDirectory(parent, QStringLiteral("フォルダーを追加"), directory);
+      return folder.isEmpty() ? QStringList() : QStringList{folder};
+    }
+    case PathRequest::SaveFile: {
+      const QString file =
+          QFileDialog::getSaveFileName(parent, QStringLiteral("結果を保存"), directory, QStringLiteral("CSV (*.csv)"));
+      return file.isEmpty() ? QStringList() : QStringList{file};
+    }
+  }
+  return {};
+}
+
 QList<Drive> QtWindowServices::Drives() {
   // The root comes first and always, even where the mount table does not show it (in a
   // chroot, say).

@@ -16,6 +16,8 @@ class QtWindowServices : public WindowServices {
   std::unique_ptr<ProgressReport> StartProgress(QWidget* parent, const QString& label) override;
   QString AskFileToOpen(QWidget* parent, const QString& directory) override;
   QList<Drive> Drives() override;
+  bool Confirm(QWidget* parent, const QString& text) override;
+  QStringList AskPaths(QWidget* parent, PathRequest request, const QString& directory) override;
 
  private:
   QString title_;

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -44,6 +45,14 @@ class WindowServices {
   // The standard dialog for picking an existing file, opened at `directory`. Returns
   // the chosen path, or "" when the user cancelled.
   virtual QString AskFileToOpen(QWidget* parent, const QString& directory) = 0;
+
+  // A modal question with OK and Cancel; true for OK.
+  virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+
+  // The standard dialogs for several existing files, one existing folder, or a file to
+  // save, opened at `directory`. Returns the chosen paths, none when the user cancelled.
+  enum class PathRequest { OpenFiles, Folder, SaveFile };
+  virtual QStringList AskPaths(QWidget* parent, PathRequest request, const QString& directory) = 0;
 
   // The drives a user would pick from: the root and the mounted disks and media, not
   // the system's own pseudo file systems.

@@ -16,6 +16,9 @@ class FakeWindowServices : public platform::WindowServices {
   QList<platform::Drive> drives = {{"/", "", true}};
   int cancel_at_update = 0;                     // 0: never; n: the nth progress update cancels
   int progress_updates = 0;
+  QStringList paths_to_answer;                  // the next path dialog's answer
+  bool confirm_answer = true;
+  QStringList confirmations;                    // every question asked, in order
 
   void ShowMessage(QWidget*, const QString& text) override { messages.append(text); }
 
@@ -26,6 +29,13 @@ class FakeWindowServices : public platform::WindowServices {
   QString AskFileToOpen(QWidget*, const QString&) override { return file_to_open; }
 
   QList<platform::Drive> Drives() override { return drives; }
+
+  bool Confirm(QWidget*, const QString& text) override {
+    confirmations.append(text);
+    return confirm_answer;
+  }
+
+  QStringList AskPaths(QWidget*, PathRequest, const QString&) override { return paths_to_answer; }
 
  private:
   class Progress : public platform::ProgressReport {

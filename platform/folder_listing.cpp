@@ -1,0 +1,66 @@
+#include "folder_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+namespace tarnwhistle::platform {
+
+bool PosixFolders::List(const std::string& path, std::vector<FolderEntry>& entries) {
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(path.empty() ? "." : path.c_str()), ::closedir);
+  if (!folder) return false;
+  entries.clear();
+  errno = 0;
+  while (const dirent* entry = ::readdir(folder.get())) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    FolderEntry::Kind kind = FolderEntry::Kind::Other;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {  // some file systems leave the type to a stat
+      struct stat st;
+      if (::fstatat(::dirfd(folder.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+      }
+    }
+    if (type == DT_REG) kind = FolderEntry::Kind::File;
+    if (type == DT_DIR) kind = FolderEntry::Kind::Folder;
+    if (type == DT_LNK) kind = FolderEntry::Kind::Link;
+    entries.push_back({std::move(name), kind});
+    errno = 0;
+  }
+  if (errno != 0) return false;
+  std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool PosixFolders::Create(const std::string& path) {
+  struct stat st;
+  if (path.empty() || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return true;
+  std::string::size_type slash = path.find_last_not_of('/');
+  slash = slash == std::string::npos ? std::string::npos : path.rfind('/', slash);
+  if (slash != std::string::npos && slash > 0 && !Create(path.substr(0, slash))) return false;
+  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  return false;
+}
+
+bool NameMatches(std::string_view name, const std::vector<std::string>& patterns) {
+  if (patterns.empty()) return true;
+  const std::string text(name);
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&text](const std::string& pattern) { return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0; });
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+}  // namespace tarnwhistle::platform

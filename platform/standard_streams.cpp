@@ -1,0 +1,47 @@
+#include "standard_streams.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tarnwhistle::platform {
+namespace {
+
+class InputHandle : public ReadHandle {
+ public:
+  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
+    for (;;) {
+      ssize_t got = ::read(STDIN_FILENO, data, size);
+      if (got >= 0 || errno != EINTR) return got;
+    }
+  }
+  std::uint64_t Size() const override { return 0; }  // a pipe's length is known only at its end
+};
+
+class OutputHandle : public WriteHandle {
+ public:
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      ssize_t put = ::write(STDOUT_FILENO, data, size);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += put;
+      size -= static_cast<std::size_t>(put);
+    }
+    return true;
+  }
+  // A pipe or a terminal has nothing to make durable; a file behind a redirection is the
+  // shell's, and its durability is the caller's choice.
+  bool Flush() override { return true; }
+  bool SetPermissions(std::uint32_t) override { return false; }
+  bool Close() override { return true; }
+};
+
+}  // namespace
+
+std::unique_ptr<ReadHandle> StandardInput() { return std::make_unique<InputHandle>(); }
+std::unique_ptr<WriteHandle> StandardOutput() { return std::make_unique<OutputHandle>(); }
+
+}  // namespace tarnwhistle::platform
