@@ -11,6 +11,8 @@ struct CommandLine {
   Action action = Action::OpenWindow;
   QString file;    // OpenWindow: the file to open at start, "" for none
   QString output;  // what to print for the others: to stdout, or to stderr for Fail
+  bool batch = false;  // OpenWindow: open the batch window too, with `paths` in it
+  QStringList paths;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them, the program first.

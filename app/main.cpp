@@ -42,5 +42,6 @@ int main(int argc, char* argv[]) {
   windows::MainWindow window(files, services);
   if (!line.file.isEmpty()) window.OpenFile(line.file);
   window.show();
+  if (line.batch) window.OpenBatch(line.paths);
   return QApplication::exec();
 }

@@ -21,7 +21,7 @@ TEST(CommandLine, AFileOpensTheWindowOnItAndHelpAndVersionOpenNone) {
       {{"tarnwhistle", "--", "-odd.txt"}, Action::OpenWindow, "-odd.txt", ""},
       {{"tarnwhistle", "--version"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
       {{"tarnwhistle", "--unknown", "-v"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
-      {{"tarnwhistle", "--help"}, Action::PrintHelp, "", "[FILE]"},
+      {{"tarnwhistle", "--help"}, Action::PrintHelp, "", "--batch"},
       {{"tarnwhistle", "--unknown"}, Action::Fail, "", "unknown"},
       {{"tarnwhistle", "a.txt", "b.txt"}, Action::Fail, "", "One file"},
   };
@@ -32,6 +32,10 @@ TEST(CommandLine, AFileOpensTheWindowOnItAndHelpAndVersionOpenNone) {
     EXPECT_EQ(line.file, c.file) << context;
     EXPECT_TRUE(line.output.contains(c.output_contains, Qt::CaseInsensitive)) << context << ": " << line.output.toStdString();
   }
+  const app::CommandLine batch = app::ParseCommandLine({"tarnwhistle", "--batch", "a.txt", "docs/"});
+  EXPECT_EQ(batch.action, Action::OpenWindow);
+  EXPECT_TRUE(batch.batch);
+  EXPECT_EQ(batch.paths, (QStringList{"a.txt", "docs/"}));
 }
 
 // Without any display, where a window could not even start, --version and --help still

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTableWidget>
+#include <QSignalSpy>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileSystemModel>
@@ -19,6 +21,7 @@
 #include "fake_window_services.h"
 #include "platform/posix_file_system.h"
 #include "temp_dir.h"
+#include "windows/batch_window.h"
 #include "windows/file_browser.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
@@ -182,25 +185,41 @@ TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(disk + "/docs/b.txt"));
 }
 
-TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndAFolderIsNot) {
-  auto drop = [this](const std::string& path) {
+// One dropped file is opened here; a folder or several files go to the batch window.
+TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndFoldersOrSeveralFilesGoToTheBatchWindow) {
+  auto drop = [this](const std::vector<std::string>& paths) {
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls.append(QUrl::fromLocalFile(QString::fromStdString(path)));
+    data.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &enter);
-    bool accepted = enter.isAccepted();
-    if (accepted) {
-      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-      QApplication::sendEvent(window.get(), &dropped);
-    }
-    return accepted;
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropped);
   };
-  EXPECT_FALSE(drop(disk + "/docs"));
-  EXPECT_TRUE(Find<QLineEdit>("Txt1")->text().isEmpty());
-  EXPECT_TRUE(drop(other + "/c.txt"));
+  auto batch_rows = [this] {
+    auto* batch = window->findChild<windows::BatchWindow*>("FrmBatch");
+    if (batch == nullptr) return -1;
+    QSignalSpy finished(batch, &windows::BatchWindow::WorkFinished);
+    if (batch->Busy()) finished.wait(10000);
+    return batch->findChild<QTableWidget*>("grdFiles")->rowCount();
+  };
+
+  ASSERT_NO_FATAL_FAILURE(drop({other + "/c.txt"}));
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), QString::fromStdString(other + "/c.txt"));
   EXPECT_EQ(FolderShown(), QString::fromStdString(other));
+  EXPECT_EQ(batch_rows(), -1);
+
+  ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs"}));
+  EXPECT_EQ(batch_rows(), 2);  // a.txt and b.txt
+  ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs/a.txt", other + "/c.txt"}));
+  EXPECT_EQ(batch_rows(), 3);  // the one batch window, a.txt only once
+  EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
+
+  window->findChild<QAction*>("mnuBatch")->trigger();  // the menu shows the same window
+  EXPECT_EQ(window->findChildren<windows::BatchWindow*>().size(), 1);
 }
 
 }  // namespace

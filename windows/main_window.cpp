@@ -21,6 +21,7 @@
 #include <QTreeView>
 
 #include "about_window.h"
+#include "batch_window.h"
 #include "convert_command.h"
 #include "engine/detection.h"
 #include "engine/messages.h"
@@ -70,12 +71,15 @@ QFrame* NewLine(TwipsLayout& layout, QWidget* parent, const char* name, int left
   return line;
 }
 
-// The one local file (not a folder) a drag carries, or "" when it carries none.
-QString DraggedFile(const QMimeData* data) {
-  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
-  const QUrl url = data->urls().first();
-  if (!url.isLocalFile() || QFileInfo(url.toLocalFile()).isDir()) return {};
-  return url.toLocalFile();
+// The local files and folders a drag carries; empty when it carries anything else.
+QStringList DraggedPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    paths.append(url.toLocalFile());
+  }
+  return paths;
 }
 
 }  // namespace
@@ -167,6 +171,8 @@ void MainWindow::BuildMenus() {
   QAction* open = file->addAction(QStringLiteral("開く(&A)"), this, &MainWindow::OnOpen);
   open->setObjectName("mnuOpen");
   open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  QAction* batch = file->addAction(QStringLiteral("一括変換(&B)..."), this, [this] { OpenBatch({}); });
+  batch->setObjectName("mnuBatch");
   QAction* end = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::close);
   end->setObjectName("mnuEnd");
 
@@ -278,14 +284,31 @@ void MainWindow::OnAbout() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!DraggedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
+// One file is opened here; several, or a folder, go to the batch window.
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QString path = DraggedFile(event->mimeData());
-  if (path.isEmpty()) return;
+  const QStringList paths = DraggedPaths(event->mimeData());
+  if (paths.isEmpty()) return;
   event->acceptProposedAction();
-  OpenFile(path);
+  if (paths.size() == 1 && !QFileInfo(paths.first()).isDir()) {
+    OpenFile(paths.first());
+  } else {
+    OpenBatch(paths);
+  }
+}
+
+void MainWindow::OpenBatch(const QStringList& paths) {
+  if (batch_window_ == nullptr) {
+    batch_window_ = new BatchWindow(files_, services_, this);
+    batch_window_->setAttribute(Qt::WA_DeleteOnClose);
+    batch_window_->setWindowIcon(windowIcon());
+  }
+  batch_window_->AddPaths(paths);
+  batch_window_->show();
+  batch_window_->raise();
+  batch_window_->activateWindow();
 }
 
 }  // namespace tarnwhistle::windows

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <atomic>
 #include <cstdint>
@@ -20,6 +21,7 @@ class QPushButton;
 
 namespace tarnwhistle::windows {
 
+class BatchWindow;
 class FileBrowser;
 
 // The whole application: pick or type a source path, detect its kind, choose a target
@@ -38,6 +40,10 @@ class MainWindow : public QMainWindow {
   // Fills both path boxes with `path` and moves the browser to its folder, as the File
   // menu's Open and a file dropped on the window do.
   void OpenFile(const QString& path);
+
+  // Shows the batch window (one at a time) with `paths` added to its table, as the File
+  // menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
+  void OpenBatch(const QStringList& paths);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -76,6 +82,7 @@ class MainWindow : public QMainWindow {
   QPushButton* convert_button_ = nullptr;   // Cmd2
   QPushButton* close_button_ = nullptr;     // Cmd3
   QLineEdit* output_path_ = nullptr;        // Txt3
+  QPointer<BatchWindow> batch_window_;      // FrmBatch while it is open
   QLabel* counts_line_ = nullptr;           // Lbl3, in the status bar
 
   // The counting thread reads through a file system of its own: the one given to the
