@@ -71,11 +71,12 @@ std::string AccessListOf(const std::string& path) {
   return size < 0 ? "" : std::string(list, static_cast<std::size_t>(size));
 }
 
-// Runs the conversion in a child process acting as `user`; returns its status.
-Status ConvertAs(const Owner& user, const std::string& source, const std::string& output) {
+// Runs the conversion in a child process acting as `user`, in `folder` (entered first:
+// the folders above it may be closed to that user, as /root is); returns its status.
+Status ConvertAs(const Owner& user, const std::string& folder, const std::string& source, const std::string& output) {
   pid_t child = ::fork();
   if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(user.gid, user.gid, user.gid) != 0 ||
+    if (::chdir(folder.c_str()) != 0 || ::setgroups(0, nullptr) != 0 || ::setresgid(user.gid, user.gid, user.gid) != 0 ||
         ::setresuid(user.uid, user.uid, user.uid) != 0) {
       ::_exit(100);
     }
@@ -246,7 +247,7 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
 
     Status status;
     if (c.who == HostileCase::kOtherUser) {
-      status = ConvertAs(*OtherUser(), dir / "in", dir / c.output);
+      status = ConvertAs(*OtherUser(), dir.path(), "in", c.output);
     } else {
       platform::PosixFileSystem fs;
       bool first = true;
