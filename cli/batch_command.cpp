@@ -18,6 +18,9 @@ namespace {
 
 constexpr std::string_view kStandardStream = "-";
 
+// What a shell's redirection would give a new file, before the umask.
+constexpr std::uint32_t kNewFilePermissions = 0666;
+
 int UsageError(const Environment& env, std::string_view problem) {
   env.err << "convert: " << problem << "\nRun with --help for more information.\n";
   return kExitUsage;
@@ -37,7 +40,8 @@ int RunStream(const Environment& env, LineEndingKind to, LineEndingKind from, co
   if (output == kStandardStream) {
     env.out.flush();
     standard_output = platform::StandardOutput();
-  } else if (!(file = platform::ReplacementFile::Create(env.fs, output))) {
+  } else if (!(file = platform::ReplacementFile::Create(
+                     env.fs, output, source == kStandardStream ? kNewFilePermissions : in->Permissions()))) {
     env.err << PrintableName(output) << ": " << messages::kOutputUnwritable << '\n';
     return kExitFailed;
   }

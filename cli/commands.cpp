@@ -32,7 +32,15 @@ void Complain(const Environment& env, const std::string& file, std::string_view 
   env.err << PrintableName(file) << ": " << message << '\n';
 }
 
-int Detect(const Environment& env, const std::vector<std::string>& files) {
+// With --null, a record's fields end in NUL and names go out as they are; otherwise
+// they end in a line break and names are escaped, so that one file is one line.
+struct Format {
+  bool null = false;
+  char end() const { return null ? '\0' : '\n'; }
+  std::string Name(const std::string& file) const { return null ? file : PrintableName(file); }
+};
+
+int Detect(const Environment& env, const Format& format, const std::vector<std::string>& files) {
   int code = kExitOk;
   for (const std::string& file : files) {
     if (env.interrupted()) return kExitFailed;
@@ -42,13 +50,17 @@ int Detect(const Environment& env, const std::vector<std::string>& files) {
       code = kExitFailed;
       continue;
     }
-    if (files.size() > 1) env.out << PrintableName(file) << ": ";
-    env.out << VerdictName(detection.verdict) << '\n';
+    if (format.null) {
+      env.out << file << '\0';
+    } else if (files.size() > 1) {
+      env.out << PrintableName(file) << ": ";
+    }
+    env.out << VerdictName(detection.verdict) << format.end();
   }
   return code;
 }
 
-int Info(const Environment& env, const std::vector<std::string>& files) {
+int Info(const Environment& env, const Format& format, const std::vector<std::string>& files) {
   int code = kExitOk;
   bool first = true;
   for (const std::string& file : files) {
@@ -63,21 +75,16 @@ int Info(const Environment& env, const std::vector<std::string>& files) {
       continue;
     }
     const LineEndingCounts& c = whole.counts;
-    if (!first) env.out << '\n';
+    const char end = format.end();
+    const auto offset = [end](bool found, std::uint64_t at) {
+      return found ? "yes, first at offset " + std::to_string(at) + end : std::string("no") + end;
+    };
+    if (!first && !format.null) env.out << '\n';
     first = false;
-    env.out << "file: " << PrintableName(file) << '\n'
-            << "detected: " << VerdictName(detection.verdict) << '\n'
-            << "crlf: " << c.crlf << '\n'
-            << "lf: " << c.lf << '\n'
-            << "cr: " << c.cr << '\n'
-            << "mixed: " << (c.Mixed() ? "yes" : "no") << '\n'
-            << "control: ";
-    if (c.control) {
-      env.out << "yes, first at offset " << c.first_control << '\n';
-    } else {
-      env.out << "no\n";
-    }
-    env.out << "bytes: " << c.bytes << '\n';
+    env.out << "file: " << format.Name(file) << end << "detected: " << VerdictName(detection.verdict) << end
+            << "crlf: " << c.crlf << end << "lf: " << c.lf << end << "cr: " << c.cr << end
+            << "mixed: " << (c.Mixed() ? "yes" : "no") << end << "control: " << offset(c.control, c.first_control)
+            << "nul: " << offset(c.nul, c.first_nul) << "bytes: " << c.bytes << end;
   }
   return code;
 }
@@ -140,12 +147,19 @@ int Run(int argc, const char* const argv[], const Environment& env) {
                "tarnwhistle-cli");
   app.set_version_flag("-V,--version", std::string(messages::kVersionText));
   app.require_subcommand(1);
-  app.footer("Exit codes: 0 done, 1 refused or failed, 2 wrong command line.");
+  app.footer(
+      "Exit codes: 0 done (convert: OUT holds the converted file), 1 refused or failed (convert: OUT is as it "
+      "was), 2 wrong command line. A convert whose \"done\" message cannot be printed still exits 0.");
+  Format format;
+  const char* const kNullHelp =
+      "End every field with a NUL byte instead of a line break, and print file names as they are, not escaped";
 
   std::vector<std::string> detect_files;
   CLI::App* detect = app.add_subcommand(
       "detect", "Print the kind of each FILE, decided from its first bytes: MS-DOS, UNIX, MAC, BINARY or NONE.");
   detect->add_option("FILE", detect_files, "Files to look at")->required();
+  detect->add_flag("--null,-z", format.null, kNullHelp);
+  detect->footer("With --null, each file is two fields: its name, then its kind.");
 
   ConvertArguments convert_args;
   CLI::App* convert = app.add_subcommand(
@@ -163,9 +177,13 @@ int Run(int argc, const char* const argv[], const Environment& env) {
 
   std::vector<std::string> info_files;
   CLI::App* info = app.add_subcommand(
-      "info", "Count the CR LF, LF-alone and CR-alone line ends over each whole FILE, and tell whether any "
-              "control byte other than TAB, LF and CR occurs.");
+      "info", "Count the CR LF, LF-alone and CR-alone line ends over each whole FILE, and tell where the first "
+              "control byte other than TAB, LF and CR, and the first NUL byte, occur.");
   info->add_option("FILE", info_files, "Files to look at")->required();
+  info->add_flag("--null,-z", format.null, kNullHelp);
+  info->footer(
+      "With --null, each file is nine fields, each \"key: value\": file, detected, crlf, lf, cr, mixed, control, "
+      "nul, bytes; no empty line between files.");
 
   try {
     app.parse(argc, argv);
@@ -176,7 +194,7 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   }
 
   int code = kExitUsage;
-  if (detect->parsed()) code = Detect(env, detect_files);
+  if (detect->parsed()) code = Detect(env, format, detect_files);
   if (convert->parsed()) {
     code = RunConvert(env, convert_args.to, convert_args.from, bulk_args, [&](const std::string& source, const std::string& output) {
       convert_args.source = source;
@@ -184,12 +202,13 @@ int Run(int argc, const char* const argv[], const Environment& env) {
       return Convert(env, convert_args);
     });
   }
-  if (info->parsed()) code = Info(env, info_files);
+  if (info->parsed()) code = Info(env, format, info_files);
 
   env.out.flush();
   if (!env.out) {
     env.err << kStdoutUnwritable << '\n';
-    return kExitFailed;
+    // The exit code of convert tells what became of OUT, and by now that is settled.
+    return convert->parsed() ? code : kExitFailed;
   }
   return code;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -30,7 +31,7 @@ class Collector {
     if (info.exists && !info.regular && folders_.List(path, entries)) {
       AddFolder(path, "", entries);
     } else {
-      Add(path, platform::NameOf(path));
+      Add(path, std::filesystem::path(path).filename().string());
     }
   }
 
@@ -40,8 +41,8 @@ class Collector {
   // `relative` is where the folder's files go below the output folder.
   void AddFolder(const std::string& folder, const std::string& relative, const std::vector<FolderEntry>& entries) {
     for (const FolderEntry& entry : entries) {
-      const std::string path = platform::JoinPath(folder, entry.name);
-      const std::string below = platform::JoinPath(relative, entry.name);
+      const std::string path = (std::filesystem::path(folder) / entry.name).string();
+      const std::string below = (std::filesystem::path(relative) / entry.name).string();
       bool is_file = entry.kind == FolderEntry::Kind::File;
       // A link is taken when it leads to a file, and never followed into a folder, so
       // that a link back up the tree cannot make the walk endless.
@@ -70,7 +71,7 @@ class Collector {
   void Add(const std::string& source, const std::string& relative) {
     if (!sources_.insert(source).second) return;
     const bool in_place = settings_.output_folder.empty();
-    BatchFile file{source, in_place ? source : platform::JoinPath(settings_.output_folder, relative), relative, {}};
+    BatchFile file{source, in_place ? source : (std::filesystem::path(settings_.output_folder) / relative).string(), relative, {}};
     if (!in_place && !outputs_.insert(file.output).second) file.refusal = messages::kOutputUnwritable;
     files_.push_back(std::move(file));
   }
@@ -107,7 +108,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folder
 
   const bool in_place = file.output == file.source;
   if (!in_place) {
-    std::string folder = platform::DirectoryOf(file.output);
+    std::string folder = std::filesystem::path(file.output).parent_path().string();
     if (folder_made == nullptr || folder != *folder_made) {
       if (!folders.Create(folder)) return {BatchVerdict::Failed, kind, messages::kOutputUnwritable};
       if (folder_made != nullptr) *folder_made = std::move(folder);

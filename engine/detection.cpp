@@ -19,6 +19,8 @@ class BudgetedReadHandle : public platform::ReadHandle {
     return got;
   }
   std::uint64_t Size() const override { return file_.Size(); }
+  std::uint32_t Permissions() const override { return file_.Permissions(); }
+  bool ChangedSinceOpened() override { return file_.ChangedSinceOpened(); }
 
  private:
   platform::ReadHandle& file_;
@@ -41,7 +43,7 @@ LineEndingKind ScanLineEndings(platform::ByteReader& in) {
     } else if (!any_byte) {
       return LineEndingKind::None;  // an empty file
     }
-    if (current < 0x20 && current != kTab && current != kLf && current != kCr) return LineEndingKind::Binary;
+    if (IsOtherControl(current)) return LineEndingKind::Binary;
     if (current == kLf && previous != kCr) return LineEndingKind::Unix;
     if (previous == kCr) return current == kLf ? LineEndingKind::MsDos : LineEndingKind::Mac;
     ++undecided;

@@ -20,6 +20,9 @@ inline constexpr std::uint8_t kTab = 0x09;
 inline constexpr std::uint8_t kLf = 0x0A;
 inline constexpr std::uint8_t kCr = 0x0D;
 
+// A control byte other than TAB, LF and CR: no text file holds one.
+constexpr bool IsOtherControl(std::uint8_t b) { return b < 0x20 && b != kTab && b != kLf && b != kCr; }
+
 // "MS-DOS", "UNIX", "MAC" or "BINARY"; empty for None.
 std::string_view DisplayName(LineEndingKind kind);
 

@@ -1,12 +1,11 @@
 #include "statistics.h"
 
 #include <cstddef>
+#include <cstring>
 #include <span>
 
 namespace tarnwhistle {
 namespace {
-
-constexpr bool IsOtherControl(std::uint8_t b) { return b < 0x20 && b != kTab && b != kLf && b != kCr; }
 
 // Totals of one chunk. The loop has no branches, so the compiler turns it into vector
 // code: it counts every LF, every CR and every CR LF pair inside the chunk, and the
@@ -16,6 +15,7 @@ struct ChunkTotals {
   std::uint64_t cr = 0;
   std::uint64_t pairs = 0;
   bool control = false;
+  bool nul = false;
 };
 
 ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
@@ -26,7 +26,7 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
   // a whole number of 16-byte vectors, which leaves no byte-at-a-time tail inside a
   // chunk. They are added into the wide totals after each block.
   constexpr std::size_t kBlock = 240;
-  std::uint8_t control = 0;
+  std::uint8_t control = 0, nul = 0;
   for (std::size_t start = 0; start < n; start += kBlock) {
     const std::size_t stop = n - start < kBlock ? n : start + kBlock;
     std::uint8_t lf = 0, cr = 0, pairs = 0;
@@ -35,6 +35,7 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
       lf += b == kLf;
       cr += b == kCr;
       control |= IsOtherControl(b);
+      nul |= b == 0;
     }
     // The pair test looks one byte ahead, so it stops one short of the chunk's end.
     const std::size_t pair_stop = stop < n ? stop : n - 1;
@@ -44,6 +45,7 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
     totals.pairs += pairs;
   }
   totals.control = control != 0;
+  totals.nul = nul != 0;
   return totals;
 }
 
@@ -65,6 +67,11 @@ LineEndingCounts CountLineEndings(platform::ByteReader& in) {
       while (!IsOtherControl(chunk[i])) ++i;
       counts.control = true;
       counts.first_control = counts.bytes + i;
+    }
+    if (totals.nul && !counts.nul) {
+      const auto* at = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), 0, chunk.size()));
+      counts.nul = true;
+      counts.first_nul = counts.bytes + static_cast<std::uint64_t>(at - chunk.data());
     }
     counts.bytes += chunk.size();
   }

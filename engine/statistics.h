@@ -19,6 +19,8 @@ struct LineEndingCounts {
   std::uint64_t bytes = 0;    // bytes read
   bool control = false;       // a control byte other than TAB, LF and CR occurs
   std::uint64_t first_control = 0;  // the offset of the first such byte, when there is one
+  bool nul = false;                 // a NUL byte occurs: the file cannot be converted
+  std::uint64_t first_nul = 0;      // the offset of the first NUL, when there is one
 
   // More than one of the three kinds of line end occurs.
   bool Mixed() const { return (crlf != 0) + (lf != 0) + (cr != 0) > 1; }

@@ -32,6 +32,8 @@ class HeadThenRest : public platform::ReadHandle {
     return got;
   }
   std::uint64_t Size() const override { return rest_.Size(); }
+  std::uint32_t Permissions() const override { return 0; }
+  bool ChangedSinceOpened() override { return false; }
   bool FoundNul() const { return found_nul_; }
 
  private:
@@ -45,6 +47,8 @@ class NoMoreBytes : public platform::ReadHandle {
  public:
   std::ptrdiff_t Read(std::uint8_t*, std::size_t) override { return 0; }
   std::uint64_t Size() const override { return 0; }
+  std::uint32_t Permissions() const override { return 0; }
+  bool ChangedSinceOpened() override { return false; }
 };
 
 // Reads until `size` bytes or the end of the stream; false when a read failed.
@@ -99,7 +103,7 @@ ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle&
   platform::ByteWriter writer(out);
   ConversionRoutine routine = RoutineFor(kind, target);
   if (routine) {
-    routine(reader, writer);
+    if (!routine(reader, writer) && !reader.Stopped()) return {{}, Status::SourceNotText};
   } else {
     Copy(reader, writer);
   }

@@ -1,6 +1,7 @@
 // libFuzzer target for the engine: detection and the six conversion routines, each
 // checked against a model of its rules written out here from scratch, plus properties
-// that hold between them. Everything runs in memory: no file is touched.
+// that hold between them. Everything runs in memory, on the tests' fake file system:
+// no file is touched.
 //
 // The fuzzer's input is a header of kHeaderSize bytes, the choices of one run (how the
 // file's reads are split, the buffer sizes, which routine runs, which file operation
@@ -10,12 +11,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <mutex>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/conversion.h"
 #include "engine/detection.h"
+#include "tests/fake_file_system.h"
 
 namespace {
 
@@ -82,116 +85,11 @@ std::string ModelConvert(const Rule& rule, const std::string& file) {
   return out;
 }
 
-// ---- Files in memory -----------------------------------------------------------------
-
-enum Op { kOpen, kCreate, kRead, kWrite, kFlush, kClose, kRename, kRemove, kChmod, kOpCount };
-
-// Counts the calls of each operation and fails the one planned. The output is written
-// from a background thread, hence the lock.
-class Plan {
- public:
-  Plan(int op, int nth) : op_(op), nth_(nth) {}
-  bool Fails(Op op) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (++calls_[op] != nth_ || op != op_) return false;
-    fired_ = true;
-    return true;
-  }
-  bool Fired() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return fired_;
-  }
-
- private:
-  std::mutex mutex_;
-  int op_;
-  int nth_;
-  int calls_[kOpCount] = {};
-  bool fired_ = false;
-};
-
-class MemoryReader : public platform::ReadHandle {
- public:
-  MemoryReader(const std::string& bytes, std::size_t piece, Plan* plan) : bytes_(bytes), piece_(piece), plan_(plan) {}
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    if (plan_ != nullptr && plan_->Fails(kRead)) return -1;
-    std::size_t count = std::min({size, piece_, bytes_.size() - position_});
-    std::copy_n(bytes_.data() + position_, count, data);
-    position_ += count;
-    return static_cast<std::ptrdiff_t>(count);
-  }
-  std::uint64_t Size() const override { return bytes_.size(); }
-
- private:
-  const std::string& bytes_;
-  std::size_t piece_;
-  Plan* plan_;
-  std::size_t position_ = 0;
-};
-
-class MemoryWriter : public platform::WriteHandle {
- public:
-  MemoryWriter(std::string& bytes, Plan* plan) : bytes_(bytes), plan_(plan) {}
-  bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (closed_ || (plan_ != nullptr && plan_->Fails(kWrite))) return false;
-    bytes_.append(reinterpret_cast<const char*>(data), size);
-    return true;
-  }
-  bool Flush() override { return !closed_ && !(plan_ != nullptr && plan_->Fails(kFlush)); }
-  bool SetPermissions(std::uint32_t) override { return !closed_ && !(plan_ != nullptr && plan_->Fails(kChmod)); }
-  bool Close() override {
-    if (closed_) return false;
-    closed_ = true;
-    return !(plan_ != nullptr && plan_->Fails(kClose));
-  }
-
- private:
-  std::string& bytes_;
-  Plan* plan_;
-  bool closed_ = false;
-};
-
-class MemoryFiles : public platform::FileSystem {
- public:
-  MemoryFiles(std::size_t piece, Plan& plan) : piece_(piece), plan_(plan) {}
-
-  std::map<std::string, std::string> files;
-
-  std::unique_ptr<platform::ReadHandle> OpenForRead(const std::string& path) override {
-    if (plan_.Fails(kOpen) || files.count(path) == 0) return nullptr;
-    return std::make_unique<MemoryReader>(files[path], piece_, &plan_);
-  }
-  std::unique_ptr<platform::WriteHandle> CreateUnique(const std::string& directory, const std::string& prefix,
-                                                      std::string& created_path) override {
-    if (plan_.Fails(kCreate)) return nullptr;
-    created_path = directory + "/" + prefix + std::to_string(++created_);
-    return std::make_unique<MemoryWriter>(files[created_path], &plan_);
-  }
-  bool Rename(const std::string& from, const std::string& to) override {
-    if (plan_.Fails(kRename) || files.count(from) == 0) return false;
-    std::string moved = std::move(files[from]);
-    files.erase(from);
-    files[to] = std::move(moved);
-    return true;
-  }
-  bool Remove(const std::string& path) override { return !plan_.Fails(kRemove) && files.erase(path) > 0; }
-  platform::FileInfo Stat(const std::string& path) override {
-    platform::FileInfo info;
-    if (files.count(path) == 0) return info;
-    info.exists = info.regular = true;
-    info.inode = std::hash<std::string>()(path);
-    info.permissions = 0644;
-    return info;
-  }
-  std::string ResolveLinks(const std::string& path) override { return path; }
-
- private:
-  std::size_t piece_;
-  Plan& plan_;
-  int created_ = 0;
-};
-
 // ---- Runs ----------------------------------------------------------------------------
+
+using tarnwhistle::testing::FakeFileSystem;
+using tarnwhistle::testing::Op;
+constexpr int kOpCount = static_cast<int>(std::size(tarnwhistle::testing::kAllOps));
 
 struct Buffers {
   std::size_t piece;   // the most bytes one read of the file hands out
@@ -199,59 +97,42 @@ struct Buffers {
   std::size_t writer;  // the writer's buffer
 };
 
-std::string RunRoutine(const Rule& rule, const std::string& file, const Buffers& sizes) {
-  std::string out;
-  MemoryReader source(file, sizes.piece, nullptr);
-  MemoryWriter output(out, nullptr);
-  {
-    platform::ByteReader in(source, sizes.reader);
-    platform::ByteWriter writer(output, sizes.writer);
-    rule.routine(in, writer);
-    Check(writer.Drain(), "a conversion in memory cannot fail");
-    Check(in.AtEnd() && !in.Failed() && in.BytesRead() == file.size(), "a routine reads its whole source");
-  }
-  return out;
+// The routine alone, over buffers of the chosen sizes. False when it stopped at a NUL.
+bool RunRoutine(const Rule& rule, const std::string& file, const Buffers& sizes, std::string& out) {
+  FakeFileSystem fs;
+  fs.AddFile("in", file);
+  fs.SetReadLimit(sizes.piece);
+  std::unique_ptr<platform::ReadHandle> source = fs.OpenForRead("in");
+  std::unique_ptr<platform::WriteHandle> output = fs.CreateWorkingFile("", "out");
+  platform::ByteReader in(*source, sizes.reader);
+  platform::ByteWriter writer(*output, sizes.writer);
+  const bool text = rule.routine(in, writer);
+  Check(writer.Drain(), "a conversion in memory cannot fail");
+  if (text) Check(in.AtEnd() && !in.Failed() && in.BytesRead() == file.size(), "a routine reads its whole source");
+  out = fs.Contents("out1").value_or("<none>");
+  return text;
 }
 
-// Adds up the bytes a file hands out, beyond the life of the handle.
-class Tally : public platform::ReadHandle {
- public:
-  Tally(std::unique_ptr<platform::ReadHandle> file, std::size_t& total) : file_(std::move(file)), total_(total) {}
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    std::ptrdiff_t got = file_->Read(data, size);
-    if (got > 0) total_ += static_cast<std::size_t>(got);
-    return got;
-  }
-  std::uint64_t Size() const override { return file_->Size(); }
-
- private:
-  std::unique_ptr<platform::ReadHandle> file_;
-  std::size_t& total_;
-};
-
-class TallyingFiles : public MemoryFiles {
- public:
-  using MemoryFiles::MemoryFiles;
-  std::size_t handed_out = 0;
-  std::unique_ptr<platform::ReadHandle> OpenForRead(const std::string& path) override {
-    std::unique_ptr<platform::ReadHandle> file = MemoryFiles::OpenForRead(path);
-    if (!file) return nullptr;
-    return std::make_unique<Tally>(std::move(file), handed_out);
-  }
-};
-
-// Detects the kind of `file` split into reads of `piece` bytes, with `plan` failing an
-// operation or none.
-tarnwhistle::Detection RunDetect(const std::string& file, std::size_t piece, Plan& plan) {
-  TallyingFiles fs(piece, plan);
-  fs.files["/in"] = file;
+// Detects the kind of `file` split into reads of `piece` bytes, with the `nth` call of
+// `fail_op` failing (none when it is -1); `fired` tells whether it did.
+tarnwhistle::Detection RunDetect(const std::string& file, std::size_t piece, int fail_op, int nth, bool& fired) {
+  FakeFileSystem fs;
+  fs.AddFile("/in", file);
+  fs.SetReadLimit(piece);
+  if (fail_op >= 0) fs.FailOn(static_cast<Op>(fail_op), nth);
   tarnwhistle::Detection detection = tarnwhistle::DetectLineEndings(fs, "/in");
-  Check(fs.handed_out <= 258, "detection reads at most 258 bytes");
-  Check(fs.files.size() == 1 && fs.files["/in"] == file, "detection only reads");
+  fired = fail_op >= 0 && fs.Calls(static_cast<Op>(fail_op)) >= nth;
+  Check(fs.BytesRead() <= 258, "detection reads at most 258 bytes");
+  Check(fs.Paths() == std::vector<std::string>{"/in"} && fs.Contents("/in") == file, "detection only reads");
   return detection;
 }
 
 bool Has(const std::string& text, char byte) { return text.find(byte) != std::string::npos; }
+
+// The properties of a routine's result: the model's output, round trips, what each
+// target kind never holds.
+void CheckConverted(const Rule& chosen, const std::string& file, const std::string& converted, const Buffers& sizes,
+                    LineEndingKind verdict);
 
 }  // namespace
 
@@ -270,25 +151,69 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool whole_path = (header[6] & 6) == 0;
   const std::string file(reinterpret_cast<const char*>(data) + std::min(size, kHeaderSize),
                          size - std::min(size, kHeaderSize));
+  const bool has_nul = Has(file, '\0');
 
   // Detection: the model's verdict, however the reads are split; or, when its open or
   // a read fails, that failure and no verdict.
   const LineEndingKind verdict = ModelDetect(file);
-  Plan never(-1, 0);
-  tarnwhistle::Detection clean = RunDetect(file, sizes.piece, never);
+  bool fired = false;
+  tarnwhistle::Detection clean = RunDetect(file, sizes.piece, -1, 0, fired);
   Check(clean.status == Status::Ok && clean.verdict == verdict, "detection agrees with the model");
-  Plan detect_plan(fail_op, fail_nth);
-  tarnwhistle::Detection failing = RunDetect(file, sizes.piece, detect_plan);
-  if (!detect_plan.Fired()) {
+  tarnwhistle::Detection failing = RunDetect(file, sizes.piece, fail_op, fail_nth, fired);
+  if (!fired) {
     Check(failing.status == Status::Ok && failing.verdict == verdict, "detection agrees with the model");
   } else {
     Check(failing.verdict == LineEndingKind::None, "a failed detection has no verdict");
-    Check(failing.status == (fail_op == kOpen ? Status::SourceCannotOpen : Status::SourceReadFailed),
+    Check(failing.status == (fail_op == static_cast<int>(Op::OpenRead) ? Status::SourceCannotOpen
+                                                                        : Status::SourceReadFailed),
           "a failed detection says what failed");
   }
 
-  // The chosen routine: the model's output, whatever the buffer sizes.
-  const std::string converted = RunRoutine(chosen, file, sizes);
+  // The chosen routine: the model's output, whatever the buffer sizes; or, for a file
+  // holding a NUL, a stop.
+  std::string converted;
+  const bool text = RunRoutine(chosen, file, sizes, converted);
+  Check(text == !has_nul, "a routine stops exactly at files holding a NUL");
+  if (text) CheckConverted(chosen, file, converted, sizes, verdict);
+
+  if (!whole_path) return 0;
+  // The whole file path of one routine, with one operation failing (or none): either
+  // the output is exactly the model's and nothing else is left, or the conversion says
+  // it failed and every file is as it was.
+  FakeFileSystem fs;
+  fs.AddDirectory("/d");
+  fs.AddFile("/d/in", file);
+  if (output_exists) fs.AddFile("/d/out", "old output");
+  fs.SetReadLimit(sizes.piece);
+  if (fail_op >= 0) fs.FailOn(static_cast<Op>(fail_op), fail_nth);
+  const std::vector<std::string> before = fs.Paths();
+  const Status status = tarnwhistle::ConvertFile(fs, chosen.routine, "/d/in", "/d/out");
+  fired = fail_op >= 0 && fs.Calls(static_cast<Op>(fail_op)) >= fail_nth;
+  Check(fs.Contents("/d/in") == file, "the source is only read");
+  if (!fired && !has_nul) {
+    Check(status == Status::Ok, "a conversion with nothing failing succeeds");
+    Check(fs.Contents("/d/out") == ModelConvert(chosen, file), "the output is the model's");
+    Check(fs.Paths() == std::vector<std::string>{"/d", "/d/in", "/d/out"}, "no working file is left");
+    Check(fs.Calls(Op::Remove) == 0, "a conversion removes nothing unless something failed");
+  } else {
+    Check(status != Status::Ok, "a failure is reported");
+    if (!fired) Check(status == Status::SourceNotText, "a NUL byte is reported so");
+    if (fired && fail_op == static_cast<int>(Op::OpenRead)) {
+      Check(status == Status::SourceCannotOpen, "a source that cannot be opened is reported so");
+    }
+    if (fired && fail_op == static_cast<int>(Op::Read)) Check(status == Status::SourceReadFailed, "a failed read is reported so");
+    // Only a failed removal (of a named working file) may leave one behind.
+    if (!(fired && fail_op == static_cast<int>(Op::Remove))) Check(fs.Paths() == before, "a failed conversion leaves no file behind");
+    Check(fs.Contents("/d/out") == (output_exists ? std::optional<std::string>("old output") : std::nullopt),
+          "a failed conversion leaves the output as it was");
+  }
+  return 0;
+}
+
+namespace {
+
+void CheckConverted(const Rule& chosen, const std::string& file, const std::string& converted, const Buffers& sizes,
+                    LineEndingKind verdict) {
   if (converted != ModelConvert(chosen, file)) {
     std::fprintf(stderr, "%s differs from the model\n", chosen.name);
     std::abort();
@@ -305,7 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (&chosen == &kRules[3] && !Has(file, '\r')) back = &mac_to_unix;  // UNIX to MAC to UNIX
   if (&chosen == &kRules[4] && !Has(file, '\n')) back = &dos_to_mac;   // MAC to MS-DOS to MAC
   if (&chosen == &kRules[5] && !Has(file, '\n')) back = &unix_to_mac;  // MAC to UNIX to MAC
-  if (back != nullptr) Check(RunRoutine(*back, converted, sizes) == file, "a round trip gives back the file");
+  if (back != nullptr) {
+    std::string again;
+    Check(RunRoutine(*back, converted, sizes, again) && again == file, "a round trip gives back the file");
+  }
   if (&chosen == &dos_to_unix || &chosen == &mac_to_unix) Check(!Has(converted, '\r'), "a UNIX result has no CR");
   if (&chosen == &dos_to_mac || &chosen == &unix_to_mac) Check(!Has(converted, '\n'), "a MAC result has no LF");
   // An MS-DOS file keeps its first line end, now a UNIX one; so does a MAC file.
@@ -315,28 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (verdict == LineEndingKind::Mac && &chosen == &mac_to_unix) {
     Check(ModelDetect(converted) == LineEndingKind::Unix, "MAC to UNIX keeps the first line end");
   }
-
-  if (!whole_path) return 0;
-  // The whole file path of one routine, with one operation failing (or none): either
-  // the output is exactly the model's and nothing else is left, or the conversion says
-  // it failed and every file is as it was.
-  Plan plan(fail_op, fail_nth);
-  MemoryFiles fs(sizes.piece, plan);
-  fs.files["/d/in"] = file;
-  if (output_exists) fs.files["/d/out"] = "old output";
-  const std::map<std::string, std::string> before = fs.files;
-  const Status status = tarnwhistle::ConvertFile(fs, chosen.routine, "/d/in", "/d/out");
-  Check(!(fail_op == kRemove && plan.Fired()), "a conversion removes nothing unless something failed");
-  if (!plan.Fired()) {
-    Check(status == Status::Ok, "a conversion with nothing failing succeeds");
-    Check(fs.files["/d/out"] == ModelConvert(chosen, file), "the output is the model's");
-    Check(fs.files["/d/in"] == file, "the source is only read");
-    Check(fs.files.size() == 2, "no working file is left");
-  } else {
-    Check(status != Status::Ok, "a failure is reported");
-    if (fail_op == kOpen) Check(status == Status::SourceCannotOpen, "a source that cannot be opened is reported so");
-    if (fail_op == kRead) Check(status == Status::SourceReadFailed, "a failed read is reported so");
-    Check(fs.files == before, "a failed conversion leaves every file as it was");
-  }
-  return 0;
 }
+
+}  // namespace

@@ -6,8 +6,8 @@ Each seed is the target's 7-byte header followed by a file's bytes. The header b
   1  the reader's buffer size, less 1, halved
   2  the writer's buffer size, less 1, halved
   3  the routine, modulo 6: DOS>UNIX, DOS>MAC, UNIX>DOS, UNIX>MAC, MAC>DOS, MAC>UNIX
-  4  the operation that fails, modulo 10, less 1: none, open, create, read, write,
-     flush, close, rename, remove, chmod
+  4  the operation that fails, modulo 12, less 1: none, open, create, read, write,
+     flush, close, rename, remove, chmod, chown, copy acl
   5  the call of that operation that fails, modulo 40, plus 1
   6  bit 0: an output exists already; bits 1-2: the whole file path runs when both are 0
 """
@@ -41,6 +41,8 @@ SEEDS = {
     "rename-fails": ((0, 0, 0, 4, 7, 0, 1), b"a\rb\r"),
     "chmod-fails": ((0, 0, 0, 1, 9, 0, 1), b"a\r\nb"),
     "open-fails": ((0, 0, 0, 3, 1, 0, 0), b"a\nb"),
+    "chown-fails": ((0, 0, 0, 1, 10, 0, 1), b"a\r\nb"),
+    "png-head": ((0, 0, 0, 0, 0, 0, 1), b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR"),
 }
 
 corpus = pathlib.Path(__file__).resolve().parent / "corpus"

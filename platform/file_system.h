@@ -19,11 +19,24 @@ class ReadHandle {
   // Reads up to `size` bytes into `data`. Returns how many were read, 0 at the end of
   // the file, or -1 when the read failed.
   virtual std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) = 0;
-  // The file's size when it was opened, for progress reports.
+  // The file's size when it was opened.
   virtual std::uint64_t Size() const = 0;
+  // The file's permission bits (the low 12 bits of its mode) when it was opened.
+  virtual std::uint32_t Permissions() const = 0;
+  // True when the file's size or modification time is no longer what it was at opening:
+  // someone wrote to it while it was read.
+  virtual bool ChangedSinceOpened() = 0;
 };
 
-// A file open for writing. The destructor closes it if Close() was not called.
+// How much of an old file's ownership a new file could take on.
+enum class Ownership {
+  Kept,         // owner and group
+  OwnerOnly,    // the group could not be given (the user is not a member of it)
+  NotKept,      // not even the owner (another user's file)
+};
+
+// A new file while it is written: no one else can open it, and where the system allows
+// it has no name at all until Publish(). Dropped before Publish(), it is gone.
 class WriteHandle {
  public:
   virtual ~WriteHandle() = default;
@@ -33,7 +46,13 @@ class WriteHandle {
   virtual bool Flush() = 0;
   // Gives the file these permission bits (the low 12 bits of a POSIX mode).
   virtual bool SetPermissions(std::uint32_t mode) = 0;
-  virtual bool Close() = 0;
+  // Gives the file this owner and group, or as much of them as the system allows.
+  virtual Ownership SetOwner(std::uint32_t owner, std::uint32_t group) = 0;
+  // Gives the file the POSIX access list of the file at `path`, or none when it has none.
+  virtual bool CopyAccessList(const std::string& path) = 0;
+  // Closes the file and puts it at `target` in one step, replacing what is there. On
+  // failure `target` is as it was and the file is gone.
+  virtual bool Publish(const std::string& target) = 0;
 };
 
 struct FileInfo {
@@ -42,6 +61,8 @@ struct FileInfo {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint32_t permissions = 0;  // the low 12 bits of the mode
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
 };
 
 class FileSystem {
@@ -53,26 +74,25 @@ class FileSystem {
   // FIFO or a device. Never waits for a writer to appear on a FIFO.
   virtual std::unique_ptr<ReadHandle> OpenForRead(const std::string& path) = 0;
 
-  // CreateUnique's names are `name_prefix` and at most this many more bytes.
+  // Names a working file may be given are `name_prefix` and at most this many more bytes.
   static constexpr std::size_t kUniqueSuffixLength = 8;
 
-  // Creates a new, empty file with a fresh name in `directory` ("" for the current
-  // one) and stores its path in `created_path`. Returns nullptr when it cannot.
-  virtual std::unique_ptr<WriteHandle> CreateUnique(const std::string& directory,
-                                                    const std::string& name_prefix,
-                                                    std::string& created_path) = 0;
-
-  // Replaces `to` with `from` in one step.
-  virtual bool Rename(const std::string& from, const std::string& to) = 0;
-  virtual bool Remove(const std::string& path) = 0;
+  // Creates a new, empty working file in `directory` ("" for the current one), readable
+  // and writable by its owner only. Returns nullptr when it cannot.
+  virtual std::unique_ptr<WriteHandle> CreateWorkingFile(const std::string& directory,
+                                                         const std::string& name_prefix) = 0;
 
   // What `path` names, following symbolic links.
   virtual FileInfo Stat(const std::string& path) = 0;
 
-  // The path a write through `path` would land on: `path` itself unless it is a
-  // symbolic link, in which case the end of its chain of links (which may not exist);
-  // "" for a loop of links.
+  // The path a write through `path` would land on: `path` itself unless it leads through
+  // symbolic links, in which case the end of the chain (which may not exist). "" for a
+  // loop of links, or for a link the kernel's protected_symlinks rule would not follow
+  // (another user's link in a sticky folder anyone may write to).
   virtual std::string ResolveLinks(const std::string& path) = 0;
+
+  // The permission bits the user withholds from new files (the umask).
+  virtual std::uint32_t Umask() = 0;
 };
 
 // True when both paths name one existing file (same device and inode), whatever the

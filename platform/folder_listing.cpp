@@ -57,10 +57,4 @@ bool NameMatches(std::string_view name, const std::vector<std::string>& patterns
                      [&text](const std::string& pattern) { return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0; });
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
 }  // namespace tarnwhistle::platform

@@ -37,7 +37,4 @@ class PosixFolders : public Folders {
 // matches every name. Case counts, as it does for the file system.
 bool NameMatches(std::string_view name, const std::vector<std::string>& patterns);
 
-// `folder` and `name` joined by one "/".
-std::string JoinPath(const std::string& folder, const std::string& name);
-
 }  // namespace tarnwhistle::platform

@@ -2,20 +2,28 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <random>
-
-#include "replacement_file.h"
+#include <vector>
 
 namespace tarnwhistle::platform {
 namespace {
 
+namespace fs = std::filesystem;
+
+// The attribute the kernel keeps a POSIX access list in; read and written whole, so
+// that no libacl is needed.
+constexpr char kAccessListAttribute[] = "system.posix_acl_access";
+
 class PosixReadHandle : public ReadHandle {
  public:
-  PosixReadHandle(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  PosixReadHandle(int fd, const struct stat& opened) : fd_(fd), opened_(opened) {}
   ~PosixReadHandle() override { ::close(fd_); }
   PosixReadHandle(const PosixReadHandle&) = delete;
   PosixReadHandle& operator=(const PosixReadHandle&) = delete;
@@ -26,18 +34,45 @@ class PosixReadHandle : public ReadHandle {
       if (got >= 0 || errno != EINTR) return got;
     }
   }
-  std::uint64_t Size() const override { return size_; }
+  std::uint64_t Size() const override { return static_cast<std::uint64_t>(opened_.st_size); }
+  std::uint32_t Permissions() const override { return static_cast<std::uint32_t>(opened_.st_mode & 07777); }
+  bool ChangedSinceOpened() override {
+    struct stat now;
+    return ::fstat(fd_, &now) != 0 || now.st_size != opened_.st_size ||
+           now.st_mtim.tv_sec != opened_.st_mtim.tv_sec || now.st_mtim.tv_nsec != opened_.st_mtim.tv_nsec;
+  }
 
  private:
   int fd_;
-  std::uint64_t size_;
+  struct stat opened_;
 };
+
+// A fresh name for a file in `directory`: `prefix` and kUniqueSuffixLength letters.
+std::string UniqueName(const std::string& directory, const std::string& prefix) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static thread_local std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  std::string name = prefix;
+  for (std::size_t i = 0; i < FileSystem::kUniqueSuffixLength; ++i) name += kLetters[pick(random)];
+  return (fs::path(directory) / name).string();
+}
+
+// Gives a nameless file the name `path`; false with errno set when it cannot.
+bool LinkNameless(int fd, const std::string& path) {
+  // Through /proc, which any user may do; AT_EMPTY_PATH would need CAP_DAC_READ_SEARCH.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
 
 class PosixWriteHandle : public WriteHandle {
  public:
-  explicit PosixWriteHandle(int fd) : fd_(fd) {}
+  // `path` is the file's name, or "" for a nameless file that will be linked into
+  // `directory` on Publish.
+  PosixWriteHandle(int fd, std::string path, std::string directory, std::string prefix)
+      : fd_(fd), path_(std::move(path)), directory_(std::move(directory)), prefix_(std::move(prefix)) {}
   ~PosixWriteHandle() override {
     if (fd_ >= 0) ::close(fd_);
+    if (!published_ && !path_.empty()) ::unlink(path_.c_str());
   }
   PosixWriteHandle(const PosixWriteHandle&) = delete;
   PosixWriteHandle& operator=(const PosixWriteHandle&) = delete;
@@ -56,20 +91,78 @@ class PosixWriteHandle : public WriteHandle {
   }
   bool Flush() override { return ::fdatasync(fd_) == 0; }
   bool SetPermissions(std::uint32_t mode) override { return ::fchmod(fd_, static_cast<mode_t>(mode)) == 0; }
-  bool Close() override {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
+  Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
+    if (::fchown(fd_, owner, group) == 0) return Ownership::Kept;
+    if (::fchown(fd_, owner, static_cast<gid_t>(-1)) == 0) return Ownership::OwnerOnly;
+    return Ownership::NotKept;
+  }
+  bool CopyAccessList(const std::string& path) override {
+    std::vector<char> list(256);
+    ssize_t size;
+    while ((size = ::getxattr(path.c_str(), kAccessListAttribute, list.data(), list.size())) < 0 && errno == ERANGE) {
+      list.resize(list.size() * 4);
+    }
+    if (size < 0) {
+      if (errno != ENODATA && errno != ENOTSUP) return false;
+      // None to copy: the working file drops any list it inherited from a folder's default.
+      return ::fremovexattr(fd_, kAccessListAttribute) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
+    return ::fsetxattr(fd_, kAccessListAttribute, list.data(), static_cast<std::size_t>(size), 0) == 0;
+  }
+
+  bool Publish(const std::string& target) override {
+    std::string named = path_;
+    if (named.empty()) {
+      // A new target takes the name at once; one that exists is replaced by a rename.
+      if (LinkNameless(fd_, target)) return Close(target, target);
+      if (errno != EEXIST) return false;
+      for (int attempt = 0; attempt < 100 && named.empty(); ++attempt) {
+        std::string candidate = UniqueName(directory_, prefix_);
+        if (LinkNameless(fd_, candidate)) {
+          named = candidate;
+        } else if (errno != EEXIST) {
+          return false;
+        }
+      }
+      if (named.empty()) return false;
+      path_ = named;  // removed by the destructor should anything below fail
+    }
+    if (!Close(named, target)) return false;
+    if (::rename(named.c_str(), target.c_str()) != 0) return false;
+    published_ = true;
+    return true;
   }
 
  private:
+  // Closes the file, now named `named`; a failed close (a late write error on some
+  // file systems) removes the name again.
+  bool Close(const std::string& named, const std::string& target) {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) == 0) {
+      published_ = named == target;
+      return true;
+    }
+    ::unlink(named.c_str());
+    return false;
+  }
+
   int fd_;
+  std::string path_;
+  std::string directory_;
+  std::string prefix_;
+  bool published_ = false;
 };
 
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  if (directory.back() == '/') return directory + name;
-  return directory + "/" + name;
+// Whether the kernel's protected_symlinks rule lets the euid follow `link`, found in
+// `folder`: in a sticky folder anyone may write to, only a link of the follower's own or
+// of the folder's owner.
+bool MayFollow(const fs::path& folder, const struct stat& link) {
+  if (link.st_uid == ::geteuid()) return true;
+  struct stat parent;
+  if (::stat(folder.empty() ? "." : folder.c_str(), &parent) != 0) return false;
+  const bool shared_sticky = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & S_IWOTH) != 0;
+  return !shared_sticky || parent.st_uid == link.st_uid;
 }
 
 }  // namespace
@@ -91,37 +184,28 @@ std::unique_ptr<ReadHandle> PosixFileSystem::OpenForRead(const std::string& path
   // Worth its call only where read-ahead has far to go: on 10,000 small files the call
   // alone cost more than it saved.
   if (st.st_size >= 1024 * 1024) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::make_unique<PosixReadHandle>(fd, static_cast<std::uint64_t>(st.st_size));
+  return std::make_unique<PosixReadHandle>(fd, st);
 }
 
-std::unique_ptr<WriteHandle> PosixFileSystem::CreateUnique(const std::string& directory,
-                                                           const std::string& name_prefix,
-                                                           std::string& created_path) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  // One generator per thread, seeded once: seeding from the system's random source on
-  // every call took a sixth of the time of a batch of small files.
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+std::unique_ptr<WriteHandle> PosixFileSystem::CreateWorkingFile(const std::string& directory,
+                                                                const std::string& name_prefix) {
+  const std::string folder = directory.empty() ? "." : directory;
+  // A nameless file is only of use where /proc can give it a name later.
+  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
+  if (proc_mounted) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) return std::make_unique<PosixWriteHandle>(fd, "", directory, name_prefix);
+    // Refusals that only say this file system (or kernel) has no nameless files.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return nullptr;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = name_prefix;
-    for (std::size_t i = 0; i < kUniqueSuffixLength; ++i) name += kLetters[pick(random)];
-    std::string path = JoinPath(directory, name);
-    // 0666 less the umask: the permissions any new file of the user's would get.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd >= 0) {
-      created_path = path;
-      return std::make_unique<PosixWriteHandle>(fd);
-    }
+    std::string path = UniqueName(directory, name_prefix);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) return std::make_unique<PosixWriteHandle>(fd, path, directory, name_prefix);
     if (errno != EEXIST) return nullptr;
   }
   return nullptr;
 }
-
-bool PosixFileSystem::Rename(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool PosixFileSystem::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 FileInfo PosixFileSystem::Stat(const std::string& path) {
   FileInfo info;
@@ -132,21 +216,65 @@ FileInfo PosixFileSystem::Stat(const std::string& path) {
   info.device = static_cast<std::uint64_t>(st.st_dev);
   info.inode = static_cast<std::uint64_t>(st.st_ino);
   info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.owner = st.st_uid;
+  info.group = st.st_gid;
   return info;
 }
 
 std::string PosixFileSystem::ResolveLinks(const std::string& path) {
-  std::string current = path;
-  for (int hop = 0; hop < 40; ++hop) {
+  if (path.empty()) return {};
+  fs::path done = path.front() == '/' ? "/" : "";  // a prefix with no link in it
+  std::vector<fs::path> pending;                   // the components still to walk, last first
+  const auto push = [&pending](const fs::path& more) {
+    const fs::path relative = more.relative_path();
+    std::vector<fs::path> parts(relative.begin(), relative.end());
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  };
+  push(path);
+  for (int links = 0; !pending.empty();) {
+    const fs::path part = pending.back();
+    pending.pop_back();
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      // `done` has no link in it, so its parent is its text's parent.
+      if (done.empty() || done.filename() == "..") {
+        done /= part;
+      } else if (done != "/") {
+        done = done.parent_path();
+      }
+      continue;
+    }
+    const fs::path next = done / part;
     struct stat st;
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
-    target.resize(static_cast<std::size_t>(length));
-    current = target.front() == '/' ? target : JoinPath(DirectoryOf(current), target);
+    if (::lstat(next.c_str(), &st) != 0) {  // missing or unreachable: the rest as it stands
+      done = next;
+      for (auto rest = pending.rbegin(); rest != pending.rend(); ++rest) done /= *rest;
+      return done.string();
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      done = next;
+      continue;
+    }
+    if (++links > 40 || !MayFollow(done, st)) return {};
+    std::error_code error;
+    const fs::path target = fs::read_symlink(next, error);
+    if (error) return {};
+    if (target.is_absolute()) done = "/";
+    push(target);
   }
-  return {};  // a loop of links names no file
+  return done.string();
+}
+
+std::uint32_t PosixFileSystem::Umask() {
+  // /proc tells it without changing it; umask() itself can only be read by setting it,
+  // which another thread creating a file at that moment would feel.
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<std::uint32_t>(mask);
 }
 
 }  // namespace tarnwhistle::platform

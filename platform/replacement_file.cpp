@@ -1,6 +1,7 @@
 #include "replacement_file.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 namespace tarnwhistle::platform {
@@ -10,9 +11,12 @@ namespace {
 constexpr std::size_t kLongestName = 255;
 constexpr std::size_t kLongestPath = 4095;
 
+constexpr std::uint32_t kSetGroupId = 02000;
+constexpr std::uint32_t kAccessBits = 0777;
+
 constexpr std::string_view kWorkingMarker = ".tarnwhistle-";
 // What a working file's name adds to the part of the target's name it keeps: a leading
-// dot, the marker, and the characters CreateUnique appends.
+// dot, the marker, and the characters a unique name appends.
 constexpr std::size_t kWorkingNameExtra = 1 + kWorkingMarker.size() + FileSystem::kUniqueSuffixLength;
 
 // The start of the target's `name` that the working file's name repeats: all of it
@@ -31,60 +35,47 @@ std::string KeptPartOfName(const std::string& directory, const std::string& name
 
 }  // namespace
 
-std::string DirectoryOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const std::string& target,
+                                                         std::uint32_t source_permissions) {
+  if (!std::filesystem::path(target).has_filename()) return nullptr;  // "folder/" names no file
+  const std::filesystem::path final_target = fs.ResolveLinks(target);
+  if (!final_target.has_filename()) return nullptr;  // a loop, or a link that may not be followed
 
-std::string NameOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const std::string& target) {
-  std::string final_target = fs.ResolveLinks(target);
-  std::string name = NameOf(final_target);
-  if (name.empty()) return nullptr;  // "folder/" names no file
-
-  FileInfo existing = fs.Stat(final_target);
+  const FileInfo existing = fs.Stat(final_target);
   if (existing.exists && !existing.regular) return nullptr;  // never replace a folder or a device
 
-  const std::string directory = DirectoryOf(final_target);
+  const std::string directory = final_target.parent_path().string();
   std::string prefix = ".";
-  prefix += KeptPartOfName(directory, name);
+  prefix += KeptPartOfName(directory, final_target.filename().string());
   prefix += kWorkingMarker;
-  std::string working_path;
-  std::unique_ptr<WriteHandle> handle = fs.CreateUnique(directory, prefix, working_path);
+  std::unique_ptr<WriteHandle> handle = fs.CreateWorkingFile(directory, prefix);
   if (!handle) return nullptr;
 
-  std::unique_ptr<ReplacementFile> replacement(
-      new ReplacementFile(fs, std::move(handle), std::move(working_path), std::move(final_target), existing.exists));
-  if (existing.exists && !replacement->handle_->SetPermissions(existing.permissions)) return nullptr;
-  return replacement;
+  std::uint32_t permissions = (source_permissions & kAccessBits) & ~fs.Umask();
+  if (existing.exists) {
+    // Set at once, so that a target whose owner cannot be kept costs no conversion.
+    const Ownership ownership = handle->SetOwner(existing.owner, existing.group);
+    if (ownership == Ownership::NotKept) return nullptr;
+    permissions = existing.permissions;
+    // setgid means "runs as this group": never for a group the file no longer has.
+    if (ownership == Ownership::OwnerOnly) permissions &= ~kSetGroupId;
+    if (!handle->CopyAccessList(final_target)) return nullptr;
+  }
+  return std::unique_ptr<ReplacementFile>(
+      new ReplacementFile(std::move(handle), final_target.string(), existing.exists, permissions));
 }
 
-ReplacementFile::ReplacementFile(FileSystem& fs, std::unique_ptr<WriteHandle> handle,
-                                 std::string working_path, std::string target, bool replaces_existing)
-    : fs_(fs),
-      handle_(std::move(handle)),
-      working_path_(std::move(working_path)),
+ReplacementFile::ReplacementFile(std::unique_ptr<WriteHandle> handle, std::string target, bool replaces_existing,
+                                 std::uint32_t permissions)
+    : handle_(std::move(handle)),
       target_(std::move(target)),
-      replaces_existing_(replaces_existing) {}
-
-ReplacementFile::~ReplacementFile() {
-  if (committed_) return;
-  handle_.reset();  // closes the file if Commit() did not get that far
-  fs_.Remove(working_path_);
-}
+      replaces_existing_(replaces_existing),
+      permissions_(permissions) {}
 
 bool ReplacementFile::Commit() {
+  if (!handle_->SetPermissions(permissions_)) return false;
   if (replaces_existing_ && !handle_->Flush()) return false;
-  if (!handle_->Close()) return false;
-  if (!fs_.Rename(working_path_, target_)) return false;
-  committed_ = true;
-  return true;
+  return handle_->Publish(target_);
 }
 
 }  // namespace tarnwhistle::platform

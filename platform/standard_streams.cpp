@@ -16,6 +16,8 @@ class InputHandle : public ReadHandle {
     }
   }
   std::uint64_t Size() const override { return 0; }  // a pipe's length is known only at its end
+  std::uint32_t Permissions() const override { return 0; }
+  bool ChangedSinceOpened() override { return false; }  // a stream has no size to compare
 };
 
 class OutputHandle : public WriteHandle {
@@ -35,8 +37,11 @@ class OutputHandle : public WriteHandle {
   // A pipe or a terminal has nothing to make durable; a file behind a redirection is the
   // shell's, and its durability is the caller's choice.
   bool Flush() override { return true; }
+  // The stream is the shell's: it has no name, owner or mode of the tool's to set.
   bool SetPermissions(std::uint32_t) override { return false; }
-  bool Close() override { return true; }
+  Ownership SetOwner(std::uint32_t, std::uint32_t) override { return Ownership::NotKept; }
+  bool CopyAccessList(const std::string&) override { return false; }
+  bool Publish(const std::string&) override { return true; }
 };
 
 }  // namespace

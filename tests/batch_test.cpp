@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -34,19 +36,19 @@ class FakeFolders : public platform::Folders {
     if (!folders_.count(path)) return false;
     entries.clear();
     for (const std::string& each : fs_.Paths()) {
-      if (platform::DirectoryOf(each) != path) continue;
+      if (std::filesystem::path(each).parent_path().string() != path) continue;
       auto kind = folders_.count(each)                 ? platform::FolderEntry::Kind::Folder
                   : fs_.ResolveLinks(each) != each     ? platform::FolderEntry::Kind::Link
                   : fs_.Stat(each).regular             ? platform::FolderEntry::Kind::File
                                                        : platform::FolderEntry::Kind::Other;
-      entries.push_back({platform::NameOf(each), kind});
+      entries.push_back({std::filesystem::path(each).filename().string(), kind});
     }
     return true;
   }
 
   bool Create(const std::string& path) override {
     if (path.empty() || folders_.count(path)) return true;
-    if (fs_.Stat(path).exists || !Create(platform::DirectoryOf(path))) return false;
+    if (fs_.Stat(path).exists || !Create(std::filesystem::path(path).parent_path().string())) return false;
     Add(path);
     return true;
   }
@@ -147,7 +149,7 @@ TEST(Batch, EachFileGetsItsResultAndNothingIsLeftBehind) {
     FakeFileSystem fs;
     FakeFolders folders(fs);
     for (const auto& [path, bytes] : c.files) {
-      for (std::string folder = platform::DirectoryOf(path); !folder.empty(); folder = platform::DirectoryOf(folder)) {
+      for (std::string folder = std::filesystem::path(path).parent_path().string(); !folder.empty(); folder = std::filesystem::path(folder).parent_path().string()) {
         folders.Create(folder);
       }
       fs.AddFile(path, bytes);
@@ -192,9 +194,10 @@ TEST(Batch, StoppedInTheMiddle) {
   for (const char* name : {"src/a.txt", "src/b.txt", "src/c.txt"}) fs.AddFile(name, kDos);
   const BatchSettings settings = ToUnix("");
   int asked = 0;
-  // Asked once before each file and once per read; the third question falls in b.txt.
+  // Asked before each file, after each read and once more before the output takes its
+  // place; the fifth question falls in b.txt's read.
   BatchTotals totals = RunBatch(fs, folders, CollectBatch(fs, folders, {"src"}, settings), settings, {},
-                                [&asked] { return ++asked >= 3; }, 1);
+                                [&asked] { return ++asked >= 5; }, 1);
   EXPECT_EQ(totals.converted, 1u);
   EXPECT_EQ(totals.not_done, 2u);
   EXPECT_EQ(fs.Contents("src/a.txt"), kUnix);

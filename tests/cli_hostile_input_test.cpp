@@ -4,22 +4,17 @@
 // exit status 1 (or succeed, where the input is merely unusual), never hang, and leave
 // every file as it was.
 
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
+#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/messages.h"
 #include "hostile_files.h"
+#include "process.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -32,60 +27,12 @@ using testing::Snapshot;
 using testing::TempDir;
 using testing::WriteAt;
 
-struct Invocation {
-  std::vector<std::string> args;
-  std::string folder;                          // where the tool runs
-  rlim_t file_size_limit = RLIM_INFINITY;      // in bytes
-  bool as_nobody = false;                      // when running as root: drop to "nobody"
-};
+using testing::Outcome;
 
-struct Outcome {
-  int exit_code = -1;
-  int signal = 0;
-  bool hung = false;  // still running after the time allowed, and killed
-  std::string out;
-  std::string err;
-};
-
-// Runs the tool, killing it if it has not finished within `seconds`.
-Outcome RunTool(const Invocation& run, int seconds = 20) {
-  TempDir logs;
-  const std::string out_path = logs / "stdout", err_path = logs / "stderr";
-  std::vector<char*> argv{const_cast<char*>(TARNWHISTLE_CLI_PATH)};
-  for (const std::string& arg : run.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(126);
-    if (::chdir(run.folder.c_str()) != 0) _exit(126);
-    rlimit limit{run.file_size_limit, run.file_size_limit};
-    if (run.file_size_limit != RLIM_INFINITY && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-    if (run.as_nobody && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(126);
-    }
-    ::execv(argv[0], argv.data());
-    _exit(127);
-  }
-  Outcome outcome;
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      outcome.hung = true;
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
-  outcome.out = ReadAll(out_path);
-  outcome.err = ReadAll(err_path);
-  return outcome;
+testing::Invocation Tool(std::vector<std::string> args, const std::string& folder) {
+  return {TARNWHISTLE_CLI_PATH, std::move(args), folder};
 }
+Outcome RunTool(const testing::Invocation& run) { return testing::Run(run); }
 
 std::string Says(const std::string& file, std::string_view message) { return file + ": " + std::string(message) + "\n"; }
 const std::string kConverted = std::string(messages::kConverted) + "\n";
@@ -110,7 +57,7 @@ TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
     };
     for (const auto& run : runs) {
       const std::string shown = std::string(thing.name) + " " + ::testing::PrintToString(run.args);
-      Outcome outcome = RunTool({run.args, dir.path()});
+      Outcome outcome = RunTool(Tool(run.args, dir.path()));
       EXPECT_FALSE(outcome.hung) << shown;
       EXPECT_EQ(outcome.exit_code, 1) << shown;
       EXPECT_EQ(outcome.err, run.err) << shown;
@@ -121,7 +68,7 @@ TEST(CliHostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
   }
   // The devices by their own names.
   TempDir dir;
-  Outcome devices = RunTool({{"detect", "/dev/zero", "/dev/urandom"}, dir.path()});
+  Outcome devices = RunTool(Tool({"detect", "/dev/zero", "/dev/urandom"}, dir.path()));
   EXPECT_EQ(devices.exit_code, 1);
   EXPECT_EQ(devices.err, Says("/dev/zero", messages::kSourceMissing) + Says("/dev/urandom", messages::kSourceMissing));
 }
@@ -134,9 +81,9 @@ TEST(CliHostileInput, PathsWithJapaneseSpacesAndLongNamesWork) {
     const std::string source = c.folder + "/" + c.source;
     const std::string output = c.folder + "/" + c.output;
     dir.Write(source, "one\r\ntwo\r\n");
-    Outcome detected = RunTool({{"detect", source}, dir.path()});
+    Outcome detected = RunTool(Tool({"detect", source}, dir.path()));
     EXPECT_EQ(detected.out, "MS-DOS\n") << source;
-    Outcome converted = RunTool({{"convert", "--to", "mac", source, output}, dir.path()});
+    Outcome converted = RunTool(Tool({"convert", "--to", "mac", source, output}, dir.path()));
     EXPECT_EQ(converted.exit_code, 0) << output << converted.err;
     EXPECT_EQ(converted.out, kConverted);
     EXPECT_EQ(ReadAll(dir / output), "one\rtwo\r") << output;
@@ -158,20 +105,20 @@ TEST(CliHostileInput, PathsAtTheSystemsLimitWorkAndOneByteMoreIsRefused) {
   WriteAt(folder, std::string(100, 'f'), "x\r\ny\r\n");
   WriteAt(folder, std::string(100, 'f') + "g", "x\r\ny\r\n");
 
-  Outcome detected = RunTool({{"detect", at_limit}, dir.path()});
+  Outcome detected = RunTool(Tool({"detect", at_limit}, dir.path()));
   EXPECT_EQ(detected.out, "MS-DOS\n") << detected.err;
-  Outcome converted = RunTool({{"convert", "--to", "unix", at_limit, "short.txt"}, dir.path()});
+  Outcome converted = RunTool(Tool({"convert", "--to", "unix", at_limit, "short.txt"}, dir.path()));
   EXPECT_EQ(converted.exit_code, 0) << converted.err;
   EXPECT_EQ(ReadAll(dir / "short.txt"), "x\ny\n");
-  Outcome replaced = RunTool({{"convert", "--to", "dos", "unix.txt", at_limit}, dir.path()});
+  Outcome replaced = RunTool(Tool({"convert", "--to", "dos", "unix.txt", at_limit}, dir.path()));
   EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
   EXPECT_EQ(ReadAt(folder, std::string(100, 'f')), "a\r\nb\r\n");
 
   const auto before = Snapshot(dir.path());
-  Outcome too_long = RunTool({{"detect", over_limit}, dir.path()});
+  Outcome too_long = RunTool(Tool({"detect", over_limit}, dir.path()));
   EXPECT_EQ(too_long.exit_code, 1);
   EXPECT_EQ(too_long.err, Says(over_limit, messages::kSourceMissing));
-  Outcome too_long_output = RunTool({{"convert", "--to", "dos", "unix.txt", over_limit}, dir.path()});
+  Outcome too_long_output = RunTool(Tool({"convert", "--to", "dos", "unix.txt", over_limit}, dir.path()));
   EXPECT_EQ(too_long_output.exit_code, 1);
   EXPECT_EQ(too_long_output.err, Says(over_limit, messages::kOutputUnwritable));
   EXPECT_EQ(Snapshot(dir.path()), before);
@@ -181,30 +128,18 @@ TEST(CliHostileInput, PathsAtTheSystemsLimitWorkAndOneByteMoreIsRefused) {
 }
 
 // A script detects, then converts with the kind it was told: in between, the source may
-// vanish, shrink or grow. The conversion takes the file as it then is, or says it is gone.
+// vanish, shrink or grow.
 TEST(CliHostileInput, ASourceChangedBetweenDetectAndConvert) {
-  struct {
-    const char* name;
-    void (*change)(const std::string& source);
-    int exit_code;
-    std::string output;
-  } const cases[] = {
-      {"deleted", [](const std::string& s) { ::unlink(s.c_str()); }, 1, "old"},
-      {"truncated to nothing", [](const std::string& s) { ASSERT_EQ(::truncate(s.c_str(), 0), 0); }, 0, ""},
-      {"truncated inside a line end", [](const std::string& s) { ASSERT_EQ(::truncate(s.c_str(), 4), 0); }, 0,
-       "one"},
-      {"grown", [](const std::string& s) { std::ofstream(s, std::ios::app) << "three\r\n"; }, 0,
-       "one\ntwo\nthree\n"},
-  };
-  for (const auto& c : cases) {
+  for (const testing::ChangedSource& c : testing::kChangedSources) {
     TempDir dir;
     const std::string source = dir.Write("source.txt", "one\r\ntwo\r\n");
     dir.Write("output.txt", "old");
-    ASSERT_EQ(RunTool({{"detect", "source.txt"}, dir.path()}).out, "MS-DOS\n");
-    c.change(source);
-    Outcome outcome = RunTool({{"convert", "--from", "dos", "--to", "unix", "source.txt", "output.txt"}, dir.path()});
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
-    EXPECT_EQ(outcome.err, c.exit_code == 0 ? "" : Says("source.txt", messages::kSourceMissing)) << c.name;
+    ASSERT_EQ(RunTool(Tool({"detect", "source.txt"}, dir.path())).out, "MS-DOS\n");
+    ASSERT_NO_FATAL_FAILURE(c.change(source)) << c.name;
+    Outcome outcome =
+        RunTool(Tool({"convert", "--from", "dos", "--to", "unix", "source.txt", "output.txt"}, dir.path()));
+    EXPECT_EQ(outcome.exit_code, c.converts ? 0 : 1) << c.name;
+    EXPECT_EQ(outcome.err, c.converts ? "" : Says("source.txt", messages::kSourceMissing)) << c.name;
     EXPECT_EQ(ReadAll(dir / "output.txt"), c.output) << c.name;
     EXPECT_LE(dir.Names().size(), 2u) << c.name;
   }
@@ -218,7 +153,7 @@ TEST(CliHostileInput, AFullDiskKeepsTheOldOutputAndLeavesNoPartialFile) {
   dir.Write("source.txt", std::string(1 << 20, '\n'));
   dir.Write("output.txt", "old");
   for (const char* output : {"output.txt", "new.txt"}) {
-    Invocation run{{"convert", "--to", "dos", "source.txt", output}, dir.path()};
+    testing::Invocation run = Tool({"convert", "--to", "dos", "source.txt", output}, dir.path());
     run.file_size_limit = 100000;
     Outcome outcome = RunTool(run);
     EXPECT_EQ(outcome.signal, 0) << output;
@@ -230,8 +165,17 @@ TEST(CliHostileInput, AFullDiskKeepsTheOldOutputAndLeavesNoPartialFile) {
 }
 
 // As the user "nobody" when the tests run as root (to whom no folder is closed): an
-// output folder without write permission, and a source without read permission.
+// output folder without write permission, and a source without read permission. The
+// tool is copied where nobody can reach it: the build may sit in a folder closed to
+// others (a clone under /root, or in a `mktemp -d` folder).
 TEST(CliHostileInput, AFolderWithoutWritePermissionAndASourceWithoutReadPermission) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  std::string bin = "/tmp/tarnwhistle-bin-XXXXXX";
+  ASSERT_NE(::mkdtemp(bin.data()), nullptr);
+  const std::string tool = bin + "/tarnwhistle-cli";
+  std::filesystem::copy_file(TARNWHISTLE_CLI_PATH, tool);
+  ASSERT_EQ(::chmod(bin.c_str(), 0755), 0);
+
   TempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   dir.Write("source.txt", "a\rb\r");
@@ -252,14 +196,14 @@ TEST(CliHostileInput, AFolderWithoutWritePermissionAndASourceWithoutReadPermissi
       {{"convert", "--to", "unix", "source.txt", "locked/new.txt"}, Says("locked/new.txt", messages::kOutputUnwritable)},
   };
   for (const auto& r : runs) {
-    Invocation run{r.args, dir.path()};
-    run.as_nobody = true;
+    testing::Invocation run{tool, r.args, dir.path()};
+    run.user = 65534;  // nobody
     Outcome outcome = RunTool(run);
-    if (outcome.exit_code == 126) GTEST_SKIP() << "running as root and cannot act as another user";
-    EXPECT_EQ(outcome.exit_code, 1) << ::testing::PrintToString(r.args);
+    EXPECT_EQ(outcome.exit_code, 1) << ::testing::PrintToString(r.args) << " (126: could not act as nobody)";
     EXPECT_EQ(outcome.err, r.err);
   }
   EXPECT_EQ(Snapshot(dir.path()), before);
+  std::filesystem::remove_all(bin);
 }
 
 }  // namespace

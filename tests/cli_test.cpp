@@ -10,11 +10,13 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/messages.h"
+#include "process.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -23,45 +25,12 @@ namespace {
 using testing::ReadAll;
 using testing::TempDir;
 
-struct Outcome {
-  int exit_code = -1;  // -1 when ended by a signal
-  int signal = 0;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
-// Starts the tool in `dir` with `args`; its output goes to two files outside `dir`.
-pid_t Start(const TempDir& dir, const std::vector<std::string>& args, const TempDir& logs) {
-  std::vector<char*> argv{const_cast<char*>(TARNWHISTLE_CLI_PATH)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const std::string out_path = logs / "stdout", err_path = logs / "stderr";
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(dir.path().c_str()) != 0) _exit(127);
-    ::execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+testing::Invocation Tool(const TempDir& dir, std::vector<std::string> args) {
+  return {TARNWHISTLE_CLI_PATH, std::move(args), dir.path()};
 }
-
-Outcome Finish(pid_t pid, const TempDir& logs) {
-  Outcome outcome;
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return outcome;
-  if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
-  outcome.out = ReadAll(logs / "stdout");
-  outcome.err = ReadAll(logs / "stderr");
-  return outcome;
-}
-
-Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
-  TempDir logs;
-  return Finish(Start(dir, args, logs), logs);
-}
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) { return testing::Run(Tool(dir, args)); }
 
 std::string Line(std::string_view text) { return std::string(text) + "\n"; }
 
@@ -134,18 +103,45 @@ TEST(Cli, InfoCountsOverTheWholeFile) {
   // Detection sees only the first CR LF; the rest of the file is mixed.
   dir.Write("mixed.txt", "a\r\nb\nc\n" + std::string(1000, 'x') + "\rd\x1b\r\n");
   dir.Write("unix.txt", "a\nb\n");
+  dir.Write("utf16.txt", std::string("\xff\xfe" "a\0\r\0\n\0", 8));
 
-  Outcome outcome = RunTool(dir, {"info", "mixed.txt", "unix.txt"});
+  Outcome outcome = RunTool(dir, {"info", "mixed.txt", "unix.txt", "utf16.txt"});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(outcome.out,
             "file: mixed.txt\ndetected: MS-DOS\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
-            "control: yes, first at offset 1009\nbytes: 1012\n"
+            "control: yes, first at offset 1009\nnul: no\nbytes: 1012\n"
             "\n"
-            "file: unix.txt\ndetected: UNIX\ncrlf: 0\nlf: 2\ncr: 0\nmixed: no\ncontrol: no\nbytes: 4\n");
+            "file: unix.txt\ndetected: UNIX\ncrlf: 0\nlf: 2\ncr: 0\nmixed: no\ncontrol: no\nnul: no\nbytes: 4\n"
+            "\n"
+            "file: utf16.txt\ndetected: BINARY\ncrlf: 0\nlf: 1\ncr: 1\nmixed: yes\n"
+            "control: yes, first at offset 3\nnul: yes, first at offset 3\nbytes: 8\n");
 
   Outcome missing = RunTool(dir, {"info", "unix.txt", "missing.txt"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err, "missing.txt: " + Line(messages::kSourceMissing));
+}
+
+// A name never forges a line: escaped by default, raw in NUL-ended fields with --null.
+TEST(Cli, NamesStayOneLineOrGoRawWithNull) {
+  TempDir dir;
+  const std::string evil = "evil: MS-DOS\nother\x1b[2J.txt";
+  dir.Write(evil, "a\nb\n");
+  dir.Write("mac.txt", "a\rb");
+  using namespace std::string_literals;
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"detect", evil, "mac.txt"}, "evil: MS-DOS\\nother\\x1b[2J.txt: UNIX\nmac.txt: MAC\n"},
+      {{"detect", "--null", evil, "mac.txt"}, evil + "\0UNIX\0mac.txt\0MAC\0"s},
+      {{"info", "-z", evil},
+       "file: "s + evil + "\0detected: UNIX\0crlf: 0\0lf: 2\0cr: 0\0mixed: no\0control: no\0nul: no\0bytes: 4\0"s},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = RunTool(dir, c.args);
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, c.out) << ::testing::PrintToString(c.args);
+  }
 }
 
 TEST(Cli, ConvertWritesTheOutputAndSaysSo) {
@@ -158,9 +154,8 @@ TEST(Cli, ConvertWritesTheOutputAndSaysSo) {
       {{"convert", "--to", "unix", "in.txt", "out.txt"}, "a\r\nb\r\n", "a\nb\n"},
       {{"convert", "--to", "MAC", "in.txt", "out.txt"}, "a\nb\n", "a\rb\r"},
       {{"convert", "in.txt", "out.txt", "--to", "dos"}, "a\rb", "a\r\nb"},
-      // --from is trusted as it is: no detection, even of a binary file.
-      {{"convert", "--from", "mac", "--to", "unix", "in.txt", "out.txt"}, std::string("\0\r\n", 3),
-       std::string("\0\n\n", 3)},
+      // --from is trusted as it is: no detection, even of a file detection calls BINARY.
+      {{"convert", "--from", "mac", "--to", "unix", "in.txt", "out.txt"}, "\x01\r\n", "\x01\n\n"},
       {{"convert", "--from", "unix", "--to", "dos", "in.txt", "out.txt"}, "a\r\nb", "a\r\r\nb"},
   };
   for (const Case& c : cases) {
@@ -208,12 +203,17 @@ TEST(Cli, ConvertRefusalsAndFailuresLeaveEverythingAsItWas) {
       {"output folder missing", {"convert", "--to", "unix", "dos.txt", "nowhere/out.txt"},
        "nowhere/out.txt: " + Line(messages::kOutputUnwritable)},
       {"output is a folder", {"convert", "--to", "unix", "dos.txt", "sub"}, "sub: " + Line(messages::kOutputUnwritable)},
+      {"a PNG, detected as MS-DOS", {"convert", "--to", "unix", "png.dat", "out.txt"},
+       "png.dat: " + Line(messages::kBinarySource)},
+      {"a NUL, the kind given", {"convert", "--from", "dos", "--to", "unix", "binary.dat", "out.txt"},
+       "binary.dat: " + Line(messages::kBinarySource)},
   };
   for (const Case& c : cases) {
     TempDir dir;
     dir.Write("dos.txt", "a\r\nb\r\n");
     dir.Write("binary.dat", std::string("a\0\r\n", 4));
     dir.Write("long.txt", std::string(300, 'x') + "\r\n");
+    dir.Write("png.dat", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
     dir.Write("out.txt", "old output");
     std::filesystem::create_directory(dir / "sub");
     std::filesystem::create_symlink("dos.txt", dir / "link.txt");
@@ -230,30 +230,35 @@ TEST(Cli, ConvertRefusalsAndFailuresLeaveEverythingAsItWas) {
   }
 }
 
+// True while `pid` holds open a file with no name (the working file) under `folder`.
+bool HoldsNamelessFile(pid_t pid, const std::string& folder) {
+  std::error_code ignored;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ignored).string();
+    if (target.rfind(folder, 0) == 0 && target.find("(deleted)") != std::string::npos) return true;
+  }
+  return false;
+}
+
 // A conversion stopped by a signal removes its unfinished output, leaves the old one,
 // and ends by that signal so that a calling shell knows it was interrupted.
 TEST(Cli, ConvertStoppedBySignalLeavesNoTrace) {
+  TempDir dir;
+  {
+    std::string block;
+    while (block.size() < (1 << 20)) block += "a line of text that goes on\r\n";
+    std::ofstream huge(dir / "huge.txt", std::ios::binary);
+    for (int i = 0; i < 64; ++i) huge << block;  // long enough to be caught in the middle
+  }
   for (int signal : {SIGINT, SIGTERM}) {
-    TempDir dir;
-    // 1 GiB with no blocks on the disk: reading it is quick, but it takes long enough
-    // to convert that the signal comes in the middle.
-    {
-      int fd = ::open((dir / "huge.txt").c_str(), O_WRONLY | O_CREAT, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
-      ::close(fd);
-    }
     dir.Write("out.txt", "old output");
-    TempDir logs;
-    pid_t pid = Start(dir, {"convert", "--from", "dos", "--to", "unix", "huge.txt", "out.txt"}, logs);
-    // Wait for the unfinished output to appear beside the old one.
+    testing::Process tool(Tool(dir, {"convert", "--from", "dos", "--to", "unix", "huge.txt", "out.txt"}));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (dir.Names().size() < 3 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (!HoldsNamelessFile(tool.pid(), dir.path()) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    ASSERT_EQ(dir.Names().size(), 3u) << "the conversion never started writing";
-    ::kill(pid, signal);
-    Outcome outcome = Finish(pid, logs);
+    ::kill(tool.pid(), signal);
+    Outcome outcome = tool.Finish();
 
     EXPECT_EQ(outcome.signal, signal) << outcome.exit_code;
     EXPECT_EQ(ReadAll(dir / "out.txt"), "old output");
@@ -261,23 +266,32 @@ TEST(Cli, ConvertStoppedBySignalLeavesNoTrace) {
   }
 }
 
-TEST(Cli, PrintingThatFailsIsAFailure) {
-  TempDir dir;
-  dir.Write("dos.txt", "a\r\n");
-  TempDir logs;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int full = ::open("/dev/full", O_WRONLY);
-    int err = ::open((logs / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (full < 0 || err < 0 || ::dup2(full, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(dir.path().c_str()) != 0) _exit(127);
-    ::execl(TARNWHISTLE_CLI_PATH, TARNWHISTLE_CLI_PATH, "detect", "dos.txt", static_cast<char*>(nullptr));
-    _exit(127);
+// Exit 0 means OUT holds the converted file, whatever became of the message saying so;
+// a detect whose result cannot be printed has failed.
+TEST(Cli, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool closed;
+    int exit_code;
+  } const cases[] = {
+      {"detect to a full disk", {"detect", "dos.txt"}, false, 1},
+      {"convert to a full disk", {"convert", "--to", "unix", "dos.txt", "out.txt"}, false, 0},
+      {"convert with stdout closed", {"convert", "--to", "unix", "dos.txt", "out.txt"}, true, 0},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.Write("dos.txt", "a\r\n");
+    testing::Invocation run = Tool(dir, c.args);
+    run.stdout_file = "/dev/full";
+    run.stdout_closed = c.closed;
+    Outcome outcome = testing::Run(run);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
+    EXPECT_FALSE(outcome.err.empty()) << c.name;
+    if (c.exit_code == 0) {
+      EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
+    }
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_FALSE(ReadAll(logs / "stderr").empty());
 }
 
 }  // namespace

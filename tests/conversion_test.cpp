@@ -91,7 +91,7 @@ TEST(Routines, CopyEverythingElseUnchanged) {
 // end of one buffer and its LF at the start of the next), against the reference.
 TEST(Routines, MatchTheByteRulesAcrossBufferBoundaries) {
   std::mt19937 random(20261208);
-  const char alphabet[] = {'\r', '\n', 'a', '\t', '\0', '\xe3'};
+  const char alphabet[] = {'\r', '\n', 'a', '\t', '\x01', '\xe3'};
   std::string text;
   for (int i = 0; i < 3000; ++i) text += alphabet[random() % sizeof alphabet];
   for (const Routine& r : kRoutines) {
@@ -106,6 +106,27 @@ TEST(Routines, HandleRunsLongerThanTheBuffers) {
   std::string long_line(platform::ByteWriter::kDefaultBufferSize * 2 + 17, 'y');
   std::string text = long_line + "\r\n" + long_line + "\n" + long_line + "\r";
   for (const Routine& r : kRoutines) EXPECT_EQ(Convert(r.routine, text), Reference(r.routine, text)) << r.name;
+}
+
+// A NUL byte anywhere, in the vector loop or in the byte-at-a-time tail, at a buffer's
+// end or start: every routine stops, and the conversion leaves the output as it was.
+TEST(Routines, StopAtANulByteWhereverItIs) {
+  const std::string text(1000, 'a');
+  for (const Routine& r : kRoutines) {
+    for (std::size_t at : {0, 63, 64, 500, 999}) {
+      for (std::size_t read_limit : {0, 64, 500}) {
+        std::string source = text;
+        source[at] = '\0';
+        FakeFileSystem fs;
+        fs.AddFile("/in", source);
+        fs.AddFile("/out", "old");
+        fs.SetReadLimit(read_limit);
+        EXPECT_EQ(ConvertFile(fs, r.routine, "/in", "/out"), Status::SourceNotText) << r.name << " " << at;
+        EXPECT_EQ(fs.Contents("/out"), "old") << r.name << " " << at;
+        EXPECT_EQ(fs.Paths(), (std::vector<std::string>{"/in", "/out"})) << r.name << " " << at;
+      }
+    }
+  }
 }
 
 TEST(RoutineFor, PicksTheRoutineOfEachPairAndNoneForTheRest) {

@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace tarnwhistle::testing {
 namespace {
 
 using Node = FakeFileSystem::Node;
 
-std::string Join(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  return directory.back() == '/' ? directory + name : directory + "/" + name;
-}
-
 class FakeReadHandle : public platform::ReadHandle {
  public:
-  FakeReadHandle(FakeFileSystem& fs, std::shared_ptr<Node> node) : fs_(fs), node_(std::move(node)) {}
+  FakeReadHandle(FakeFileSystem& fs, std::shared_ptr<Node> node)
+      : fs_(fs), node_(std::move(node)), size_(node_->bytes.size()), version_(node_->version) {}
 
   std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
     if (fs_.Fails(Op::Read)) return -1;
@@ -27,17 +24,25 @@ class FakeReadHandle : public platform::ReadHandle {
     fs_.CountRead(count);
     return static_cast<std::ptrdiff_t>(count);
   }
-  std::uint64_t Size() const override { return node_->bytes.size(); }
+  std::uint64_t Size() const override { return size_; }
+  std::uint32_t Permissions() const override { return node_->permissions; }
+  bool ChangedSinceOpened() override { return node_->bytes.size() != size_ || node_->version != version_; }
 
  private:
   FakeFileSystem& fs_;
   std::shared_ptr<Node> node_;
+  std::size_t size_;
+  std::uint64_t version_;
   std::size_t position_ = 0;
 };
 
 class FakeWriteHandle : public platform::WriteHandle {
  public:
-  FakeWriteHandle(FakeFileSystem& fs, std::shared_ptr<Node> node) : fs_(fs), node_(std::move(node)) {}
+  FakeWriteHandle(FakeFileSystem& fs, std::shared_ptr<Node> node, std::string path)
+      : fs_(fs), node_(std::move(node)), path_(std::move(path)) {}
+  ~FakeWriteHandle() override {
+    if (!published_) fs_.Remove(path_);
+  }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
     if (closed_ || fs_.Fails(Op::Write)) return false;
@@ -50,22 +55,34 @@ class FakeWriteHandle : public platform::WriteHandle {
     node_->permissions = mode & 07777;
     return true;
   }
-  bool Close() override {
+  platform::Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
+    if (closed_ || fs_.Fails(Op::SetOwner)) return platform::Ownership::NotKept;
+    node_->owner = owner;
+    node_->group = group;
+    return platform::Ownership::Kept;
+  }
+  bool CopyAccessList(const std::string&) override { return !closed_ && !fs_.Fails(Op::CopyAccessList); }
+  bool Publish(const std::string& target) override {
     if (closed_) return false;
     closed_ = true;
-    return !fs_.Fails(Op::Close);
+    if (fs_.Fails(Op::Close) || !fs_.Rename(path_, target)) return false;
+    published_ = true;
+    return true;
   }
 
  private:
   FakeFileSystem& fs_;
   std::shared_ptr<Node> node_;
+  std::string path_;
   bool closed_ = false;
+  bool published_ = false;
 };
 
 }  // namespace
 
 const char* OpName(Op op) {
-  static const char* const kNames[] = {"open", "create", "read", "write", "flush", "close", "rename", "remove", "chmod"};
+  static const char* const kNames[] = {"open",   "create", "read",  "write", "flush", "close",
+                                       "rename", "remove", "chmod", "chown", "copy acl"};
   return kNames[static_cast<int>(op)];
 }
 
@@ -78,8 +95,12 @@ std::shared_ptr<Node> FakeFileSystem::NewNode(Node::Kind kind, std::string bytes
   return node;
 }
 
-void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes, std::uint32_t permissions) {
-  nodes_[path] = NewNode(Node::Kind::File, bytes, permissions);
+void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes, std::uint32_t permissions,
+                             std::uint32_t owner, std::uint32_t group) {
+  std::shared_ptr<Node> node = NewNode(Node::Kind::File, bytes, permissions);
+  node->owner = owner;
+  node->group = group;
+  nodes_[path] = node;
 }
 void FakeFileSystem::AddDirectory(const std::string& path) { nodes_[path] = NewNode(Node::Kind::Directory, "", 0755); }
 void FakeFileSystem::AddFifo(const std::string& path) { nodes_[path] = NewNode(Node::Kind::Fifo, "", 0644); }
@@ -99,6 +120,12 @@ std::optional<std::string> FakeFileSystem::Contents(const std::string& path) con
 std::uint32_t FakeFileSystem::Permissions(const std::string& path) const {
   std::shared_ptr<Node> node = Find(path);
   return node ? node->permissions : 0;
+}
+
+void FakeFileSystem::Rewrite(const std::string& path, const std::string& bytes) {
+  std::shared_ptr<Node> node = Find(path);
+  node->bytes = bytes;
+  ++node->version;
 }
 
 std::vector<std::string> FakeFileSystem::Paths() const {
@@ -136,18 +163,17 @@ std::unique_ptr<platform::ReadHandle> FakeFileSystem::OpenForRead(const std::str
   return std::make_unique<FakeReadHandle>(*this, node);
 }
 
-std::unique_ptr<platform::WriteHandle> FakeFileSystem::CreateUnique(const std::string& directory,
-                                                                    const std::string& name_prefix,
-                                                                    std::string& created_path) {
+std::unique_ptr<platform::WriteHandle> FakeFileSystem::CreateWorkingFile(const std::string& directory,
+                                                                         const std::string& name_prefix) {
   if (Fails(Op::Create)) return nullptr;
   if (!directory.empty() && directory != "/") {
     std::shared_ptr<Node> folder = Find(directory);
     if (!folder || folder->kind != Node::Kind::Directory) return nullptr;
   }
-  created_path = Join(directory, name_prefix + std::to_string(++created_));
-  std::shared_ptr<Node> node = NewNode(Node::Kind::File, "", 0644);
-  nodes_[created_path] = node;
-  return std::make_unique<FakeWriteHandle>(*this, node);
+  std::string path = (std::filesystem::path(directory) / (name_prefix + std::to_string(++created_))).string();
+  std::shared_ptr<Node> node = NewNode(Node::Kind::File, "", 0600);
+  nodes_[path] = node;
+  return std::make_unique<FakeWriteHandle>(*this, node, path);
 }
 
 bool FakeFileSystem::Rename(const std::string& from, const std::string& to) {
@@ -173,6 +199,8 @@ platform::FileInfo FakeFileSystem::Stat(const std::string& path) {
   info.device = 1;
   info.inode = node->inode;
   info.permissions = node->permissions;
+  info.owner = node->owner;
+  info.group = node->group;
   return info;
 }
 

@@ -45,14 +45,13 @@ class SwappableFileSystem : public platform::FileSystem {
   std::unique_ptr<platform::ReadHandle> OpenForRead(const std::string& path) override {
     return current->OpenForRead(path);
   }
-  std::unique_ptr<platform::WriteHandle> CreateUnique(const std::string& directory, const std::string& prefix,
-                                                      std::string& created_path) override {
-    return current->CreateUnique(directory, prefix, created_path);
+  std::unique_ptr<platform::WriteHandle> CreateWorkingFile(const std::string& directory,
+                                                           const std::string& prefix) override {
+    return current->CreateWorkingFile(directory, prefix);
   }
-  bool Rename(const std::string& from, const std::string& to) override { return current->Rename(from, to); }
-  bool Remove(const std::string& path) override { return current->Remove(path); }
   platform::FileInfo Stat(const std::string& path) override { return current->Stat(path); }
   std::string ResolveLinks(const std::string& path) override { return current->ResolveLinks(path); }
+  std::uint32_t Umask() override { return current->Umask(); }
 };
 
 const char kSource[] = "/d/in";

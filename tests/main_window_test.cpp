@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
   EXPECT_EQ(Option(K::Mac)->text(), "MAC");
 
   const std::pair<const char*, const char*> menus[] = {
-      {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuEnd", "終了(&X)"},
+      {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuBatch", "一括変換(&B)..."}, {"mnuEnd", "終了(&X)"},
       {"mnuHelp", "ヘルプ(&H)"}, {"mnuAbout", "バージョン情報(&A)"}};
   for (const auto& [name, caption] : menus) EXPECT_EQ(Find<QAction>(name)->text(), caption) << name;
   EXPECT_EQ(Find<QAction>("mnuOpen")->shortcut(), QKeySequence("Ctrl+O"));
@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, ShowsItsCaptionsAndMenus) {
   ASSERT_EQ(bar.size(), 2);
   EXPECT_EQ(bar[0], Find<QAction>("mnuFile"));
   EXPECT_EQ(bar[1], Find<QAction>("mnuHelp"));
-  EXPECT_EQ(Find<QMenu>("mnuFile")->actions(), (QList<QAction*>{Find<QAction>("mnuOpen"), Find<QAction>("mnuEnd")}));
+  EXPECT_EQ(Find<QMenu>("mnuFile")->actions(), (QList<QAction*>{Find<QAction>("mnuOpen"), Find<QAction>("mnuBatch"), Find<QAction>("mnuEnd")}));
   EXPECT_EQ(Find<QMenu>("mnuHelp")->actions(), QList<QAction*>{Find<QAction>("mnuAbout")});
 
   EXPECT_EQ(Box("Txt1")->accessibleName(), "変換ファイル名");

@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <filesystem>
 #include <set>
 
 #include "engine/detection.h"
@@ -327,7 +328,7 @@ void BatchWindow::OnConvert() {
   std::vector<BatchFile> work = rows_;
   std::set<std::string> outputs;
   for (BatchFile& file : work) {
-    file.output = in_place ? file.source : platform::JoinPath(output_folder, file.relative);
+    file.output = in_place ? file.source : (std::filesystem::path(output_folder) / file.relative).string();
     if (!in_place && !outputs.insert(file.output).second && file.refusal.empty()) {
       file.refusal = messages::kOutputUnwritable;
     }
@@ -377,7 +378,7 @@ bool BatchWindow::SaveResults(const QString& path) {
     csv += fields.join(',') + QStringLiteral("\r\n");
   }
   const QByteArray bytes = csv.toUtf8();
-  std::unique_ptr<platform::ReplacementFile> file = platform::ReplacementFile::Create(files_, LocalPath(path));
+  std::unique_ptr<platform::ReplacementFile> file = platform::ReplacementFile::Create(files_, LocalPath(path), 0666);  // as any new file, less the umask
   return file && file->Handle().Write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                       static_cast<std::size_t>(bytes.size())) &&
          file->Commit();

@@ -1,6 +1,6 @@
 #include "interrupts.h"
 
-namespace tarnwhistle::cli {
+namespace tarnwhistle::platform {
 namespace {
 
 constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
@@ -11,6 +11,7 @@ extern "C" void Remember(int signal) { caught_signal = signal; }
 }  // namespace
 
 InterruptCatcher::InterruptCatcher() {
+  caught_signal = 0;
   struct sigaction action = {};
   action.sa_handler = Remember;
   action.sa_flags = SA_RESTART;  // reads and writes carry on; the work asks Caught() itself
@@ -34,4 +35,4 @@ void InterruptCatcher::ResendIfCaught() {
   std::raise(signal);
 }
 
-}  // namespace tarnwhistle::cli
+}  // namespace tarnwhistle::platform

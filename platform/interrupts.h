@@ -2,11 +2,12 @@
 
 #include <csignal>
 
-namespace tarnwhistle::cli {
+namespace tarnwhistle::platform {
 
-// Holds off SIGINT, SIGTERM and SIGHUP while the tool runs, so that a conversion that is
-// asked to stop removes its unfinished output instead of leaving it behind. Only one may
-// exist at a time.
+// Holds off SIGINT, SIGTERM and SIGHUP (Ctrl+C, kill, a logout) while a conversion
+// runs, so that it is stopped through its progress callback and cleans up instead of
+// being cut off in the middle. Only one may exist at a time; the window and the
+// command-line tool each hold one.
 class InterruptCatcher {
  public:
   InterruptCatcher();
@@ -24,4 +25,4 @@ class InterruptCatcher {
   struct sigaction previous_[3];
 };
 
-}  // namespace tarnwhistle::cli
+}  // namespace tarnwhistle::platform
