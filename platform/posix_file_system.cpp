@@ -28,12 +28,7 @@ class PosixReadHandle : public ReadHandle {
   PosixReadHandle(const PosixReadHandle&) = delete;
   PosixReadHandle& operator=(const PosixReadHandle&) = delete;
 
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    for (;;) {
-      ssize_t got = ::read(fd_, data, size);
-      if (got >= 0 || errno != EINTR) return got;
-    }
-  }
+  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override { return ReadSome(fd_, data, size); }
   std::uint64_t Size() const override { return static_cast<std::uint64_t>(opened_.st_size); }
   std::uint32_t Permissions() const override { return static_cast<std::uint32_t>(opened_.st_mode & 07777); }
   bool ChangedSinceOpened() override {
@@ -77,18 +72,7 @@ class PosixWriteHandle : public WriteHandle {
   PosixWriteHandle(const PosixWriteHandle&) = delete;
   PosixWriteHandle& operator=(const PosixWriteHandle&) = delete;
 
-  bool Write(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      ssize_t put = ::write(fd_, data, size);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += put;
-      size -= static_cast<std::size_t>(put);
-    }
-    return true;
-  }
+  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(fd_, data, size); }
   bool Flush() override { return ::fdatasync(fd_) == 0; }
   bool SetPermissions(std::uint32_t mode) override { return ::fchmod(fd_, static_cast<mode_t>(mode)) == 0; }
   Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
@@ -166,6 +150,26 @@ bool MayFollow(const fs::path& folder, const struct stat& link) {
 }
 
 }  // namespace
+
+std::ptrdiff_t ReadSome(int fd, std::uint8_t* data, std::size_t size) {
+  for (;;) {
+    ssize_t got = ::read(fd, data, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t put = ::write(fd, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
 
 PosixFileSystem::PosixFileSystem() { std::signal(SIGXFSZ, SIG_IGN); }
 

@@ -4,6 +4,11 @@
 
 namespace tarnwhistle::platform {
 
+// read() and write() on a descriptor, carried on past interruptions by a signal: Read
+// returns what one read() gave (-1 on failure), WriteAll false unless all was written.
+std::ptrdiff_t ReadSome(int fd, std::uint8_t* data, std::size_t size);
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size);
+
 // The real disk, through POSIX and Linux calls. Paths are byte strings in the local
 // encoding.
 class PosixFileSystem : public FileSystem {

@@ -2,19 +2,14 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include "posix_file_system.h"
 
 namespace tarnwhistle::platform {
 namespace {
 
 class InputHandle : public ReadHandle {
  public:
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    for (;;) {
-      ssize_t got = ::read(STDIN_FILENO, data, size);
-      if (got >= 0 || errno != EINTR) return got;
-    }
-  }
+  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override { return ReadSome(STDIN_FILENO, data, size); }
   std::uint64_t Size() const override { return 0; }  // a pipe's length is known only at its end
   std::uint32_t Permissions() const override { return 0; }
   bool ChangedSinceOpened() override { return false; }  // a stream has no size to compare
@@ -22,18 +17,7 @@ class InputHandle : public ReadHandle {
 
 class OutputHandle : public WriteHandle {
  public:
-  bool Write(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      ssize_t put = ::write(STDOUT_FILENO, data, size);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += put;
-      size -= static_cast<std::size_t>(put);
-    }
-    return true;
-  }
+  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(STDOUT_FILENO, data, size); }
   // A pipe or a terminal has nothing to make durable; a file behind a redirection is the
   // shell's, and its durability is the caller's choice.
   bool Flush() override { return true; }

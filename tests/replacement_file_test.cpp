@@ -318,8 +318,8 @@ TEST(ReplacementFile, ReplacesTheFileALinkPointsToAndKeepsTheLink) {
 TEST(ReplacementFile, RefusesALoopOfLinks) {
   TempDir dir;
   std::string source = dir.Write("in.txt", "a\r\n");
-  ::symlink("b", (dir / "a").c_str());
-  ::symlink("a", (dir / "b").c_str());
+  ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
+  ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
   platform::PosixFileSystem fs;
   EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, dir / "a"), Status::OutputCannotWrite);
 }
@@ -369,8 +369,8 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
   TempDir dir;
   std::string file = dir.Write("a.txt", "x");
   ::mkdir((dir / "sub").c_str(), 0755);
-  ::symlink(file.c_str(), (dir / "soft.txt").c_str());
-  ::link(file.c_str(), (dir / "hard.txt").c_str());
+  ASSERT_EQ(::symlink(file.c_str(), (dir / "soft.txt").c_str()), 0);
+  ASSERT_EQ(::link(file.c_str(), (dir / "hard.txt").c_str()), 0);
   platform::PosixFileSystem fs;
   for (const std::string& alias : {file, dir / "./a.txt", dir / "sub/../a.txt", dir / "soft.txt", dir / "hard.txt"}) {
     EXPECT_TRUE(platform::SameExistingFile(fs, file, alias)) << alias;
