@@ -164,14 +164,26 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   ConvertArguments convert_args;
   CLI::App* convert = app.add_subcommand(
       "convert", "Write a copy of SRC with its line endings converted to OUT, replacing OUT whole only on success.");
-  const auto kinds = CLI::CheckedTransformer(kKindNames, CLI::ignore_case);
+  // The transformer alone would also take the kinds' codes ("2") and, refusing a word,
+  // print the whole map; names are checked first, with a plain message.
+  const auto kinds = CLI::CheckedTransformer(kKindNames, CLI::ignore_case).description("");
+  const CLI::Validator kind_name(
+      [](std::string& name) {
+        return kKindNames.count(CLI::detail::to_lower(name)) != 0 ? std::string()
+                                                                   : name + " is not a kind: give dos, unix or mac";
+      },
+      "");
   convert->add_option("-t,--to", convert_args.to, "The kind to convert to: dos, unix or mac")
       ->required()
-      ->transform(kinds);
+      ->transform(kinds)
+      ->transform(kind_name)
+      ->type_name("KIND");
   convert->add_option("-f,--from", convert_args.from,
                       "The kind SRC is, without detecting it: dos, unix or mac (every CR or LF byte is "
                       "then converted by the rule of that kind)")
-      ->transform(kinds);
+      ->transform(kinds)
+      ->transform(kind_name)
+      ->type_name("KIND");
   BulkArguments bulk_args;
   AddBulkOptions(*convert, bulk_args);
 

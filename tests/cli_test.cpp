@@ -60,6 +60,7 @@ TEST(Cli, UsageErrorsExitWith2AndTouchNothing) {
       {"convert", "--to", "unix", "dos.txt"},                     // no OUT
       {"convert", "--to", "unix", "dos.txt", "out.txt", "more"},  // one file too many
       {"convert", "--to", "binary", "dos.txt", "out.txt"},
+      {"convert", "--to", "2", "dos.txt", "out.txt"},  // a kind's code is no kind's name
       {"convert", "--to", "unix", "--from", "none", "dos.txt", "out.txt"},
       {"convert", "--bogus", "--to", "unix", "dos.txt", "out.txt"},
   };
