@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite, the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the engine's fuzz target for a
-# bounded time (TW_FUZZ_SECONDS, 20 by default).
+# Sets up, builds and runs every test: the suite, the Debian package through lintian,
+# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# engine's fuzz target for a bounded time (TW_FUZZ_SECONDS, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -9,6 +9,9 @@ source scripts/setup.sh
 tw_need_packages "${TW_BUILD_PACKAGES[@]}"
 tw_build build -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+tw_need_packages lintian desktop-file-utils
+packaging/check.sh build
 
 tw_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_SANITIZE=ON -DTARNWHISTLE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
