@@ -1,10 +1,12 @@
 // Tarnwhistle: detects the line-ending convention of a file and writes a converted copy.
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <cstdio>
 
 #include "app/command_line.h"
 #include "engine/messages.h"
+#include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
 #include "platform/qt_window_services.h"
 #include "windows/main_window.h"
@@ -37,11 +39,22 @@ int main(int argc, char* argv[]) {
   if (line.action != Action::OpenWindow) return Print(line);
   windows::InstallQtJapanese();
 
-  platform::PosixFileSystem files;
-  platform::QtWindowServices services(windows::Text(messages::kProductName));
-  windows::MainWindow window(files, services);
-  if (!line.file.isEmpty()) window.OpenFile(line.file);
-  window.show();
-  if (line.batch) window.OpenBatch(line.paths);
-  return QApplication::exec();
+  // SIGINT, SIGTERM and SIGHUP (a logout) stop any conversion, which cleans up; the
+  // windows close, and the program then ends by that signal.
+  platform::InterruptCatcher interrupts;
+  QSocketNotifier interrupted(interrupts.WakeDescriptor(), QSocketNotifier::Read);
+  QObject::connect(&interrupted, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
+
+  int code;
+  {
+    platform::PosixFileSystem files;
+    platform::QtWindowServices services(windows::Text(messages::kProductName));
+    windows::MainWindow window(files, services);
+    if (!line.file.isEmpty()) window.OpenFile(line.file);
+    window.show();
+    if (line.batch) window.OpenBatch(line.paths);
+    code = QApplication::exec();
+  }  // the batch window's worker, if any, has stopped and cleaned up
+  interrupts.ResendIfCaught();
+  return code;
 }

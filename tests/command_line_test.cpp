@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QThread>
+#include <csignal>
 
 #include "app/command_line.h"
 
@@ -53,6 +57,32 @@ TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
     EXPECT_EQ(program.exitCode(), 0) << option;
     EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(expected)) << option;
+  }
+}
+
+// Whether `pid` has a handler of its own for `signal` (SigCgt in /proc).
+bool Catches(qint64 pid, int signal) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith("SigCgt:")) return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+  }
+  return false;
+}
+
+// A logout or a kill closes the windows, and the program then ends by that very signal.
+TEST(CommandLine, TheWindowEndsByTheSignalThatStopsIt) {
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    QProcess program;
+    program.start(TARNWHISTLE_APP_PATH, {"--batch"});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    QDeadlineTimer ready(10000);
+    while (!Catches(program.processId(), signal) && !ready.hasExpired()) QThread::msleep(10);
+    ASSERT_TRUE(Catches(program.processId(), signal)) << signal;
+    ::kill(static_cast<pid_t>(program.processId()), signal);
+    ASSERT_TRUE(program.waitForFinished(10000)) << signal;
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << signal;
+    EXPECT_EQ(program.exitCode(), signal);
   }
 }
 

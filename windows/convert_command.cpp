@@ -8,18 +8,17 @@ namespace tarnwhistle::windows {
 
 void RunConvertCommand(platform::FileSystem& fs, platform::WindowServices& services, QWidget* window,
                        const ConversionRequest& request) {
-  // A logout (SIGHUP) or a kill during a conversion stops it like the cancel button,
-  // and the window then ends by that signal.
-  platform::InterruptCatcher interrupts;
   ConversionOutcome outcome;
   {
     std::unique_ptr<platform::ProgressReport> progress =
         services.StartProgress(window, Text(messages::kConverting));
-    outcome = CheckAndConvert(fs, request, [&progress, &interrupts](std::uint64_t done, std::uint64_t total) {
-      return progress->Update(done, total) && !interrupts.Caught();
+    // A logout (SIGHUP) or a kill stops the conversion like the cancel button; the
+    // program then ends by that signal (see main()).
+    outcome = CheckAndConvert(fs, request, [&progress](std::uint64_t done, std::uint64_t total) {
+      return progress->Update(done, total) && !platform::InterruptRequested();
     });
   }  // the progress report closes before any message appears
-  interrupts.ResendIfCaught();
+  if (platform::InterruptRequested()) return;
   if (!outcome.Message().empty()) services.ShowMessage(window, Text(outcome.Message()));
 }
 
