@@ -1,7 +1,7 @@
 #pragma once
 
-// Drives a main window through its controls, found by their objectNames, as a user
-// would: the one copy of these helpers for every window suite.
+// Drives a window through its controls, found by their objectNames, as a user would:
+// the one copy of these helpers for every window suite.
 
 #include <gtest/gtest.h>
 
