@@ -27,10 +27,8 @@ namespace {
 using testing::ReadAll;
 using windows::Text;
 
-class BatchWindowTest : public ::testing::Test, public testing::WindowDriver {
+class BatchWindowTest : public testing::WindowOnDisk<windows::BatchWindow> {
  protected:
-  QWidget& Driven() override { return window; }
-
   // Clicks `button` and waits for the work it starts.
   void ClickAndWait(const char* button) {
     QSignalSpy finished(&window, &windows::BatchWindow::WorkFinished);
@@ -43,11 +41,6 @@ class BatchWindowTest : public ::testing::Test, public testing::WindowDriver {
     for (int row = 0; row < table->rowCount(); ++row) cells << table->item(row, column)->text();
     return cells;
   }
-
-  testing::TempDir dir;
-  platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
-  windows::BatchWindow window{files, services};
 };
 
 TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {

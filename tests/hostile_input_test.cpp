@@ -50,10 +50,8 @@ class Watchdog {
   ~Watchdog() { ::alarm(0); }
 };
 
-class HostileInput : public ::testing::Test, public testing::WindowDriver {
+class HostileInput : public testing::WindowOnDisk<windows::MainWindow> {
  protected:
-  QWidget& Driven() override { return window; }
-
   // The messages shown since the last call.
   Shown Messages() {
     Shown shown;
@@ -61,11 +59,6 @@ class HostileInput : public ::testing::Test, public testing::WindowDriver {
     services.messages.clear();
     return shown;
   }
-
-  testing::TempDir dir;
-  platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
-  windows::MainWindow window{files, services};
 };
 
 // Detecting any of them is refused at once; so is converting from one that took a

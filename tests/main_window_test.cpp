@@ -33,15 +33,7 @@ namespace {
 using K = LineEndingKind;
 using windows::Text;
 
-class MainWindowTest : public ::testing::Test, public testing::WindowDriver {
- protected:
-  QWidget& Driven() override { return window; }
-
-  testing::TempDir dir;
-  platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
-  windows::MainWindow window{files, services};
-};
+using MainWindowTest = testing::WindowOnDisk<windows::MainWindow>;
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
 TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
