@@ -10,33 +10,17 @@
 # end. Every output is checked against the others that mean the same thing before
 # anything is timed. The report goes to stdout, hyperfine's own output to stderr.
 # Run it on an otherwise idle machine: on two cores a build beside it doubles the times.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
 size_mib=256
 runs=10
-work_parent=/var/tmp
-cli=build/bin/tarnwhistle-cli
-while [ $# -gt 0 ]; do
-  case $1 in
-    --size) size_mib=$2; shift 2 ;;
-    --runs) runs=$2; shift 2 ;;
-    --dir) work_parent=$2; shift 2 ;;
-    --cli) cli=$2; shift 2 ;;
-    *) echo "usage: $0 [--size MIB] [--runs N] [--dir DIR] [--cli PATH]" >&2; exit 2 ;;
-  esac
-done
+bench_option=--size bench_variable=size_mib bench_metavar=MIB
+source "$(dirname "$0")/common.sh" "$@"
 
 source scripts/setup.sh
 tw_need_packages hyperfine dos2unix time jq
 if [ ! -x "$cli" ]; then
   tw_build build -DCMAKE_BUILD_TYPE=Release
 fi
-cli=$(readlink -f "$cli")
-
-work=$(mktemp -d "$work_parent/tarnwhistle-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+bench_enter bench
 
 # --- Test files -------------------------------------------------------------------
 # A 4 MiB block of text lines, repeated up to the size asked for: line lengths spread

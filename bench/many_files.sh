@@ -9,31 +9,16 @@
 # /var/tmp), removed at the end with every output. The runs of the two tools take
 # turns, so that a change in the machine's load falls on both. Both outputs are checked
 # to be the same before anything is timed. Run it on an otherwise idle machine.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
 files=10000
 runs=7
-work_parent=/var/tmp
-cli=build/bin/tarnwhistle-cli
-while [ $# -gt 0 ]; do
-  case $1 in
-    --files) files=$2; shift 2 ;;
-    --runs) runs=$2; shift 2 ;;
-    --dir) work_parent=$2; shift 2 ;;
-    --cli) cli=$2; shift 2 ;;
-    *) echo "usage: $0 [--files N] [--runs N] [--dir DIR] [--cli PATH]" >&2; exit 2 ;;
-  esac
-done
+bench_option=--files bench_variable=files bench_metavar=N
+source "$(dirname "$0")/common.sh" "$@"
+
 for tool in dos2unix perl /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$0: needs $tool" >&2; exit 2; }
 done
 [ -x "$cli" ] || { echo "$0: no $cli; build it first (cmake --build build --target tarnwhistle-cli)" >&2; exit 2; }
-cli=$(readlink -f "$cli")
-
-work=$(mktemp -d "$work_parent/tarnwhistle-many-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+bench_enter many
 
 echo "Making $files files in $work ..." >&2
 perl -e '

@@ -11,7 +11,6 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableWidget>
-#include <QTest>
 #include <filesystem>
 
 #include "engine/messages.h"
@@ -20,6 +19,7 @@
 #include "temp_dir.h"
 #include "windows/batch_window.h"
 #include "windows/texts.h"
+#include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
@@ -27,19 +27,12 @@ namespace {
 using testing::ReadAll;
 using windows::Text;
 
-class BatchWindowTest : public ::testing::Test {
+class BatchWindowTest : public testing::WindowOnDisk<windows::BatchWindow> {
  protected:
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    T* found = window.findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
   // Clicks `button` and waits for the work it starts.
   void ClickAndWait(const char* button) {
     QSignalSpy finished(&window, &windows::BatchWindow::WorkFinished);
-    Click(button);
+    ASSERT_NO_FATAL_FAILURE(Click(button));
     ASSERT_TRUE(finished.wait(10000)) << button;
   }
   QStringList Column(int column) {
@@ -48,11 +41,6 @@ class BatchWindowTest : public ::testing::Test {
     for (int row = 0; row < table->rowCount(); ++row) cells << table->item(row, column)->text();
     return cells;
   }
-
-  testing::TempDir dir;
-  platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
-  windows::BatchWindow window{files, services};
 };
 
 TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
@@ -69,7 +57,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   Find<QLineEdit>("txtFilter")->setText("*.txt; *.csv");
   Find<QCheckBox>("chkSubfolders")->setChecked(true);
   Find<QLineEdit>("txtAddPath")->setText(QString::fromStdString(dir / "src"));
-  ClickAndWait("cmdAdd");
+  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdAdd"));
 
   const std::string src = dir / "src";
   const QString s = QString::fromStdString(src);
@@ -84,7 +72,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNoTarget)});
   window.findChildren<QRadioButton*>("optTarget").at(1)->click();
   Find<QLineEdit>("txtOutputFolder")->setText(QString::fromStdString(dir / "out"));
-  ClickAndWait("cmdConvert");
+  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdConvert"));
 
   const QString converted = Text(messages::kConverted);
   EXPECT_EQ(Column(6), QStringList({converted, Text(messages::kBinarySource), converted, converted,
@@ -110,7 +98,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   EXPECT_EQ(services.confirmations.size(), 1);
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\r\nb\r\n");
   services.confirm_answer = true;
-  ClickAndWait("cmdConvert");
+  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdConvert"));
   EXPECT_EQ(services.confirmations.size(), 2);
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\nb\n");
 

@@ -1,17 +1,14 @@
 // tarnwhistle-cli on many files and as a filter in a pipe: the built binary, as a shell
 // runs it.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/messages.h"
+#include "process.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -20,48 +17,11 @@ namespace {
 using testing::ReadAll;
 using testing::TempDir;
 
-struct Outcome {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using testing::Outcome;
 
-// Runs the tool in `dir` with `input` written into a pipe on its standard input.
-// (Shaped like cli_test.cpp's RunTool, to be folded into one helper of tw_test_support.)
+// Runs the tool in `dir` with `input` on its standard input.
 Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
-  TempDir logs;
-  std::vector<char*> argv{const_cast<char*>(TARNWHISTLE_CLI_PATH)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const std::string out_path = logs / "stdout", err_path = logs / "stderr";
-  int pipe_ends[2];
-  if (::pipe(pipe_ends) != 0) return {};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(pipe_ends[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-        ::close(pipe_ends[1]) != 0 || ::chdir(dir.path().c_str()) != 0) {
-      _exit(127);
-    }
-    ::execv(argv[0], argv.data());
-    _exit(127);
-  }
-  ::close(pipe_ends[0]);
-  // The tool may refuse before reading it all: a closed pipe is then no failure here.
-  std::signal(SIGPIPE, SIG_IGN);
-  for (std::size_t done = 0; done < input.size();) {
-    ssize_t put = ::write(pipe_ends[1], input.data() + done, input.size() - done);
-    if (put <= 0) break;
-    done += static_cast<std::size_t>(put);
-  }
-  ::close(pipe_ends[1]);
-  Outcome outcome;
-  int status = 0;
-  if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-  outcome.out = ReadAll(out_path);
-  outcome.err = ReadAll(err_path);
-  return outcome;
+  return testing::Run({TARNWHISTLE_CLI_PATH, args, dir.path(), input});
 }
 
 std::string Line(const std::string& file, std::string_view message) { return file + ": " + std::string(message) + "\n"; }

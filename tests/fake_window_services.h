@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 #include "platform/window_services.h"
@@ -16,6 +17,7 @@ class FakeWindowServices : public platform::WindowServices {
   QList<platform::Drive> drives = {{"/", "", true}};
   int cancel_at_update = 0;                     // 0: never; n: the nth progress update cancels
   int progress_updates = 0;
+  std::function<void()> on_update;             // called at every progress update, as the work goes on
   QStringList paths_to_answer;                  // the next path dialog's answer
   bool confirm_answer = true;
   QStringList confirmations;                    // every question asked, in order
@@ -42,6 +44,7 @@ class FakeWindowServices : public platform::WindowServices {
    public:
     explicit Progress(FakeWindowServices& owner) : owner_(owner) {}
     bool Update(std::uint64_t, std::uint64_t) override {
+      if (owner_.on_update) owner_.on_update();
       return ++owner_.progress_updates != owner_.cancel_at_update;
     }
 

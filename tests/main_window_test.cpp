@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "engine/messages.h"
@@ -32,15 +33,7 @@ namespace {
 using K = LineEndingKind;
 using windows::Text;
 
-class MainWindowTest : public ::testing::Test, public testing::WindowDriver {
- protected:
-  QWidget& Driven() override { return window; }
-
-  testing::TempDir dir;
-  platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
-  windows::MainWindow window{files, services};
-};
+using MainWindowTest = testing::WindowOnDisk<windows::MainWindow>;
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
 TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
@@ -219,37 +212,39 @@ TEST_F(MainWindowTest, DetectShowsTheKindOfEachFile) {
   EXPECT_TRUE(services.messages.isEmpty());
 }
 
-TEST_F(MainWindowTest, DetectWithoutAVerdictKeepsTheOldOne) {
-  std::string path = dir.Write("a.txt", "unix\n");
-  Detect(path);
-  ASSERT_EQ(window.DetectedKind(), K::Unix);
-  dir.Write("a.txt", std::string(300, 'x') + "\n");  // same path, so Txt1 does not change
-  Click("Cmd1");
-  EXPECT_EQ(Box("Txt2")->text(), "UNIX");
-  EXPECT_EQ(window.DetectedKind(), K::Unix);
-}
-
-TEST_F(MainWindowTest, DetectOnAnEmptyPathDoesNothing) {
+// Detecting again without a new verdict keeps the one shown: a source that now gives
+// none says nothing, one that is gone or no regular file is reported, and an empty path
+// does nothing at all.
+TEST_F(MainWindowTest, ADetectionWithoutANewVerdictKeepsTheOneShown) {
   Click("Cmd1");
   EXPECT_TRUE(services.messages.isEmpty());
   EXPECT_EQ(window.DetectedKind(), K::None);
-}
 
-// A source that is gone, or is no regular file, is reported; the verdict already shown
-// stays.
-TEST_F(MainWindowTest, DetectOnAFileThatCannotBeReadSaysSoAndChangesNothing) {
   const std::string path = dir / "current.txt";
-  for (bool becomes_a_folder : {false, true}) {
-    services.messages.clear();
-    Detect(dir.Write("current.txt", "dos\r\n"));
+  const struct {
+    const char* name;
+    void (*change)(const std::string& path);  // the same path, so Txt1 does not change
+    QStringList shown;
+  } cases[] = {
+      {"no verdict", [](const std::string& p) { std::ofstream(p) << std::string(300, 'x') << "\n"; }, {}},
+      {"gone", [](const std::string& p) { std::filesystem::remove(p); }, {Text(messages::kSourceMissing)}},
+      {"a folder",
+       [](const std::string& p) {
+         std::filesystem::remove(p);
+         std::filesystem::create_directory(p);
+       },
+       {Text(messages::kSourceMissing)}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("current.txt", "dos\r\n")));
     ASSERT_EQ(window.DetectedKind(), K::MsDos);
-    std::filesystem::remove(path);  // the same path, so Txt1 does not change
-    if (becomes_a_folder) std::filesystem::create_directory(path);
+    c.change(path);
     Click("Cmd1");
-    EXPECT_EQ(services.messages, QStringList{Text(messages::kSourceMissing)}) << becomes_a_folder;
-    EXPECT_EQ(Box("Txt2")->text(), "MS-DOS");
-    EXPECT_EQ(window.DetectedKind(), K::MsDos);
+    EXPECT_EQ(services.messages, c.shown) << c.name;
+    EXPECT_EQ(Box("Txt2")->text(), "MS-DOS") << c.name;
+    EXPECT_EQ(window.DetectedKind(), K::MsDos) << c.name;
     std::filesystem::remove_all(path);
+    services.messages.clear();
   }
 }
 
@@ -289,30 +284,27 @@ TEST_F(MainWindowTest, DetectPickConvert) {
 }
 
 // After a detection with a verdict the status line shows the whole file's line ends,
-// counted in the background; a new source path clears it.
-TEST_F(MainWindowTest, TheStatusLineCountsTheWholeFile) {
+// counted in the background; a new source path clears it. A count of a large file
+// neither holds up the window nor outlives a change of the source path: its result never
+// shows, and the window closes without waiting for it.
+TEST_F(MainWindowTest, TheStatusLineCountsTheWholeFileInTheBackground) {
   std::string mixed;
   for (int i = 0; i < 1200; ++i) mixed += "line\r\n";
-  const std::pair<std::string, const char*> files[] = {
+  const std::pair<std::string, const char*> counted[] = {
       {mixed + "a\nb\nc\n", "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）"},
       {"a\nb\n", "CR LF: 0 行　LF: 2 行　CR: 0 行"}};
   auto* line = Find<QLabel>("Lbl3");
   ASSERT_NE(line, nullptr);
   EXPECT_FALSE(line->accessibleName().isEmpty());
-  for (const auto& [bytes, shown] : files) {
+  for (const auto& [bytes, shown] : counted) {
     ASSERT_NO_FATAL_FAILURE(Detect(dir.Write("f.txt", bytes)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return line->text() == QString::fromUtf8(shown); })) << line->text().toStdString();
     Type("Txt1", dir / "other.txt");
     EXPECT_TRUE(line->text().isEmpty());
   }
-}
 
-// A count of a large file neither holds up the window nor outlives a change of the
-// source path: its result never shows, and the window closes without waiting for it.
-TEST_F(MainWindowTest, ALargeCountIsAbandonedWhenTheSourceChanges) {
   const std::string big = dir.Write("big.txt", "a\r\nb\r\n");
   std::filesystem::resize_file(big, std::uintmax_t{16} << 30);  // sparse: 16 GiB of zeros after the text
-  auto* line = Find<QLabel>("Lbl3");
   QElapsedTimer timer;
   timer.start();
   ASSERT_NO_FATAL_FAILURE(Detect(big));

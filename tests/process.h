@@ -1,7 +1,8 @@
 #pragma once
 
-// Runs a program as a script would: in a folder, with its two output streams captured,
-// and reports how it ended. One helper for every test that runs the built tools.
+// Runs a program as a script would: in a folder, with its standard input fed from a
+// pipe and its two output streams captured, and reports how it ended. One helper for
+// every test that runs the built tools.
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -18,6 +19,7 @@ struct Invocation {
   std::string program{};
   std::vector<std::string> args{};
   std::string folder{};                    // where it runs
+  std::string input{};                     // what its stdin reads before it ends
   rlim_t file_size_limit = RLIM_INFINITY;  // in bytes, as `ulimit -f` sets
   std::optional<uid_t> user{};             // act as this user (and its group), when running as root
   std::string stdout_file{};               // write stdout here instead of capturing it ("/dev/full")

@@ -1,5 +1,7 @@
-// The file layer on the real disk: how an output is put in place, and one table of
-// hostile cases run through ConvertFile, the call every front end makes.
+// The file layer on the real disk: how an output is put in place, and the hostile cases
+// (things that are not files, odd and extreme paths, binaries, changing sources, links,
+// owners, a full disk) run once through the calls every front end makes. The front ends'
+// suites test only how they report each Status.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,8 @@
 #include <optional>
 
 #include "engine/conversion.h"
+#include "engine/detection.h"
+#include "engine/statistics.h"
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
 #include "temp_dir.h"
@@ -116,7 +120,8 @@ struct HostileCase {
   Status status;
   void (*verify)(const TempDir& dir) = nullptr;          // after a success
   void (*during)(const TempDir& dir) = nullptr;          // at the first progress report
-  enum { kMe, kOtherUser, kMeAsRoot } who = kMe;
+  // kNotRoot: the other user when the tests run as root, to whom no folder is closed.
+  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot } who = kMe;
 };
 
 const std::string kText = "one\r\ntwo\r\n";
@@ -156,6 +161,24 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
        ::close(fd);
      }},
+    // Links: the file a link names is replaced and the link kept; a loop is refused.
+    {"a link to the output", kText,
+     [](const TempDir& dir) {
+       ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+       dir.Write("real/target", "old");
+       ASSERT_EQ(::symlink("real/target", (dir / "link").c_str()), 0);
+     },
+     "link", Status::Ok,
+     [](const TempDir& dir) {
+       EXPECT_TRUE(S_ISLNK(LinkStat(dir / "link").st_mode));
+       EXPECT_EQ(ReadAll(dir / "real/target"), kConverted);
+     }},
+    {"a loop of links", kText,
+     [](const TempDir& dir) {
+       ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
+       ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
+     },
+     "a", Status::OutputCannotWrite},
     // Links in a shared sticky folder, followed only as the kernel's protected_symlinks would.
     {"another user's link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", kNobody); }, "shared/out",
@@ -229,12 +252,34 @@ const HostileCase kHostileCases[] = {
        EXPECT_EQ(ModeOf(dir / "out"), 0755u);
      },
      nullptr, HostileCase::kOtherUser},
+    // Permissions.
+    {"a folder without write permission", kText,
+     [](const TempDir& dir) {
+       ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+       ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
+       dir.Write("locked/out", "old");
+       ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
+     },
+     "locked/out", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kNotRoot},
+    {"a new file in a folder without write permission", kText,
+     [](const TempDir& dir) {
+       ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+       ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0555), 0);
+     },
+     "locked/new", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kNotRoot},
+    {"a source without read permission", kText,
+     [](const TempDir& dir) {
+       UsableByAll(dir);
+       ASSERT_EQ(::chmod((dir / "in").c_str(), 0), 0);
+     },
+     "out", Status::SourceCannotOpen, nullptr, nullptr, HostileCase::kNotRoot},
 };
 
 TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   const mode_t umask_was = ::umask(022);
   for (const HostileCase& c : kHostileCases) {
-    if (c.who != HostileCase::kMe && !OtherUser()) {
+    const bool as_other = c.who == HostileCase::kOtherUser || (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
+    if ((as_other || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
       std::cout << "[ SKIPPED  ] " << c.name << ": needs root and the user daemon\n";
       continue;
     }
@@ -246,7 +291,7 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
     const auto before = Snapshot(dir.path());
 
     Status status;
-    if (c.who == HostileCase::kOtherUser) {
+    if (as_other) {
       status = ConvertAs(*OtherUser(), dir.path(), "in", c.output);
     } else {
       platform::PosixFileSystem fs;
@@ -303,72 +348,101 @@ TEST(HostileFiles, NothingIsLeftAfterSigkill) {
   EXPECT_EQ(ReadAll(dir / "out"), "old");
 }
 
-TEST(ReplacementFile, ReplacesTheFileALinkPointsToAndKeepsTheLink) {
-  TempDir dir;
-  std::string source = dir.Write("in.txt", "a\r\n");
-  ::mkdir((dir / "real").c_str(), 0755);
-  std::string target = dir.Write("real/target.txt", "old");
-  ASSERT_EQ(::symlink("real/target.txt", (dir / "link.txt").c_str()), 0);
-  platform::PosixFileSystem fs;
-  ASSERT_EQ(ConvertFile(fs, ConvertDosToUnix, source, dir / "link.txt"), Status::Ok);
-  EXPECT_TRUE(S_ISLNK(LinkStat(dir / "link.txt").st_mode));
-  EXPECT_EQ(ReadAll(target), "a\n");
-}
-
-TEST(ReplacementFile, RefusesALoopOfLinks) {
-  TempDir dir;
-  std::string source = dir.Write("in.txt", "a\r\n");
-  ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
-  ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
-  platform::PosixFileSystem fs;
-  EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, dir / "a"), Status::OutputCannotWrite);
-}
-
-TEST(ReplacementFile, NeverReplacesADevice) {
-  TempDir dir;
-  std::string source = dir.Write("in.txt", "a\r\n");
-  platform::PosixFileSystem fs;
-  EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, "/dev/null"), Status::OutputCannotWrite);
-  struct stat st {};
-  ASSERT_EQ(::stat("/dev/null", &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
-}
-
-// A disk that fills up part-way, made with a file-size limit in a child process: the
-// conversion fails, the old output stays and the half-written file is removed.
+// A disk that fills up part-way, made with a file-size limit in a child process (as
+// `ulimit -f` sets): the file layer itself keeps SIGXFSZ from killing the program, the
+// conversion fails, the old output stays and the half-written file is gone.
 TEST(ReplacementFile, AFullDiskLeavesTheOldOutputAndNoPartialFile) {
   TempDir dir;
   std::string source = dir.Write("in.txt", std::string(1 << 20, '\n'));
-  std::string output = dir.Write("out.txt", "old");
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{100000, 100000};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    platform::PosixFileSystem fs;
-    ::_exit(ConvertFile(fs, ConvertUnixToDos, source, output) == Status::OutputCannotWrite ? 0 : 1);
+  dir.Write("out.txt", "old");
+  for (const char* output : {"out.txt", "new.txt"}) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      rlimit limit{100000, 100000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      platform::PosixFileSystem fs;
+      ::_exit(ConvertFile(fs, ConvertUnixToDos, source, dir / output) == Status::OutputCannotWrite ? 0 : 1);
+    }
+    int wait_status = 0;
+    ::waitpid(child, &wait_status, 0);
+    EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) << output << ": " << wait_status;
+    EXPECT_EQ(ReadAll(dir / "out.txt"), "old");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.txt", "out.txt"})) << output;
   }
-  int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0);
-  EXPECT_EQ(ReadAll(output), "old");
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.txt", "out.txt"}));
 }
 
-TEST(ReplacementFile, AFolderWithoutWritePermissionIsRefused) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
-  TempDir dir;
-  std::string source = dir.Write("in.txt", "a\r\n");
-  ::mkdir((dir / "locked").c_str(), 0555);
+// A FIFO (with or without a writer), a folder, a device or a socket is refused at once by
+// detection, by the whole-file count and by a conversion, as a source and as an output,
+// and nothing is written.
+TEST(HostileFiles, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
   platform::PosixFileSystem fs;
-  EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, dir / "locked/out.txt"), Status::OutputCannotWrite);
+  for (const testing::NotAFile& thing : testing::kNotFiles) {
+    TempDir dir;
+    const std::string source = dir.Write("source.txt", kText);
+    const std::string odd = dir / "s";
+    ASSERT_NO_FATAL_FAILURE(thing.make(odd)) << thing.name;
+    const auto before = Snapshot(dir.path());
+    EXPECT_EQ(DetectLineEndings(fs, odd).status, Status::SourceCannotOpen) << thing.name;
+    EXPECT_EQ(CountLineEndingsInFile(fs, odd).status, Status::SourceCannotOpen) << thing.name;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, odd, dir / "out"), Status::SourceCannotOpen) << thing.name;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, odd), Status::OutputCannotWrite) << thing.name;
+    EXPECT_EQ(Snapshot(dir.path()), before) << thing.name;
+    testing::CloseFifoWriter();
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "/dev/null was replaced";
+}
+
+// Japanese names, spaces inside and at both ends, names as long as a folder entry may be,
+// and paths of 4,095 bytes (the most the system takes, whatever the length of the name
+// at the end) work as source and output; one byte more is refused and nothing is written.
+TEST(HostileFiles, OddPathsWorkUpToTheSystemsLimit) {
+  platform::PosixFileSystem fs;
+  for (const testing::UnusualNames& c : testing::UnusualNameCases()) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / c.folder).c_str(), 0755), 0) << c.folder;
+    const std::string source = dir.Write(c.folder + "/" + c.source, kText);
+    const std::string output = dir / c.folder + "/" + c.output;
+    EXPECT_EQ(DetectLineEndings(fs, source).verdict, LineEndingKind::MsDos) << source;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, output), Status::Ok) << output;
+    EXPECT_EQ(ReadAll(output), kConverted) << output;
+    EXPECT_EQ(Snapshot(dir / c.folder).size(), 2u) << "nothing else is left in " << c.folder;
+  }
+  for (std::size_t name_bytes : {1, 30, 200}) {
+    TempDir dir;
+    const std::string folder = testing::FolderForPathOf(dir.path(), 4095, name_bytes);
+    const std::string at_name(name_bytes, 'f'), over_name = at_name + "g";
+    const std::string at_limit = folder + "/" + at_name, over_limit = folder + "/" + over_name;
+    ASSERT_EQ(over_limit.size(), 4096u);
+    testing::WriteAt(folder, at_name, kText);
+    testing::WriteAt(folder, over_name, kText);
+    const std::string plain = dir.Write("plain.txt", "a\r\nb\r\n");
+
+    EXPECT_EQ(DetectLineEndings(fs, at_limit).verdict, LineEndingKind::MsDos) << name_bytes;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, at_limit, dir / "from-deep"), Status::Ok) << name_bytes;
+    EXPECT_EQ(ReadAll(dir / "from-deep"), kConverted);
+    // A name this short leaves no room for the working file's name beside it.
+    const bool fits = name_bytes >= 30;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, plain, at_limit), fits ? Status::Ok : Status::OutputCannotWrite)
+        << name_bytes;
+    EXPECT_EQ(testing::ReadAt(folder, at_name), fits ? "a\nb\n" : kText) << name_bytes;
+
+    const auto before = Snapshot(dir.path());
+    EXPECT_EQ(DetectLineEndings(fs, over_limit).status, Status::SourceCannotOpen) << name_bytes;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, over_limit, dir / "x"), Status::SourceCannotOpen) << name_bytes;
+    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, plain, over_limit), Status::OutputCannotWrite) << name_bytes;
+    EXPECT_EQ(Snapshot(dir.path()), before) << name_bytes;
+    EXPECT_EQ(testing::ReadAt(folder, over_name), kText);
+    testing::RemoveAt(folder, over_name);  // too long a path for the usual clean-up
+  }
 }
 
 TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
   TempDir dir;
   std::string file = dir.Write("a.txt", "x");
-  ::mkdir((dir / "sub").c_str(), 0755);
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
   ASSERT_EQ(::symlink(file.c_str(), (dir / "soft.txt").c_str()), 0);
   ASSERT_EQ(::link(file.c_str(), (dir / "hard.txt").c_str()), 0);
   platform::PosixFileSystem fs;

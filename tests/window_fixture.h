@@ -1,7 +1,7 @@
 #pragma once
 
-// Drives a main window through its controls, found by their objectNames, as a user
-// would: the one copy of these helpers for every window suite.
+// Drives a window through its controls, found by their objectNames, as a user would:
+// the one copy of these helpers for every window suite.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,9 @@
 #include <string>
 
 #include "engine/line_ending_kind.h"
+#include "fake_window_services.h"
+#include "platform/posix_file_system.h"
+#include "temp_dir.h"
 
 namespace tarnwhistle::testing {
 
@@ -67,6 +70,18 @@ class WindowDriver {
 
  protected:
   virtual QWidget& Driven() = 0;
+};
+
+// A window of type W on the real disk, in a fresh folder, with services that show nothing.
+template <typename W>
+class WindowOnDisk : public ::testing::Test, public WindowDriver {
+ protected:
+  QWidget& Driven() override { return window; }
+
+  TempDir dir;
+  platform::PosixFileSystem files;
+  FakeWindowServices services;
+  W window{files, services};
 };
 
 }  // namespace tarnwhistle::testing
