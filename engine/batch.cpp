@@ -29,7 +29,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 // std has one 64-bit hash of a string; a second, independent one makes two different
-// names agree by chance about once in 2^128.
+// names agree by chance about once in 2^128 pairs.
 std::uint64_t Fnv1a(std::string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
   for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
