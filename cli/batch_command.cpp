@@ -68,10 +68,9 @@ int RunBatchFiles(const Environment& env, LineEndingKind to, const BulkArguments
   BatchSettings settings{to, args.in_place ? std::string() : args.output_folder, args.recursive, args.include,
                          args.dry_run};
   platform::PosixFolders folders;
-  const std::vector<BatchFile> files = CollectBatch(env.fs, folders, args.paths, settings);
-  auto print = [&env, &files, &settings](std::size_t index, const BatchResult& result) {
+  BatchWalker walker(env.fs, folders, args.paths, settings);
+  auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
     if (result.verdict == BatchVerdict::NotDone) return;
-    const BatchFile& file = files[index];
     env.out << PrintableName(file.source) << ": ";
     if (settings.dry_run && result.verdict == BatchVerdict::Converted) {
       env.out << DisplayName(result.detected) << " -> " << DisplayName(settings.target);
@@ -83,7 +82,7 @@ int RunBatchFiles(const Environment& env, LineEndingKind to, const BulkArguments
   };
   // Two threads: on two cores they halve the time of many small files; a third
   // measured no faster, the work being mostly the kernel's.
-  const BatchTotals totals = RunBatch(env.fs, folders, files, settings, print, env.interrupted, 2);
+  const BatchTotals totals = RunBatch(env.fs, folders, walker, settings, print, env.interrupted, 2);
   env.err << BatchSummary(totals) << '\n';
   return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
 }

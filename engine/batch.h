@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,27 @@ struct BatchFile {
 // own files); a path that is not a folder is taken as a file whatever its name, so
 // that a missing one is reported rather than passed over silently. A file reached
 // twice is taken once; two files that would land on one output are not both written.
+//
+// Handed out a few at a time, so that a batch of any size is held in memory only a
+// chunk at a time: what the walk keeps grows with the depth of the tree and the number
+// of folders, not with the number of files.
+class BatchWalker {
+ public:
+  BatchWalker(platform::FileSystem& fs, platform::Folders& folders, std::vector<std::string> paths,
+              const BatchSettings& settings);
+  ~BatchWalker();
+  BatchWalker(const BatchWalker&) = delete;
+  BatchWalker& operator=(const BatchWalker&) = delete;
+
+  // Appends up to `most` more files to `files`; false when none was left.
+  bool Next(std::vector<BatchFile>& files, std::size_t most);
+
+ private:
+  class Walk;
+  std::unique_ptr<Walk> walk_;
+};
+
+// All the files at once, for a caller that keeps them anyway (the batch window's rows).
 std::vector<BatchFile> CollectBatch(platform::FileSystem& fs, platform::Folders& folders,
                                     const std::vector<std::string>& paths, const BatchSettings& settings);
 
@@ -78,11 +100,24 @@ using BatchObserver = std::function<void(std::size_t index, const BatchResult& r
 
 // Converts every file, on `workers` threads; a failure in one never stops the others.
 // Once `stop_requested` says true, the file in progress is left as it was and no other
-// is begun. `fs` and `folders` must take calls from several threads at once (the real
-// ones do).
+// is begun; the rest are told NotDone. `fs` and `folders` must take calls from several
+// threads at once (the real ones do).
 BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, const std::vector<BatchFile>& files,
                      const BatchSettings& settings, const BatchObserver& observer,
                      const std::function<bool()>& stop_requested = {}, unsigned workers = 2);
+
+// Told of each file the walker hands out with its result, in the walker's order.
+using BatchFileObserver = std::function<void(const BatchFile& file, const BatchResult& result)>;
+
+// The same for the files of `walker`, asked for `chunk` at a time: at most twice that
+// many are held at once. Once stopped, the files already handed out and the one after
+// them are told NotDone and no more are looked for, so that `not_done` is not a full
+// count then, but is 0 exactly when no file was left undone.
+constexpr std::size_t kBatchChunk = 256;
+BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, BatchWalker& walker,
+                     const BatchSettings& settings, const BatchFileObserver& observer,
+                     const std::function<bool()>& stop_requested = {}, unsigned workers = 2,
+                     std::size_t chunk = kBatchChunk);
 
 // "変換 12・変換不要 3・変換できません 2・失敗 1".
 std::string BatchSummary(const BatchTotals& totals);

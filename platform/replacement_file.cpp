@@ -35,6 +35,10 @@ std::string KeptPartOfName(const std::string& directory, const std::string& name
 
 }  // namespace
 
+bool IsWorkingFileName(std::string_view name) {
+  return name.starts_with('.') && name.find(kWorkingMarker) != std::string_view::npos;
+}
+
 std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const std::string& target,
                                                          std::uint32_t source_permissions) {
   if (!std::filesystem::path(target).has_filename()) return nullptr;  // "folder/" names no file

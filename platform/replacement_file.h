@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "file_system.h"
 
@@ -17,6 +18,9 @@ namespace tarnwhistle::platform {
 // the link stays, but only where the kernel would follow the link itself. An existing
 // target keeps its owner, group, permission bits and access list; a new one gets the
 // source's permission bits less the umask, as cp gives them.
+// True for a name this program gives its working files: never a source of its own.
+bool IsWorkingFileName(std::string_view name);
+
 class ReplacementFile {
  public:
   // Returns nullptr when the replacement cannot be started: the target's folder does not

@@ -98,8 +98,10 @@ TEST(Batch, EachFileGetsItsResultAndNothingIsLeftBehind) {
        ToUnix(""),
        {Line("src/dos.txt", converted), Line("src/unix.txt", already)},
        {{"src/dos.txt", kUnix}, {"src/unix.txt", kUnix}}},
-      {"mirroring with recursion; hidden folders and the output folder inside the tree are passed over",
-       {{"src/a.txt", kDos}, {"src/sub/deeper/b.txt", kMac}, {"src/.git/config", kDos}, {"src/out/old.txt", kDos}},
+      {"mirroring with recursion; hidden folders, the output folder inside the tree and working files left "
+       "behind are passed over",
+       {{"src/a.txt", kDos}, {"src/sub/deeper/b.txt", kMac}, {"src/.git/config", kDos}, {"src/out/old.txt", kDos},
+        {"src/.a.txt.tarnwhistle-1", kDos}},
        {"src"},
        ToUnix("src/out", true),
        {Line("src/a.txt", converted), Line("src/sub/deeper/b.txt", converted)},
@@ -138,6 +140,28 @@ TEST(Batch, EachFileGetsItsResultAndNothingIsLeftBehind) {
        {Line("missing.txt", messages::kSourceMissing), Line("a/x.txt", converted),
         Line("b/x.txt", messages::kOutputUnwritable)},
        {{"out/x.txt", kUnix}}},
+      {"paths that overlap or repeat: each file once, first where it is first reached; a file named is taken "
+       "whatever its name",
+       {{"src/a.txt", kDos}, {"src/notes.md", kDos}, {"src/sub/b.txt", kDos}, {"src/sub/c.txt", kMac}},
+       {"src/sub/b.txt", "src", "src/sub", "src/a.txt", "src/notes.md", "src", "src/sub/b.txt"},
+       ToUnix("out", true, {"*.txt"}),
+       {Line("src/sub/b.txt", converted), Line("src/a.txt", converted), Line("src/sub/c.txt", converted),
+        Line("src/notes.md", converted)},
+       {{"out/b.txt", kUnix}, {"out/sub/b.txt", std::nullopt}, {"out/sub/c.txt", kUnix}, {"out/notes.md", kUnix}}},
+      {"paths mirrored onto one place: the first path's file is written, the later one fails",
+       {{"a/x.txt", "a\r\n"}, {"a/sub/y.txt", "a\r\n"}, {"b/sub/y.txt", "b\r\n"}, {"b/sub/z.txt", "b\r\n"},
+        {"c/x.txt", "c\r\n"}},
+       {"a", "b", "c/x.txt"},
+       ToUnix("out", true),
+       {Line("a/sub/y.txt", converted), Line("a/x.txt", converted), Line("b/sub/y.txt", messages::kOutputUnwritable),
+        Line("b/sub/z.txt", converted), Line("c/x.txt", messages::kOutputUnwritable)},
+       {{"out/x.txt", "a\n"}, {"out/sub/y.txt", "a\n"}, {"out/sub/z.txt", "b\n"}}},
+      {"an output folder inside the tree that the batch makes only while the walk goes on is passed over",
+       {{"src/a.txt", kDos}, {"src/b.txt", kDos}, {"src/z/c.txt", kDos}},
+       {"src"},
+       ToUnix("src/z/out", true),
+       {Line("src/a.txt", converted), Line("src/b.txt", converted), Line("src/z/c.txt", converted)},
+       {{"src/z/out/z/c.txt", kUnix}, {"src/z/out/z/out/a.txt", std::nullopt}}},
       {"already converted: a second run has nothing to do",
        {{"out/a.txt", kUnix}},
        {"out/a.txt"},
@@ -146,27 +170,43 @@ TEST(Batch, EachFileGetsItsResultAndNothingIsLeftBehind) {
        {{"out/a.txt", kUnix}}},
   };
   for (const Case& c : cases) {
-    FakeFileSystem fs;
-    FakeFolders folders(fs);
-    for (const auto& [path, bytes] : c.files) {
-      for (std::string folder = std::filesystem::path(path).parent_path().string(); !folder.empty(); folder = std::filesystem::path(folder).parent_path().string()) {
-        folders.Create(folder);
+    // 0: collected whole, as the window does; 2: handed out two at a time, as for the command line.
+    for (const std::size_t chunk : {0, 2}) {
+      const std::string name = std::string(c.name) + (chunk == 0 ? " (whole)" : " (in chunks)");
+      FakeFileSystem fs;
+      FakeFolders folders(fs);
+      for (const auto& [path, bytes] : c.files) {
+        for (std::string folder = std::filesystem::path(path).parent_path().string(); !folder.empty(); folder = std::filesystem::path(folder).parent_path().string()) {
+          folders.Create(folder);
+        }
+        fs.AddFile(path, bytes);
       }
-      fs.AddFile(path, bytes);
+      if (c.fail) fs.FailOn(*c.fail, c.nth);
+
+      std::vector<std::string> shown;
+      BatchTotals totals;
+      if (chunk == 0) {
+        const std::vector<BatchFile> files = CollectBatch(fs, folders, c.paths, c.settings);
+        totals = RunBatch(fs, folders, files, c.settings, [&](std::size_t index, const BatchResult& result) {
+          shown.push_back(Line(files[index].source, result.message));
+        }, {}, 1);
+      } else {
+        BatchWalker walker(fs, folders, c.paths, c.settings);
+        totals = RunBatch(fs, folders, walker, c.settings, [&](const BatchFile& file, const BatchResult& result) {
+          shown.push_back(Line(file.source, result.message));
+        }, {}, 1, chunk);
+      }
+
+      EXPECT_EQ(shown, c.expected) << name;
+      EXPECT_EQ(totals.converted + totals.already_target + totals.not_convertible + totals.failed, c.expected.size())
+          << name;
+      for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
+      for (const std::string& path : fs.Paths()) {
+        if (path != "src/.a.txt.tarnwhistle-1") {
+          EXPECT_EQ(path.find(".tarnwhistle-"), std::string::npos) << name;
+        }
+      }
     }
-    if (c.fail) fs.FailOn(*c.fail, c.nth);
-
-    const std::vector<BatchFile> files = CollectBatch(fs, folders, c.paths, c.settings);
-    std::vector<std::string> shown;
-    BatchTotals totals = RunBatch(fs, folders, files, c.settings, [&](std::size_t index, const BatchResult& result) {
-      shown.push_back(Line(files[index].source, result.message));
-    }, {}, 1);
-
-    EXPECT_EQ(shown, c.expected) << c.name;
-    EXPECT_EQ(totals.converted + totals.already_target + totals.not_convertible + totals.failed, c.expected.size())
-        << c.name;
-    for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << c.name << ": " << path;
-    for (const std::string& path : fs.Paths()) EXPECT_EQ(path.find(".tarnwhistle-"), std::string::npos) << c.name;
   }
 }
 
@@ -188,22 +228,27 @@ TEST(Batch, ADryRunDecidesEverythingAndWritesNothing) {
 // Stopping leaves the file in progress as it was and begins no other; the summary counts
 // only what was done.
 TEST(Batch, StoppedInTheMiddle) {
-  FakeFileSystem fs;
-  FakeFolders folders(fs);
-  folders.Create("src");
-  for (const char* name : {"src/a.txt", "src/b.txt", "src/c.txt"}) fs.AddFile(name, kDos);
-  const BatchSettings settings = ToUnix("");
-  int asked = 0;
   // Asked before each file, after each read and once more before the output takes its
-  // place; the fifth question falls in b.txt's read.
-  BatchTotals totals = RunBatch(fs, folders, CollectBatch(fs, folders, {"src"}, settings), settings, {},
-                                [&asked] { return ++asked >= 5; }, 1);
-  EXPECT_EQ(totals.converted, 1u);
-  EXPECT_EQ(totals.not_done, 2u);
-  EXPECT_EQ(fs.Contents("src/a.txt"), kUnix);
-  EXPECT_EQ(fs.Contents("src/b.txt"), kDos);
-  EXPECT_EQ(fs.Contents("src/c.txt"), kDos);
-  EXPECT_EQ(BatchSummary(totals), "変換 1・変換不要 0・変換できません 0・失敗 0");
+  // place; the fifth question falls in b.txt's read. Handed out two at a time, c.txt is
+  // not yet handed out then.
+  for (const bool whole : {true, false}) {
+    FakeFileSystem fs;
+    FakeFolders folders(fs);
+    folders.Create("src");
+    for (const char* name : {"src/a.txt", "src/b.txt", "src/c.txt"}) fs.AddFile(name, kDos);
+    const BatchSettings settings = ToUnix("");
+    int asked = 0;
+    const auto stop = [&asked] { return ++asked >= 5; };
+    BatchWalker walker(fs, folders, {"src"}, settings);
+    BatchTotals totals = whole ? RunBatch(fs, folders, CollectBatch(fs, folders, {"src"}, settings), settings, {}, stop, 1)
+                               : RunBatch(fs, folders, walker, settings, {}, stop, 1, 2);
+    EXPECT_EQ(totals.converted, 1u);
+    EXPECT_EQ(totals.not_done, 2u);
+    EXPECT_EQ(fs.Contents("src/a.txt"), kUnix);
+    EXPECT_EQ(fs.Contents("src/b.txt"), kDos);
+    EXPECT_EQ(fs.Contents("src/c.txt"), kDos);
+    EXPECT_EQ(BatchSummary(totals), "変換 1・変換不要 0・変換できません 0・失敗 0");
+  }
 }
 
 }  // namespace

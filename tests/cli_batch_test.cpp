@@ -59,6 +59,12 @@ TEST(CliBatch, FoldersIntoAFolderOrInPlace) {
        0,
        "src/sub/deeper.txt: MAC -> UNIX\nsrc/dos.txt: MS-DOS -> UNIX\n",
        {{"src/dos.txt", "a\r\nb\r\n"}}},
+      // A file named, then its folder by another spelling: the file is taken once, where named.
+      {{"convert", "--to", "unix", "-r", "-o", "out", "src/sub/deeper.txt", "./src", "src/sub"},
+       0,
+       Line("src/sub/deeper.txt", converted) + Line("./src/dos.txt", converted) + Line("./src/image.bin", refused) +
+           Line("./src/notes.md", converted) + Line("./src/unix.txt", messages::kAlreadyTarget),
+       {{"out/deeper.txt", "a\nb\n"}, {"out/sub/deeper.txt", "<missing>"}}},
       // A read failure is a failure; the other files are still converted.
       {{"convert", "--to", "unix", "-o", "out", "missing.txt", "src/dos.txt"},
        1,
