@@ -158,7 +158,7 @@ void BatchWindow::BuildControls() {
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName("prgBatch");
-  progress_->setAccessibleName(QStringLiteral("進み具合"));
+  progress_->setAccessibleName(QStringLiteral("進行状況"));
   progress_->setValue(0);
   summary_ = new QLabel(this);
   summary_->setObjectName("lblSummary");
