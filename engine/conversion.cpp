@@ -114,6 +114,7 @@ bool ConvertUnixToDos(ByteReader& in, ByteWriter& out) { return Replace(in, out,
 bool ConvertUnixToMac(ByteReader& in, ByteWriter& out) { return Replace(in, out, kLf, {{kCr, 0}, 1}); }
 bool ConvertMacToDos(ByteReader& in, ByteWriter& out) { return Replace(in, out, kCr, {{kCr, kLf}, 2}); }
 bool ConvertMacToUnix(ByteReader& in, ByteWriter& out) { return Replace(in, out, kCr, {{kLf, 0}, 1}); }
+bool CopyText(ByteReader& in, ByteWriter& out) { return Replace(in, out, kCr, {{kCr, 0}, 1}); }
 
 ConversionRoutine RoutineFor(LineEndingKind from, LineEndingKind to) {
   using K = LineEndingKind;

@@ -25,6 +25,10 @@ bool ConvertUnixToMac(platform::ByteReader& in, platform::ByteWriter& out);  // 
 bool ConvertMacToDos(platform::ByteReader& in, platform::ByteWriter& out);   // CR is written as CR LF
 bool ConvertMacToUnix(platform::ByteReader& in, platform::ByteWriter& out);  // CR is written as LF
 
+// Copies every byte unchanged, stopping at a NUL as the routines do: for a stream
+// already of the kind asked for, which a filter passes on.
+bool CopyText(platform::ByteReader& in, platform::ByteWriter& out);
+
 using ConversionRoutine = bool (*)(platform::ByteReader& in, platform::ByteWriter& out);
 
 // The routine that converts a file of kind `from` into kind `to`; nullptr when there is

@@ -9,38 +9,26 @@
 namespace tarnwhistle {
 namespace {
 
-// The bytes already read to decide the kind, then the rest of the stream; reads fail
-// at the first NUL byte, so that no routine has to look for one.
+// The bytes already read to decide the kind, then the rest of the stream.
 class HeadThenRest : public platform::ReadHandle {
  public:
   HeadThenRest(std::string head, platform::ReadHandle& rest) : head_(std::move(head)), rest_(rest) {}
 
   std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    if (found_nul_) return -1;
-    std::ptrdiff_t got;
-    if (served_ < head_.size()) {
-      got = static_cast<std::ptrdiff_t>(std::min(size, head_.size() - served_));
-      std::memcpy(data, head_.data() + served_, static_cast<std::size_t>(got));
-      served_ += static_cast<std::size_t>(got);
-    } else {
-      got = rest_.Read(data, size);
-    }
-    if (got > 0 && std::memchr(data, 0, static_cast<std::size_t>(got)) != nullptr) {
-      found_nul_ = true;
-      return -1;
-    }
-    return got;
+    if (served_ == head_.size()) return rest_.Read(data, size);
+    const std::size_t got = std::min(size, head_.size() - served_);
+    std::memcpy(data, head_.data() + served_, got);
+    served_ += got;
+    return static_cast<std::ptrdiff_t>(got);
   }
   std::uint64_t Size() const override { return rest_.Size(); }
   std::uint32_t Permissions() const override { return 0; }
   bool ChangedSinceOpened() override { return false; }
-  bool FoundNul() const { return found_nul_; }
 
  private:
   std::string head_;
   std::size_t served_ = 0;
   platform::ReadHandle& rest_;
-  bool found_nul_ = false;
 };
 
 class NoMoreBytes : public platform::ReadHandle {
@@ -65,18 +53,6 @@ bool ReadHead(platform::ReadHandle& in, std::size_t size, std::string& head) {
   return true;
 }
 
-void Copy(platform::ByteReader& in, platform::ByteWriter& out) {
-  for (auto chunk = in.TakeChunk(); !chunk.empty() && !out.Failed(); chunk = in.TakeChunk()) {
-    while (!chunk.empty()) {
-      const std::size_t piece = std::min(chunk.size(), out.Capacity());
-      std::uint8_t* room = out.Reserve(piece);
-      std::memcpy(room, chunk.data(), piece);
-      out.Advance(room + piece);
-      chunk = chunk.subspan(piece);
-    }
-  }
-}
-
 }  // namespace
 
 ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle& out, LineEndingKind from,
@@ -90,10 +66,10 @@ ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle&
     HeadThenRest head_only(head, nothing);
     platform::ByteReader scan(head_only, head.size() + 1);
     kind = ScanLineEndings(scan);
-    if (head_only.FoundNul()) kind = K::Binary;
-  } else if (head.find('\0') != std::string::npos) {
-    kind = K::Binary;  // told the kind, but a NUL byte among the first bytes is still refused before any write
   }
+  // A NUL byte among the first bytes is refused before anything is written, whatever
+  // the kind; one further on stops the routine below.
+  if (head.find('\0') != std::string::npos) kind = K::Binary;
   if (kind == K::Binary || kind == K::None) return {messages::kBinarySource, Status::Ok};
   if (target == K::None) return {messages::kNoTarget, Status::Ok};
 
@@ -101,15 +77,11 @@ ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle&
   platform::ByteReader reader(source);
   if (progress) reader.SetProgressObserver([&progress](std::uint64_t done) { return progress(done, 0); });
   platform::ByteWriter writer(out);
-  ConversionRoutine routine = RoutineFor(kind, target);
-  if (routine) {
-    if (!routine(reader, writer) && !reader.Stopped()) return {{}, Status::SourceNotText};
-  } else {
-    Copy(reader, writer);
-  }
+  ConversionRoutine routine = kind == target ? CopyText : RoutineFor(kind, target);
+  const bool text = routine(reader, writer);
   if (reader.Stopped()) return {{}, Status::Cancelled};
-  if (source.FoundNul()) return {{}, Status::SourceNotText};
   if (reader.Failed()) return {{}, Status::SourceReadFailed};
+  if (!text) return {{}, Status::SourceNotText};
   if (!writer.Drain()) return {{}, Status::OutputCannotWrite};
   return {{}, Status::Ok};
 }

@@ -114,6 +114,8 @@ TEST(CliBatch, FilterInAPipe) {
        std::string("a\r\nb\0c\r\n", 8), 1, "", std::string(messages::kBinarySource) + "\n"},
       {"a NUL byte further on ends it as a failure", {"convert", "--to", "unix", "-", "-"},
        big + std::string("\0", 1), 1, big_unix.substr(0, 2 << 20), Line("-", messages::kBinarySource)},
+      {"already of the kind, a NUL byte further on too", {"convert", "--to", "unix", "-", "-"},
+       big_unix + std::string("\0", 1), 1, big_unix.substr(0, 2 << 20), Line("-", messages::kBinarySource)},
       {"no verdict", {"convert", "--to", "unix", "-", "-"}, std::string(300, 'x'), 1, "",
        std::string(messages::kBinarySource) + "\n"},
       {"into a file", {"convert", "--to", "mac", "-", "out.txt"}, "a\nb\n", 0, std::string(messages::kConverted) + "\n", ""},
