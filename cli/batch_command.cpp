@@ -50,18 +50,8 @@ int RunStream(const Environment& env, LineEndingKind to, LineEndingKind from, co
   ConversionOutcome outcome =
       ConvertStream(*in, out, from, to, [&env](std::uint64_t, std::uint64_t) { return !env.interrupted(); });
   if (outcome.Converted() && file && !file->Commit()) outcome.status = Status::OutputCannotWrite;
-  if (!outcome.refusal.empty()) {
-    env.err << outcome.refusal << '\n';
-    return kExitFailed;
-  }
-  if (outcome.status == Status::Cancelled) return kExitFailed;
-  if (outcome.status != Status::Ok) {
-    env.err << PrintableName(outcome.status == Status::OutputCannotWrite ? output : source) << ": "
-            << outcome.Message() << '\n';
-    return kExitFailed;
-  }
-  if (output != kStandardStream) env.out << messages::kConverted << '\n';
-  return kExitOk;
+  // On standard output, the converted text itself says it is done.
+  return ReportConversion(env, outcome, source, output, /*say_done=*/output != kStandardStream);
 }
 
 int RunBatchFiles(const Environment& env, LineEndingKind to, const BulkArguments& args) {

@@ -109,17 +109,7 @@ int Convert(const Environment& env, const ConvertArguments& args) {
 
   ConversionOutcome outcome =
       CheckAndConvert(env.fs, request, [&env](std::uint64_t, std::uint64_t) { return !env.interrupted(); });
-  if (!outcome.refusal.empty()) {
-    env.err << outcome.refusal << '\n';
-    return kExitFailed;
-  }
-  if (outcome.status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say
-  if (outcome.status != Status::Ok) {
-    Complain(env, outcome.status == Status::OutputCannotWrite ? request.output : request.source, outcome.Message());
-    return kExitFailed;
-  }
-  env.out << outcome.Message() << '\n';
-  return kExitOk;
+  return ReportConversion(env, outcome, request.source, request.output, /*say_done=*/true);
 }
 
 // CLI11 checks what is required before what is unknown, and would answer a mistyped
@@ -141,6 +131,21 @@ bool ReportedUnexpected(const CLI::App& app, const Environment& env) {
 }
 
 }  // namespace
+
+int ReportConversion(const Environment& env, const ConversionOutcome& outcome, const std::string& source,
+                     const std::string& output, bool say_done) {
+  if (!outcome.refusal.empty()) {
+    env.err << outcome.refusal << '\n';
+    return kExitFailed;
+  }
+  if (outcome.status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say
+  if (outcome.status != Status::Ok) {
+    Complain(env, outcome.status == Status::OutputCannotWrite ? output : source, outcome.Message());
+    return kExitFailed;
+  }
+  if (say_done) env.out << outcome.Message() << '\n';
+  return kExitOk;
+}
 
 int Run(int argc, const char* const argv[], const Environment& env) {
   CLI::App app("Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), CR (MAC).",

@@ -3,6 +3,7 @@
 #include <functional>
 #include <iosfwd>
 
+#include "engine/conversion_request.h"
 #include "platform/file_system.h"
 
 namespace tarnwhistle::cli {
@@ -20,6 +21,12 @@ struct Environment {
   std::ostream& err;
   std::function<bool()> interrupted = [] { return false; };
 };
+
+// Says how one conversion of `source` into `output` went, and returns its exit code: a
+// refusal or a failure on stderr (a failure with the name of the file it concerns),
+// nothing when the user stopped it, "変換しました" on stdout when `say_done`.
+int ReportConversion(const Environment& env, const ConversionOutcome& outcome, const std::string& source,
+                     const std::string& output, bool say_done);
 
 // Parses the command line and runs its command; returns the exit code.
 //   detect FILE...                              the kind of each file
