@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 
 namespace tarnwhistle::platform {
@@ -39,15 +40,10 @@ bool PosixFolders::List(const std::string& path, std::vector<FolderEntry>& entri
 }
 
 bool PosixFolders::Create(const std::string& path) {
-  struct stat st;
-  if (path.empty() || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return true;
-  std::string::size_type slash = path.find_last_not_of('/');
-  slash = slash == std::string::npos ? std::string::npos : path.rfind('/', slash);
-  if (slash != std::string::npos && slash > 0 && !Create(path.substr(0, slash))) return false;
-  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  }
-  return false;
+  if (path.empty()) return true;
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  return std::filesystem::is_directory(path, error);
 }
 
 bool NameMatches(std::string_view name, const std::vector<std::string>& patterns) {
