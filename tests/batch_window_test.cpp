@@ -109,6 +109,8 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
     }
   }
   EXPECT_EQ(Find<QTableWidget>("grdFiles")->accessibleName(), "変換するファイル");
+  EXPECT_EQ(Find<QPushButton>("cmdConvert")->accessibleName(), "変換");
+  EXPECT_EQ(Find<QPushButton>("cmdAddFiles")->accessibleName(), "ファイルを追加");
 }
 
 }  // namespace

@@ -39,7 +39,9 @@ const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定�
 QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
-  button->setAccessibleName(QString(caption).remove('&').remove(QStringLiteral("...")));
+  // Spoken without the access key's "&", the "..." and the spaces that spread a short
+  // caption across its button ("変　　換" is read as 変換).
+  button->setAccessibleName(QString(caption).remove('&').remove(QStringLiteral("...")).remove(QChar(0x3000)));
   return button;
 }
 
