@@ -14,6 +14,6 @@ package=$(ls "$build"/tarnwhistle_*.deb)
 # Info and pedantic tags are listed but do not fail the check.
 lintian --fail-on error,warning --tag-display-limit 0 --display-info "$package"
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$source_dir/packaging/tarnwhistle.desktop"
+  desktop-file-validate "$source_dir/packaging/io.github.tarnwhistle.tarnwhistle.desktop"
 fi
 echo "check.sh: $package is clean"
