@@ -10,7 +10,7 @@ tw_need_packages "${TW_BUILD_PACKAGES[@]}"
 tw_build build -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-tw_need_packages lintian desktop-file-utils appstream
+tw_need_packages lintian desktop-file-utils appstream bash-completion
 packaging/check.sh build
 
 tw_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_SANITIZE=ON -DTARNWHISTLE_BUILD_BENCH=OFF

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from an existing, configured build folder and checks it:
-# lintian with no error or warning, and the desktop integration where the package puts
-# it (desktop entry, AppStream metadata). Exits non-zero otherwise.
+# lintian with no error or warning, the desktop integration where the package puts it
+# (desktop entry, AppStream metadata, bash completion), and the bash completion's
+# answers. Exits non-zero otherwise.
 #   packaging/check.sh [BUILD_DIR]        (default: build)
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -20,7 +21,7 @@ tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$package" "$tree"
 id=io.github.tarnwhistle.tarnwhistle
-for file in usr/bin/tarnwhistle-cli; do
+for file in usr/bin/tarnwhistle-cli usr/share/bash-completion/completions/tarnwhistle-cli; do
   [ -f "$tree/$file" ] || { echo "check.sh: the package lacks /$file" >&2; exit 1; }
 done
 if [ -f "$tree/usr/bin/tarnwhistle" ]; then
@@ -35,4 +36,5 @@ if [ -f "$tree/usr/bin/tarnwhistle" ]; then
   appstreamcli validate-tree --strict --no-net "$tree"
 fi
 
+"$source_dir/packaging/test_completion.sh" "$tree/usr/share/bash-completion/completions/tarnwhistle-cli"
 echo "check.sh: $package is clean"
