@@ -1,21 +1,25 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include <string>
+#include <vector>
 
 namespace tarnwhistle::app {
 
-// What the window's command line asks for.
+// What the window program's command line asks for. It is read from the bytes main()
+// was given, before Qt sees any of them: file names are never taken for Qt's options.
 struct CommandLine {
   enum class Action { OpenWindow, PrintHelp, PrintVersion, Fail };
   Action action = Action::OpenWindow;
-  QString file;    // OpenWindow: the file to open at start, "" for none
-  QString output;  // what to print for the others: to stdout, or to stderr for Fail
-  bool batch = false;  // OpenWindow: open the batch window too, with `paths` in it
-  QStringList paths;
+  std::vector<std::string> files;  // OpenWindow: the files or folders named, as bytes
+  bool batch = false;              // OpenWindow: open the batch window with `files`
+  std::string output;              // what to print for the others: to stdout, or to stderr for Fail
+
+  // What main() returns after printing: 0, or 2 for a wrong command line.
+  int ExitCode() const { return action == Action::Fail ? 2 : 0; }
 };
 
-// `arguments` as QCoreApplication::arguments() gives them, the program first.
-CommandLine ParseCommandLine(const QStringList& arguments);
+// `argv` as main() was given it, the program first. One file opens the main window on
+// it; several, a folder, or --batch open the batch window with them.
+CommandLine ParseCommandLine(int argc, const char* const argv[]);
 
 }  // namespace tarnwhistle::app

@@ -1,7 +1,7 @@
 // Tarnwhistle: detects the line-ending convention of a file and writes a converted copy.
 
 #include <QApplication>
-#include <QSocketNotifier>
+#include <QFile>
 #include <cstdio>
 
 #include "app/command_line.h"
@@ -12,47 +12,50 @@
 #include "windows/main_window.h"
 #include "windows/texts.h"
 
-namespace {
-
-int Print(const tarnwhistle::app::CommandLine& line) {
-  const bool failed = line.action == tarnwhistle::app::CommandLine::Action::Fail;
-  std::fputs(line.output.toLocal8Bit().constData(), failed ? stderr : stdout);
-  return failed ? 1 : 0;
-}
-
-}  // namespace
-
 int main(int argc, char* argv[]) {
   using namespace tarnwhistle;
-  using Action = app::CommandLine::Action;
-  {
-    // --help and --version answer before any window exists, so they need no display.
-    int probe_argc = argc;
-    const QCoreApplication probe(probe_argc, argv);
-    const app::CommandLine line = app::ParseCommandLine(QCoreApplication::arguments());
-    if (line.action == Action::PrintHelp || line.action == Action::PrintVersion) return Print(line);
+  // Read before any window exists, so that --help, --version and a wrong command line
+  // answer without a display.
+  const app::CommandLine line = app::ParseCommandLine(argc, argv);
+  if (line.action != app::CommandLine::Action::OpenWindow) {
+    std::fputs(line.output.c_str(), line.action == app::CommandLine::Action::Fail ? stderr : stdout);
+    return line.ExitCode();
   }
-  QApplication application(argc, argv);  // takes Qt's own options (-platform...) off the list
+  platform::RaiseOpenFileLimit();
+  // Qt is given the program's name alone: it would take options of its own from anywhere
+  // on the command line, even from a file name after "--" (-platformpluginpath loads a
+  // plugin). The desktop's settings reach it through the environment.
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+  QApplication application(qt_argc, qt_argv);
   QApplication::setApplicationName("tarnwhistle");
-  QApplication::setDesktopFileName("tarnwhistle");
-  const app::CommandLine line = app::ParseCommandLine(QApplication::arguments());
-  if (line.action != Action::OpenWindow) return Print(line);
+  QApplication::setDesktopFileName("io.github.tarnwhistle.tarnwhistle");
   windows::InstallQtJapanese();
 
   // SIGINT, SIGTERM and SIGHUP (a logout) stop any conversion, which cleans up; the
   // windows close, and the program then ends by that signal.
   platform::InterruptCatcher interrupts;
-  QSocketNotifier interrupted(interrupts.WakeDescriptor(), QSocketNotifier::Read);
-  QObject::connect(&interrupted, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
+  const std::stop_callback quit(interrupts.Token(), [&application] {
+    QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
 
   int code;
   {
     platform::PosixFileSystem files;
     platform::QtWindowServices services(windows::Text(messages::kProductName));
     windows::MainWindow window(files, services);
-    if (!line.file.isEmpty()) window.OpenFile(line.file);
+    // One file opens in the main window; several, or a folder, in the batch window.
+    const auto located = line.files.size() == 1 ? files.Locate(line.files.front())
+                                                : platform::OrReason<platform::Place>(platform::Reason::kNone);
+    const bool batch = line.batch || line.files.size() > 1 ||
+                       (located && files.Stat(located.value).kind == platform::FileInfo::Kind::Folder);
+    if (!batch && line.files.size() == 1) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
     window.show();
-    if (line.batch) window.OpenBatch(line.paths);
+    if (batch) {
+      QStringList paths;
+      for (const std::string& path : line.files) paths << QFile::decodeName(path.c_str());
+      window.OpenBatch(paths);
+    }
     code = QApplication::exec();
   }  // the batch window's worker, if any, has stopped and cleaned up
   interrupts.ResendIfCaught();

@@ -19,15 +19,25 @@
 #include <string>
 #include <vector>
 
-#include "engine/conversion.h"
+#include "engine/conversion_request.h"
 #include "platform/page_buffer.h"
 #include "platform/posix_file_system.h"
 
 namespace {
 
-using tarnwhistle::ConversionRoutine;
-using tarnwhistle::ConvertFile;
-using tarnwhistle::Status;
+using tarnwhistle::LineEndingKind;
+using K = tarnwhistle::LineEndingKind;
+
+// The whole road of one conversion, as the command line takes it.
+bool Convert(tarnwhistle::platform::FileSystem& fs, const std::string& source, const std::string& output,
+             LineEndingKind from, LineEndingKind to) {
+  tarnwhistle::ConversionRequest request;
+  request.source = source;
+  request.output = output;
+  request.detected = from;
+  request.target = to;
+  return tarnwhistle::CheckAndConvert(fs, request).Converted();
+}
 
 constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t kFileBytes = 256 * kMiB;
@@ -71,10 +81,9 @@ std::string TextFile(const std::string& name, const std::string& line_end, std::
   return path;
 }
 
-std::string SourceFor(ConversionRoutine routine) {
-  using namespace tarnwhistle;
-  if (routine == ConvertDosToUnix || routine == ConvertDosToMac) return TextFile("dos.txt", "\r\n", kFileBytes);
-  if (routine == ConvertUnixToDos || routine == ConvertUnixToMac) return TextFile("unix.txt", "\n", kFileBytes);
+std::string SourceFor(LineEndingKind kind) {
+  if (kind == K::MsDos) return TextFile("dos.txt", "\r\n", kFileBytes);
+  if (kind == K::Unix) return TextFile("unix.txt", "\n", kFileBytes);
   return TextFile("mac.txt", "\r", kFileBytes);
 }
 
@@ -86,9 +95,9 @@ void SetRate(benchmark::State& state, std::uint64_t bytes) {
 // What every conversion is measured against: read and write the same file through
 // buffers of the same size, into a new file.
 void BM_PlainCopy(benchmark::State& state) {
-  std::string source = SourceFor(tarnwhistle::ConvertDosToUnix);
+  std::string source = SourceFor(K::MsDos);
   std::string output = Folder() + "/copy.out";
-  tarnwhistle::platform::PageBuffer buffer(tarnwhistle::platform::ByteReader::kDefaultBufferSize);
+  tarnwhistle::platform::PageBuffer buffer(1024 * 1024);
   for (auto _ : state) {
     state.PauseTiming();
     std::remove(output.c_str());
@@ -104,15 +113,15 @@ void BM_PlainCopy(benchmark::State& state) {
   SetRate(state, kFileBytes);
 }
 
-void BM_Convert(benchmark::State& state, ConversionRoutine routine) {
-  std::string source = SourceFor(routine);
+void BM_Convert(benchmark::State& state, LineEndingKind from, LineEndingKind to) {
+  std::string source = SourceFor(from);
   std::string output = Folder() + "/converted.out";
   tarnwhistle::platform::PosixFileSystem fs;
   for (auto _ : state) {
     state.PauseTiming();
     std::remove(output.c_str());
     state.ResumeTiming();
-    if (ConvertFile(fs, routine, source, output) != Status::Ok) state.SkipWithError("conversion failed");
+    if (!Convert(fs, source, output, from, to)) state.SkipWithError("conversion failed");
   }
   SetRate(state, kFileBytes);
 }
@@ -120,11 +129,11 @@ void BM_Convert(benchmark::State& state, ConversionRoutine routine) {
 // The same conversion over an existing output, which waits for the disk before the
 // rename so that a crash cannot cost the old content.
 void BM_ConvertReplacing(benchmark::State& state) {
-  std::string source = SourceFor(tarnwhistle::ConvertDosToUnix);
+  std::string source = SourceFor(K::MsDos);
   std::string output = Folder() + "/replaced.out";
   tarnwhistle::platform::PosixFileSystem fs;
   for (auto _ : state) {
-    if (ConvertFile(fs, tarnwhistle::ConvertDosToUnix, source, output) != Status::Ok) state.SkipWithError("failed");
+    if (!Convert(fs, source, output, K::MsDos, K::Unix)) state.SkipWithError("failed");
   }
   SetRate(state, kFileBytes);
 }
@@ -136,7 +145,7 @@ void BM_PeakMemory(benchmark::State& state) {
   std::string source = TextFile("memory-" + std::to_string(state.range(0)) + ".txt", "\r\n", bytes);
   tarnwhistle::platform::PosixFileSystem fs;
   for (auto _ : state) {
-    if (ConvertFile(fs, tarnwhistle::ConvertDosToUnix, source, Folder() + "/memory.out") != Status::Ok) {
+    if (!Convert(fs, source, Folder() + "/memory.out", K::MsDos, K::Unix)) {
       state.SkipWithError("conversion failed");
     }
   }
@@ -176,12 +185,12 @@ void Timed(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_PlainCopy)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, DosToUnix, tarnwhistle::ConvertDosToUnix)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, DosToMac, tarnwhistle::ConvertDosToMac)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, UnixToDos, tarnwhistle::ConvertUnixToDos)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, UnixToMac, tarnwhistle::ConvertUnixToMac)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, MacToDos, tarnwhistle::ConvertMacToDos)->Apply(Timed);
-BENCHMARK_CAPTURE(BM_Convert, MacToUnix, tarnwhistle::ConvertMacToUnix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, DosToUnix, K::MsDos, K::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, DosToMac, K::MsDos, K::Mac)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, UnixToDos, K::Unix, K::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, UnixToMac, K::Unix, K::Mac)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, MacToDos, K::Mac, K::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Convert, MacToUnix, K::Mac, K::Unix)->Apply(Timed);
 BENCHMARK(BM_ConvertReplacing)->Apply(Timed);
 BENCHMARK(BM_PeakMemory)->Arg(16)->Arg(256)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
+#include <optional>
+#include <stop_token>
 
-#include "engine/conversion_request.h"
 #include "platform/file_system.h"
 
 namespace tarnwhistle::cli {
@@ -13,25 +15,25 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // a refusal, or a file that could not be read or written
 inline constexpr int kExitUsage = 2;   // the command line itself is wrong
 
-// Where the commands work: the files, the two output streams, and a question asked
-// while a long read or conversion runs: "has the user asked to stop?".
+// Where the commands work: the files, the standard streams, and a stop token that is
+// requested when the user interrupts (Ctrl+C, kill, a logout). Tests run the commands
+// in-process with a fake file system and string streams.
 struct Environment {
   platform::FileSystem& fs;
   std::ostream& out;
   std::ostream& err;
-  std::function<bool()> interrupted = [] { return false; };
+  std::stop_token stop = {};
+  // The standard input and output as byte streams, for `convert` as a filter in a pipe.
+  std::function<std::unique_ptr<platform::ByteSource>()> input;
+  std::function<std::unique_ptr<platform::ByteSink>()> output;
+  // The file standard output writes to, when it is one: never to be the source too.
+  std::function<std::optional<platform::FileIdentity>()> output_file = [] { return std::nullopt; };
 };
 
-// Says how one conversion of `source` into `output` went, and returns its exit code: a
-// refusal or a failure on stderr (a failure with the name of the file it concerns),
-// nothing when the user stopped it, "変換しました" on stdout when `say_done`.
-int ReportConversion(const Environment& env, const ConversionOutcome& outcome, const std::string& source,
-                     const std::string& output, bool say_done);
-
 // Parses the command line and runs its command; returns the exit code.
-//   detect FILE...                              the kind of each file
-//   convert --to KIND [--from KIND] SRC OUT     a converted copy of SRC at OUT
-//   info FILE...                                line-end counts over each whole file
+//   detect FILE...                   the kind of each file
+//   info FILE...                     the kind, encoding and line-end counts of each whole file
+//   convert --to KIND ...            see convert_command.h
 int Run(int argc, const char* const argv[], const Environment& env);
 
 }  // namespace tarnwhistle::cli

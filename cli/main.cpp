@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -29,9 +30,17 @@ int main(int argc, char* argv[]) {
   OccupyClosedStandardStreams();
   // A closed pipe on stdout is a failed print (reported, see Run), not a death.
   std::signal(SIGPIPE, SIG_IGN);
+  platform::RaiseOpenFileLimit();
   platform::InterruptCatcher interrupts;
   platform::PosixFileSystem files;
-  int code = cli::Run(argc, argv, {files, std::cout, std::cerr, [&interrupts] { return interrupts.Caught(); }});
+  const cli::Environment environment{files,
+                                     std::cout,
+                                     std::cerr,
+                                     interrupts.Token(),
+                                     platform::StandardInput,
+                                     platform::StandardOutput,
+                                     platform::StandardOutputFile};
+  const int code = cli::Run(argc, argv, environment);
   // Work that completed (an output in place) ends with its own exit code even when a
   // signal came at its very end; anything else ends by the signal.
   if (code != cli::kExitOk) interrupts.ResendIfCaught();

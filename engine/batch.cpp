@@ -2,30 +2,54 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
+#include <map>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <set>
-#include <string_view>
 #include <thread>
 
-#include "conversion_request.h"
-#include "detection.h"
 #include "messages.h"
+#include "platform/name_patterns.h"
+#include "platform/race_points.h"
 #include "platform/replacement_file.h"
 
 namespace tarnwhistle {
 namespace {
 
-using platform::FolderEntry;
 using platform::FileInfo;
+using platform::Folder;
+using platform::OrReason;
+using platform::Place;
+using platform::Reason;
+
+// A working file of another boot is taken for abandoned once it is this old: its process
+// may run on another machine sharing the folder, but none converts one file for a day.
+constexpr std::int64_t kAbandonedAfterSeconds = 24 * 60 * 60;
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return (std::filesystem::path(folder) / name).string();
+  if (folder.empty()) return name;
+  if (name.empty()) return folder;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// A path's last name, as typed: "src/" and "src" are both "src".
+std::string LastName(const std::string& path) {
+  std::filesystem::path p(path);
+  if (!p.has_filename() && p.has_parent_path() && p.parent_path() != p.root_path()) p = p.parent_path();
+  return p.filename().string();
+}
+
+// The name a folder named keeps below the output folder, as `cp -r` gives it; for "."
+// or "..", the name of the folder they stand for, and nothing for the root.
+std::string MirrorName(const std::string& path) {
+  const std::string name = LastName(path);
+  if (!name.empty() && name != "." && name != "..") return name;
+  std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+  if (!absolute.has_filename()) absolute = absolute.parent_path();
+  return absolute == absolute.root_path() ? std::string() : absolute.filename().string();
 }
 
 // std has one 64-bit hash of a string; a second, independent one makes two different
@@ -36,25 +60,109 @@ std::uint64_t Fnv1a(std::string_view text) {
   return hash;
 }
 
-using FolderKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
-using OutputKey = std::pair<std::uint64_t, std::uint64_t>;  // two hashes of an output's relative path
+// Makes the folder at `path` and every missing one above it, as `mkdir -p` does.
+OrReason<Folder> MakePath(platform::FileSystem& fs, const std::string& path) {
+  OrReason<Place> place = fs.Locate(path);
+  if (!place && place.reason == platform::FromErrno(ENOENT)) {
+    const std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    const std::filesystem::path above = whole.has_filename() ? whole.parent_path() : whole.parent_path().parent_path();
+    if (above.empty() || above == whole) return place.reason;
+    OrReason<Folder> made = MakePath(fs, above.string());
+    if (!made) return made.reason;
+    place = Place{made.value, LastName(path)};
+  }
+  if (!place) return place.reason;
+  return fs.MakeFolder(place.value, 0777);
+}
 
-FolderKey KeyOf(const FileInfo& info) { return {info.device, info.inode}; }
+using FolderKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
+FolderKey KeyOf(const platform::FileIdentity& identity) { return {identity.device, identity.inode}; }
 
 }  // namespace
 
+OutputFolder::OutputFolder(std::string path) : name_(std::move(path)) {}
+
+OutputFolder::OutputFolder(std::shared_ptr<OutputFolder> parent, std::string name, std::uint32_t permissions)
+    : parent_(std::move(parent)), name_(std::move(name)), permissions_(permissions) {}
+
+OrReason<Folder> OutputFolder::Make(platform::FileSystem& fs) {
+  std::lock_guard lock(mutex_);
+  if (made_) return made_;
+  OrReason<Folder> made = Reason::kNone;
+  if (!parent_) {
+    made = MakePath(fs, name_);
+  } else if (name_.empty()) {
+    made = parent_->Make(fs);  // the root named: its files go straight into the output folder
+  } else {
+    OrReason<Folder> above = parent_->Make(fs);
+    if (!above) return above.reason;
+    // The owner may always write into it: a read-only source folder still gets its files.
+    made = fs.MakeFolder({above.value, name_}, permissions_ | 0700);
+  }
+  if (made) made_ = made.value;
+  return made;
+}
+
+platform::Reason OutputFolder::Check(platform::FileSystem& fs) const {
+  if (parent_) {
+    if (const Reason above = parent_->Check(fs); above != Reason::kNone) return above;
+  }
+  const OrReason<Place> place = fs.Locate(Path());
+  if (!place) return place.reason == platform::FromErrno(ENOENT) ? Reason::kNone : place.reason;
+  const FileInfo::Kind kind = fs.Stat(place.value).kind;
+  return kind == FileInfo::Kind::Missing || kind == FileInfo::Kind::Folder ? Reason::kNone : platform::FromErrno(ENOTDIR);
+}
+
+std::string OutputFolder::Path() const { return parent_ ? Join(parent_->Path(), name_) : name_; }
+
+void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, const std::string& output_folder) {
+  const auto root = output_folder.empty() ? nullptr : std::make_shared<OutputFolder>(output_folder);
+  std::map<std::string, std::shared_ptr<OutputFolder>> made;  // by their path below the output folder
+  const std::function<std::shared_ptr<OutputFolder>(const std::string&, std::uint32_t)> node =
+      [&](const std::string& relative, std::uint32_t permissions) {
+        if (relative.empty()) return root;
+        std::shared_ptr<OutputFolder>& found = made[relative];
+        if (!found) {
+          const std::filesystem::path path(relative);
+          found = std::make_shared<OutputFolder>(node(path.parent_path().string(), 0777), path.filename().string(),
+                                                 permissions);
+        }
+        return found;
+      };
+  OutputClaims claims;
+  for (BatchFile& file : files) {
+    file.output = nullptr;
+    if (!root) continue;
+    const std::uint32_t permissions = file.place.folder ? fs.StatFolder(file.place.folder).permissions : 0777;
+    file.output = node(std::filesystem::path(file.relative).parent_path().string(), permissions);
+    if (!claims.Claim(file.relative) && file.refused == Status::Ok) {
+      file.refused = Status::OutputCannotWrite;
+      file.reason = Reason::kSameOutput;
+    }
+  }
+}
+
+std::string OutputPath(const BatchFile& file) {
+  return file.output ? Join(file.output->Path(), LastName(file.relative)) : file.source;
+}
+
+bool OutputClaims::Claim(std::string_view relative) {
+  return claimed_.insert({std::hash<std::string_view>{}(relative), Fnv1a(relative)}).second;
+}
+
 class BatchWalker::Walk {
  public:
-  Walk(platform::FileSystem& fs, platform::Folders& folders, std::vector<std::string> paths,
-       const BatchSettings& settings)
-      : fs_(fs), folders_(folders), paths_(std::move(paths)), settings_(settings) {}
+  Walk(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings)
+      : fs_(fs), paths_(std::move(paths)), settings_(settings) {
+    if (!settings_.output_folder.empty()) output_root_ = std::make_shared<OutputFolder>(settings_.output_folder);
+  }
 
   bool Next(std::vector<BatchFile>& files, std::size_t most) {
     const std::size_t before = files.size();
     while (files.size() - before < most) {
       if (frames_.empty()) {
         if (next_path_ == paths_.size()) break;
-        StartPath(files);
+        StartPath(paths_[next_path_++], files);
         continue;
       }
       Frame& frame = frames_.back();
@@ -62,189 +170,296 @@ class BatchWalker::Walk {
         frames_.pop_back();
         continue;
       }
-      const FolderEntry& entry = frame.entries[frame.next++];
-      const std::string path = Join(frame.folder, entry.name);
-      std::string below = Join(frame.relative, entry.name);
-      bool is_file = entry.kind == FolderEntry::Kind::File;
-      // A link is taken when it leads to a file, and never followed into a folder, so
-      // that a link back up the tree cannot make the walk endless.
-      if (entry.kind == FolderEntry::Kind::Link) is_file = fs_.Stat(path).regular;
-      if (is_file) {
-        if (platform::NameMatches(entry.name, settings_.patterns) && !platform::IsWorkingFileName(entry.name) &&
-            (named_.empty() || !named_.count({frame.key, entry.name}))) {
-          Add(path, std::move(below), files);
-        }
-      } else if (entry.kind == FolderEntry::Kind::Folder && settings_.recursive && entry.name.front() != '.') {
-        EnterFolder(path, std::move(below), files);  // invalidates `frame` and `entry`
-      }
+      const platform::FolderEntry entry = frame.entries[frame.next++];
+      TakeEntry(frame, entry, files);  // may invalidate `frame`
     }
     return files.size() > before;
   }
 
  private:
   struct Frame {
-    std::string folder;
-    std::string relative;  // where the folder's files go below the output folder
+    Folder folder;
+    std::string shown;     // its path, as shown
+    std::string relative;  // where its files go below the output folder
+    std::shared_ptr<OutputFolder> output;
     FolderKey key;
-    std::vector<FolderEntry> entries;
+    std::vector<platform::FolderEntry> entries;
     std::size_t next = 0;
   };
 
-  void StartPath(std::vector<BatchFile>& files) {
-    const std::string& path = paths_[next_path_++];
-    // Each path's outputs mirror onto the output folder's top, so two paths may land
-    // on one output; one path alone never does.
-    claimed_.insert(claimed_.end(), claiming_.begin(), claiming_.end());
-    std::sort(claimed_.begin(), claimed_.end());
-    claiming_.clear();
-
-    const FileInfo info = fs_.Stat(path);
-    if (info.exists && !info.regular) {
-      Frame frame{path, "", KeyOf(info), {}, 0};
-      if (visited_.count(frame.key)) return;
-      if (folders_.List(path, frame.entries)) {
-        visited_.insert(frame.key);
-        frames_.push_back(std::move(frame));
-        return;
-      }
+  void StartPath(const std::string& path, std::vector<BatchFile>& files) {
+    const OrReason<Place> place = fs_.Locate(path);
+    if (!place) {
+      files.push_back(Refused(path, {}, LastName(path), place.reason));
+      return;
     }
-    AddNamed(path, files);
+    if (fs_.Stat(place.value).kind != FileInfo::Kind::Folder) {
+      AddNamed(path, place.value, files);
+      return;
+    }
+    const std::string name = MirrorName(path);
+    Enter(place.value, path, name, output_root_, name, files);
   }
 
   // A file named by a path is taken whatever its name, unless it was taken already:
   // named before, or met in a folder walked before (which takes it when its name
-  // matches). Known by its folder and name, as the walk knows it.
-  void AddNamed(const std::string& path, std::vector<BatchFile>& files) {
-    const std::filesystem::path named(path);
-    std::string name = named.filename().string();
-    const std::string parent = named.parent_path().string();
-    const FileInfo folder = fs_.Stat(parent.empty() ? "." : parent);
-    if (folder.exists && !name.empty()) {
-      if (!named_.insert({KeyOf(folder), name}).second) return;
-      if (visited_.count(KeyOf(folder)) && platform::NameMatches(name, settings_.patterns) &&
-          !platform::IsWorkingFileName(name) && fs_.Stat(path).regular) {
+  // matches).
+  void AddNamed(const std::string& path, const Place& place, std::vector<BatchFile>& files) {
+    const FolderKey folder = KeyOf(fs_.StatFolder(place.folder).identity);
+    if (!named_.insert({folder, place.name}).second) return;
+    if (visited_.count(folder) && platform::NameMatches(place.name, settings_.patterns) &&
+        fs_.Stat(place).kind == FileInfo::Kind::File) {
+      return;
+    }
+    const std::string name = LastName(path).empty() ? place.name : LastName(path);
+    Add(path, place, name, output_root_, files);
+  }
+
+  void TakeEntry(const Frame& frame, const platform::FolderEntry& entry, std::vector<BatchFile>& files) {
+    const Place place{frame.folder, entry.name};
+    const std::string shown = Join(frame.shown, entry.name);
+    switch (entry.kind) {
+      case FileInfo::Kind::Link:
+        if (platform::NameMatches(entry.name, settings_.patterns)) {
+          BatchFile link{shown, place, Join(frame.relative, entry.name), frame.output};
+          link.skipped_link = true;
+          files.push_back(std::move(link));
+        }
         return;
-      }
-    } else if (!named_elsewhere_.insert(path).second) {
+      case FileInfo::Kind::File:
+        if (!platform::NameMatches(entry.name, settings_.patterns) ||
+            (!named_.empty() && named_.count({frame.key, entry.name}))) {
+          return;
+        }
+        if (IsWorkingFile(place)) return;
+        Add(shown, place, Join(frame.relative, entry.name), frame.output, files);
+        return;
+      case FileInfo::Kind::Folder:
+        if (settings_.recursive && entry.name.front() != '.') {
+          Enter(place, shown, Join(frame.relative, entry.name), frame.output, entry.name, files);
+        }
+        return;
+      case FileInfo::Kind::Missing:
+      case FileInfo::Kind::Other: return;  // FIFOs, sockets, devices: never sources
+    }
+  }
+
+  // Opens the folder at `place` without following a link there, and walks it next; its
+  // files go into the folder `output_name` of `output_above`.
+  void Enter(const Place& place, const std::string& shown, const std::string& relative,
+             const std::shared_ptr<OutputFolder>& output_above, const std::string& output_name,
+             std::vector<BatchFile>& files) {
+    const OrReason<Folder> folder = fs_.OpenFolder(place);
+    if (!folder) {
+      BatchFile refused = Refused(shown, place, relative, folder.reason);
+      refused.skipped_link = folder.reason == Reason::kSymbolicLink;  // swapped for one since it was listed
+      files.push_back(std::move(refused));
       return;
     }
-    Add(path, std::move(name), files);
-  }
-
-  void EnterFolder(const std::string& path, std::string relative, std::vector<BatchFile>& files) {
-    const FileInfo info = fs_.Stat(path);
-    if (IsOutputFolder(info)) return;
-    if (info.exists && !visited_.insert(KeyOf(info)).second) return;
-    Frame frame{path, std::move(relative), KeyOf(info), {}, 0};
-    if (folders_.List(path, frame.entries)) {
-      frames_.push_back(std::move(frame));
-    } else {
-      files.push_back({path, "", std::move(frame.relative), messages::kSourceUnreadable});
-    }
-  }
-
-  // An output folder inside the tree being converted holds outputs, not sources. Until
-  // it exists it is asked for again: the batch makes it while the walk goes on.
-  bool IsOutputFolder(const FileInfo& info) {
-    if (settings_.output_folder.empty() || !info.exists) return false;
-    if (!output_folder_.exists) output_folder_ = fs_.Stat(settings_.output_folder);
-    return output_folder_.exists && KeyOf(info) == KeyOf(output_folder_);
-  }
-
-  void Add(const std::string& source, std::string relative, std::vector<BatchFile>& files) {
-    if (settings_.output_folder.empty()) {
-      files.push_back({source, source, std::move(relative), {}});
+    const FileInfo info = fs_.StatFolder(folder.value);
+    std::shared_ptr<OutputFolder> output;
+    if (output_above) output = std::make_shared<OutputFolder>(output_above, output_name, info.permissions);
+    Frame frame{folder.value, shown, relative, std::move(output), KeyOf(info.identity), {}, 0};
+    if (!visited_.insert(frame.key).second) return;
+    if (const Reason listed = fs_.List(folder.value, frame.entries); listed != Reason::kNone) {
+      files.push_back(Refused(shown, place, relative, listed));
       return;
     }
-    BatchFile file{source, Join(settings_.output_folder, relative), std::move(relative), {}};
-    if (next_path_ > 1 || next_path_ < paths_.size()) {
-      const OutputKey key{std::hash<std::string_view>{}(file.relative), Fnv1a(file.relative)};
-      if (std::binary_search(claimed_.begin(), claimed_.end(), key)) {
-        file.refusal = messages::kOutputUnwritable;
-      } else if (next_path_ < paths_.size()) {
-        claiming_.push_back(key);
-      }
+    platform::Reached(platform::RacePoint::kFolderListed);
+    frames_.push_back(std::move(frame));
+  }
+
+  // A working file of this program's: one of a run still going is passed over, one whose
+  // process is gone is removed.
+  bool IsWorkingFile(const Place& place) {
+    const platform::WorkingFileState state = platform::WorkingFileStateOf(place.name);
+    if (state == platform::WorkingFileState::NotOurs) return false;
+    bool abandoned = state == platform::WorkingFileState::Abandoned;
+    if (state == platform::WorkingFileState::OtherBoot) {
+      const FileInfo info = fs_.Stat(place);
+      const auto now = std::chrono::system_clock::now().time_since_epoch();
+      abandoned = std::chrono::duration_cast<std::chrono::seconds>(now).count() - info.identity.modified_seconds >
+                  kAbandonedAfterSeconds;
+    }
+    if (abandoned && !settings_.dry_run) fs_.Remove(place);
+    return true;
+  }
+
+  void Add(const std::string& shown, const Place& place, std::string relative, std::shared_ptr<OutputFolder> output,
+           std::vector<BatchFile>& files) {
+    BatchFile file{shown, place, std::move(relative), std::move(output)};
+    if (output_root_ && paths_.size() > 1 && !claims_.Claim(file.relative)) {
+      file.refused = Status::OutputCannotWrite;
+      file.reason = Reason::kSameOutput;
     }
     files.push_back(std::move(file));
   }
 
+  BatchFile Refused(const std::string& shown, const Place& place, const std::string& relative, Reason reason) const {
+    BatchFile file{shown, place, relative, output_root_};
+    file.refused = Status::SourceCannotOpen;
+    file.reason = reason;
+    return file;
+  }
+
   platform::FileSystem& fs_;
-  platform::Folders& folders_;
   const std::vector<std::string> paths_;
   const BatchSettings settings_;
+  std::shared_ptr<OutputFolder> output_root_;
   std::size_t next_path_ = 0;
   std::vector<Frame> frames_;  // the folders being walked, innermost last
-  FileInfo output_folder_;
   // A file is reached twice only through paths that overlap or repeat, so the folders
   // walked and the files named are what it takes to know.
   std::set<FolderKey> visited_;
   std::set<std::pair<FolderKey, std::string>> named_;
-  std::set<std::string> named_elsewhere_;  // named files whose folder cannot be looked at
-  // Outputs claimed by the paths before this one, sorted, and by this one; kept only
-  // when several paths are given: 16 bytes a file, where a name would take a path's
-  // length, and knowing an earlier path's outputs otherwise means walking it again.
-  std::vector<OutputKey> claimed_;
-  std::vector<OutputKey> claiming_;
+  OutputClaims claims_;  // kept only when several paths are given: one path alone never collides
 };
 
-BatchWalker::BatchWalker(platform::FileSystem& fs, platform::Folders& folders, std::vector<std::string> paths,
-                         const BatchSettings& settings)
-    : walk_(std::make_unique<Walk>(fs, folders, std::move(paths), settings)) {}
+BatchWalker::BatchWalker(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings)
+    : walk_(std::make_unique<Walk>(fs, std::move(paths), settings)) {}
 
 BatchWalker::~BatchWalker() = default;
 
 bool BatchWalker::Next(std::vector<BatchFile>& files, std::size_t most) { return walk_->Next(files, most); }
 
-std::vector<BatchFile> CollectBatch(platform::FileSystem& fs, platform::Folders& folders,
-                                    const std::vector<std::string>& paths, const BatchSettings& settings) {
-  BatchWalker walker(fs, folders, paths, settings);
-  std::vector<BatchFile> files;
-  while (walker.Next(files, kBatchChunk)) {
-  }
-  return files;
-}
-
-BatchResult ConvertBatchFile(platform::FileSystem& fs, platform::Folders& folders, const BatchFile& file,
-                             const BatchSettings& settings, const std::function<bool()>& stop_requested,
-                             std::string* folder_made) {
-  using K = LineEndingKind;
-  if (!file.refusal.empty()) return {BatchVerdict::Failed, K::None, file.refusal};
-  const Detection detection = DetectLineEndings(fs, file.source);
-  const K kind = detection.verdict;
-  if (detection.status != Status::Ok) return {BatchVerdict::Failed, kind, messages::ForStatus(detection.status)};
-  if (kind == K::Binary || kind == K::None) return {BatchVerdict::NotConvertible, kind, messages::kBinarySource};
-  if (kind == settings.target) return {BatchVerdict::AlreadyTarget, kind, messages::kAlreadyTarget};
-  if (settings.dry_run) return {BatchVerdict::Converted, kind, messages::kConverted};
-
-  const bool in_place = file.output == file.source;
-  if (!in_place) {
-    std::string folder = std::filesystem::path(file.output).parent_path().string();
-    if (folder_made == nullptr || folder != *folder_made) {
-      if (!folders.Create(folder)) return {BatchVerdict::Failed, kind, messages::kOutputUnwritable};
-      if (folder_made != nullptr) *folder_made = std::move(folder);
+int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::string>& paths,
+                           const std::string& output_folder) {
+  if (output_folder.empty()) return -1;
+  // The nearest folder of the output's path that exists, and every folder above it.
+  std::filesystem::path nearest = std::filesystem::path(output_folder).lexically_normal();
+  OrReason<Folder> folder = platform::FromErrno(ENOENT);
+  for (;;) {
+    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : nearest.string());
+    if (place) {
+      folder = fs.Stat(place.value).kind == FileInfo::Kind::Folder ? fs.OpenFolder(place.value) : place.value.folder;
+      break;
     }
+    if (nearest.empty()) return -1;
+    nearest = nearest.has_filename() ? nearest.parent_path() : nearest.parent_path().parent_path();
   }
-  ConversionRequest request{file.source, file.output, kind, settings.target, in_place};
-  ConversionProgress progress;
-  if (stop_requested) progress = [&stop_requested](std::uint64_t, std::uint64_t) { return !stop_requested(); };
-  const ConversionOutcome outcome = CheckAndConvert(fs, request, progress);
-  if (!outcome.refusal.empty()) return {BatchVerdict::Failed, kind, outcome.refusal};
-  switch (outcome.status) {
-    case Status::Ok: return {BatchVerdict::Converted, kind, messages::kConverted};
-    case Status::Cancelled: return {BatchVerdict::NotDone, kind, {}};
-    case Status::SourceNotText: return {BatchVerdict::NotConvertible, kind, outcome.Message()};
-    default: return {BatchVerdict::Failed, kind, outcome.Message()};
+  std::set<FolderKey> above;
+  while (folder) {
+    const FolderKey key = KeyOf(fs.StatFolder(folder.value).identity);
+    if (!above.insert(key).second) break;  // the root is its own parent
+    folder = fs.OpenFolder({folder.value, ".."});
   }
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const OrReason<Place> place = fs.Locate(paths[i]);
+    if (!place || fs.Stat(place.value).kind != FileInfo::Kind::Folder) continue;
+    const OrReason<Folder> named = fs.OpenFolder(place.value);
+    if (named && above.count(KeyOf(fs.StatFolder(named.value).identity))) return static_cast<int>(i);
+  }
+  return -1;
 }
 
-void BatchTotals::Add(BatchVerdict verdict) {
-  switch (verdict) {
+namespace {
+
+// `message` with notes after it in one pair of full-width brackets.
+std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes) {
+  std::string text(message), inside;
+  for (std::string_view note : notes) {
+    if (note.empty()) continue;
+    if (!inside.empty()) inside += "・";
+    inside += note;
+  }
+  return inside.empty() ? text : text + "（" + inside + "）";
+}
+
+// With an output folder, a file that is not converted is copied there; a dry run says
+// it would be.
+std::string_view CopyNote(bool mirror, bool dry_run) {
+  if (!mirror) return {};
+  return dry_run ? "コピー" : "コピーしました";
+}
+
+}  // namespace
+
+BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
+                             const std::stop_token& stop, const BatchProgress& progress) {
+  using K = LineEndingKind;
+  BatchResult result;
+  const auto failed = [&result](Result outcome) {
+    result.verdict = outcome.status == Status::Cancelled ? BatchVerdict::NotDone : BatchVerdict::Failed;
+    result.message = messages::ForStatus(outcome.status, outcome.reason);
+    return result;
+  };
+  if (file.skipped_link) {
+    result.verdict = BatchVerdict::Skipped;
+    result.message = "シンボリック リンクのため飛ばしました";
+    return result;
+  }
+  if (file.refused != Status::Ok) return failed({file.refused, file.reason});
+  Source source;
+  if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return failed(opened);
+  result.detected = source.verdict;
+  result.encoding = source.encoding;
+
+  // What the file needs: a conversion, or none (already of the kind, or no line break), or
+  // it allows none (BINARY, or a NUL found on the way).
+  bool convert = source.verdict != K::Binary && source.verdict != K::None;
+  bool nul = false;
+  if (convert && (source.verdict == settings.target || settings.dry_run)) {
+    bool all = false;
+    if (Result scanned = AllLineEndingsOf(source, settings.target, all, &nul, stop); !scanned.ok()) {
+      return failed(scanned);
+    }
+    convert = !all;
+  }
+  const bool mirror = file.output != nullptr;
+  Place output = file.place;
+  if (mirror && settings.dry_run) {
+    if (const Reason blocked = file.output->Check(fs); blocked != Reason::kNone) {
+      return failed({Status::OutputCannotWrite, blocked});
+    }
+  } else if (mirror) {
+    const OrReason<Folder> folder = file.output->Make(fs);
+    if (!folder) return failed({Status::OutputCannotWrite, folder.reason});
+    output = {folder.value, LastName(file.relative)};
+  }
+  std::uint64_t told = 0;
+  const ConversionProgress per_file = [&progress, &told](std::uint64_t done, std::uint64_t, Stage) {
+    if (progress) progress(done - told);
+    told = done;
+  };
+
+  if (convert && !(settings.dry_run && nul)) {
+    result.verdict = BatchVerdict::Converted;
+    result.message = messages::kConverted;
+    if (settings.dry_run) return result;
+    const Result written = WriteConverted(fs, source, output, settings.target, stop, per_file);
+    if (written.ok() || written.status != Status::SourceNotText) {
+      return written.ok() ? result : failed(written);
+    }
+    nul = true;  // the rest is as for a file that allows no conversion
+    if (Reason rewound = source.file->Rewind(); rewound != Reason::kNone) return failed({Status::SourceReadFailed, rewound});
+  }
+  if (source.verdict == K::Binary || nul) {
+    result.verdict = BatchVerdict::NotConvertible;
+    result.message = WithNotes(messages::kBinarySource, {nul ? "NUL 文字を含んでいます" : "バイナリ ファイルです",
+                                                         CopyNote(mirror, settings.dry_run)});
+  } else {
+    result.verdict = BatchVerdict::AlreadyTarget;
+    result.message = WithNotes(messages::kAlreadyTarget,
+                               {source.verdict == K::None ? "改行がありません" : "", CopyNote(mirror, settings.dry_run)});
+  }
+  result.copied = mirror;
+  if (!mirror || settings.dry_run) return result;
+  if (const Result copied = WriteConverted(fs, source, output, K::None, stop, per_file); !copied.ok()) {
+    return failed(copied);
+  }
+  return result;
+}
+
+void BatchTotals::Add(const BatchResult& result) {
+  switch (result.verdict) {
     case BatchVerdict::Converted: ++converted; break;
     case BatchVerdict::AlreadyTarget: ++already_target; break;
     case BatchVerdict::NotConvertible: ++not_convertible; break;
+    case BatchVerdict::Skipped: ++skipped; break;
     case BatchVerdict::Failed: ++failed; break;
     case BatchVerdict::NotDone: ++not_done; break;
   }
+  if (result.copied && result.verdict != BatchVerdict::Failed && result.verdict != BatchVerdict::NotDone) ++copied;
 }
 
 namespace {
@@ -253,91 +468,136 @@ using Feed = std::function<bool(std::vector<BatchFile>& files, std::size_t most)
 using Report = std::function<void(std::size_t index, const BatchFile& file, const BatchResult& result)>;
 
 // The files `feed` hands out, converted on `workers` threads, at most about twice
-// `chunk` of them held at once: results come in any order and are told in the files'.
-BatchTotals RunFeed(platform::FileSystem& fs, platform::Folders& folders, const Feed& feed,
-                    const BatchSettings& settings, const Report& report,
-                    const std::function<bool()>& stop_requested, unsigned workers, std::size_t chunk) {
+// `chunk` of them held at once: results come in any order and are told in the files'
+// order, by one thread at a time and outside the lock.
+class Feeder {
+ public:
+  Feeder(platform::FileSystem& fs, const Feed& feed, const BatchSettings& settings, const Report& report,
+         const std::stop_token& stop, std::size_t chunk, const BatchProgress& progress)
+      : fs_(fs), feed_(feed), settings_(settings), report_(report), stop_(stop), chunk_(chunk), progress_(progress) {}
+
+  BatchTotals Run(unsigned workers) {
+    std::vector<std::jthread> threads;
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back([this] { Work(); });
+    Work();
+    threads.clear();
+    return totals_;
+  }
+
+ private:
   struct Slot {
     BatchFile file;
     std::optional<BatchResult> result;
   };
-  std::mutex mutex;
-  std::condition_variable room;        // the oldest files were told, leaving room for more
-  std::deque<Slot> held;               // handed out and not yet told, oldest first
-  std::size_t told = 0;                // files told so far: the index of held.front()
-  std::size_t begun = 0;               // files begun so far (or marked NotDone)
-  bool exhausted = false;
-  std::atomic<bool> stopped{false};
-  std::vector<BatchFile> fresh;
-  BatchTotals totals;
 
-  const auto tell = [&] {
-    for (; !held.empty() && held.front().result; held.pop_front(), ++told) {
-      totals.Add(held.front().result->verdict);
-      if (report) report(told, held.front().file, *held.front().result);
-    }
-    room.notify_all();
-  };
-
-  // Each thread takes a run of neighbouring files at a time, so that the threads mostly
-  // work in different folders: two threads creating files in one folder wait for each
-  // other's hold on it. The thread that finds nothing left to begin asks for more.
-  constexpr std::size_t kRun = 16;
-  auto work = [&] {
-    std::string folder_made;  // the last output folder this thread made sure of
-    std::unique_lock lock(mutex);
+  void Work() {
+    std::unique_lock lock(mutex_);
     for (;;) {
-      const std::size_t end = told + held.size();
-      if (stopped) {
-        for (; begun < end; ++begun) held[begun - told].result = BatchResult{};
-        // One more, so that a file left undone is always told as such.
-        fresh.clear();
-        if (!exhausted && feed(fresh, 1)) held.push_back({std::move(fresh.front()), BatchResult{}});
-        exhausted = true;
-        tell();
+      const std::size_t end = told_ + held_.size();
+      if (stop_.stop_requested() || stopped_) {
+        StopHere(lock, end);
         return;
       }
-      if (begun == end) {
-        if (exhausted) return;
-        if (held.size() >= chunk) {
-          room.wait(lock);
-        } else if (fresh.clear(); feed(fresh, chunk)) {
-          for (BatchFile& file : fresh) held.push_back({std::move(file), std::nullopt});
+      if (begun_ == end) {
+        if (exhausted_) return;
+        if (held_.size() >= chunk_) {
+          room_.wait(lock);
+        } else if (fresh_.clear(); feed_(fresh_, chunk_)) {
+          for (BatchFile& file : fresh_) held_.push_back({std::move(file), std::nullopt});
         } else {
-          exhausted = true;
+          exhausted_ = true;
         }
         continue;
       }
-      // Slots stay where they are while others are added behind them or told ahead.
+      // Each thread takes a run of neighbouring files at a time, so that the threads
+      // mostly work in different folders: two threads creating files in one folder wait
+      // for each other's hold on it. Slots stay where they are while others are added
+      // behind them or told ahead.
+      constexpr std::size_t kRun = 16;
       std::array<Slot*, kRun> run{};
-      const std::size_t count = std::min(kRun, end - begun);
-      for (std::size_t i = 0; i < count; ++i) run[i] = &held[begun++ - told];
+      const std::size_t count = std::min(kRun, end - begun_);
+      for (std::size_t i = 0; i < count; ++i) run[i] = &held_[begun_++ - told_];
       lock.unlock();
       for (std::size_t i = 0; i < count; ++i) {
-        if (!stopped && stop_requested && stop_requested()) stopped = true;
-        BatchResult result =
-            stopped ? BatchResult{} : ConvertBatchFile(fs, folders, run[i]->file, settings, stop_requested, &folder_made);
+        BatchResult result = stop_.stop_requested() ? BatchResult{} : ConvertBatchFile(fs_, run[i]->file, settings_, stop_, progress_);
         lock.lock();
-        run[i]->result = result;
-        tell();
+        run[i]->result = std::move(result);
+        Tell(lock);
         lock.unlock();
       }
       lock.lock();
     }
-  };
+  }
 
-  std::vector<std::thread> threads;
-  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
-  work();
-  for (std::thread& thread : threads) thread.join();
-  return totals;
-}
+  // Every file begun is told NotDone when it was not done, and so is one more, so that a
+  // file left undone is always told as such.
+  void StopHere(std::unique_lock<std::mutex>& lock, std::size_t end) {
+    stopped_ = true;
+    for (; begun_ < end; ++begun_) held_[begun_ - told_].result = BatchResult{};
+    if (!exhausted_) {
+      fresh_.clear();
+      if (feed_(fresh_, 1)) {
+        held_.push_back({std::move(fresh_.front()), BatchResult{}});
+        ++begun_;
+      }
+    }
+    exhausted_ = true;
+    Tell(lock);
+  }
+
+  // Tells the oldest files whose results are in. One thread tells at a time; one that
+  // finds another telling leaves its results to it.
+  void Tell(std::unique_lock<std::mutex>& lock) {
+    if (telling_) return;
+    telling_ = true;
+    while (!held_.empty() && held_.front().result) {
+      Slot slot = std::move(held_.front());
+      held_.pop_front();
+      const std::size_t index = told_++;
+      totals_.Add(*slot.result);
+      lock.unlock();
+      if (report_) report_(index, slot.file, *slot.result);
+      lock.lock();
+    }
+    telling_ = false;
+    room_.notify_all();
+  }
+
+  platform::FileSystem& fs_;
+  const Feed& feed_;
+  const BatchSettings& settings_;
+  const Report& report_;
+  const std::stop_token& stop_;
+  const std::size_t chunk_;
+  const BatchProgress& progress_;
+
+  std::mutex mutex_;
+  std::condition_variable room_;  // the oldest files were told, leaving room for more
+  std::deque<Slot> held_;         // handed out and not yet told, oldest first
+  std::size_t told_ = 0;          // files told so far: the index of held_.front()
+  std::size_t begun_ = 0;         // files begun so far (or marked NotDone)
+  bool exhausted_ = false;
+  bool stopped_ = false;
+  bool telling_ = false;
+  std::vector<BatchFile> fresh_;
+  BatchTotals totals_;
+};
 
 }  // namespace
 
-BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, const std::vector<BatchFile>& files,
-                     const BatchSettings& settings, const BatchObserver& observer,
-                     const std::function<bool()>& stop_requested, unsigned workers) {
+BatchTotals RunBatch(platform::FileSystem& fs, BatchWalker& walker, const BatchSettings& settings,
+                     const BatchObserver& observer, const std::stop_token& stop, unsigned workers, std::size_t chunk,
+                     const BatchProgress& progress) {
+  const Feed feed = [&walker](std::vector<BatchFile>& files, std::size_t most) { return walker.Next(files, most); };
+  const Report report = [&observer](std::size_t, const BatchFile& file, const BatchResult& result) {
+    if (observer) observer(file, result);
+  };
+  return Feeder(fs, feed, settings, report, stop, std::max<std::size_t>(chunk, 1), progress).Run(std::max(workers, 1u));
+}
+
+BatchTotals RunBatch(platform::FileSystem& fs, const std::vector<BatchFile>& files, const BatchSettings& settings,
+                     const std::function<void(std::size_t index, const BatchResult& result)>& observer,
+                     const std::stop_token& stop, unsigned workers, const BatchProgress& progress) {
   std::size_t handed = 0;
   const Feed feed = [&files, &handed](std::vector<BatchFile>& more, std::size_t most) {
     const std::size_t end = std::min(files.size(), handed + most);
@@ -352,28 +612,22 @@ BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, const
     told = index + 1;
     if (observer) observer(index, result);
   };
-  BatchTotals totals = RunFeed(fs, folders, feed, settings, report, stop_requested,
-                               static_cast<unsigned>(std::min<std::size_t>(workers, files.size())), kBatchChunk);
+  const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(files.size(), 1, std::max(workers, 1u)));
+  BatchTotals totals = Feeder(fs, feed, settings, report, stop, kBatchChunk, progress).Run(threads);
   for (; told < files.size(); ++told) {
-    totals.Add(BatchVerdict::NotDone);
+    totals.Add(BatchResult{});
     if (observer) observer(told, BatchResult{});
   }
   return totals;
 }
 
-BatchTotals RunBatch(platform::FileSystem& fs, platform::Folders& folders, BatchWalker& walker,
-                     const BatchSettings& settings, const BatchFileObserver& observer,
-                     const std::function<bool()>& stop_requested, unsigned workers, std::size_t chunk) {
-  const Feed feed = [&walker](std::vector<BatchFile>& files, std::size_t most) { return walker.Next(files, most); };
-  const Report report = [&observer](std::size_t, const BatchFile& file, const BatchResult& result) {
-    if (observer) observer(file, result);
-  };
-  return RunFeed(fs, folders, feed, settings, report, stop_requested, workers, std::max<std::size_t>(chunk, 1));
-}
-
 std::string BatchSummary(const BatchTotals& totals) {
-  return "変換 " + std::to_string(totals.converted) + "・変換不要 " + std::to_string(totals.already_target) +
-         "・変換できません " + std::to_string(totals.not_convertible) + "・失敗 " + std::to_string(totals.failed);
+  std::string text = "変換 " + std::to_string(totals.converted) + "・変換不要 " + std::to_string(totals.already_target) +
+                     "・変換できません " + std::to_string(totals.not_convertible) + "・失敗 " +
+                     std::to_string(totals.failed);
+  if (totals.copied > 0) text += "・コピー " + std::to_string(totals.copied);
+  if (totals.skipped > 0) text += "・リンク " + std::to_string(totals.skipped);
+  return text;
 }
 
 }  // namespace tarnwhistle

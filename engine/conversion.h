@@ -2,50 +2,56 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
+#include <memory>
+#include <stop_token>
 
 #include "line_ending_kind.h"
 #include "status.h"
-#include "platform/byte_reader.h"
-#include "platform/byte_writer.h"
 #include "platform/file_system.h"
 
 namespace tarnwhistle {
 
-// The six conversion routines, one for each ordered pair of text kinds. Each copies
-// every byte of `in` to `out` in order, applying its rule to every CR or LF byte on its
-// own (not to line-ending pairs), and trusts that the input is of its source kind.
-// Text never holds a NUL byte, while images, UTF-16 texts and executables do, often
-// with CR LF in their first bytes: a routine stops at the first NUL and returns false,
-// and what it wrote by then is to be thrown away.
-bool ConvertDosToUnix(platform::ByteReader& in, platform::ByteWriter& out);  // CR is dropped
-bool ConvertDosToMac(platform::ByteReader& in, platform::ByteWriter& out);   // LF is dropped
-bool ConvertUnixToDos(platform::ByteReader& in, platform::ByteWriter& out);  // LF is written as CR LF
-bool ConvertUnixToMac(platform::ByteReader& in, platform::ByteWriter& out);  // LF is written as CR
-bool ConvertMacToDos(platform::ByteReader& in, platform::ByteWriter& out);   // CR is written as CR LF
-bool ConvertMacToUnix(platform::ByteReader& in, platform::ByteWriter& out);  // CR is written as LF
+// How far a conversion has come: bytes of the source read out of its size, then the
+// last step, when the new file is made durable and put in place.
+enum class Stage { Converting, Finishing };
+using ConversionProgress = std::function<void(std::uint64_t done, std::uint64_t total, Stage stage)>;
 
-// Copies every byte unchanged, stopping at a NUL as the routines do: for a stream
-// already of the kind asked for, which a filter passes on.
-bool CopyText(platform::ByteReader& in, platform::ByteWriter& out);
+// What an operation on files came to, and why when it failed.
+struct Result {
+  Status status = Status::Ok;
+  platform::Reason reason = platform::Reason::kNone;
 
-using ConversionRoutine = bool (*)(platform::ByteReader& in, platform::ByteWriter& out);
+  bool ok() const { return status == Status::Ok; }
+};
 
-// The routine that converts a file of kind `from` into kind `to`; nullptr when there is
-// none (either kind None or BINARY, or both the same).
-ConversionRoutine RoutineFor(LineEndingKind from, LineEndingKind to);
+// A source file opened once: the bytes that decide its kind are the bytes converted.
+struct Source {
+  platform::Place place;
+  std::unique_ptr<platform::ReadHandle> file;
+  Encoding encoding = Encoding::Bytes;
+  LineEndingKind verdict = LineEndingKind::None;  // from its first line break, as detection decides
+};
 
-// Told how many bytes of the source have been read out of how many; returning false
-// cancels the conversion. It is asked once more just before the output takes its place:
-// the last moment a stop still leaves the output as it was.
-using ConversionProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+// Opens the file at `place` and decides its kind from its first line break, reading no
+// further than that; the file is left at its first byte again.
+Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source& source,
+                  const std::stop_token& stop = {});
 
-// Runs `routine` from the file `source` into the file `output`. The output is replaced
-// whole on success and left exactly as it was on any failure or cancellation; the source
-// is only read. When the source cannot be opened, the output is not touched at all. A
-// source holding a NUL byte is SourceNotText; one that changes while it is read (its
-// size or modification time, or fewer or more bytes than it had) is SourceReadFailed.
-Status ConvertFile(platform::FileSystem& fs, ConversionRoutine routine, const std::string& source,
-                   const std::string& output, const ConversionProgress& progress = {});
+// Whether every line ending of `source` is already `kind`'s, read to its end (a NUL
+// byte on the way does not matter); the file is left at its first byte again.
+// `nul`, when given, is told whether the file holds a NUL.
+Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nul = nullptr,
+                        const std::stop_token& stop = {});
+
+// Writes `source`, from its first byte, into a new file that replaces `output` in one
+// step, with every line ending (CR LF, LF alone, CR alone) made the target's; or, with
+// LineEndingKind::None as the target, copied byte for byte. The output is replaced whole
+// on success and left exactly as it was on any failure or stop; the source is only
+// read. A NUL (byte, or UTF-16 code unit) stops a conversion: SourceNotText. A source
+// that changes while it is read (its size or modification time, or fewer or more bytes
+// than it had) is SourceReadFailed. A stop requested before the output takes its place,
+// even during the final flush, is Cancelled.
+Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
+                      const std::stop_token& stop = {}, const ConversionProgress& progress = {});
 
 }  // namespace tarnwhistle

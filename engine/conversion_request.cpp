@@ -3,33 +3,79 @@
 #include "messages.h"
 
 namespace tarnwhistle {
+namespace {
 
-std::string_view FirstRefusal(platform::FileSystem& fs, const ConversionRequest& request) {
-  using K = LineEndingKind;
-  if (request.source.empty()) return messages::kNoSourceName;
-  if (request.detected == K::Binary) return messages::kBinarySource;
-  if (request.detected == K::None) return messages::kNotDetected;
-  if (request.target == K::None) return messages::kNoTarget;
-  if (request.detected == request.target) return messages::kSameKind;
-  if (request.in_place) return {};
-  if (request.output == request.source || platform::SameExistingFile(fs, request.source, request.output)) {
-    return messages::kSameFile;
-  }
+using K = LineEndingKind;
+
+// Checks 6 and 7, which look at the output's name and where it leads. `output` is told
+// where that is, or why it leads nowhere.
+std::string_view OutputRefusal(platform::FileSystem& fs, const ConversionRequest& request,
+                               platform::OrReason<platform::Place>& output) {
+  if (request.output == request.source) return messages::kSameFile;
   if (request.output.empty()) return messages::kNoOutputName;
+  output = fs.Locate(request.output);
+  const platform::OrReason<platform::Place> source = fs.Locate(request.source);
+  if (output && source && platform::SameExistingFile(fs, source.value, output.value)) return messages::kSameFile;
   return {};
 }
 
-std::string_view ConversionOutcome::Message() const {
-  if (!refusal.empty()) return refusal;
-  return status == Status::Ok ? messages::kConverted : messages::ForStatus(status);
+}  // namespace
+
+std::string ConversionOutcome::Message() const {
+  if (!refusal.empty()) return std::string(refusal);
+  return result.ok() ? std::string(messages::kConverted) : messages::ForStatus(result.status, result.reason);
 }
 
 ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
-                                  const ConversionProgress& progress) {
-  if (std::string_view refusal = FirstRefusal(fs, request); !refusal.empty()) return {refusal, Status::Ok};
-  // The checks leave no pair of kinds without a routine.
-  return {{}, ConvertFile(fs, RoutineFor(request.detected, request.target), request.source,
-                         request.in_place ? request.source : request.output, progress)};
+                                  const std::stop_token& stop, const ConversionProgress& progress) {
+  ConversionOutcome outcome;
+  outcome.kind = request.detected;
+  const auto refuse = [&outcome](std::string_view message) {
+    outcome.refusal = message;
+    return outcome;
+  };
+  const auto fail = [&outcome](Result result) {
+    outcome.result = result;
+    return outcome;
+  };
+  if (request.source.empty()) return refuse(messages::kNoSourceName);
+  if (!request.detect && request.detected == K::Binary) return refuse(messages::kBinarySource);
+  if (!request.detect && request.detected == K::None) return refuse(messages::kNotDetected);
+  if (request.target == K::None) return refuse(messages::kNoTarget);
+
+  platform::OrReason<platform::Place> output = platform::FromErrno(ENOENT);  // until located
+  bool output_checked = request.in_place;
+  if (!output_checked && !request.detect && request.detected != request.target) {
+    if (std::string_view refusal = OutputRefusal(fs, request, output); !refusal.empty()) return refuse(refusal);
+    output_checked = true;
+  }
+
+  const platform::OrReason<platform::Place> place = fs.Locate(request.source);
+  if (!place) return fail({Status::SourceCannotOpen, place.reason});
+  Source source;
+  if (Result opened = OpenSource(fs, place.value, source, stop); !opened.ok()) return fail(opened);
+  outcome.encoding = source.encoding;
+  if (request.detected_file && source.file->Opened().identity != *request.detected_file) {
+    return fail({Status::ChangedSinceDetected, platform::Reason::kChangedSinceDetected});
+  }
+  if (request.detect) {
+    outcome.kind = source.verdict;
+    if (outcome.kind == K::Binary) return refuse(messages::kBinarySource);
+    if (outcome.kind == K::None) return refuse(messages::kNoLineBreak);
+  }
+  if (outcome.kind == request.target) {
+    bool all = false;
+    if (Result scanned = AllLineEndingsOf(source, request.target, all, nullptr, stop); !scanned.ok()) {
+      return fail(scanned);
+    }
+    if (all) return refuse(messages::kSameKind);
+  }
+  if (!output_checked) {
+    if (std::string_view refusal = OutputRefusal(fs, request, output); !refusal.empty()) return refuse(refusal);
+  }
+  if (request.in_place) output = source.place;
+  if (!output) return fail({Status::OutputCannotWrite, output.reason});
+  return fail(WriteConverted(fs, source, output.value, request.target, stop, progress));
 }
 
 }  // namespace tarnwhistle

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -10,39 +12,46 @@
 
 namespace tarnwhistle {
 
-// What the Convert command looks at before it touches any file: the two paths as
-// typed and the two kinds.
+// One conversion as a person asks for it: the two paths as typed and the kinds.
 struct ConversionRequest {
   std::string source;
   std::string output;
+  // The kind the source was found to be (the window's detection) or said to be
+  // (the command line's --from). None with `detect`: decide it from the bytes converted.
   LineEndingKind detected = LineEndingKind::None;
   LineEndingKind target = LineEndingKind::None;
-  // The source is replaced by its conversion, through the same atomic replacement as
-  // any output: `output` is not looked at, and checks 6 and 7 do not apply.
+  bool detect = false;
+  // The file the window's detection looked at: the conversion refuses any other, or the
+  // same one changed since (ChangedSinceDetected).
+  std::optional<platform::FileIdentity> detected_file;
+  // The source is replaced by its conversion, through the same atomic replacement as any
+  // output: `output` is not looked at, and the checks of the output do not apply.
   bool in_place = false;
 };
 
-// The message of the first check that fails, or an empty view when all pass. The
-// checks run in this order and none opens a file:
-//   1. no source name            5. the target is the detected kind
-//   2. the source is BINARY      6. the output is the source (same text, or the same
-//   3. no detection yet             existing file by another name)
-//   4. no target chosen          7. no output name
-std::string_view FirstRefusal(platform::FileSystem& fs, const ConversionRequest& request);
-
 struct ConversionOutcome {
-  std::string_view refusal;    // a check failed and no file was opened
-  Status status = Status::Ok;  // otherwise, how the conversion went
+  std::string_view refusal;    // a check failed, and no file was written
+  Result result;               // otherwise, how the conversion went
+  LineEndingKind kind = LineEndingKind::None;  // the kind the source was taken to be
+  Encoding encoding = Encoding::Bytes;
 
-  bool Converted() const { return refusal.empty() && status == Status::Ok; }
-  // What the user is told: the refusal, the failure, "変換しました", or nothing when
-  // the user cancelled.
-  std::string_view Message() const;
+  bool Converted() const { return refusal.empty() && result.ok(); }
+  // What the user is told: the refusal, the failure and why, "変換しました", or nothing
+  // when the work was stopped.
+  std::string Message() const;
 };
 
-// The whole of a conversion as every front end runs it: the checks, then the routine for
-// the pair of kinds, from the source into the output.
+// The whole of a conversion as the window and the command line run it. The checks, in
+// this order, each refusing with its own message:
+//   1. no source name            5. the source is of the target kind already, every
+//   2. the source is BINARY         line of it (a mixed file is made one kind instead)
+//   3. no kind yet                6. the output is the source (the same text, or the
+//   4. no target chosen              same existing file by another name)
+//                                 7. no output name
+// Checks 1 to 4 and, where the kinds differ, 6 and 7 look at no file. The source is
+// opened once: its kind is checked (5), or decided (with `detect`: 2 is then BINARY
+// and 3 a file without a line break), and it is converted, from that one opening.
 ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
-                                  const ConversionProgress& progress = {});
+                                  const std::stop_token& stop = {}, const ConversionProgress& progress = {});
 
 }  // namespace tarnwhistle

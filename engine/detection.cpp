@@ -2,65 +2,142 @@
 
 #include <algorithm>
 
+#include "platform/page_buffer.h"
+
 namespace tarnwhistle {
-namespace {
 
-// Hands out no more than `budget` bytes of `file` in all, however its reads come back,
-// so that a source answering in small pieces costs no more than one that fills the
-// buffer at once.
-class BudgetedReadHandle : public platform::ReadHandle {
- public:
-  BudgetedReadHandle(platform::ReadHandle& file, std::size_t budget) : file_(file), left_(budget) {}
-
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    if (left_ == 0) return 0;
-    std::ptrdiff_t got = file_.Read(data, std::min(size, left_));
-    if (got > 0) left_ -= static_cast<std::size_t>(got);
-    return got;
-  }
-  std::uint64_t Size() const override { return file_.Size(); }
-  std::uint32_t Permissions() const override { return file_.Permissions(); }
-  bool ChangedSinceOpened() override { return file_.ChangedSinceOpened(); }
-
- private:
-  platform::ReadHandle& file_;
-  std::size_t left_;
-};
-
-}  // namespace
-
-LineEndingKind ScanLineEndings(platform::ByteReader& in) {
-  std::uint8_t current = 0;
-  std::uint8_t previous = 0;
-  std::int16_t undecided = 0;
-  bool any_byte = false;
-  while (!in.AtEnd() && undecided <= ScanLimit) {
-    previous = current;
-    // An empty read leaves `current` as it was, so the last byte of a file that ends
-    // before any line break is looked at once more: only a lone CR decides anything then.
-    if (in.ReadByte(current)) {
-      any_byte = true;
-    } else if (!any_byte) {
-      return LineEndingKind::None;  // an empty file
-    }
-    if (IsOtherControl(current)) return LineEndingKind::Binary;
-    if (current == kLf && previous != kCr) return LineEndingKind::Unix;
-    if (previous == kCr) return current == kLf ? LineEndingKind::MsDos : LineEndingKind::Mac;
-    ++undecided;
-  }
-  return LineEndingKind::None;
+bool KindScanner::Feed(std::span<const std::uint8_t> piece) {
+  if (!decided_) FeedBytes(piece.data(), piece.data() + piece.size());
+  return decided_;
 }
 
-Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path) {
-  std::unique_ptr<platform::ReadHandle> file = fs.OpenForRead(path);
-  if (!file) return {Status::SourceCannotOpen, LineEndingKind::None};
-  // The scan looks at no more than ScanLimit + 1 bytes; one more is all it may ask for.
-  // A huge file costs no more than a small one.
-  BudgetedReadHandle budgeted(*file, ScanLimit + 2);
-  platform::ByteReader in(budgeted, ScanLimit + 2);
-  LineEndingKind verdict = ScanLineEndings(in);
-  if (in.Failed()) return {Status::SourceReadFailed, LineEndingKind::None};
-  return {Status::Ok, verdict};
+void KindScanner::Finish() {
+  if (decided_) return;
+  if (in_escape_) {
+    Decide(LineEndingKind::Binary);  // an ESC that opens nothing before the end
+  } else if (current_ == kCr) {
+    Decide(LineEndingKind::Mac);  // a last lone CR
+  } else {
+    Decide(LineEndingKind::None);
+  }
+}
+
+void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
+  if (encoding_ != Encoding::Bytes) {
+    const bool little = encoding_ == Encoding::Utf16Le;
+    for (; p < end && !decided_; ++p) {
+      if (half_ < 0) {
+        half_ = *p;
+        continue;
+      }
+      const auto first = static_cast<std::uint32_t>(half_);
+      Step(little ? first | (std::uint32_t{*p} << 8) : (first << 8) | *p);
+      half_ = -1;
+    }
+    return;
+  }
+  while (p < end && !decided_) {
+    if (in_escape_) {
+      StepEscape(*p++);
+    } else if (*p < 0x20 || current_ == kCr) {
+      Step(*p++);
+    } else {
+      // A run of printable bytes decides nothing: only its last two bytes are kept.
+      const std::uint8_t* run = p;
+      while (p < end && *p >= 0x20) ++p;
+      previous_ = p - run >= 2 ? p[-2] : current_;
+      current_ = p[-1];
+    }
+  }
+}
+
+void KindScanner::Step(std::uint32_t unit) {
+  previous_ = current_;
+  current_ = unit;
+  if (unit == kEsc && encoding_ == Encoding::Bytes) {
+    in_escape_ = true;
+    before_escape_ = previous_;
+    escape_size_ = 1;
+    return;
+  }
+  if (IsOtherControl(unit)) {
+    Decide(LineEndingKind::Binary);
+  } else if (unit == kLf && previous_ != kCr) {
+    Decide(LineEndingKind::Unix);
+  } else if (previous_ == kCr) {
+    Decide(unit == kLf ? LineEndingKind::MsDos : LineEndingKind::Mac);
+  }
+}
+
+void KindScanner::StepEscape(std::uint8_t byte) {
+  escape_[escape_size_++] = byte;
+  switch (OpensDesignation({escape_, escape_size_})) {
+    case Designation::TooShort: return;
+    case Designation::No: Decide(LineEndingKind::Binary); return;
+    case Designation::Yes: break;
+  }
+  // The ESC is text, and so is the rest of the designation.
+  in_escape_ = false;
+  if (before_escape_ == kCr) {
+    Decide(LineEndingKind::Mac);
+    return;
+  }
+  previous_ = escape_[escape_size_ - 2];
+  current_ = byte;
+}
+
+void KindScanner::Decide(LineEndingKind verdict) {
+  decided_ = true;
+  verdict_ = verdict;
+}
+
+platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::span<std::uint8_t> buffer,
+                                            std::size_t least) {
+  std::size_t held = 0;
+  while (held < least) {
+    platform::OrReason<std::size_t> got = source.Read(buffer.subspan(held));
+    if (!got) return got.reason;
+    if (got.value == 0) break;
+    held += got.value;
+  }
+  return held;
+}
+
+Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop) {
+  Detection detection;
+  detection.identity = file.Opened().identity;
+  // Small at first: nearly every text decides within its first line.
+  constexpr std::size_t kFirstRead = 64 * 1024, kLaterReads = 1024 * 1024;
+  platform::PageBuffer buffer(kLaterReads);
+  platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstRead}, 2);
+  if (got) detection.encoding = EncodingOf({buffer.data(), got.value});
+  KindScanner scanner(detection.encoding);
+  while (got && got.value > 0 && !scanner.Feed({buffer.data(), got.value})) {
+    if (stop.stop_requested()) {
+      detection.status = Status::Cancelled;
+      return detection;
+    }
+    got = file.Read({buffer.data(), kLaterReads});
+  }
+  if (!got) {
+    detection.status = Status::SourceReadFailed;
+    detection.reason = got.reason;
+    return detection;
+  }
+  scanner.Finish();
+  detection.verdict = scanner.Verdict();
+  return detection;
+}
+
+Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop) {
+  auto file = platform::OpenPathForRead(fs, path);
+  if (!file) {
+    Detection failed;
+    failed.status = Status::SourceCannotOpen;
+    failed.reason = file.reason;
+    return failed;
+  }
+  return DetectLineEndings(*file.value, stop);
 }
 
 }  // namespace tarnwhistle

@@ -1,33 +1,72 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <stop_token>
 #include <string>
 
 #include "line_ending_kind.h"
-#include "status.h"
-#include "platform/byte_reader.h"
 #include "platform/file_system.h"
+#include "status.h"
 
 namespace tarnwhistle {
 
-// The scan gives up after more than this many undecided bytes before a line break.
-inline constexpr std::int16_t ScanLimit = 256;
+// Decides a text's kind from its first line break, as the text arrives piece by piece:
+// a control character other than TAB, LF and CR before it makes it BINARY (an ESC that
+// opens an ISO-2022-JP designation is text), LF alone makes it UNIX, CR LF MS-DOS, and
+// CR followed by anything else MAC. A text that ends before any line break gets MAC
+// when its last character is a CR, else no verdict. In UTF-16 the rules apply to 16-bit
+// code units.
+class KindScanner {
+ public:
+  explicit KindScanner(Encoding encoding) : encoding_(encoding) {}
 
-// Decides a file's kind from its first bytes, reading them one at a time from `in`:
-// a control byte other than TAB, LF and CR before the first line break makes it BINARY,
-// otherwise the first line break decides (CR LF: MS-DOS, LF: UNIX, CR then anything
-// else: MAC). Returns None when no verdict is reached: more than ScanLimit undecided
-// bytes, or the end of the file before any line break (a last lone CR still counts as
-// MAC), or an empty file.
-LineEndingKind ScanLineEndings(platform::ByteReader& in);
+  // Feeds the next piece; true once the verdict is decided and no more need be fed.
+  bool Feed(std::span<const std::uint8_t> piece);
+  // The end of the text: decides what is still open.
+  void Finish();
 
-struct Detection {
-  Status status = Status::Ok;  // Ok, SourceCannotOpen or SourceReadFailed
-  LineEndingKind verdict = LineEndingKind::None;
+  bool Decided() const { return decided_; }
+  LineEndingKind Verdict() const { return verdict_; }
+
+ private:
+  void FeedBytes(const std::uint8_t* p, const std::uint8_t* end);
+  void Step(std::uint32_t unit);
+  void StepEscape(std::uint8_t byte);
+  void Decide(LineEndingKind verdict);
+
+  bool decided_ = false;
+  LineEndingKind verdict_ = LineEndingKind::None;
+  Encoding encoding_;
+  std::int16_t half_ = -1;      // in UTF-16, the first byte of a code unit split between pieces
+  std::uint32_t previous_ = 0;
+  std::uint32_t current_ = 0;
+  // After an ESC: the bytes that followed it, until they show whether it opens a designation.
+  bool in_escape_ = false;
+  std::uint32_t before_escape_ = 0;
+  std::uint8_t escape_[4] = {kEsc};
+  std::size_t escape_size_ = 1;
 };
 
-// Opens the file at `path` and scans it. Reads at most ScanLimit + 2 bytes of the file,
-// however large it is.
-Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path);
+struct Detection {
+  Status status = Status::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
+  platform::Reason reason = platform::Reason::kNone;
+  LineEndingKind verdict = LineEndingKind::None;
+  Encoding encoding = Encoding::Bytes;
+  platform::FileIdentity identity;  // the file looked at, as it was opened
+};
+
+// Reads from `source` into `buffer` until it holds at least `least` bytes or the source
+// ends, and says how many it holds: the first two bytes of a text tell its encoding.
+platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::span<std::uint8_t> buffer,
+                                            std::size_t least);
+
+// Reads `file` from where it stands until its kind is decided or it ends; stops early
+// (Cancelled) once `stop` is requested. A file with a line break in its first bytes
+// costs one small read, however large it is.
+Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop = {});
+
+// Opens the file at `path` and scans it.
+Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop = {});
 
 }  // namespace tarnwhistle

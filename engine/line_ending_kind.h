@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+
+#include "encoding.h"
 
 namespace tarnwhistle {
 
@@ -19,11 +23,26 @@ enum class LineEndingKind : std::int16_t {
 inline constexpr std::uint8_t kTab = 0x09;
 inline constexpr std::uint8_t kLf = 0x0A;
 inline constexpr std::uint8_t kCr = 0x0D;
+inline constexpr std::uint8_t kEsc = 0x1B;
 
-// A control byte other than TAB, LF and CR: no text file holds one.
-constexpr bool IsOtherControl(std::uint8_t b) { return b < 0x20 && b != kTab && b != kLf && b != kCr; }
+// A control character other than TAB, LF and CR: no text holds one (a byte, or a UTF-16
+// code unit).
+constexpr bool IsOtherControl(std::uint32_t unit) { return unit < 0x20 && unit != kTab && unit != kLf && unit != kCr; }
+
+// Whether the ESC at the start of `bytes` opens one of the ISO-2022-JP designations
+// (ESC $ @, ESC $ B, ESC ( B, ESC ( J, ESC $ ( D) that JIS-coded text is full of: such
+// an ESC is text. TooShort when `bytes` ends before that can be told.
+enum class Designation { Yes, No, TooShort };
+Designation OpensDesignation(std::span<const std::uint8_t> bytes);
 
 // "MS-DOS", "UNIX", "MAC" or "BINARY"; empty for None.
 std::string_view DisplayName(LineEndingKind kind);
+
+// The encoding a byte order mark at the start of a file says: FF FE is UTF-16LE, FE FF
+// UTF-16BE; anything else is taken as bytes. Needs the first two bytes, or all there are.
+Encoding EncodingOf(std::span<const std::uint8_t> start);
+
+// "UTF-16LE", "UTF-16BE", or "" for text in bytes.
+std::string_view EncodingName(Encoding encoding);
 
 }  // namespace tarnwhistle

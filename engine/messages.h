@@ -3,10 +3,11 @@
 // The messages the window and the command-line tool both show, in UTF-8, so that both
 // say the same things in the same words. Captions live with their windows.
 
+#include <string>
 #include <string_view>
 
-#include "line_ending_kind.h"
 #include "status.h"
+#include "platform/reason.h"
 
 namespace tarnwhistle::messages {
 
@@ -24,15 +25,28 @@ inline constexpr std::string_view kNoOutputName = "出力ファイル名 を指�
 
 // Outcomes of working on the files.
 inline constexpr std::string_view kConverting = "変換しています…";
+inline constexpr std::string_view kFinishing = "書き込み中…";
 inline constexpr std::string_view kConverted = "変換しました";
+inline constexpr std::string_view kCancelled = "中止しました";
 inline constexpr std::string_view kAlreadyTarget = "変換不要";  // a file of a batch already of the target kind
+inline constexpr std::string_view kNoLineBreak = "このファイルには改行がありません";
+inline constexpr std::string_view kChangedSinceDetected =
+    "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";
 inline constexpr std::string_view kSourceMissing = "ファイル名が存在しません";
 inline constexpr std::string_view kSourceUnreadable = "ファイルを読み込めません";
 inline constexpr std::string_view kOutputUnwritable = "出力ファイルに書き込めません";
 inline constexpr std::string_view kDriveNotReady = "ドライブの準備ができていません";
 
-// The message for a failed operation on files; empty for Ok and Cancelled, which have
-// none of their own.
-std::string_view ForStatus(Status status);
+// Why an operation failed, in a few words: "アクセスが拒否されました". Empty for kNone.
+std::string ReasonText(platform::Reason reason);
+
+// `message` with the reason after it in full-width brackets:
+// "ファイルを読み込めません（アクセスが拒否されました）"; `message` alone without one.
+std::string WithReason(std::string_view message, platform::Reason reason);
+
+// The message for a failed operation on files, with its reason; empty for Ok and
+// Cancelled, which have none of their own. A source that is missing is
+// "ファイル名が存在しません"; one that exists but cannot be read never is.
+std::string ForStatus(Status status, platform::Reason reason);
 
 }  // namespace tarnwhistle::messages

@@ -1,20 +1,23 @@
 #include "statistics.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <span>
+
+#include "platform/page_buffer.h"
 
 namespace tarnwhistle {
 namespace {
 
-// Totals of one chunk. The loop has no branches, so the compiler turns it into vector
-// code: it counts every LF, every CR and every CR LF pair inside the chunk, and the
-// lone ones are told apart afterwards by subtraction.
+// Totals of one piece of bytes. The loops have no branches, so the compiler turns them
+// into vector code: they count every LF, every CR and every CR LF pair inside the piece,
+// and the lone ones are told apart afterwards by subtraction.
 struct ChunkTotals {
   std::uint64_t lf = 0;
   std::uint64_t cr = 0;
   std::uint64_t pairs = 0;
-  bool control = false;
+  bool control = false;  // a control byte other than TAB, LF, CR and ESC
+  bool escape = false;   // an ESC, which JIS-coded text is full of
   bool nul = false;
 };
 
@@ -23,10 +26,9 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
   const std::uint8_t* p = chunk.data();
   const std::size_t n = chunk.size();
   // Byte-wide counters vectorise best; a block of 240 bytes cannot overflow them and is
-  // a whole number of 16-byte vectors, which leaves no byte-at-a-time tail inside a
-  // chunk. They are added into the wide totals after each block.
+  // a whole number of 16-byte vectors. They are added into the wide totals after each block.
   constexpr std::size_t kBlock = 240;
-  std::uint8_t control = 0, nul = 0;
+  std::uint8_t control = 0, escape = 0, nul = 0;
   for (std::size_t start = 0; start < n; start += kBlock) {
     const std::size_t stop = n - start < kBlock ? n : start + kBlock;
     std::uint8_t lf = 0, cr = 0, pairs = 0;
@@ -34,7 +36,8 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
       const std::uint8_t b = p[i];
       lf += b == kLf;
       cr += b == kCr;
-      control |= IsOtherControl(b);
+      control |= IsOtherControl(b) & (b != kEsc);
+      escape |= b == kEsc;
       nul |= b == 0;
     }
     // The pair test looks one byte ahead, so it stops one short of the chunk's end.
@@ -45,52 +48,165 @@ ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
     totals.pairs += pairs;
   }
   totals.control = control != 0;
+  totals.escape = escape != 0;
   totals.nul = nul != 0;
   return totals;
 }
 
 }  // namespace
 
-LineEndingCounts CountLineEndings(platform::ByteReader& in) {
-  LineEndingCounts counts;
-  std::uint64_t lf = 0, cr = 0, pairs = 0;
-  bool cr_before = false;  // the last byte of the previous chunk was a CR
-  for (auto chunk = in.TakeChunk(); !chunk.empty(); chunk = in.TakeChunk()) {
-    ChunkTotals totals = CountChunk(chunk);
-    lf += totals.lf;
-    cr += totals.cr;
-    pairs += totals.pairs;
-    if (cr_before && chunk.front() == kLf) ++pairs;
-    cr_before = chunk.back() == kCr;
-    if (totals.control && !counts.control) {
-      std::size_t i = 0;
-      while (!IsOtherControl(chunk[i])) ++i;
-      counts.control = true;
-      counts.first_control = counts.bytes + i;
-    }
-    if (totals.nul && !counts.nul) {
-      const auto* at = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), 0, chunk.size()));
-      counts.nul = true;
-      counts.first_nul = counts.bytes + static_cast<std::uint64_t>(at - chunk.data());
-    }
-    counts.bytes += chunk.size();
+bool LineEndingCounts::AllOf(LineEndingKind kind) const {
+  switch (kind) {
+    case LineEndingKind::MsDos: return lf == 0 && cr == 0;
+    case LineEndingKind::Unix: return crlf == 0 && cr == 0;
+    case LineEndingKind::Mac: return crlf == 0 && lf == 0;
+    default: return false;
   }
-  counts.crlf = pairs;
-  counts.lf = lf - pairs;
-  counts.cr = cr - pairs;
-  return counts;
 }
 
-FileLineEndings CountLineEndingsInFile(platform::FileSystem& fs, const std::string& path,
-                                       const std::function<bool()>& stop_requested) {
-  std::unique_ptr<platform::ReadHandle> file = fs.OpenForRead(path);
-  if (!file) return {Status::SourceCannotOpen, {}};
-  platform::ByteReader in(*file);
-  if (stop_requested) in.SetProgressObserver([&stop_requested](std::uint64_t) { return !stop_requested(); });
-  LineEndingCounts counts = CountLineEndings(in);
-  if (in.Stopped()) return {Status::Cancelled, {}};
-  if (in.Failed()) return {Status::SourceReadFailed, {}};
-  return {Status::Ok, counts};
+void LineEndingCounter::Feed(std::span<const std::uint8_t> piece) {
+  if (piece.empty()) return;
+  if (encoding_ == Encoding::Bytes) {
+    FeedBytes(piece);
+  } else {
+    FeedUnits(piece);
+  }
+  counts_.bytes += piece.size();
+}
+
+void LineEndingCounter::FeedBytes(std::span<const std::uint8_t> piece) {
+  const ChunkTotals totals = CountChunk(piece);
+  lf_ += totals.lf;
+  cr_ += totals.cr;
+  pairs_ += totals.pairs;
+  if (cr_before_ && piece.front() == kLf) ++pairs_;
+  cr_before_ = piece.back() == kCr;
+  if (!counts_.control && (totals.control || totals.escape || escape_size_ > 0)) FindControl(piece);
+  if (totals.nul && !counts_.nul) {
+    const auto* at = static_cast<const std::uint8_t*>(std::memchr(piece.data(), 0, piece.size()));
+    counts_.nul = true;
+    counts_.first_nul = counts_.bytes + static_cast<std::uint64_t>(at - piece.data());
+  }
+}
+
+// The first control byte of `piece`, an ESC that opens a JIS designation aside; an ESC
+// whose designation runs into the next piece is decided there.
+void LineEndingCounter::FindControl(std::span<const std::uint8_t> piece) {
+  std::size_t i = 0;
+  for (; escape_size_ > 0 && i < piece.size(); ++i) {
+    escape_[escape_size_++] = piece[i];
+    const Designation opens = OpensDesignation({escape_, escape_size_});
+    if (opens == Designation::TooShort) continue;
+    if (opens == Designation::No) ControlAt(escape_at_);
+    escape_size_ = 0;
+  }
+  for (; i < piece.size() && !counts_.control; ++i) {
+    if (!IsOtherControl(piece[i])) continue;
+    if (piece[i] != kEsc) {
+      ControlAt(counts_.bytes + i);
+      return;
+    }
+    const Designation opens = OpensDesignation(piece.subspan(i));
+    if (opens == Designation::No) ControlAt(counts_.bytes + i);
+    if (opens == Designation::TooShort) {
+      escape_at_ = counts_.bytes + i;
+      escape_size_ = piece.size() - i;
+      std::copy(piece.begin() + static_cast<std::ptrdiff_t>(i), piece.end(), escape_);
+      return;
+    }
+  }
+}
+
+void LineEndingCounter::ControlAt(std::uint64_t offset) {
+  counts_.control = true;
+  counts_.first_control = offset;
+  escape_size_ = 0;
+}
+
+void LineEndingCounter::FeedUnits(std::span<const std::uint8_t> piece) {
+  const bool little = encoding_ == Encoding::Utf16Le;
+  // Offset of the unit's first byte: a unit begun in the piece before starts one byte back.
+  std::uint64_t offset = counts_.bytes - (half_ >= 0 ? 1 : 0);
+  for (const std::uint8_t byte : piece) {
+    if (half_ < 0) {
+      half_ = byte;
+      continue;
+    }
+    const auto first = static_cast<std::uint32_t>(half_);
+    const std::uint32_t unit = little ? first | (std::uint32_t{byte} << 8) : (first << 8) | byte;
+    half_ = -1;
+    lf_ += unit == kLf;
+    cr_ += unit == kCr;
+    pairs_ += cr_before_ && unit == kLf;
+    cr_before_ = unit == kCr;
+    if (unit == 0 && !counts_.nul) {
+      counts_.nul = true;
+      counts_.first_nul = offset;
+    }
+    if (IsOtherControl(unit) && !counts_.control) ControlAt(offset);
+    offset += 2;
+  }
+}
+
+const LineEndingCounts& LineEndingCounter::Finish() {
+  if (escape_size_ > 0) ControlAt(escape_at_);  // an ESC that opens nothing before the end
+  counts_.crlf = pairs_;
+  counts_.lf = lf_ - pairs_;
+  counts_.cr = cr_ - pairs_;
+  return counts_;
+}
+
+Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop,
+                        const std::function<void(const Examination&)>& on_verdict) {
+  platform::OrReason<platform::Place> place = fs.Locate(path);
+  if (!place) {
+    Examination failed;
+    failed.status = Status::SourceCannotOpen;
+    failed.reason = place.reason;
+    return failed;
+  }
+  return ExamineFile(fs, place.value, stop, on_verdict);
+}
+
+Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, const std::stop_token& stop,
+                        const std::function<void(const Examination&)>& on_verdict) {
+  Examination result;
+  const auto fail = [&result](Status status, platform::Reason reason) {
+    result.status = status;
+    result.reason = reason;
+    return result;
+  };
+  auto file = fs.OpenForRead(place);
+  if (!file) return fail(Status::SourceCannotOpen, file.reason);
+  result.identity = file.value->Opened().identity;
+
+  platform::PageBuffer buffer(1024 * 1024);
+  const std::span<std::uint8_t> room(buffer.data(), buffer.size());
+  platform::OrReason<std::size_t> got = ReadAtLeast(*file.value, room, 2);
+  if (got) result.encoding = EncodingOf({buffer.data(), got.value});
+  KindScanner scanner(result.encoding);
+  LineEndingCounter counter(result.encoding);
+  const auto decided = [&] {
+    result.verdict = scanner.Verdict();
+    if (on_verdict) on_verdict(result);
+  };
+  for (; got && got.value > 0; got = file.value->Read(room)) {
+    if (stop.stop_requested()) return fail(Status::Cancelled, platform::Reason::kStopped);
+    const std::span<const std::uint8_t> piece(buffer.data(), got.value);
+    if (!scanner.Decided() && scanner.Feed(piece)) decided();
+    counter.Feed(piece);
+  }
+  if (!got) return fail(Status::SourceReadFailed, got.reason);
+  if (!scanner.Decided()) {
+    scanner.Finish();
+    decided();
+  }
+  result.counts = counter.Finish();
+  if (result.counts.bytes != result.identity.size) return fail(Status::SourceReadFailed, platform::Reason::kChangedWhileRead);
+  if (platform::Reason changed = file.value->ChangedSinceOpened(); changed != platform::Reason::kNone) {
+    return fail(Status::SourceReadFailed, changed);
+  }
+  return result;
 }
 
 }  // namespace tarnwhistle

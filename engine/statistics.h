@@ -2,42 +2,79 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
+#include <stop_token>
 #include <string>
 
+#include "detection.h"
 #include "line_ending_kind.h"
-#include "status.h"
-#include "platform/byte_reader.h"
 #include "platform/file_system.h"
+#include "status.h"
 
 namespace tarnwhistle {
 
-// What a whole file holds in the way of line ends, for telling mixed files apart.
+// What a whole text holds in the way of line ends, for telling mixed files apart. In
+// UTF-16 the line ends are code units; offsets are in bytes either way.
 struct LineEndingCounts {
-  std::uint64_t crlf = 0;     // CR followed by LF: one line end
-  std::uint64_t lf = 0;       // LF not preceded by CR
-  std::uint64_t cr = 0;       // CR not followed by LF (a CR at the very end included)
-  std::uint64_t bytes = 0;    // bytes read
-  bool control = false;       // a control byte other than TAB, LF and CR occurs
-  std::uint64_t first_control = 0;  // the offset of the first such byte, when there is one
-  bool nul = false;                 // a NUL byte occurs: the file cannot be converted
+  std::uint64_t crlf = 0;           // CR followed by LF: one line end
+  std::uint64_t lf = 0;             // LF not preceded by CR
+  std::uint64_t cr = 0;             // CR not followed by LF (a CR at the very end included)
+  std::uint64_t bytes = 0;          // bytes read
+  bool control = false;             // a control character other than TAB, LF, CR and a JIS escape
+  std::uint64_t first_control = 0;  // the offset of the first such character, when there is one
+  bool nul = false;                 // a NUL (byte, or code unit): the file cannot be converted
   std::uint64_t first_nul = 0;      // the offset of the first NUL, when there is one
 
   // More than one of the three kinds of line end occurs.
   bool Mixed() const { return (crlf != 0) + (lf != 0) + (cr != 0) > 1; }
+  // Every line end there is, if any, is of `kind`.
+  bool AllOf(LineEndingKind kind) const;
 };
 
-// Counts every line end in `in`, to its end. A CR LF pair split across two reads is
-// still one CR LF. The caller tells a failed read by in.Failed().
-LineEndingCounts CountLineEndings(platform::ByteReader& in);
+// Counts the line ends of a text fed to it piece by piece. A CR LF pair split between two
+// pieces is still one CR LF.
+class LineEndingCounter {
+ public:
+  explicit LineEndingCounter(Encoding encoding) : encoding_(encoding) {}
+  void Feed(std::span<const std::uint8_t> piece);
+  // The end of the text.
+  const LineEndingCounts& Finish();
 
-struct FileLineEndings {
+ private:
+  void FeedBytes(std::span<const std::uint8_t> piece);
+  void FeedUnits(std::span<const std::uint8_t> piece);
+  void FindControl(std::span<const std::uint8_t> piece);
+  void ControlAt(std::uint64_t offset);
+
+  Encoding encoding_;
+  LineEndingCounts counts_;
+  std::uint64_t lf_ = 0, cr_ = 0, pairs_ = 0;
+  bool cr_before_ = false;  // the last character of the piece before was a CR
+  std::int16_t half_ = -1;  // in UTF-16, the first byte of a code unit split between pieces
+  // An ESC too near the end of its piece to tell whether it opens a JIS designation: its
+  // offset and the bytes from it on.
+  std::uint64_t escape_at_ = 0;
+  std::uint8_t escape_[4] = {};
+  std::size_t escape_size_ = 0;
+};
+
+// A whole file looked at once: its kind, as detection decides it, and its line ends.
+struct Examination {
   Status status = Status::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
+  platform::Reason reason = platform::Reason::kNone;
+  LineEndingKind verdict = LineEndingKind::None;
+  Encoding encoding = Encoding::Bytes;
   LineEndingCounts counts;
+  platform::FileIdentity identity;  // the file as it was opened
 };
 
-// Opens the file at `path` and counts over all of it. `stop_requested`, when given, is
-// asked after every buffer read; true ends the count as Cancelled.
-FileLineEndings CountLineEndingsInFile(platform::FileSystem& fs, const std::string& path,
-                                       const std::function<bool()>& stop_requested = {});
+// Opens the file at `path` and reads it once to its end. `on_verdict`, when given, is
+// told the kind as soon as it is decided, usually long before the counting ends; it is
+// called on the calling thread. A file that changes while it is read is
+// SourceReadFailed. Stops early (Cancelled) once `stop` is requested.
+Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop = {},
+                        const std::function<void(const Examination&)>& on_verdict = {});
+Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, const std::stop_token& stop = {},
+                        const std::function<void(const Examination&)>& on_verdict = {});
 
 }  // namespace tarnwhistle

@@ -1,89 +1,97 @@
 #include "stream_conversion.h"
 
-#include <cstring>
-#include <string>
+#include <vector>
 
 #include "detection.h"
+#include "line_ending_converter.h"
 #include "messages.h"
+#include "platform/page_buffer.h"
 
 namespace tarnwhistle {
 namespace {
 
-// The bytes already read to decide the kind, then the rest of the stream.
-class HeadThenRest : public platform::ReadHandle {
- public:
-  HeadThenRest(std::string head, platform::ReadHandle& rest) : head_(std::move(head)), rest_(rest) {}
+using platform::Reason;
 
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override {
-    if (served_ == head_.size()) return rest_.Read(data, size);
-    const std::size_t got = std::min(size, head_.size() - served_);
-    std::memcpy(data, head_.data() + served_, got);
-    served_ += got;
-    return static_cast<std::ptrdiff_t>(got);
-  }
-  std::uint64_t Size() const override { return rest_.Size(); }
-  std::uint32_t Permissions() const override { return 0; }
-  bool ChangedSinceOpened() override { return false; }
-
- private:
-  std::string head_;
-  std::size_t served_ = 0;
-  platform::ReadHandle& rest_;
-};
-
-class NoMoreBytes : public platform::ReadHandle {
- public:
-  std::ptrdiff_t Read(std::uint8_t*, std::size_t) override { return 0; }
-  std::uint64_t Size() const override { return 0; }
-  std::uint32_t Permissions() const override { return 0; }
-  bool ChangedSinceOpened() override { return false; }
-};
-
-// Reads until `size` bytes or the end of the stream; false when a read failed.
-bool ReadHead(platform::ReadHandle& in, std::size_t size, std::string& head) {
-  head.resize(size);
-  std::size_t got = 0;
-  while (got < size) {
-    std::ptrdiff_t n = in.Read(reinterpret_cast<std::uint8_t*>(head.data()) + got, size - got);
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  head.resize(got);
-  return true;
-}
+// How much of an undecided first line is held back before the stream flows on anyway.
+constexpr std::size_t kMostHeldBack = 1024 * 1024;
+constexpr std::size_t kReadSize = 256 * 1024;
 
 }  // namespace
 
-ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle& out, LineEndingKind from,
-                                LineEndingKind target, const ConversionProgress& progress) {
+ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from,
+                                LineEndingKind target, const std::stop_token& stop, platform::ReadHandle* file) {
   using K = LineEndingKind;
-  std::string head;
-  if (!ReadHead(in, ScanLimit + 2, head)) return {{}, Status::SourceReadFailed};
-  K kind = from;
-  if (kind == K::None) {
-    NoMoreBytes nothing;
-    HeadThenRest head_only(head, nothing);
-    platform::ByteReader scan(head_only, head.size() + 1);
-    kind = ScanLineEndings(scan);
+  ConversionOutcome outcome;
+  const auto fail = [&outcome](Status status, Reason reason) {
+    outcome.result = {status, reason};
+    return outcome;
+  };
+  if (target == K::None) {
+    outcome.refusal = messages::kNoTarget;
+    return outcome;
   }
-  // A NUL byte among the first bytes is refused before anything is written, whatever
-  // the kind; one further on stops the routine below.
-  if (head.find('\0') != std::string::npos) kind = K::Binary;
-  if (kind == K::Binary || kind == K::None) return {messages::kBinarySource, Status::Ok};
-  if (target == K::None) return {messages::kNoTarget, Status::Ok};
+  // The head: read until it decides the kind, or until as much as may be held back.
+  std::vector<std::uint8_t> head(kMostHeldBack);
+  platform::OrReason<std::size_t> got = ReadAtLeast(in, {head.data(), head.size()}, 2);
+  if (!got) return fail(Status::SourceReadFailed, got.reason);
+  std::size_t held = got.value;
+  outcome.encoding = EncodingOf({head.data(), held});
+  KindScanner scanner(outcome.encoding);
+  bool ended = held == 0;
+  for (bool decided = scanner.Feed({head.data(), held}); !decided && !ended && held < head.size();) {
+    if (stop.stop_requested()) return fail(Status::Cancelled, Reason::kStopped);
+    got = in.Read({head.data() + held, head.size() - held});
+    if (!got) return fail(Status::SourceReadFailed, got.reason);
+    ended = got.value == 0;
+    decided = scanner.Feed({head.data() + held, got.value});
+    held += got.value;
+  }
+  if (ended) scanner.Finish();
+  outcome.kind = from != K::None ? from : scanner.Verdict();
+  const bool checks_kind = from == K::None;
+  if (checks_kind && outcome.kind == K::Binary) {
+    outcome.refusal = messages::kBinarySource;
+    return outcome;
+  }
 
-  HeadThenRest source(std::move(head), in);
-  platform::ByteReader reader(source);
-  if (progress) reader.SetProgressObserver([&progress](std::uint64_t done) { return progress(done, 0); });
-  platform::ByteWriter writer(out);
-  ConversionRoutine routine = kind == target ? CopyText : RoutineFor(kind, target);
-  const bool text = routine(reader, writer);
-  if (reader.Stopped()) return {{}, Status::Cancelled};
-  if (reader.Failed()) return {{}, Status::SourceReadFailed};
-  if (!text) return {{}, Status::SourceNotText};
-  if (!writer.Drain()) return {{}, Status::OutputCannotWrite};
-  return {{}, Status::Ok};
+  LineEndingConverter converter(outcome.encoding, target);
+  platform::PageBuffer converted(LineEndingConverter::MaxOutput(kMostHeldBack));
+  const auto pass_on = [&](std::span<const std::uint8_t> piece) -> Result {
+    const std::ptrdiff_t size = converter.Convert(piece, converted.data());
+    if (size < 0) return {Status::SourceNotText, Reason::kNone};
+    const Reason written = out.Write({converted.data(), static_cast<std::size_t>(size)});
+    return written == Reason::kNone ? Result{} : Result{Status::OutputCannotWrite, written};
+  };
+  // A NUL among the held-back bytes refuses the stream before anything is written.
+  if (Result passed = pass_on({head.data(), held}); !passed.ok()) {
+    if (passed.status != Status::SourceNotText) return fail(passed.status, passed.reason);
+    outcome.refusal = messages::kBinarySource;
+    return outcome;
+  }
+  std::uint64_t total = held;
+  while (!ended) {
+    if (stop.stop_requested()) return fail(Status::Cancelled, Reason::kStopped);
+    got = in.Read({head.data(), kReadSize});
+    if (!got) return fail(Status::SourceReadFailed, got.reason);
+    if (got.value == 0) break;
+    total += got.value;
+    if (checks_kind && !scanner.Decided() && scanner.Feed({head.data(), got.value}) &&
+        scanner.Verdict() == K::Binary) {
+      return fail(Status::SourceNotText, Reason::kNone);  // a first line longer than was held back
+    }
+    if (Result passed = pass_on({head.data(), got.value}); !passed.ok()) return fail(passed.status, passed.reason);
+  }
+  if (const Reason written = out.Write({converted.data(), converter.Finish(converted.data())});
+      written != Reason::kNone) {
+    return fail(Status::OutputCannotWrite, written);
+  }
+  if (file != nullptr) {
+    if (total != file->Opened().identity.size) return fail(Status::SourceReadFailed, Reason::kChangedWhileRead);
+    if (const Reason changed = file->ChangedSinceOpened(); changed != Reason::kNone) {
+      return fail(Status::SourceReadFailed, changed);
+    }
+  }
+  return outcome;
 }
 
 }  // namespace tarnwhistle

@@ -1,19 +1,24 @@
 #pragma once
 
+#include <stop_token>
+
 #include "conversion_request.h"
 #include "line_ending_kind.h"
 #include "platform/file_system.h"
 
 namespace tarnwhistle {
 
-// Converts a stream that can be read only once (a pipe) into `out` as it flows. The
-// kind is decided from the first bytes, as for a file, unless `from` gives it; those
-// bytes are held back until the verdict, so a refused stream (BINARY, a NUL byte among
-// them, or no verdict) writes nothing. A stream already of the target kind is copied
-// unchanged: a filter in a pipe must pass on what it does not change. A NUL byte
-// further on ends the work with Status::SourceNotText, after what came before it.
-// Nothing of `out` is flushed or closed here.
-ConversionOutcome ConvertStream(platform::ReadHandle& in, platform::WriteHandle& out, LineEndingKind from,
-                                LineEndingKind target, const ConversionProgress& progress = {});
+// Converts a stream that can be read only once (a pipe) into `out` as it flows, with
+// every line ending made the target's. Its first bytes are held back until they decide
+// its kind, as for a file, unless `from` gives it: a stream found BINARY, or holding a
+// NUL among them, writes nothing and is refused. A filter in a pipe passes on what it
+// does not change, so a stream already of the target kind, or without a line break,
+// comes out as it went in. A NUL further on (or a BINARY verdict past the first MiB)
+// ends the work as SourceNotText, after what came before it. When the stream is a file
+// (`file`), one that changes while it is read is SourceReadFailed. Nothing of `out` is
+// flushed or closed here.
+ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from,
+                                LineEndingKind target, const std::stop_token& stop = {},
+                                platform::ReadHandle* file = nullptr);
 
 }  // namespace tarnwhistle

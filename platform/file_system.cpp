@@ -2,11 +2,22 @@
 
 namespace tarnwhistle::platform {
 
-bool SameExistingFile(FileSystem& fs, const std::string& a, const std::string& b) {
-  FileInfo first = fs.Stat(a);
-  if (!first.exists) return false;
-  FileInfo second = fs.Stat(b);
-  return second.exists && first.device == second.device && first.inode == second.inode;
+std::string Place::Path() const {
+  if (!folder || folder->path() == "." || name == ".") return folder && name == "." ? folder->path() : name;
+  return folder->path().back() == '/' ? folder->path() + name : folder->path() + "/" + name;
+}
+
+OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path) {
+  OrReason<Place> place = fs.Locate(path);
+  if (!place) return place.reason;
+  return fs.OpenForRead(place.value);
+}
+
+bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b) {
+  const FileInfo first = fs.Stat(a);
+  if (!first.exists()) return false;
+  const FileInfo second = fs.Stat(b);
+  return second.exists() && first.identity.SameFile(second.identity);
 }
 
 }  // namespace tarnwhistle::platform

@@ -1,102 +1,181 @@
 #pragma once
 
-// Everything the program does to the disk goes through FileSystem: the window, the
+// Everything the program does to files goes through FileSystem: the windows, the
 // command-line tool and the engine never call the operating system for a file
-// themselves. PosixFileSystem is the real one; the tests have an in-memory fake that
-// can make any operation fail on demand.
+// themselves. PosixFileSystem is the real one; the tests have an in-memory fake that can
+// make any operation fail on demand.
+//
+// A path is resolved once, a component at a time, into a folder held open and a name in
+// it (a Place); everything done afterwards is done relative to that folder. Whatever
+// happens to the path's text later (a folder renamed, or swapped for a link by another
+// user), the folder that was checked is the folder that is read and written.
+//
+// Every FileSystem, handle and folder may be used from several threads at once.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "reason.h"
 
 namespace tarnwhistle::platform {
 
-// A file open for reading. Closing is the destructor's work.
-class ReadHandle {
+// What a file was when it was opened or looked at: enough to tell whether a later look
+// finds the same file with the same content.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_seconds = 0;
+  std::int64_t modified_nanoseconds = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+  bool SameFile(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
+};
+
+struct FileInfo {
+  enum class Kind { Missing, File, Folder, Link, Other };
+  Kind kind = Kind::Missing;
+  FileIdentity identity;
+  std::uint32_t permissions = 0;  // the low 12 bits of the mode
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+
+  bool exists() const { return kind != Kind::Missing; }
+};
+
+// A folder held open. Given back only to the FileSystem that made it.
+class FolderHandle {
  public:
-  virtual ~ReadHandle() = default;
-  // Reads up to `size` bytes into `data`. Returns how many were read, 0 at the end of
-  // the file, or -1 when the read failed.
-  virtual std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) = 0;
-  // The file's size when it was opened.
-  virtual std::uint64_t Size() const = 0;
-  // The file's permission bits (the low 12 bits of its mode) when it was opened.
-  virtual std::uint32_t Permissions() const = 0;
-  // True when the file's size or modification time is no longer what it was at opening:
-  // someone wrote to it while it was read.
-  virtual bool ChangedSinceOpened() = 0;
+  virtual ~FolderHandle() = default;
+  // The path it was reached by: for messages, never to be resolved again.
+  const std::string& path() const { return path_; }
+
+ protected:
+  explicit FolderHandle(std::string path) : path_(std::move(path)) {}
+
+ private:
+  std::string path_;
+};
+using Folder = std::shared_ptr<const FolderHandle>;
+
+// A name in a folder held open.
+struct Place {
+  Folder folder;
+  std::string name;
+
+  // The place as a path, for messages.
+  std::string Path() const;
+};
+
+struct FolderEntry {
+  std::string name;
+  FileInfo::Kind kind = FileInfo::Kind::Other;  // as the entry itself is: a link is not followed
+};
+
+// Bytes to read, once, from the start: a file, or a pipe.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to data.size() bytes and says how many; 0 at the end.
+  virtual OrReason<std::size_t> Read(std::span<std::uint8_t> data) = 0;
+};
+
+// Where bytes go: a new file, or a pipe.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all of `data`, or says why it could not.
+  virtual Reason Write(std::span<const std::uint8_t> data) = 0;
+};
+
+// A regular file open for reading. Closing is the destructor's work.
+class ReadHandle : public ByteSource {
+ public:
+  // The file as it was when it was opened.
+  virtual const FileInfo& Opened() const = 0;
+  // kChangedWhileRead when the file's size or modification time is no longer what it was
+  // at opening: someone wrote to it while it was read.
+  virtual Reason ChangedSinceOpened() = 0;
+  // Back to the first byte, for a second pass over the same opening.
+  virtual Reason Rewind() = 0;
 };
 
 // How much of an old file's ownership a new file could take on.
 enum class Ownership {
-  Kept,         // owner and group
-  OwnerOnly,    // the group could not be given (the user is not a member of it)
-  NotKept,      // not even the owner (another user's file)
+  Kept,       // owner and group
+  OwnerOnly,  // the group could not be given (the user is not a member of it)
+  NotKept,    // not even the owner (another user's file)
 };
 
 // A new file while it is written: no one else can open it, and where the system allows
 // it has no name at all until Publish(). Dropped before Publish(), it is gone.
-class WriteHandle {
+class WorkingFile : public ByteSink {
  public:
-  virtual ~WriteHandle() = default;
-  // Writes all `size` bytes, or returns false.
-  virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
   // Makes what was written durable on the disk.
-  virtual bool Flush() = 0;
-  // Gives the file these permission bits (the low 12 bits of a POSIX mode).
-  virtual bool SetPermissions(std::uint32_t mode) = 0;
+  virtual Reason Flush() = 0;
+  virtual Reason SetPermissions(std::uint32_t mode) = 0;
   // Gives the file this owner and group, or as much of them as the system allows.
   virtual Ownership SetOwner(std::uint32_t owner, std::uint32_t group) = 0;
-  // Gives the file the POSIX access list of the file at `path`, or none when it has none.
-  virtual bool CopyAccessList(const std::string& path) = 0;
+  // Gives the file the POSIX access list of the file at `from`, or none when it has none.
+  virtual Reason CopyAccessList(const Place& from) = 0;
   // Closes the file and puts it at `target` in one step, replacing what is there. On
   // failure `target` is as it was and the file is gone.
-  virtual bool Publish(const std::string& target) = 0;
-};
-
-struct FileInfo {
-  bool exists = false;
-  bool regular = false;  // a plain file: not a directory, FIFO, socket or device
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint32_t permissions = 0;  // the low 12 bits of the mode
-  std::uint32_t owner = 0;
-  std::uint32_t group = 0;
+  virtual Reason Publish(const Place& target) = 0;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Opens an existing regular file for reading, positioned at its first byte. Returns
-  // nullptr when the path names no such file, cannot be read, or names a directory, a
-  // FIFO or a device. Never waits for a writer to appear on a FIFO.
-  virtual std::unique_ptr<ReadHandle> OpenForRead(const std::string& path) = 0;
+  // Resolves `path` as the kernel walks it, a component at a time, into the folder that
+  // holds its last name, held open, and that name. A symbolic link anywhere on the way,
+  // the last name included, is followed, but only where the kernel's protected_symlinks
+  // rule would follow it, whatever the system's setting: in a sticky folder anyone may
+  // write to, only a link of the user's own or of the folder's owner (otherwise
+  // kLinkNotFollowed). The last name need not exist; the folders before it must.
+  virtual OrReason<Place> Locate(const std::string& path) = 0;
+
+  // What is at `place`, the entry itself: a link there is not followed.
+  virtual FileInfo Stat(const Place& place) = 0;
+  virtual FileInfo StatFolder(const Folder& folder) = 0;
+
+  // Opens the regular file at `place` for reading, at its first byte. A link there is
+  // not followed (kSymbolicLink); a folder is EISDIR; a FIFO, a device or a socket is
+  // kNotAFile, and never makes the call wait.
+  virtual OrReason<std::unique_ptr<ReadHandle>> OpenForRead(const Place& place) = 0;
 
   // Names a working file may be given are `name_prefix` and at most this many more bytes.
   static constexpr std::size_t kUniqueSuffixLength = 8;
 
-  // Creates a new, empty working file in `directory` ("" for the current one), readable
-  // and writable by its owner only. Returns nullptr when it cannot.
-  virtual std::unique_ptr<WriteHandle> CreateWorkingFile(const std::string& directory,
-                                                         const std::string& name_prefix) = 0;
+  // Creates a new, empty working file in `folder`, readable and writable by its owner only.
+  virtual OrReason<std::unique_ptr<WorkingFile>> CreateWorkingFile(const Folder& folder,
+                                                                   const std::string& name_prefix) = 0;
 
-  // What `path` names, following symbolic links.
-  virtual FileInfo Stat(const std::string& path) = 0;
-
-  // The path a write through `path` would land on: `path` itself unless it leads through
-  // symbolic links, in which case the end of the chain (which may not exist). "" for a
-  // loop of links, or for a link the kernel's protected_symlinks rule would not follow
-  // (another user's link in a sticky folder anyone may write to).
-  virtual std::string ResolveLinks(const std::string& path) = 0;
+  // Opens the folder at `place`; a link there is not followed (kSymbolicLink).
+  virtual OrReason<Folder> OpenFolder(const Place& place) = 0;
+  // Makes the folder at `place` with these permission bits (less the umask) unless it
+  // exists, and opens it; a link there is not followed.
+  virtual OrReason<Folder> MakeFolder(const Place& place, std::uint32_t permissions) = 0;
+  // The entries of `folder` other than "." and "..", sorted by name.
+  virtual Reason List(const Folder& folder, std::vector<FolderEntry>& entries) = 0;
+  // Removes the file at `place` (a working file left behind by a process that is gone).
+  virtual Reason Remove(const Place& place) = 0;
 
   // The permission bits the user withholds from new files (the umask).
   virtual std::uint32_t Umask() = 0;
+  // The user the program acts as (the effective user id).
+  virtual std::uint32_t UserId() = 0;
 };
 
-// True when both paths name one existing file (same device and inode), whatever the
-// texts: a relative form, a symbolic link or a hard link.
-bool SameExistingFile(FileSystem& fs, const std::string& a, const std::string& b);
+// Opens the file at `path` for reading: Locate, then OpenForRead.
+OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path);
+
+// True when both places name one existing file (same device and inode), whatever the
+// names: a relative form, a symbolic link or a hard link.
+bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b);
 
 }  // namespace tarnwhistle::platform

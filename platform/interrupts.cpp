@@ -1,6 +1,8 @@
 #include "interrupts.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,36 +19,60 @@ extern "C" void Remember(int signal) {
   const int saved_errno = errno;
   const char byte = 1;
   if (wake_pipe[1] >= 0 && ::write(wake_pipe[1], &byte, 1) < 0) {
-    // A full pipe already wakes its reader.
+    // A full pipe already wakes its readers.
   }
   errno = saved_errno;
 }
 
 }  // namespace
 
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 bool InterruptRequested() { return caught_signal != 0; }
+int WakeDescriptor() { return wake_pipe[0]; }
 
 InterruptCatcher::InterruptCatcher() {
   caught_signal = 0;
   if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+  if (wake_pipe[0] >= 0 && ::pipe2(quit_, O_CLOEXEC) == 0) {
+    // Waits without taking the wake-up byte, so that other waits see it too.
+    watcher_ = std::thread([this] {
+      pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit_[0], POLLIN, 0}};
+      while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
+      }
+      if (waits[0].revents != 0) stop_.request_stop();
+    });
+  }
   struct sigaction action = {};
   action.sa_handler = Remember;
-  action.sa_flags = SA_RESTART;  // reads and writes carry on; the work asks Caught() itself
+  action.sa_flags = SA_RESTART;  // reads and writes carry on; the work watches its stop token
   sigemptyset(&action.sa_mask);
   for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous_[i]);
 }
 
 InterruptCatcher::~InterruptCatcher() {
   for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-  for (int& fd : wake_pipe) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+  if (watcher_.joinable()) {
+    const char byte = 1;
+    while (::write(quit_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    watcher_.join();
+  }
+  for (int* pipe : {wake_pipe, quit_}) {
+    for (int i = 0; i < 2; ++i) {
+      if (pipe[i] >= 0) ::close(pipe[i]);
+      pipe[i] = -1;
+    }
   }
 }
 
 bool InterruptCatcher::Caught() const { return InterruptRequested(); }
-
-int InterruptCatcher::WakeDescriptor() const { return wake_pipe[0]; }
 
 void InterruptCatcher::ResendIfCaught() {
   int signal = caught_signal;

@@ -1,14 +1,14 @@
 #pragma once
 
 #include <csignal>
+#include <stop_token>
+#include <thread>
 
 namespace tarnwhistle::platform {
 
 // Holds off SIGINT, SIGTERM and SIGHUP (Ctrl+C, kill, a logout) for as long as the
-// program runs, so that a conversion is stopped through its progress callback and
-// cleans up instead of being cut off in the middle. One per process, held by main():
-// the command-line tool asks Caught() as it works, the window's event loop watches
-// WakeDescriptor().
+// program runs, so that work is stopped through its stop token and cleans up instead of
+// being cut off in the middle. One per process, held by main().
 class InterruptCatcher {
  public:
   InterruptCatcher();
@@ -16,9 +16,10 @@ class InterruptCatcher {
   InterruptCatcher(const InterruptCatcher&) = delete;
   InterruptCatcher& operator=(const InterruptCatcher&) = delete;
 
+  // Stop is requested on it once a signal has come (by a thread of the catcher's own:
+  // a signal handler may not do it).
+  std::stop_token Token() const { return stop_.get_token(); }
   bool Caught() const;
-  // Becomes readable when a signal has come (-1 if no pipe could be made).
-  int WakeDescriptor() const;
   // Once the work has been cleaned up: ends the process by the signal that came, with
   // its default action, so that a calling shell sees it was interrupted. Returns when
   // no signal came.
@@ -26,10 +27,20 @@ class InterruptCatcher {
 
  private:
   struct sigaction previous_[3];
+  std::stop_source stop_;
+  int quit_[2] = {-1, -1};  // ends the watching thread
+  std::thread watcher_;
 };
 
-// True once a signal has come while an InterruptCatcher holds them off; work anywhere in
-// the program asks this to stop early.
+// Lets the process hold as many descriptors open as the system allows it (the soft
+// limit raised to the hard one): a batch holds a folder open for every folder of files
+// it has in hand.
+void RaiseOpenFileLimit();
+
+// True once a signal has come while an InterruptCatcher holds them off.
 bool InterruptRequested();
+// Becomes readable, and stays so, once a signal has come; -1 when no catcher is held.
+// For a wait on something else, such as standard input, that a signal must cut short.
+int WakeDescriptor();
 
 }  // namespace tarnwhistle::platform

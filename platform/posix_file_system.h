@@ -4,13 +4,12 @@
 
 namespace tarnwhistle::platform {
 
-// read() and write() on a descriptor, carried on past interruptions by a signal: Read
-// returns what one read() gave (-1 on failure), WriteAll false unless all was written.
-std::ptrdiff_t ReadSome(int fd, std::uint8_t* data, std::size_t size);
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size);
+// read() and write() on a descriptor, carried on past interruptions by a signal.
+OrReason<std::size_t> ReadSome(int fd, std::span<std::uint8_t> data);
+Reason WriteAll(int fd, std::span<const std::uint8_t> data);
 
-// The real disk, through POSIX and Linux calls. Paths are byte strings in the local
-// encoding.
+// The real disk, through POSIX and Linux calls on folder descriptors. Paths are byte
+// strings in the local encoding.
 class PosixFileSystem : public FileSystem {
  public:
   // Also sets SIGXFSZ to be ignored, for the whole process: a write past the process's
@@ -18,16 +17,20 @@ class PosixFileSystem : public FileSystem {
   // is cleaned up and the failure reported, instead of the process being killed.
   PosixFileSystem();
 
-  std::unique_ptr<ReadHandle> OpenForRead(const std::string& path) override;
+  OrReason<Place> Locate(const std::string& path) override;
+  FileInfo Stat(const Place& place) override;
+  FileInfo StatFolder(const Folder& folder) override;
+  OrReason<std::unique_ptr<ReadHandle>> OpenForRead(const Place& place) override;
   // A nameless file (O_TMPFILE) where the file system has them, which no signal, not even
   // SIGKILL, can leave behind; else a hidden file with a fresh name, mode 0600.
-  std::unique_ptr<WriteHandle> CreateWorkingFile(const std::string& directory, const std::string& name_prefix) override;
-  FileInfo Stat(const std::string& path) override;
-  // Walks `path` a component at a time, as the kernel does, so that a link anywhere on
-  // it (in a folder as well as at the end) meets the protected_symlinks rule, whether or
-  // not the system has that rule switched on.
-  std::string ResolveLinks(const std::string& path) override;
+  OrReason<std::unique_ptr<WorkingFile>> CreateWorkingFile(const Folder& folder,
+                                                           const std::string& name_prefix) override;
+  OrReason<Folder> OpenFolder(const Place& place) override;
+  OrReason<Folder> MakeFolder(const Place& place, std::uint32_t permissions) override;
+  Reason List(const Folder& folder, std::vector<FolderEntry>& entries) override;
+  Reason Remove(const Place& place) override;
   std::uint32_t Umask() override;
+  std::uint32_t UserId() override;
 };
 
 }  // namespace tarnwhistle::platform

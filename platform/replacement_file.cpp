@@ -1,32 +1,85 @@
 #include "replacement_file.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <filesystem>
-#include <string_view>
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 
 namespace tarnwhistle::platform {
 namespace {
 
-// The longest name of a folder entry, and the longest path, that the system takes.
+// The longest name of a folder entry the system takes.
 constexpr std::size_t kLongestName = 255;
-constexpr std::size_t kLongestPath = 4095;
 
 constexpr std::uint32_t kSetGroupId = 02000;
 constexpr std::uint32_t kAccessBits = 0777;
+constexpr std::uint32_t kSticky = 01000;
+constexpr std::uint32_t kOthersWrite = 0002;
 
 constexpr std::string_view kWorkingMarker = ".tarnwhistle-";
-// What a working file's name adds to the part of the target's name it keeps: a leading
-// dot, the marker, and the characters a unique name appends.
-constexpr std::size_t kWorkingNameExtra = 1 + kWorkingMarker.size() + FileSystem::kUniqueSuffixLength;
+constexpr std::size_t kBootLength = 8;
 
-// The start of the target's `name` that the working file's name repeats: all of it
-// when the working file's name and path then stay within the system's limits, else as
-// much as fits, cut between two UTF-8 characters. A target with a long name (85
-// Japanese characters fill an entry) is still written, its working file only shorter.
-std::string KeptPartOfName(const std::string& directory, const std::string& name) {
-  const std::size_t directory_part = directory.empty() ? 0 : directory.size() + 1;
-  const std::size_t taken = directory_part + kWorkingNameExtra;
-  const std::size_t room = std::min(kLongestName - kWorkingNameExtra, taken < kLongestPath ? kLongestPath - taken : 0);
+// The start of this boot's id: the same for every process until the machine restarts.
+std::string ThisBoot() {
+  static const std::string boot = [] {
+    std::ifstream id("/proc/sys/kernel/random/boot_id");
+    std::string text;
+    std::getline(id, text);
+    std::erase(text, '-');
+    text.resize(kBootLength, '0');
+    return text;
+  }();
+  return boot;
+}
+
+// When the process `pid` started, in clock ticks since the boot (field 22 of its stat
+// line); "" when it cannot be read. With the pid it tells a process apart from a later
+// one that was given the same number.
+std::string StartOf(const std::string& pid) {
+  std::ifstream stat("/proc/" + pid + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return {};
+  const std::size_t name_end = line.rfind(')');  // the name may hold spaces and parentheses
+  if (name_end == std::string::npos) return {};
+  std::istringstream fields(line.substr(name_end + 2));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+  }
+  return field;
+}
+
+// ".tarnwhistle-BOOT-PID-START-": what every working file of this process carries. Made
+// again in a child process, which a fork leaves with its parent's.
+std::string ProcessMark() {
+  static std::mutex mutex;
+  static pid_t marked = 0;
+  static std::string mark;
+  std::lock_guard lock(mutex);
+  if (marked != ::getpid()) {
+    marked = ::getpid();
+    const std::string pid = std::to_string(marked);
+    const std::string start = StartOf(pid);
+    mark = std::string(kWorkingMarker) + ThisBoot() + "-" + pid + "-" + (start.empty() ? "0" : start) + "-";
+  }
+  return mark;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The start of the target's `name` that the working file's name repeats: all of it when
+// the working file's name then stays within the system's limit, else as much as fits,
+// cut between two UTF-8 characters. A target with a long name (85 Japanese characters
+// fill an entry) is still written, its working file's name only shorter.
+std::string KeptPartOfName(const std::string& name) {
+  const std::size_t extra = 1 + ProcessMark().size() + FileSystem::kUniqueSuffixLength;
+  const std::size_t room = kLongestName - extra;
   if (name.size() <= room) return name;
   std::size_t cut = room;
   while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
@@ -35,51 +88,88 @@ std::string KeptPartOfName(const std::string& directory, const std::string& name
 
 }  // namespace
 
-bool IsWorkingFileName(std::string_view name) {
-  return name.starts_with('.') && name.find(kWorkingMarker) != std::string_view::npos;
+std::string WorkingFilePrefix(const std::string& name) { return "." + KeptPartOfName(name) + ProcessMark(); }
+
+WorkingFileState WorkingFileStateOf(std::string_view name) {
+  const std::size_t marker = name.rfind(kWorkingMarker);
+  if (!name.starts_with('.') || marker == std::string_view::npos) return WorkingFileState::NotOurs;
+  // BOOT-PID-START-XXXXXXXX
+  std::string_view rest = name.substr(marker + kWorkingMarker.size());
+  std::string_view fields[4];
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t dash = rest.find('-');
+    if (dash == std::string_view::npos) return WorkingFileState::NotOurs;
+    fields[i] = rest.substr(0, dash);
+    rest.remove_prefix(dash + 1);
+  }
+  fields[3] = rest;
+  if (fields[0].size() != kBootLength || !AllDigits(fields[1]) || !AllDigits(fields[2]) ||
+      fields[3].size() != FileSystem::kUniqueSuffixLength ||
+      !std::all_of(fields[3].begin(), fields[3].end(), [](unsigned char c) { return std::isalnum(c); })) {
+    return WorkingFileState::NotOurs;
+  }
+  if (fields[0] != ThisBoot()) return WorkingFileState::OtherBoot;
+  const std::string pid(fields[1]);
+  int number = 0;
+  std::from_chars(pid.data(), pid.data() + pid.size(), number);
+  // kill(pid, 0) sees processes that /proc may hide from this user (hidepid).
+  if (number <= 0 || (::kill(number, 0) != 0 && errno == ESRCH)) return WorkingFileState::Abandoned;
+  const std::string start = StartOf(pid);
+  return start.empty() || start == fields[2] ? WorkingFileState::InUse : WorkingFileState::Abandoned;
 }
 
-std::unique_ptr<ReplacementFile> ReplacementFile::Create(FileSystem& fs, const std::string& target,
-                                                         std::uint32_t source_permissions) {
-  if (!std::filesystem::path(target).has_filename()) return nullptr;  // "folder/" names no file
-  const std::filesystem::path final_target = fs.ResolveLinks(target);
-  if (!final_target.has_filename()) return nullptr;  // a loop, or a link that may not be followed
+OrReason<std::unique_ptr<ReplacementFile>> ReplacementFile::Create(FileSystem& fs, const Place& target,
+                                                                   std::uint32_t source_permissions) {
+  if (target.name.empty() || target.name == "." || target.name == "..") return FromErrno(EISDIR);
+  const FileInfo existing = fs.Stat(target);
+  switch (existing.kind) {
+    case FileInfo::Kind::Missing:
+    case FileInfo::Kind::File: break;
+    case FileInfo::Kind::Folder: return FromErrno(EISDIR);
+    case FileInfo::Kind::Link: return Reason::kSymbolicLink;  // put there since the path was resolved
+    case FileInfo::Kind::Other: return Reason::kNotAFile;      // never replace a device or a FIFO
+  }
+  if (existing.exists() && existing.owner != fs.UserId()) {
+    const FileInfo folder = fs.StatFolder(target.folder);
+    const bool shared_sticky = (folder.permissions & kSticky) != 0 && (folder.permissions & kOthersWrite) != 0;
+    if (shared_sticky && existing.owner != folder.owner) return Reason::kOthersFileInSharedFolder;
+  }
 
-  const FileInfo existing = fs.Stat(final_target);
-  if (existing.exists && !existing.regular) return nullptr;  // never replace a folder or a device
-
-  const std::string directory = final_target.parent_path().string();
-  std::string prefix = ".";
-  prefix += KeptPartOfName(directory, final_target.filename().string());
-  prefix += kWorkingMarker;
-  std::unique_ptr<WriteHandle> handle = fs.CreateWorkingFile(directory, prefix);
-  if (!handle) return nullptr;
+  OrReason<std::unique_ptr<WorkingFile>> file = fs.CreateWorkingFile(target.folder, WorkingFilePrefix(target.name));
+  if (!file) return file.reason;
 
   std::uint32_t permissions = (source_permissions & kAccessBits) & ~fs.Umask();
-  if (existing.exists) {
+  if (existing.exists()) {
     // Set at once, so that a target whose owner cannot be kept costs no conversion.
-    const Ownership ownership = handle->SetOwner(existing.owner, existing.group);
-    if (ownership == Ownership::NotKept) return nullptr;
+    const Ownership ownership = file.value->SetOwner(existing.owner, existing.group);
+    if (ownership == Ownership::NotKept) return Reason::kOwnerNotKept;
     permissions = existing.permissions;
     // setgid means "runs as this group": never for a group the file no longer has.
     if (ownership == Ownership::OwnerOnly) permissions &= ~kSetGroupId;
-    if (!handle->CopyAccessList(final_target)) return nullptr;
+    if (Reason copied = file.value->CopyAccessList(target); copied != Reason::kNone) return copied;
   }
   return std::unique_ptr<ReplacementFile>(
-      new ReplacementFile(std::move(handle), final_target.string(), existing.exists, permissions));
+      new ReplacementFile(std::move(file.value), target, existing.exists(), permissions));
 }
 
-ReplacementFile::ReplacementFile(std::unique_ptr<WriteHandle> handle, std::string target, bool replaces_existing,
+ReplacementFile::ReplacementFile(std::unique_ptr<WorkingFile> file, Place target, bool replaces_existing,
                                  std::uint32_t permissions)
-    : handle_(std::move(handle)),
+    : file_(std::move(file)),
       target_(std::move(target)),
       replaces_existing_(replaces_existing),
       permissions_(permissions) {}
 
-bool ReplacementFile::Commit() {
-  if (!handle_->SetPermissions(permissions_)) return false;
-  if (replaces_existing_ && !handle_->Flush()) return false;
-  return handle_->Publish(target_);
+Reason ReplacementFile::Prepare(bool flush) {
+  if (Reason set = file_->SetPermissions(permissions_); set != Reason::kNone) return set;
+  return flush ? file_->Flush() : Reason::kNone;
+}
+
+Reason ReplacementFile::Publish() { return file_->Publish(target_); }
+
+Reason ReplacementFile::Commit(const std::stop_token& stop) {
+  if (Reason prepared = Prepare(replaces_existing_); prepared != Reason::kNone) return prepared;
+  if (stop.stop_requested()) return Reason::kStopped;
+  return Publish();
 }
 
 }  // namespace tarnwhistle::platform

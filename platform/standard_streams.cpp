@@ -1,36 +1,45 @@
 #include "standard_streams.h"
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "interrupts.h"
 #include "posix_file_system.h"
 
 namespace tarnwhistle::platform {
 namespace {
 
-class InputHandle : public ReadHandle {
+class Input : public ByteSource {
  public:
-  std::ptrdiff_t Read(std::uint8_t* data, std::size_t size) override { return ReadSome(STDIN_FILENO, data, size); }
-  std::uint64_t Size() const override { return 0; }  // a pipe's length is known only at its end
-  std::uint32_t Permissions() const override { return 0; }
-  bool ChangedSinceOpened() override { return false; }  // a stream has no size to compare
+  OrReason<std::size_t> Read(std::span<std::uint8_t> data) override {
+    // A signal is caught and the read restarted (SA_RESTART), so a terminal or a pipe that
+    // sends nothing would keep the tool waiting: wait for the signal's wake-up as well.
+    pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {WakeDescriptor(), POLLIN, 0}};
+    while (waits[1].fd >= 0 && !InterruptRequested()) {
+      if (::poll(waits, 2, -1) < 0 && errno != EINTR) return LastError();
+      if (waits[0].revents != 0) break;
+    }
+    if (InterruptRequested()) return Reason::kStopped;
+    return ReadSome(STDIN_FILENO, data);
+  }
 };
 
-class OutputHandle : public WriteHandle {
+class Output : public ByteSink {
  public:
-  bool Write(const std::uint8_t* data, std::size_t size) override { return WriteAll(STDOUT_FILENO, data, size); }
-  // A pipe or a terminal has nothing to make durable; a file behind a redirection is the
-  // shell's, and its durability is the caller's choice.
-  bool Flush() override { return true; }
-  // The stream is the shell's: it has no name, owner or mode of the tool's to set.
-  bool SetPermissions(std::uint32_t) override { return false; }
-  Ownership SetOwner(std::uint32_t, std::uint32_t) override { return Ownership::NotKept; }
-  bool CopyAccessList(const std::string&) override { return false; }
-  bool Publish(const std::string&) override { return true; }
+  Reason Write(std::span<const std::uint8_t> data) override { return WriteAll(STDOUT_FILENO, data); }
 };
 
 }  // namespace
 
-std::unique_ptr<ReadHandle> StandardInput() { return std::make_unique<InputHandle>(); }
-std::unique_ptr<WriteHandle> StandardOutput() { return std::make_unique<OutputHandle>(); }
+std::unique_ptr<ByteSource> StandardInput() { return std::make_unique<Input>(); }
+std::unique_ptr<ByteSink> StandardOutput() { return std::make_unique<Output>(); }
+
+std::optional<FileIdentity> StandardOutputFile() {
+  struct stat st;
+  if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
 
 }  // namespace tarnwhistle::platform

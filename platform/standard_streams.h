@@ -1,14 +1,19 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "file_system.h"
 
 namespace tarnwhistle::platform {
 
-// The process's standard input and output as file handles, for a command used as a
-// filter in a pipe. Neither closes its descriptor: the process owns them.
-std::unique_ptr<ReadHandle> StandardInput();
-std::unique_ptr<WriteHandle> StandardOutput();
+// The process's standard input and output, for a command used as a filter in a pipe.
+// Neither closes its descriptor: the process owns them. Waiting for input ends at once,
+// with kStopped, when an InterruptCatcher catches a signal.
+std::unique_ptr<ByteSource> StandardInput();
+std::unique_ptr<ByteSink> StandardOutput();
+
+// The file standard output writes to, when it is a regular file (a shell's redirection).
+std::optional<FileIdentity> StandardOutputFile();
 
 }  // namespace tarnwhistle::platform

@@ -54,9 +54,9 @@ void SystemClick(QWidget* button) {
 // The About window opens modally from the Help menu, blocks the main window while it is
 // open, and is a fresh window each time.
 TEST(AboutWindow, OpensModallyAFreshWindowEachTime) {
-  testing::TempDir dir;
+  testkit::TempDir dir;
   platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
+  testkit::FakeWindowServices services;
   windows::MainWindow window(files, services);
   window.show();
   auto* txt1 = window.findChild<QLineEdit*>("Txt1");

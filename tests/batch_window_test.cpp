@@ -24,10 +24,10 @@
 namespace tarnwhistle {
 namespace {
 
-using testing::ReadAll;
+using testkit::ReadAll;
 using windows::Text;
 
-class BatchWindowTest : public testing::WindowOnDisk<windows::BatchWindow> {
+class BatchWindowTest : public testkit::WindowOnDisk<windows::BatchWindow> {
  protected:
   // Clicks `button` and waits for the work it starts.
   void ClickAndWait(const char* button) {

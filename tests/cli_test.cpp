@@ -1,298 +1,308 @@
-// The command-line tool as scripts see it: the built binary run in a temporary folder,
-// its exit status, what it prints and what it leaves on the disk.
+// tarnwhistle-cli's commands as a script sees them, run in-process on the in-memory
+// file system: the exit code, what they print, and what they leave on the disk. The
+// built binary itself is run by cli_process_test.cpp, for what needs a real process.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <csignal>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
+#include <sstream>
 
+#include "cli/commands.h"
+#include "cli/printable_name.h"
 #include "engine/messages.h"
-#include "process.h"
-#include "temp_dir.h"
+#include "fake_file_system.h"
 
 namespace tarnwhistle {
 namespace {
 
-using testing::ReadAll;
-using testing::TempDir;
+using namespace std::string_literals;
+using testkit::FakeFileSystem;
+using testkit::Op;
 
-using testing::Outcome;
+class StringSource : public platform::ByteSource {
+ public:
+  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  platform::OrReason<std::size_t> Read(std::span<std::uint8_t> data) override {
+    const std::size_t count = std::min(data.size(), bytes_.size() - at_);
+    std::memcpy(data.data(), bytes_.data() + at_, count);
+    at_ += count;
+    return count;
+  }
 
-testing::Invocation Tool(const TempDir& dir, std::vector<std::string> args) {
-  return {TARNWHISTLE_CLI_PATH, std::move(args), dir.path()};
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
+class StringSink : public platform::ByteSink {
+ public:
+  explicit StringSink(std::string& bytes) : bytes_(bytes) {}
+  platform::Reason Write(std::span<const std::uint8_t> data) override {
+    bytes_.append(reinterpret_cast<const char*>(data.data()), data.size());
+    return platform::Reason::kNone;
+  }
+
+ private:
+  std::string& bytes_;
+};
+
+struct Outcome {
+  int exit_code;
+  std::string out;  // what was printed, then what went to standard output as bytes
+  std::string err;
+};
+
+// `stdout_file`: the file standard output is redirected to, when it is one.
+Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const std::string& input = "",
+               const std::string& stdout_file = "") {
+  std::ostringstream out, err;
+  std::string piped;
+  const cli::Environment env{fs,
+                             out,
+                             err,
+                             {},
+                             [&input] { return std::make_unique<StringSource>(input); },
+                             [&piped] { return std::make_unique<StringSink>(piped); },
+                             [&]() -> std::optional<platform::FileIdentity> {
+                               if (stdout_file.empty()) return std::nullopt;
+                               return fs.Stat(fs.Locate(stdout_file).value).identity;
+                             }};
+  std::vector<const char*> argv{"tarnwhistle-cli"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  const int code = cli::Run(static_cast<int>(argv.size()), argv.data(), env);
+  return {code, out.str() + piped, err.str()};
 }
-Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) { return testing::Run(Tool(dir, args)); }
 
+const std::string kEvil = "evil: MS-DOS\nother\x1b[2J.txt";
+
+void MakeFiles(FakeFileSystem& fs) {
+  const std::pair<std::string, std::string> files[] = {
+      {"dos.txt", "a\r\nb\r\n"},
+      {"unix.txt", "a\nb\n"},
+      {"mac.txt", "a\rb"},
+      {"mixed.txt", "a\r\nb\nc\n" + std::string(1000, 'x') + "\rd\x1b\r\n"},
+      {"binary.dat", "a\0\r\n"s},
+      {"esc.txt", "\x01\r\n"},
+      {"png.dat", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s},
+      {"long.txt", std::string(300, 'x') + "\r\n"},
+      {"line.txt", "no break"},
+      {"u16.txt", "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s},
+      {"jis.txt", "\x1b$B$3$s\x1b(B\r\n"},
+      {"out.txt", "old output"},
+      {kEvil, "a\nb\n"},
+      {"src/dos.txt", "a\r\nb\r\n"},
+      {"src/unix.txt", "a\nb\n"},
+      {"src/image.bin", "\x01\x02\0\r\n"s},
+      {"src/notes.md", "a\r\n"},
+      {"src/sub/deeper.txt", "a\rb\r"},
+  };
+  for (const auto& [path, bytes] : files) {
+    fs.AddDirectories(std::filesystem::path(path).parent_path().string());
+    fs.AddFile(path, bytes);
+  }
+  fs.AddDirectory("sub");
+  fs.AddSymlink("link.txt", "dos.txt");
+  fs.AddSymlink("src/escape.txt", "../dos.txt");
+}
+
+std::string Says(const std::string& file, std::string_view message) { return file + ": " + std::string(message) + "\n"; }
+std::string Says(const std::string& file, Status status, int error) {
+  return Says(file, messages::ForStatus(status, platform::FromErrno(error)));
+}
 std::string Line(std::string_view text) { return std::string(text) + "\n"; }
 
-TEST(Cli, VersionAndHelp) {
-  TempDir dir;
-  Outcome version = RunTool(dir, {"--version"});
-  EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.out, "Tarnwhistle Ver 1.2\n");
+const std::string kConverted = Line(messages::kConverted);
+const std::string kNotText = messages::ForStatus(Status::SourceNotText, platform::Reason::kNone);
+const std::string kBigDos = [] {
+  std::string text;
+  while (text.size() < 3 << 20) text += "a line of text, long enough\r\n";
+  return text;
+}();
+const std::string kBigUnix = [] {
+  std::string text = kBigDos;
+  std::erase(text, '\r');
+  return text;
+}();
 
-  for (const char* command : {"detect", "convert", "info"}) {
-    Outcome help = RunTool(dir, {command, "--help"});
-    EXPECT_EQ(help.exit_code, 0) << command;
-    EXPECT_NE(help.out.find(std::string("tarnwhistle-cli ") + command), std::string::npos) << help.out;
-  }
-  Outcome help = RunTool(dir, {"--help"});
-  EXPECT_EQ(help.exit_code, 0);
-  for (const char* command : {"detect", "convert", "info"}) EXPECT_NE(help.out.find(command), std::string::npos);
-}
+struct Case {
+  std::vector<std::string> args;
+  int exit_code;
+  std::string out;
+  std::string err;
+  std::vector<std::pair<std::string, std::string>> after = {};  // files and what they hold; "<none>" for none
+  std::string input = "";                                        // standard input
+  std::optional<Op> fail = std::nullopt;                         // an operation that fails, with its usual reason
+  std::string stdout_file = "";                                  // standard output redirected into this file
+};
 
-TEST(Cli, UsageErrorsExitWith2AndTouchNothing) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"frobnicate"},
-      {"detect"},
-      {"info"},
-      {"convert", "dos.txt", "out.txt"},                          // no --to
-      {"convert", "--to", "unix", "dos.txt"},                     // no OUT
-      {"convert", "--to", "unix", "dos.txt", "out.txt", "more"},  // one file too many
-      {"convert", "--to", "binary", "dos.txt", "out.txt"},
-      {"convert", "--to", "2", "dos.txt", "out.txt"},  // a kind's code is no kind's name
-      {"convert", "--to", "unix", "--from", "none", "dos.txt", "out.txt"},
-      {"convert", "--bogus", "--to", "unix", "dos.txt", "out.txt"},
-  };
-  for (const auto& args : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\n");
-    Outcome outcome = RunTool(dir, args);
-    std::string shown = ::testing::PrintToString(args);
-    EXPECT_EQ(outcome.exit_code, 2) << shown;
-    EXPECT_FALSE(outcome.err.empty()) << shown;
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"dos.txt"}) << shown;
-  }
-}
+const Case kCases[] = {
+    // detect and info
+    {{"detect", "dos.txt"}, 0, "MS-DOS\n", ""},
+    {{"detect", "unix.txt", "mac.txt", "binary.dat", "long.txt", "line.txt", "u16.txt", "jis.txt"},
+     0,
+     "unix.txt: UNIX\nmac.txt: MAC\nbinary.dat: BINARY\nlong.txt: MS-DOS\nline.txt: NONE\nu16.txt: MS-DOS\n"
+     "jis.txt: MS-DOS\n",
+     ""},
+    {{"detect", "missing.txt", "sub", "dos.txt"}, 1, "dos.txt: MS-DOS\n",
+     Says("missing.txt", messages::kSourceMissing) + Says("sub", Status::SourceCannotOpen, EISDIR)},
+    {{"detect", kEvil, "mac.txt"}, 0, "evil: MS-DOS\\nother\\x1b[2J.txt: UNIX\nmac.txt: MAC\n", ""},
+    {{"detect", "--null", kEvil, "mac.txt"}, 0, kEvil + "\0UNIX\0mac.txt\0MAC\0"s, ""},
+    {{"info", "mixed.txt", "u16.txt"},
+     0,
+     "file: mixed.txt\ndetected: MS-DOS\nencoding: bytes\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
+     "control: yes, first at offset 1009\nnul: no\nbytes: 1012\n\n"
+     "file: u16.txt\ndetected: MS-DOS\nencoding: UTF-16LE\ncrlf: 1\nlf: 1\ncr: 0\nmixed: yes\ncontrol: no\nnul: no\n"
+     "bytes: 12\n",
+     ""},
+    {{"info", "-z", "jis.txt"},
+     0,
+     "file: jis.txt\0detected: MS-DOS\0encoding: bytes\0crlf: 1\0lf: 0\0cr: 0\0mixed: no\0control: no\0nul: no\0"
+     "bytes: 12\0"s,
+     ""},
+    {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: bytes\ncrlf: 0\nlf: 2\ncr: 0\n"
+     "mixed: no\ncontrol: no\nnul: no\nbytes: 4\n", Says("missing.txt", messages::kSourceMissing)},
+    // convert SRC OUT: every line ending made the target's
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\nb\n"}}},
+    {{"convert", "-t", "CRLF", "mac.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\r\nb"}}},
+    {{"convert", "-t", "lf", "mixed.txt", "out.txt"}, 0, kConverted, "",
+     {{"out.txt", "a\nb\nc\n" + std::string(1000, 'x') + "\nd\x1b\n"}}},
+    {{"convert", "--from", "mac", "--to", "unix", "esc.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "\x01\n"}}},
+    {{"convert", "--from", "mac", "--to", "mac", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}},
+    {{"convert", "-t", "mac", "u16.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "\xff\xfe" "a\0\r\0b\0\r\0"s}}},
+    // ...its refusals and failures: exit 1, the reason, and OUT as it was
+    {{"convert", "--to", "unix", "", "out.txt"}, 1, "", Line(messages::kNoSourceName), {{"out.txt", "old output"}}},
+    {{"convert", "--to", "dos", "binary.dat", "dos.txt"}, 1, "", Line(messages::kBinarySource)},
+    {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "", Says("png.dat", kNotText), {{"out.txt", "old output"}}},
+    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 1, "", Line(messages::kNoLineBreak)},
+    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 1, "", Line(messages::kSameKind)},
+    {{"convert", "--to", "unix", "dos.txt", "./sub/../dos.txt"}, 1, "", Line(messages::kSameFile)},
+    {{"convert", "--to", "unix", "dos.txt", "link.txt"}, 1, "", Line(messages::kSameFile)},
+    {{"convert", "--to", "unix", "dos.txt", ""}, 1, "", Line(messages::kNoOutputName)},
+    {{"convert", "--from", "dos", "--to", "unix", "missing.txt", "out.txt"}, 1, "",
+     Says("missing.txt", messages::kSourceMissing)},
+    {{"convert", "--from", "dos", "--to", "unix", "sub", "out.txt"}, 1, "", Says("sub", Status::SourceCannotOpen, EISDIR)},
+    {{"convert", "--to", "unix", "dos.txt", "nowhere/out.txt"}, 1, "",
+     Says("nowhere/out.txt", Status::OutputCannotWrite, ENOENT)},
+    {{"convert", "--to", "unix", "dos.txt", "sub"}, 1, "", Says("sub", Status::OutputCannotWrite, EISDIR)},
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("dos.txt", Status::SourceCannotOpen, EACCES),
+     {{"out.txt", "old output"}}, "", Op::OpenRead},
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("dos.txt", Status::SourceReadFailed, EIO),
+     {{"out.txt", "old output"}}, "", Op::Read},
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("out.txt", Status::OutputCannotWrite, ENOSPC),
+     {{"out.txt", "old output"}}, "", Op::Write},
+    // a filter in a pipe, which passes on what it does not change
+    {{"convert", "--to", "dos", "-", "-"}, 0, "a\r\nb\r\n", "", {}, "a\nb\n"},
+    {{"convert", "-t", "unix", "-", "-"}, 0, kBigUnix, "", {}, kBigDos},
+    {{"convert", "-f", "mac", "-t", "unix", "-", "-"}, 0, "a\nb", "", {}, "a\r\nb"},
+    {{"convert", "--to", "unix", "-", "-"}, 0, "a\nb\n", "", {}, "a\nb\r\n"},
+    {{"convert", "--to", "unix", "-", "-"}, 0, "no break", "", {}, "no break"},
+    {{"convert", "--to", "unix", "-", "-"}, 1, "", Line(messages::kBinarySource), {}, "\x01\r\n"},
+    {{"convert", "--to", "unix", "-", "-"}, 1, "", Line(messages::kBinarySource), {}, "a\r\nb\0c\r\n"s},
+    {{"convert", "--to", "unix", "-", "-"}, 1, kBigUnix.substr(0, 1 << 20), Says("-", kNotText), {},
+     kBigDos + "\0"s},
+    {{"convert", "--to", "mac", "-", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}, "a\nb\n"},
+    {{"convert", "--to", "unix", "dos.txt", "-"}, 0, "a\nb\n", ""},
+    {{"convert", "-f", "unix", "-t", "unix", "unix.txt", "-"}, 1, "", Line(messages::kSameFile), {}, "", std::nullopt,
+     "unix.txt"},
+    // many files: -o DIR mirrors each folder named below its own name, copying what is
+    // not converted; --in-place replaces each file
+    {{"convert", "--to", "unix", "-r", "-o", "out", "src"},
+     0,
+     Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+         Says("src/image.bin", "このファイルは変換できません（バイナリ ファイルです・コピーしました）") +
+         Says("src/notes.md", messages::kConverted) + Says("src/sub/deeper.txt", messages::kConverted) +
+         Says("src/unix.txt", "変換不要（コピーしました）"),
+     "変換 3・変換不要 1・変換できません 1・失敗 0・コピー 2・リンク 1\n",
+     {{"out/src/dos.txt", "a\nb\n"}, {"out/src/sub/deeper.txt", "a\nb\n"}, {"out/src/image.bin", "\x01\x02\0\r\n"s},
+      {"out/src/escape.txt", "<none>"}, {"src/dos.txt", "a\r\nb\r\n"}}},
+    {{"convert", "-t", "dos", "--in-place", "--include", "*.txt", "--include", "*.none", "src"},
+     0,
+     Says("src/dos.txt", messages::kAlreadyTarget) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+         Says("src/unix.txt", messages::kConverted),
+     "変換 1・変換不要 1・変換できません 0・失敗 0・リンク 1\n",
+     {{"src/unix.txt", "a\r\nb\r\n"}, {"src/notes.md", "a\r\n"}, {"dos.txt", "a\r\nb\r\n"}}},
+    {{"convert", "--to", "unix", "--dry-run", "-r", "-o", "out", "src/sub", "src/dos.txt", "src/unix.txt"},
+     0,
+     "src/sub/deeper.txt: MAC -> UNIX: out/sub/deeper.txt\nsrc/dos.txt: MS-DOS -> UNIX: out/dos.txt\n"
+     "src/unix.txt: 変換不要（コピー）: out/unix.txt\n",
+     "変換 2・変換不要 1・変換できません 0・失敗 0・コピー 1\n",
+     {{"out/dos.txt", "<none>"}}},
+    {{"convert", "--to", "unix", "-o", "out", "missing.txt", "src/dos.txt"},
+     1,
+     Says("missing.txt", messages::kSourceMissing) + Says("src/dos.txt", messages::kConverted),
+     "変換 1・変換不要 0・変換できません 0・失敗 1\n",
+     {{"out/dos.txt", "a\nb\n"}}},
+};
 
-TEST(Cli, DetectPrintsOneKindPerFile) {
-  TempDir dir;
-  dir.Write("dos.txt", "a\r\nb");
-  dir.Write("unix.txt", "a\nb");
-  dir.Write("mac.txt", "a\rb");
-  dir.Write("binary.dat", std::string("a\0b\n", 4));
-  dir.Write("long.txt", std::string(300, 'x') + "\n");
-
-  Outcome one = RunTool(dir, {"detect", "dos.txt"});
-  EXPECT_EQ(one.exit_code, 0);
-  EXPECT_EQ(one.out, "MS-DOS\n");
-
-  Outcome several = RunTool(dir, {"detect", "unix.txt", "mac.txt", "binary.dat", "long.txt"});
-  EXPECT_EQ(several.exit_code, 0);
-  EXPECT_EQ(several.out, "unix.txt: UNIX\nmac.txt: MAC\nbinary.dat: BINARY\nlong.txt: NONE\n");
-  EXPECT_EQ(several.err, "");
-
-  // A file that cannot be opened is reported and the others are still looked at.
-  Outcome missing = RunTool(dir, {"detect", "missing.txt", ".", "dos.txt"});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(missing.out, "dos.txt: MS-DOS\n");
-  EXPECT_EQ(missing.err, "missing.txt: " + Line(messages::kSourceMissing) + ".: " + Line(messages::kSourceMissing));
-}
-
-TEST(Cli, InfoCountsOverTheWholeFile) {
-  TempDir dir;
-  // Detection sees only the first CR LF; the rest of the file is mixed.
-  dir.Write("mixed.txt", "a\r\nb\nc\n" + std::string(1000, 'x') + "\rd\x1b\r\n");
-  dir.Write("unix.txt", "a\nb\n");
-  dir.Write("utf16.txt", std::string("\xff\xfe" "a\0\r\0\n\0", 8));
-
-  Outcome outcome = RunTool(dir, {"info", "mixed.txt", "unix.txt", "utf16.txt"});
-  EXPECT_EQ(outcome.exit_code, 0);
-  EXPECT_EQ(outcome.out,
-            "file: mixed.txt\ndetected: MS-DOS\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
-            "control: yes, first at offset 1009\nnul: no\nbytes: 1012\n"
-            "\n"
-            "file: unix.txt\ndetected: UNIX\ncrlf: 0\nlf: 2\ncr: 0\nmixed: no\ncontrol: no\nnul: no\nbytes: 4\n"
-            "\n"
-            "file: utf16.txt\ndetected: BINARY\ncrlf: 0\nlf: 1\ncr: 1\nmixed: yes\n"
-            "control: yes, first at offset 3\nnul: yes, first at offset 3\nbytes: 8\n");
-
-  Outcome missing = RunTool(dir, {"info", "unix.txt", "missing.txt"});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(missing.err, "missing.txt: " + Line(messages::kSourceMissing));
-}
-
-// A name never forges a line: escaped by default, raw in NUL-ended fields with --null.
-TEST(Cli, NamesStayOneLineOrGoRawWithNull) {
-  TempDir dir;
-  const std::string evil = "evil: MS-DOS\nother\x1b[2J.txt";
-  dir.Write(evil, "a\nb\n");
-  dir.Write("mac.txt", "a\rb");
-  using namespace std::string_literals;
-  const struct {
-    std::vector<std::string> args;
-    std::string out;
-  } cases[] = {
-      {{"detect", evil, "mac.txt"}, "evil: MS-DOS\\nother\\x1b[2J.txt: UNIX\nmac.txt: MAC\n"},
-      {{"detect", "--null", evil, "mac.txt"}, evil + "\0UNIX\0mac.txt\0MAC\0"s},
-      {{"info", "-z", evil},
-       "file: "s + evil + "\0detected: UNIX\0crlf: 0\0lf: 2\0cr: 0\0mixed: no\0control: no\0nul: no\0bytes: 4\0"s},
-  };
-  for (const auto& c : cases) {
-    Outcome outcome = RunTool(dir, c.args);
-    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
-    EXPECT_EQ(outcome.out, c.out) << ::testing::PrintToString(c.args);
-  }
-}
-
-TEST(Cli, ConvertWritesTheOutputAndSaysSo) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string source;
-    std::string output;
-  };
-  const Case cases[] = {
-      {{"convert", "--to", "unix", "in.txt", "out.txt"}, "a\r\nb\r\n", "a\nb\n"},
-      {{"convert", "--to", "MAC", "in.txt", "out.txt"}, "a\nb\n", "a\rb\r"},
-      {{"convert", "in.txt", "out.txt", "--to", "dos"}, "a\rb", "a\r\nb"},
-      // --from is trusted as it is: no detection, even of a file detection calls BINARY.
-      {{"convert", "--from", "mac", "--to", "unix", "in.txt", "out.txt"}, "\x01\r\n", "\x01\n\n"},
-      {{"convert", "--from", "unix", "--to", "dos", "in.txt", "out.txt"}, "a\r\nb", "a\r\r\nb"},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    dir.Write("in.txt", c.source);
-    dir.Write("out.txt", "an older and longer output");
-    Outcome outcome = RunTool(dir, c.args);
-    std::string shown = ::testing::PrintToString(c.args);
-    EXPECT_EQ(outcome.exit_code, 0) << shown << outcome.err;
-    EXPECT_EQ(outcome.out, Line(messages::kConverted)) << shown;
-    EXPECT_EQ(ReadAll(dir / "out.txt"), c.output) << shown;
-    EXPECT_EQ(ReadAll(dir / "in.txt"), c.source) << shown;
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.txt", "out.txt"})) << shown;
-  }
-}
-
-// Every refusal and failure exits 1 with the window's message, leaves an existing
-// output as it was and no other file behind.
-TEST(Cli, ConvertRefusalsAndFailuresLeaveEverythingAsItWas) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"no source name", {"convert", "--to", "unix", "", "out.txt"}, Line(messages::kNoSourceName)},
-      {"binary", {"convert", "--to", "unix", "binary.dat", "out.txt"}, Line(messages::kBinarySource)},
-      {"binary comes before the other checks", {"convert", "--to", "dos", "binary.dat", "dos.txt"},
-       Line(messages::kBinarySource)},
-      {"no verdict", {"convert", "--to", "unix", "long.txt", "out.txt"}, Line(messages::kNotDetected)},
-      {"same kind", {"convert", "--to", "dos", "dos.txt", "out.txt"}, Line(messages::kSameKind)},
-      {"same kind given", {"convert", "--from", "mac", "--to", "mac", "dos.txt", "out.txt"},
-       Line(messages::kSameKind)},
-      {"same name", {"convert", "--to", "unix", "dos.txt", "dos.txt"}, Line(messages::kSameFile)},
-      {"same file, other name", {"convert", "--to", "unix", "dos.txt", "./sub/../dos.txt"},
-       Line(messages::kSameFile)},
-      {"same file by a link", {"convert", "--to", "unix", "dos.txt", "link.txt"}, Line(messages::kSameFile)},
-      {"no output name", {"convert", "--to", "unix", "dos.txt", ""}, Line(messages::kNoOutputName)},
-      {"missing source", {"convert", "--to", "unix", "missing.txt", "out.txt"},
-       "missing.txt: " + Line(messages::kSourceMissing)},
-      {"missing source, kind given", {"convert", "--from", "dos", "--to", "unix", "missing.txt", "out.txt"},
-       "missing.txt: " + Line(messages::kSourceMissing)},
-      {"source is a folder", {"convert", "--from", "dos", "--to", "unix", "sub", "out.txt"},
-       "sub: " + Line(messages::kSourceMissing)},
-      {"output folder missing", {"convert", "--to", "unix", "dos.txt", "nowhere/out.txt"},
-       "nowhere/out.txt: " + Line(messages::kOutputUnwritable)},
-      {"output is a folder", {"convert", "--to", "unix", "dos.txt", "sub"}, "sub: " + Line(messages::kOutputUnwritable)},
-      {"a PNG, detected as MS-DOS", {"convert", "--to", "unix", "png.dat", "out.txt"},
-       "png.dat: " + Line(messages::kBinarySource)},
-      {"a NUL, the kind given", {"convert", "--from", "dos", "--to", "unix", "binary.dat", "out.txt"},
-       "binary.dat: " + Line(messages::kBinarySource)},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\nb\r\n");
-    dir.Write("binary.dat", std::string("a\0\r\n", 4));
-    dir.Write("long.txt", std::string(300, 'x') + "\r\n");
-    dir.Write("png.dat", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
-    dir.Write("out.txt", "old output");
-    std::filesystem::create_directory(dir / "sub");
-    std::filesystem::create_symlink("dos.txt", dir / "link.txt");
-    const std::vector<std::string> names = dir.Names();
-
-    Outcome outcome = RunTool(dir, c.args);
-    EXPECT_EQ(outcome.exit_code, 1) << c.name;
-    EXPECT_EQ(outcome.err, c.message) << c.name;
-    EXPECT_EQ(outcome.out, "") << c.name;
-    EXPECT_EQ(ReadAll(dir / "out.txt"), "old output") << c.name;
-    EXPECT_EQ(ReadAll(dir / "dos.txt"), "a\r\nb\r\n") << c.name;
-    EXPECT_EQ(dir.Names(), names) << c.name;
-    EXPECT_TRUE(std::filesystem::is_empty(dir / "sub")) << c.name;
-  }
-}
-
-// True while `pid` holds open a file with no name (the working file) under `folder`.
-bool HoldsNamelessFile(pid_t pid, const std::string& folder) {
-  std::error_code ignored;
-  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
-    const std::string target = std::filesystem::read_symlink(fd.path(), ignored).string();
-    if (target.rfind(folder, 0) == 0 && target.find("(deleted)") != std::string::npos) return true;
-  }
-  return false;
-}
-
-// A conversion stopped by a signal removes its unfinished output, leaves the old one,
-// and ends by that signal so that a calling shell knows it was interrupted.
-TEST(Cli, ConvertStoppedBySignalLeavesNoTrace) {
-  TempDir dir;
-  {
-    std::string block;
-    while (block.size() < (1 << 20)) block += "a line of text that goes on\r\n";
-    std::ofstream huge(dir / "huge.txt", std::ios::binary);
-    for (int i = 0; i < 64; ++i) huge << block;  // long enough to be caught in the middle
-  }
-  for (int signal : {SIGINT, SIGTERM}) {
-    dir.Write("out.txt", "old output");
-    testing::Process tool(Tool(dir, {"convert", "--from", "dos", "--to", "unix", "huge.txt", "out.txt"}));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!HoldsNamelessFile(tool.pid(), dir.path()) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
+  for (const Case& c : kCases) {
+    const std::string shown = ::testing::PrintToString(c.args) + (c.fail ? " with a failing " + std::string(testkit::OpName(*c.fail)) : "");
+    FakeFileSystem fs;
+    MakeFiles(fs);
+    if (c.fail) fs.FailOn(*c.fail);
+    const Outcome outcome = RunCli(fs, c.args, c.input, c.stdout_file);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << shown << "\n" << outcome.err;
+    if (c.out.size() < 200) {
+      EXPECT_EQ(outcome.out, c.out) << shown;
+    } else {  // past the first MiB, how much of a failed stream came out depends on the buffers
+      EXPECT_EQ(outcome.out.substr(0, c.out.size()), c.out) << shown;
     }
-    ::kill(tool.pid(), signal);
-    Outcome outcome = tool.Finish();
-
-    EXPECT_EQ(outcome.signal, signal) << outcome.exit_code;
-    EXPECT_EQ(ReadAll(dir / "out.txt"), "old output");
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"huge.txt", "out.txt"}));
+    EXPECT_EQ(outcome.err, c.err) << shown;
+    for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path).value_or("<none>"), bytes) << shown << ": " << path;
   }
 }
 
-// Exit 0 means OUT holds the converted file, whatever became of the message saying so;
-// a detect whose result cannot be printed has failed.
-TEST(Cli, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
-  struct {
-    const char* name;
-    std::vector<std::string> args;
-    bool closed;
-    int exit_code;
-  } const cases[] = {
-      {"detect to a full disk", {"detect", "dos.txt"}, false, 1},
-      {"convert to a full disk", {"convert", "--to", "unix", "dos.txt", "out.txt"}, false, 0},
-      {"convert with stdout closed", {"convert", "--to", "unix", "dos.txt", "out.txt"}, true, 0},
+// A wrong command line exits 2, says what was wrong, and touches nothing.
+TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "A subcommand is required"},
+      {{"frobnicate"}, "unknown command: frobnicate"},
+      {{"detect"}, "FILE is required"},
+      {{"convert", "dos.txt", "out.txt"}, "--to is required"},
+      {{"convert", "--to", "unix", "dos.txt"}, "SRC and OUT are required"},
+      {{"convert", "--to", "unix", "dos.txt", "out.txt", "more"}, "more than SRC and OUT"},
+      {{"convert", "--to", "binary", "dos.txt", "out.txt"}, "binary is not a kind"},
+      {{"convert", "--to", "2", "dos.txt", "out.txt"}, "2 is not a kind"},
+      {{"convert", "--bogus", "a", "b"}, "unknown option: --bogus"},
+      {{"convert", "--to", "unix", "-r", "a", "b"}, "need -o DIR or --in-place"},
+      {{"convert", "--to", "unix", "--in-place", "-o", "out", "a"}, "exclude each other"},
+      {{"convert", "--to", "unix", "--in-place"}, "no file or folder"},
+      {{"convert", "--to", "unix", "--in-place", "-"}, "'-' is for one file only"},
+      {{"convert", "--to", "unix", "-r", "-o", "src/out", "src"}, "src/out is, or lies inside, src"},
+      {{"convert", "--to", "unix", "-o", "src", "unix.txt", "src"}, "use --in-place"},
   };
-  for (const auto& c : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\n");
-    testing::Invocation run = Tool(dir, c.args);
-    run.stdout_file = "/dev/full";
-    run.stdout_closed = c.closed;
-    Outcome outcome = testing::Run(run);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
-    EXPECT_FALSE(outcome.err.empty()) << c.name;
-    if (c.exit_code == 0) {
-      EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
-    }
+  for (const auto& [args, said] : cases) {
+    FakeFileSystem fs;
+    MakeFiles(fs);
+    const std::vector<std::string> before = fs.Paths();
+    const Outcome outcome = RunCli(fs, args);
+    EXPECT_EQ(outcome.exit_code, 2) << said;
+    EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
+    EXPECT_EQ(fs.Paths(), before) << said;
   }
+  FakeFileSystem fs;
+  EXPECT_EQ(RunCli(fs, {"-V"}).out, Line(messages::kVersionText));
+  EXPECT_NE(RunCli(fs, {"convert", "--help"}).out.find("tarnwhistle-cli convert"), std::string::npos);
+}
+
+TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"plain.txt", "plain.txt"},
+      {"日本語 の 名前.txt", "日本語 の 名前.txt"},
+      {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt"},
+      {"tab\tcr\r", "tab\\tcr\\r"},
+      {"\x1b[31mred", "\\x1b[31mred"},
+      {"back\\slash", "back\\\\slash"},
+      {"bad\xff.txt", "bad\\xff.txt"},
+      {"\xc2\x9b" "csi", "\\xc2\\x9bcsi"},   // a C1 control in UTF-8
+      {"\xe6\x97", "\\xe6\\x97"},           // a character cut short
+      {"\xc0\xaf", "\\xc0\\xaf"},           // an overlong "/"
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+      {"nul\0"s, "nul\\x00"},
+      {"del\x7f", "del\\x7f"},
+  };
+  for (const auto& [name, printed] : kCases) EXPECT_EQ(cli::PrintableName(name), printed) << printed;
 }
 
 }  // namespace

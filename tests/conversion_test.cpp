@@ -1,241 +1,259 @@
+// One conversion as the window and the command line ask for it, on the failing in-memory
+// file system: the checks in their order, the whole road of a conversion, and every file
+// operation failing at every call, each run leaving every file as it was and saying why.
+
 #include <gtest/gtest.h>
 
-#include <random>
-#include <string>
+#include <algorithm>
+#include <iterator>
+#include <map>
 
-#include "engine/conversion.h"
+#include "engine/conversion_request.h"
+#include "engine/messages.h"
 #include "fake_file_system.h"
-#include "platform/posix_file_system.h"
-#include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
+using namespace std::string_literals;
 using K = LineEndingKind;
-using testing::FakeFileSystem;
-using testing::Op;
+using platform::Reason;
+using testkit::FakeFileSystem;
+using testkit::Op;
 
-struct Routine {
-  const char* name;
-  ConversionRoutine routine;
+ConversionRequest Request(std::string source, std::string output, K detected, K target) {
+  ConversionRequest request;
+  request.source = std::move(source);
+  request.output = std::move(output);
+  request.detected = detected;
+  request.target = target;
+  return request;
+}
+
+ConversionRequest Detecting(std::string source, std::string output, K target) {
+  ConversionRequest request = Request(std::move(source), std::move(output), K::None, target);
+  request.detect = true;
+  return request;
+}
+
+// A folder of every kind of source, and an old output.
+void MakeFiles(FakeFileSystem& fs) {
+  fs.AddDirectory("/d");
+  fs.AddFile("/d/in", "one\r\ntwo\r\n");
+  fs.AddFile("/d/unix", "a\nb\n");
+  fs.AddFile("/d/mixed", "a\r\nb\nc\r\nd\re\n");
+  fs.AddFile("/d/png", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s);
+  fs.AddFile("/d/line", "no line break");
+  fs.AddFile("/d/esc", "\x01\r\nb\r\n");
+  fs.AddHardLink("/d/in", "/d/hard");
+  fs.AddSymlink("/d/soft", "/d/in");
+  fs.AddFile("/d/out", "old output");
+}
+
+// The checks in their order: each row fails exactly one check and passes those before
+// it. Checks 1 to 4, and 6 and 7 where the kinds differ, open no file; the others read
+// the source, and none writes anything.
+TEST(CheckAndConvert, RefusesWithTheFirstFailingCheck) {
+  const struct {
+    const char* name;
+    ConversionRequest request;
+    std::string_view refusal;
+    bool reads;
+  } cases[] = {
+      {"no source name", Request("", "/d/out", K::MsDos, K::Unix), messages::kNoSourceName, false},
+      {"no source name beats every kind", Request("", "", K::Binary, K::None), messages::kNoSourceName, false},
+      {"binary before any target", Request("/d/in", "/d/out", K::Binary, K::None), messages::kBinarySource, false},
+      {"not detected", Request("/d/in", "/d/out", K::None, K::Unix), messages::kNotDetected, false},
+      {"no target", Request("/d/in", "/d/out", K::MsDos, K::None), messages::kNoTarget, false},
+      {"same kind, every line of it", Request("/d/unix", "/d/out", K::Unix, K::Unix), messages::kSameKind, true},
+      {"same kind, before the output's checks", Request("/d/unix", "/d/unix", K::Unix, K::Unix), messages::kSameKind,
+       true},
+      {"same text", Request("/d/in", "/d/in", K::MsDos, K::Unix), messages::kSameFile, false},
+      {"same text, missing file", Request("/d/none", "/d/none", K::MsDos, K::Unix), messages::kSameFile, false},
+      {"hard link to the source", Request("/d/in", "/d/hard", K::MsDos, K::Unix), messages::kSameFile, false},
+      {"symbolic link to the source", Request("/d/in", "/d/soft", K::MsDos, K::Unix), messages::kSameFile, false},
+      {"no output name", Request("/d/in", "", K::MsDos, K::Unix), messages::kNoOutputName, false},
+      {"found binary, by a control byte", Detecting("/d/esc", "/d/out", K::Unix), messages::kBinarySource, true},
+      {"found without a line break", Detecting("/d/line", "/d/out", K::Unix), messages::kNoLineBreak, true},
+      {"found of the kind", Detecting("/d/unix", "/d/out", K::Unix), messages::kSameKind, true},
+  };
+  for (const auto& c : cases) {
+    FakeFileSystem fs;
+    MakeFiles(fs);
+    const std::vector<std::string> before = fs.Paths();
+    const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
+    EXPECT_EQ(outcome.refusal, c.refusal) << c.name;
+    EXPECT_EQ(fs.Calls(Op::OpenRead) > 0, c.reads) << c.name;
+    EXPECT_EQ(fs.Calls(Op::Create), 0) << c.name;
+    EXPECT_EQ(fs.Paths(), before) << c.name;
+    EXPECT_EQ(fs.Contents("/d/out"), "old output") << c.name;
+  }
+}
+
+// The whole road, from one opening of the source: every line ending becomes the
+// target's (a mixed file is made one kind, even its own detected kind), a UTF-16 file
+// keeps its mark and byte order, --from is taken as given, in place replaces the source,
+// and a file changed since its detection is refused.
+TEST(CheckAndConvert, ConvertsEveryLineEndingOnce) {
+  ConversionRequest in_place = Request("/d/mixed", "", K::MsDos, K::Mac);
+  in_place.in_place = true;
+  ConversionRequest stale = Request("/d/in", "/d/out", K::MsDos, K::Unix);
+  stale.detected_file = platform::FileIdentity{1, 2, 11, 0, 0};  // another file's
+  const struct {
+    const char* name;
+    ConversionRequest request;
+    std::string source;  // written to the request's source first
+    Status status;
+    std::string written;  // what the output (or the source, in place) holds afterwards
+  } cases[] = {
+      {"mixed, to UNIX", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\nc\r\nd\re\n", Status::Ok,
+       "a\nb\nc\nd\ne\n"},
+      {"mixed, to MAC", Detecting("/d/mixed", "/d/out", K::Mac), "a\r\nb\nc\r\nd\re\n", Status::Ok, "a\rb\rc\rd\re\r"},
+      {"mixed, to its own kind", Request("/d/mixed", "/d/out", K::Unix, K::Unix), "a\nb\r\nc\n", Status::Ok,
+       "a\nb\nc\n"},
+      {"one CR LF line in a UNIX file, to MS-DOS", Request("/d/mixed", "/d/out", K::Unix, K::MsDos), "a\nb\r\n",
+       Status::Ok, "a\r\nb\r\n"},
+      {"utf-16le keeps its mark", Detecting("/d/mixed", "/d/out", K::Mac), "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s,
+       Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
+      {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,
+       "\xfe\xff\0a\0\r\0\n"s},
+      {"--from is taken as given", Request("/d/mixed", "/d/out", K::Mac, K::Unix), "\x01\r\n", Status::Ok, "\x01\n"},
+      {"in place", in_place, "a\r\nb\n", Status::Ok, "a\rb\r"},
+      {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Status::SourceNotText,
+       "old output"},
+      {"changed since its detection", stale, "one\r\ntwo\r\n", Status::ChangedSinceDetected, "old output"},
+  };
+  for (const auto& c : cases) {
+    FakeFileSystem fs;
+    MakeFiles(fs);
+    fs.AddFile(c.request.source, c.source);
+    const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
+    EXPECT_EQ(outcome.refusal, "") << c.name;
+    EXPECT_EQ(outcome.result.status, c.status) << c.name;
+    EXPECT_EQ(fs.Contents(c.request.in_place ? c.request.source : "/d/out"), c.written) << c.name;
+    EXPECT_EQ(fs.Paths().size(), 10u) << c.name << ": no file added or left behind";
+  }
+}
+
+struct Conversion {
   K from;
   K to;
+  std::string source;
 };
 
-const Routine kRoutines[] = {
-    {"DosToUnix", ConvertDosToUnix, K::MsDos, K::Unix}, {"DosToMac", ConvertDosToMac, K::MsDos, K::Mac},
-    {"UnixToDos", ConvertUnixToDos, K::Unix, K::MsDos}, {"UnixToMac", ConvertUnixToMac, K::Unix, K::Mac},
-    {"MacToDos", ConvertMacToDos, K::Mac, K::MsDos},    {"MacToUnix", ConvertMacToUnix, K::Mac, K::Unix},
+const Conversion kConversions[] = {
+    {K::MsDos, K::Unix, "one\r\ntwo\r\n"}, {K::MsDos, K::Mac, "a\r\n\r\nb"}, {K::Unix, K::MsDos, "one\ntwo\n"},
+    {K::Unix, K::Mac, "\n\nx"},            {K::Mac, K::MsDos, "one\rtwo\r"}, {K::Mac, K::Unix, "a\r\rb\r"},
 };
 
-// The rules written out once more, a byte at a time, to check the routines against.
-std::string Reference(ConversionRoutine routine, const std::string& in) {
-  std::string out;
-  for (char c : in) {
-    if (routine == ConvertDosToUnix && c == '\r') continue;
-    if (routine == ConvertDosToMac && c == '\n') continue;
-    if (routine == ConvertUnixToDos && c == '\n') out += '\r';
-    if (routine == ConvertUnixToMac && c == '\n') c = '\r';
-    if (routine == ConvertMacToDos && c == '\r') {
-      out += "\r\n";
-      continue;
-    }
-    if (routine == ConvertMacToUnix && c == '\r') c = '\n';
-    out += c;
-  }
-  return out;
-}
-
-struct RuleCase {
-  ConversionRoutine routine;
-  std::string in;
-  std::string out;
+struct Scenario {
+  std::string source;
+  bool output_exists;
+  std::size_t read_limit;  // 0: whole reads
 };
 
-const RuleCase kRuleCases[] = {
-    {ConvertDosToUnix, "a\r\nb\r\n", "a\nb\n"},
-    {ConvertDosToUnix, "a\rb\r\n", "ab\n"},  // a lone CR goes too
-    {ConvertDosToMac, "a\r\nb", "a\rb"},
-    {ConvertDosToMac, "a\nb\n", "ab"},
-    {ConvertUnixToDos, "a\nb\n", "a\r\nb\r\n"},
-    {ConvertUnixToDos, "a\r\nb", "a\r\r\nb"},  // an existing CR LF becomes CR CR LF
-    {ConvertUnixToMac, "a\nb\n", "a\rb\r"},
-    {ConvertMacToDos, "a\rb\r", "a\r\nb\r\n"},
-    {ConvertMacToDos, "a\r\nb", "a\r\n\nb"},  // an existing CR LF becomes CR LF LF
-    {ConvertMacToUnix, "a\rb\r", "a\nb\n"},
-    {ConvertMacToUnix, "\r\r\r", "\n\n\n"},
-};
+const std::string kOld = "old output, longer than any result";
 
-// Runs a routine over `in` with files split into reads of at most `read_limit` bytes.
-std::string Convert(ConversionRoutine routine, const std::string& in, std::size_t read_limit = 0) {
-  FakeFileSystem fs;
-  fs.AddFile("/in", in);
-  fs.SetReadLimit(read_limit);
-  EXPECT_EQ(ConvertFile(fs, routine, "/in", "/out"), Status::Ok);
-  return fs.Contents("/out").value_or("<none>");
+std::unique_ptr<FakeFileSystem> Files(const Scenario& scenario) {
+  auto fs = std::make_unique<FakeFileSystem>();
+  fs->AddDirectory("/d");
+  fs->AddFile("/d/in", scenario.source);
+  fs->AddFile("/d/other", "unrelated");
+  if (scenario.output_exists) fs->AddFile("/d/out", kOld, 0600);
+  fs->SetReadLimit(scenario.read_limit);
+  return fs;
 }
 
-TEST(Routines, ApplyTheirRuleToEveryByte) {
-  for (const RuleCase& c : kRuleCases) EXPECT_EQ(Convert(c.routine, c.in), c.out) << ::testing::PrintToString(c.in);
+// What is left after a failed run: the source and the old output as they were, and
+// nothing new, except the working file beside the output when even its removal failed.
+void ExpectUntouched(const FakeFileSystem& fs, const Scenario& scenario, const std::vector<std::string>& before,
+                     bool removal_failed, const std::string& context) {
+  EXPECT_EQ(fs.Contents("/d/in"), scenario.source) << context;
+  EXPECT_EQ(fs.Contents("/d/out"), scenario.output_exists ? std::optional(kOld) : std::nullopt) << context;
+  std::vector<std::string> added;
+  const std::vector<std::string> after = fs.Paths();
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+  EXPECT_LE(added.size(), removal_failed ? 1u : 0u) << context;
+  for (const std::string& path : added) EXPECT_EQ(path.rfind("/d/.out.tarnwhistle-", 0), 0u) << context;
 }
 
-TEST(Routines, CopyEverythingElseUnchanged) {
-  const std::string plain("no line breaks: \t\x01\xff 日本語", 29);
-  for (const Routine& r : kRoutines) {
-    EXPECT_EQ(Convert(r.routine, ""), "") << r.name;
-    EXPECT_EQ(Convert(r.routine, plain), plain) << r.name;
-  }
-}
-
-// Random text heavy in CR and LF, split across reads of every small size (a CR at the
-// end of one buffer and its LF at the start of the next), against the reference.
-TEST(Routines, MatchTheByteRulesAcrossBufferBoundaries) {
-  std::mt19937 random(20261208);
-  const char alphabet[] = {'\r', '\n', 'a', '\t', '\x01', '\xe3'};
-  std::string text;
-  for (int i = 0; i < 3000; ++i) text += alphabet[random() % sizeof alphabet];
-  for (const Routine& r : kRoutines) {
-    for (std::size_t read_limit : {1, 2, 3, 5, 64, 4095}) {
-      EXPECT_EQ(Convert(r.routine, text, read_limit), Reference(r.routine, text)) << r.name << " " << read_limit;
-    }
-  }
-}
-
-// Output runs longer than the writer's buffer, and a multiple of it.
-TEST(Routines, HandleRunsLongerThanTheBuffers) {
-  std::string long_line(platform::ByteWriter::kDefaultBufferSize * 2 + 17, 'y');
-  std::string text = long_line + "\r\n" + long_line + "\n" + long_line + "\r";
-  for (const Routine& r : kRoutines) EXPECT_EQ(Convert(r.routine, text), Reference(r.routine, text)) << r.name;
-}
-
-// A NUL byte anywhere, in the vector loop or in the byte-at-a-time tail, at a buffer's
-// end or start: every routine stops, and the conversion leaves the output as it was.
-TEST(Routines, StopAtANulByteWhereverItIs) {
-  const std::string text(1000, 'a');
-  for (const Routine& r : kRoutines) {
-    for (std::size_t at : {0, 63, 64, 500, 999}) {
-      for (std::size_t read_limit : {0, 64, 500}) {
-        std::string source = text;
-        source[at] = '\0';
-        FakeFileSystem fs;
-        fs.AddFile("/in", source);
-        fs.AddFile("/out", "old");
-        fs.SetReadLimit(read_limit);
-        EXPECT_EQ(ConvertFile(fs, r.routine, "/in", "/out"), Status::SourceNotText) << r.name << " " << at;
-        EXPECT_EQ(fs.Contents("/out"), "old") << r.name << " " << at;
-        EXPECT_EQ(fs.Paths(), (std::vector<std::string>{"/in", "/out"})) << r.name << " " << at;
+// Every operation failing at every call of every conversion, with reads whole or split,
+// with and without an existing output, on sources of a few bytes and of several writer
+// buffers (writes failing first, in the middle and last); and for the operations that
+// leave a working file behind, its removal failing as well. Each run ends in its failure
+// and its reason, never in "変換しました".
+TEST(CheckAndConvert, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
+  std::string big;
+  while (big.size() < 3 * 1024 * 1024) big += "a line of text\r\n\rand\n";
+  int runs = 0;
+  for (const Conversion& c : kConversions) {
+    // The large source for the conversions that shrink and that grow the text.
+    const bool large = c.from == K::MsDos ? c.to == K::Unix : c.from == K::Unix && c.to == K::MsDos;
+    const std::pair<std::string, std::vector<std::size_t>> sources[] = {{c.source, {0, 1, 3}},
+                                                                         {large ? big : "", {0}}};
+    for (const auto& [text, read_limits] : sources) {
+      if (text.empty()) continue;
+      for (const bool output_exists : {false, true}) {
+        for (const std::size_t read_limit : read_limits) {
+          const Scenario scenario{text, output_exists, read_limit};
+          const ConversionRequest request = Request("/d/in", "/d/out", c.from, c.to);
+          std::unique_ptr<FakeFileSystem> clean = Files(scenario);
+          ASSERT_TRUE(CheckAndConvert(*clean, request).Converted());
+          for (Op op : testkit::kAllOps) {
+            for (int nth = 1; nth <= clean->Calls(op) && op != Op::Remove; ++nth) {
+              for (const bool remove_fails : {false, true}) {
+                const std::string context = std::string(DisplayName(c.from)) + " to " + std::string(DisplayName(c.to)) +
+                                            ", " + std::to_string(text.size()) + " bytes in reads of " +
+                                            std::to_string(read_limit) + (output_exists ? ", output exists, " : ", ") +
+                                            testkit::OpName(op) + " #" + std::to_string(nth) +
+                                            (remove_fails ? " and the clean-up fail" : " fails");
+                std::unique_ptr<FakeFileSystem> fs = Files(scenario);
+                const std::vector<std::string> before = fs->Paths();
+                fs->FailOn(op, nth);
+                if (remove_fails) fs->FailOn(Op::Remove);
+                const ConversionOutcome outcome = CheckAndConvert(*fs, request);
+                ++runs;
+                const Status expected = op == Op::OpenRead ? Status::SourceCannotOpen
+                                        : op == Op::Read   ? Status::SourceReadFailed
+                                                           : Status::OutputCannotWrite;
+                const Reason why = op == Op::SetOwner ? Reason::kOwnerNotKept : testkit::DefaultReason(op);
+                EXPECT_EQ(outcome.Message(), messages::ForStatus(expected, why)) << context;
+                ExpectUntouched(*fs, scenario, before, remove_fails && fs->Calls(Op::Remove) > 0, context);
+              }
+            }
+          }
+        }
       }
     }
   }
+  EXPECT_GT(runs, 500);  // the sweep really ran
 }
 
-TEST(RoutineFor, PicksTheRoutineOfEachPairAndNoneForTheRest) {
-  for (const Routine& r : kRoutines) EXPECT_EQ(RoutineFor(r.from, r.to), r.routine) << r.name;
-  for (K from : {K::None, K::MsDos, K::Unix, K::Mac, K::Binary}) {
-    EXPECT_EQ(RoutineFor(from, from), nullptr);
-    EXPECT_EQ(RoutineFor(from, K::None), nullptr);
-    EXPECT_EQ(RoutineFor(from, K::Binary), nullptr);
-    EXPECT_EQ(RoutineFor(K::Binary, from), nullptr);
-    EXPECT_EQ(RoutineFor(K::None, from), nullptr);
-  }
-}
-
-// ConvertFile on the real disk: every row of the rule table, over an existing output
-// longer than the result.
-TEST(ConvertFile, ReplacesAnExistingOutputWithExactlyTheResult) {
-  for (const RuleCase& c : kRuleCases) {
-    testing::TempDir dir;
-    std::string source = dir.Write("source.txt", c.in);
-    std::string output = dir.Write("output.txt", std::string(10000, 'o'));
-    platform::PosixFileSystem fs;
-    ASSERT_EQ(ConvertFile(fs, c.routine, source, output), Status::Ok);
-    EXPECT_EQ(testing::ReadAll(output), c.out);
-    EXPECT_EQ(testing::ReadAll(source), c.in);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"output.txt", "source.txt"}));
-  }
-}
-
-struct FailureCase {
-  const char* name;
-  std::string source;
-  std::string output;
-  Op fail;  // Op::OpenRead with fail_nth 0 means: no injected failure
-  int fail_nth;
-  Status status;
-};
-
-// Every way a conversion can fail leaves the source and any existing output exactly as
-// they were, and no new file behind.
-TEST(ConvertFile, FailuresLeaveEveryFileAsItWas) {
-  const FailureCase cases[] = {
-      {"missing source", "/d/missing", "/d/out", Op::OpenRead, 0, Status::SourceCannotOpen},
-      {"source is a folder", "/d", "/d/out", Op::OpenRead, 0, Status::SourceCannotOpen},
-      {"source is a fifo", "/d/fifo", "/d/out", Op::OpenRead, 0, Status::SourceCannotOpen},
-      {"source open fails", "/d/in", "/d/out", Op::OpenRead, 1, Status::SourceCannotOpen},
-      {"output folder missing", "/d/in", "/nowhere/out", Op::OpenRead, 0, Status::OutputCannotWrite},
-      {"output is a folder", "/d/in", "/d/sub", Op::OpenRead, 0, Status::OutputCannotWrite},
-      {"output names a folder", "/d/in", "/d/", Op::OpenRead, 0, Status::OutputCannotWrite},
-      {"output empty", "/d/in", "", Op::OpenRead, 0, Status::OutputCannotWrite},
-      {"output cannot be created", "/d/in", "/d/out", Op::Create, 1, Status::OutputCannotWrite},
-      {"first read fails", "/d/in", "/d/out", Op::Read, 1, Status::SourceReadFailed},
-      {"later read fails", "/d/in", "/d/out", Op::Read, 2, Status::SourceReadFailed},
-      {"write fails (disk full)", "/d/in", "/d/out", Op::Write, 1, Status::OutputCannotWrite},
-      {"flush fails", "/d/in", "/d/out", Op::Flush, 1, Status::OutputCannotWrite},
-      {"close fails", "/d/in", "/d/out", Op::Close, 1, Status::OutputCannotWrite},
-      {"rename fails", "/d/in", "/d/out", Op::Rename, 1, Status::OutputCannotWrite},
-  };
-  for (const FailureCase& c : cases) {
+// A stop leaves the output as it was: during the reads, and after the last one, while
+// the new file is flushed. Only a file that replaces another waits for the disk.
+TEST(CheckAndConvert, AStopLeavesTheOutputAsItWasAndOnlyAReplacementIsFlushed) {
+  for (const Stage stop_at : {Stage::Converting, Stage::Finishing}) {
     FakeFileSystem fs;
-    fs.AddDirectory("/d");
-    fs.AddDirectory("/d/sub");
-    fs.AddFifo("/d/fifo");
-    fs.AddFile("/d/in", "one\r\ntwo\r\n");
-    fs.AddFile("/d/out", "old output");
-    fs.SetReadLimit(4);
-    if (c.fail_nth > 0) fs.FailOn(c.fail, c.fail_nth);
-    std::vector<std::string> before = fs.Paths();
-
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, c.source, c.output), c.status) << c.name;
-    EXPECT_EQ(fs.Contents("/d/in"), "one\r\ntwo\r\n") << c.name;
-    EXPECT_EQ(fs.Contents("/d/out"), "old output") << c.name;
-    EXPECT_EQ(fs.Paths(), before) << c.name;
-    if (c.status == Status::SourceCannotOpen) {
-      EXPECT_EQ(fs.Calls(Op::Create), 0) << c.name;
-    }
+    MakeFiles(fs);
+    fs.AddFile("/d/big", std::string(100, '\n'));
+    fs.SetReadLimit(10);
+    std::stop_source stop;
+    const ConversionOutcome outcome = CheckAndConvert(
+        fs, Request("/d/big", "/d/out", K::Unix, K::MsDos), stop.get_token(),
+        [&](std::uint64_t done, std::uint64_t total, Stage stage) {
+          EXPECT_EQ(total, 100u);
+          if (stage == stop_at && done >= 30) stop.request_stop();
+        });
+    EXPECT_EQ(outcome.result.status, Status::Cancelled);
+    EXPECT_EQ(outcome.Message(), "");
+    EXPECT_EQ(fs.Contents("/d/out"), "old output");
+    EXPECT_EQ(fs.Paths().size(), 11u);
   }
-}
-
-TEST(ConvertFile, CancellingLeavesTheOutputAsItWas) {
   FakeFileSystem fs;
-  fs.AddFile("/in", std::string(100, '\n'));
-  fs.AddFile("/out", "old");
-  fs.SetReadLimit(10);
-  std::vector<std::uint64_t> reports;
-  auto progress = [&reports](std::uint64_t done, std::uint64_t total) {
-    EXPECT_EQ(total, 100u);
-    reports.push_back(done);
-    return done < 30;
-  };
-  EXPECT_EQ(ConvertFile(fs, ConvertUnixToDos, "/in", "/out", progress), Status::Cancelled);
-  EXPECT_EQ(reports, (std::vector<std::uint64_t>{10, 20, 30}));
-  EXPECT_EQ(fs.Contents("/out"), "old");
-  EXPECT_EQ(fs.Paths(), (std::vector<std::string>{"/in", "/out"}));
-}
-
-}  // namespace
-}  // namespace tarnwhistle
-
-namespace tarnwhistle {
-namespace {
-
-// Replacing an existing file waits for its new bytes to reach the disk; a new file has
-// no old content to protect and does not.
-TEST(ConvertFile, FlushesToDiskOnlyWhenReplacingAFile) {
-  FakeFileSystem fs;
-  fs.AddFile("/in", "a\n");
-  ASSERT_EQ(ConvertFile(fs, ConvertUnixToDos, "/in", "/new"), Status::Ok);
+  MakeFiles(fs);
+  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).Converted());
   EXPECT_EQ(fs.Calls(Op::Flush), 0);
-  ASSERT_EQ(ConvertFile(fs, ConvertUnixToDos, "/in", "/new"), Status::Ok);
+  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).Converted());
   EXPECT_EQ(fs.Calls(Op::Flush), 1);
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/window_services.h"
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 // Window services that show nothing: tests read what would have been shown, and can
 // answer the file dialog or cancel a progress report ahead of time.
@@ -53,4 +53,4 @@ class FakeWindowServices : public platform::WindowServices {
   };
 };
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

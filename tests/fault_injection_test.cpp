@@ -22,10 +22,10 @@ namespace tarnwhistle {
 namespace {
 
 using K = LineEndingKind;
-using testing::FakeFileSystem;
-using testing::FakeWindowServices;
-using testing::Op;
-using testing::OpName;
+using testkit::FakeFileSystem;
+using testkit::FakeWindowServices;
+using testkit::Op;
+using testkit::OpName;
 using windows::Text;
 
 // The window's message when `op` fails.
@@ -103,7 +103,7 @@ void ExpectFilesUntouched(const FakeFileSystem& fs, const Scenario& scenario, co
   for (const std::string& path : added) EXPECT_EQ(path.rfind("/d/.out.tarnwhistle-", 0), 0u) << context;
 }
 
-class FaultInjection : public ::testing::Test, public testing::WindowDriver {
+class FaultInjection : public ::testing::Test, public testkit::WindowDriver {
  protected:
   QWidget& Driven() override { return window; }
 
@@ -139,11 +139,11 @@ TEST_F(FaultInjection, EveryOperationFailingAtEveryCallOfDetectAndConvert) {
         ASSERT_NO_FATAL_FAILURE(Detect(kSource));
         ASSERT_EQ(window.DetectedKind(), c.from) << Describe(scenario, Op::Read, 0, false);
         std::map<Op, int> detect_calls;
-        for (Op op : testing::kAllOps) detect_calls[op] = clean->Calls(op);
+        for (Op op : testkit::kAllOps) detect_calls[op] = clean->Calls(op);
         ASSERT_NO_FATAL_FAILURE(Convert(c.to, kOutput));
         ASSERT_EQ(services.messages, QStringList{Text(messages::kConverted)});
 
-        for (Op op : testing::kAllOps) {
+        for (Op op : testkit::kAllOps) {
           if (op == Op::Remove) continue;  // only ever called after another failure
           for (int nth = 1; nth <= clean->Calls(op); ++nth) {
             for (bool remove_fails : {false, true}) {
@@ -236,7 +236,7 @@ TEST(FaultInjectionOfTheConvertCommand, EveryOperationFailingOnASourceOfManyBuff
         ASSERT_EQ(services.messages, QStringList{Text(messages::kConverted)});
         ASSERT_GE(clean->Calls(Op::Write), 3);
 
-        for (Op op : testing::kAllOps) {
+        for (Op op : testkit::kAllOps) {
           if (op == Op::Remove) continue;
           for (int nth = 1; nth <= clean->Calls(op); ++nth) {
             for (bool remove_fails : {false, true}) {

@@ -63,7 +63,7 @@ bool WaitFor(QAbstractItemModel* model, const std::function<bool()>& done) {
   return done();
 }
 
-class FileBrowserTest : public ::testing::Test, public testing::WindowDriver {
+class FileBrowserTest : public ::testing::Test, public testkit::WindowDriver {
  protected:
   FileBrowserTest() {
     std::filesystem::create_directories(disk + "/docs/deeper");
@@ -111,11 +111,11 @@ class FileBrowserTest : public ::testing::Test, public testing::WindowDriver {
     QTest::mouseClick(FileList()->viewport(), Qt::LeftButton, {}, FileList()->visualRect(item).center());
   }
 
-  testing::TempDir dir;
+  testkit::TempDir dir;
   std::string disk = dir / "disk";
   std::string other = dir / "other";
   platform::PosixFileSystem files;
-  testing::FakeWindowServices services;
+  testkit::FakeWindowServices services;
   std::unique_ptr<windows::MainWindow> window;
 };
 

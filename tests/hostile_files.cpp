@@ -13,7 +13,7 @@
 
 #include "temp_dir.h"
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 namespace {
 
 int fifo_writer = -1;
@@ -120,4 +120,4 @@ std::vector<UnusualNames> UnusualNameCases() {
   };
 }
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

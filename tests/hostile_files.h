@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 // Every path under `folder`, with each regular file's bytes ("<not a file>" for the
 // rest): equal snapshots mean nothing was added, removed or changed.
@@ -58,4 +58,4 @@ struct ChangedSource {
 };
 extern const std::vector<ChangedSource> kChangedSources;
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

@@ -31,8 +31,8 @@ namespace tarnwhistle {
 namespace {
 
 using K = LineEndingKind;
-using testing::ReadAll;
-using testing::Snapshot;
+using testkit::ReadAll;
+using testkit::Snapshot;
 
 // What the message boxes said, as one line each, so that a failure prints readably.
 using Shown = std::vector<std::string>;
@@ -50,7 +50,7 @@ class Watchdog {
   ~Watchdog() { ::alarm(0); }
 };
 
-class HostileInput : public testing::WindowOnDisk<windows::MainWindow> {
+class HostileInput : public testkit::WindowOnDisk<windows::MainWindow> {
  protected:
   // The messages shown since the last call.
   Shown Messages() {
@@ -65,8 +65,8 @@ class HostileInput : public testing::WindowOnDisk<windows::MainWindow> {
 // detected file's place, and none of them is ever written to as an output.
 TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
   Watchdog watchdog(60);
-  for (const testing::NotAFile& thing : testing::kNotFiles) {
-    testing::TempDir here;
+  for (const testkit::NotAFile& thing : testkit::kNotFiles) {
+    testkit::TempDir here;
     const std::string source = here.Write("source.txt", "a\r\nb\r\n");
     const std::string output = here.Write("output.txt", "old");
     const std::string odd = here / "s";  // short: a socket's path must fit its address
@@ -92,7 +92,7 @@ TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
     Convert(K::Unix, output);
     EXPECT_EQ(Messages(), kSourceMissing) << thing.name << " in place of the source";
     EXPECT_EQ(Snapshot(here.path()), before) << thing.name;
-    testing::CloseFifoWriter();
+    testkit::CloseFifoWriter();
   }
 }
 
@@ -123,15 +123,15 @@ TEST_F(HostileInput, EachOutcomeOfAConvertShowsItsMessage) {
       {"an output in a folder that does not exist", "source.txt", "nowhere/output.txt", kOutputUnwritable,
        "<missing>"},
   };
-  for (const testing::ChangedSource& c : testing::kChangedSources) {
+  for (const testkit::ChangedSource& c : testkit::kChangedSources) {
     cases.push_back({std::string("a source ") + c.name + " after detection", "source.txt", "output.txt",
                      c.converts ? kConverted : kSourceMissing, c.output, "one\r\ntwo\r\n", c.change});
   }
-  for (const testing::UnusualNames& c : testing::UnusualNameCases()) {
+  for (const testkit::UnusualNames& c : testkit::UnusualNameCases()) {
     cases.push_back({"names " + c.folder, c.folder + "/" + c.source, c.folder + "/" + c.output});
   }
   for (const Case& c : cases) {
-    testing::TempDir here;
+    testkit::TempDir here;
     std::filesystem::create_directories(std::filesystem::path(here / c.source).parent_path());
     const std::string source = here.Write(c.source, c.bytes);
     if (std::filesystem::exists(std::filesystem::path(here / c.output).parent_path())) here.Write(c.output, "old");

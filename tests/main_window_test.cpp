@@ -33,7 +33,7 @@ namespace {
 using K = LineEndingKind;
 using windows::Text;
 
-using MainWindowTest = testing::WindowOnDisk<windows::MainWindow>;
+using MainWindowTest = testkit::WindowOnDisk<windows::MainWindow>;
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
 TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
@@ -193,7 +193,7 @@ TEST_F(MainWindowTest, TheCheckedOptionIsTheTargetHoweverItWasChecked) {
     ASSERT_TRUE(Option(way.kind)->isChecked());
     EXPECT_EQ(window.TargetKind(), way.kind);
     Click("Cmd2");
-    EXPECT_EQ(testing::ReadAll(dir / "out.txt"), way.converted);
+    EXPECT_EQ(testkit::ReadAll(dir / "out.txt"), way.converted);
   }
   EXPECT_EQ(services.messages.size(), 4);
   EXPECT_EQ(services.messages.count(Text(messages::kConverted)), 4);
@@ -265,7 +265,7 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   Box("Txt3")->setText(QString::fromStdString(dir / "out.txt"));
   Click("Cmd2");
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNotDetected)});
-  EXPECT_EQ(testing::ReadAll(dir / "out.txt"), "<missing>");
+  EXPECT_EQ(testkit::ReadAll(dir / "out.txt"), "<missing>");
 }
 
 TEST_F(MainWindowTest, DetectPickConvert) {
@@ -277,8 +277,8 @@ TEST_F(MainWindowTest, DetectPickConvert) {
   Box("Txt3")->setText(QString::fromStdString(dir / "unix.txt"));
   Click("Cmd2");
   EXPECT_EQ(services.messages, (QStringList{Text(messages::kSameFile), Text(messages::kConverted)}));
-  EXPECT_EQ(testing::ReadAll(dir / "unix.txt"), "one\ntwo\n");
-  EXPECT_EQ(testing::ReadAll(source), "one\r\ntwo\r\n");
+  EXPECT_EQ(testkit::ReadAll(dir / "unix.txt"), "one\ntwo\n");
+  EXPECT_EQ(testkit::ReadAll(source), "one\r\ntwo\r\n");
   EXPECT_EQ(window.DetectedKind(), K::MsDos);  // one detection serves many conversions
   EXPECT_EQ(window.TargetKind(), K::Unix);
 }

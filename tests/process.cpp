@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 Process::Process(const Invocation& run) {
   std::vector<char*> argv{const_cast<char*>(run.program.c_str())};
@@ -30,7 +30,11 @@ Process::Process(const Invocation& run) {
       if (put <= 0) break;
       done += static_cast<std::size_t>(put);
     }
-    ::close(pipe_ends[1]);
+    if (run.keep_input_open) {
+      input_ = pipe_ends[1];
+    } else {
+      ::close(pipe_ends[1]);
+    }
     return;
   }
   // The child: only async-signal-safe calls from here, and never back into the tests.
@@ -70,9 +74,10 @@ Outcome Process::Finish(int seconds) {
   }
   if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  if (input_ >= 0) ::close(input_);
   outcome.out = ReadAll(logs_ / "stdout");
   outcome.err = ReadAll(logs_ / "stderr");
   return outcome;
 }
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

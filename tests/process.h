@@ -13,7 +13,7 @@
 
 #include "temp_dir.h"
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 struct Invocation {
   std::string program{};
@@ -24,6 +24,7 @@ struct Invocation {
   std::optional<uid_t> user{};             // act as this user (and its group), when running as root
   std::string stdout_file{};               // write stdout here instead of capturing it ("/dev/full")
   bool stdout_closed = false;              // start with stdout closed
+  bool keep_input_open = false;            // stdin stays open, sending nothing, until the end
 };
 
 struct Outcome {
@@ -48,8 +49,9 @@ class Process {
  private:
   TempDir logs_;
   pid_t pid_ = -1;
+  int input_ = -1;  // the pipe's end that feeds stdin, while it is kept open
 };
 
 inline Outcome Run(const Invocation& run, int seconds = 20) { return Process(run).Finish(seconds); }
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

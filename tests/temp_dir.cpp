@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tarnwhistle-test-XXXXXX").string();
@@ -47,4 +47,4 @@ std::string ReadAll(const std::string& path) {
   return bytes.str();
 }
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 // A fresh folder under the system's temporary folder, removed with all it holds when
 // the test ends.
@@ -31,4 +31,4 @@ class TempDir {
 // The whole content of a file; "<missing>" when it cannot be read.
 std::string ReadAll(const std::string& path);
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

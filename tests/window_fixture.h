@@ -17,7 +17,7 @@
 #include "platform/posix_file_system.h"
 #include "temp_dir.h"
 
-namespace tarnwhistle::testing {
+namespace tarnwhistle::testkit {
 
 class WindowDriver {
  public:
@@ -84,4 +84,4 @@ class WindowOnDisk : public ::testing::Test, public WindowDriver {
   W window{files, services};
 };
 
-}  // namespace tarnwhistle::testing
+}  // namespace tarnwhistle::testkit

@@ -98,7 +98,7 @@ TEST(WindowLayout, EveryFontShowsEveryCaptionWholeAndNothingOverlaps) {
     font.setPointSizeF(points);
 
     platform::PosixFileSystem files;
-    testing::FakeWindowServices services;
+    testkit::FakeWindowServices services;
     windows::MainWindow window(files, services);
     window.setFont(font);  // as a desktop's font setting arrives: after the window is built
     window.show();

@@ -83,7 +83,7 @@ BatchWindow::BatchWindow(platform::FileSystem& files, platform::WindowServices& 
 }
 
 BatchWindow::~BatchWindow() {
-  stop_ = true;
+  stop_.request_stop();
   if (worker_.joinable()) worker_.join();
 }
 
@@ -205,7 +205,7 @@ void BatchWindow::UpdateEnabled() {
 
 void BatchWindow::StartWork(std::function<void()> work) {
   if (worker_.joinable()) worker_.join();
-  stop_ = false;
+  stop_ = std::stop_source();
   finished_ = false;
   UpdateEnabled();
   worker_ = std::thread([this, work = std::move(work)] {
@@ -231,22 +231,24 @@ void BatchWindow::AddPaths(const QStringList& paths) {
   std::set<std::string> known;
   for (const BatchFile& row : rows_) known.insert(row.source);
   const std::size_t first_row = rows_.size();
-  StartWork([this, local, settings, known, first_row] {
-    std::vector<BatchFile> found = CollectBatch(files_, folders_, local, settings);
+  StartWork([this, local, settings, known, first_row, stop = stop_.get_token()] {
+    std::vector<BatchFile> found;
+    BatchWalker walker(files_, local, settings);
+    while (!stop.stop_requested() && walker.Next(found, kBatchChunk)) {
+    }
     std::erase_if(found, [&known](const BatchFile& file) { return known.count(file.source) != 0; });
     QMetaObject::invokeMethod(this, [this, found] { AppendRows(found); }, Qt::QueuedConnection);
-    for (std::size_t i = 0; i < found.size() && !stop_; ++i) {
+    for (std::size_t i = 0; i < found.size() && !stop.stop_requested(); ++i) {
       QStringList cells;
-      const Detection detection = DetectLineEndings(files_, found[i].source);
-      const FileLineEndings whole = detection.status == Status::Ok
-                                        ? CountLineEndingsInFile(files_, found[i].source, [this] { return stop_.load(); })
-                                        : FileLineEndings{detection.status, {}};
+      if (found[i].refused != Status::Ok || found[i].skipped_link) continue;
+      const Examination whole = ExamineFile(files_, found[i].place, stop);
       if (whole.status == Status::Ok) {
         const LineEndingCounts& c = whole.counts;
-        cells = {Text(DisplayName(detection.verdict)), QString::number(c.crlf), QString::number(c.lf),
+        cells = {Text(DisplayName(whole.verdict)), QString::number(c.crlf), QString::number(c.lf),
                  QString::number(c.cr), c.Mixed() ? QStringLiteral("混在") : QString(), QString()};
       } else if (whole.status != Status::Cancelled) {
-        cells = {QString(), QString(), QString(), QString(), QString(), Text(messages::ForStatus(whole.status))};
+        cells = {QString(), QString(), QString(), QString(), QString(),
+                 Text(messages::ForStatus(whole.status, whole.reason))};
       }
       if (!cells.isEmpty()) {
         QMetaObject::invokeMethod(this, [this, row = first_row + i, cells] { ShowExamined(row, cells); },
@@ -262,7 +264,9 @@ void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
     table_->insertRow(row);
     table_->setItem(row, kPath, new QTableWidgetItem(PathText(file.source)));
     for (int column = kKind; column < kColumns; ++column) table_->setItem(row, column, new QTableWidgetItem);
-    if (!file.refusal.empty()) table_->item(row, kResult)->setText(Text(file.refusal));
+    if (file.refused != Status::Ok) {
+      table_->item(row, kResult)->setText(Text(messages::ForStatus(file.refused, file.reason)));
+    }
     rows_.push_back(file);
   }
 }
@@ -326,40 +330,33 @@ void BatchWindow::OnConvert() {
   }
   if (in_place && !services_.Confirm(this, kConfirmReplace)) return;
 
-  // Files added in different goes may land on one output: only the first is written.
   std::vector<BatchFile> work = rows_;
-  std::set<std::string> outputs;
-  for (BatchFile& file : work) {
-    file.output = in_place ? file.source : (std::filesystem::path(output_folder) / file.relative).string();
-    if (!in_place && !outputs.insert(file.output).second && file.refusal.empty()) {
-      file.refusal = messages::kOutputUnwritable;
-    }
-  }
+  AssignOutputs(files_, work, in_place ? std::string() : output_folder);
   for (int row = 0; row < table_->rowCount(); ++row) table_->item(row, kResult)->setText({});
   totals_ = {};
   summary_->clear();
   progress_->setRange(0, static_cast<int>(work.size()));
   progress_->setValue(0);
-  StartWork([this, work, settings] {
+  StartWork([this, work, settings, stop = stop_.get_token()] {
     RunBatch(
-        files_, folders_, work, settings,
+        files_, work, settings,
         [this](std::size_t index, const BatchResult& result) {
           QMetaObject::invokeMethod(this, [this, index, result] { ShowResult(index, result); }, Qt::QueuedConnection);
         },
-        [this] { return stop_.load(); });
+        stop);
   });
 }
 
 void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
   if (result.verdict != BatchVerdict::NotDone) {
-    table_->item(static_cast<int>(row), kResult)->setText(Text(result.message));
+    table_->item(static_cast<int>(row), kResult)->setText(QString::fromStdString(result.message));
     progress_->setValue(progress_->value() + 1);
   }
-  totals_.Add(result.verdict);
+  totals_.Add(result);
   summary_->setText(Text(BatchSummary(totals_)));
 }
 
-void BatchWindow::OnStop() { stop_ = true; }
+void BatchWindow::OnStop() { stop_.request_stop(); }
 
 void BatchWindow::OnSaveResults() {
   const QStringList chosen =
@@ -380,10 +377,13 @@ bool BatchWindow::SaveResults(const QString& path) {
     csv += fields.join(',') + QStringLiteral("\r\n");
   }
   const QByteArray bytes = csv.toUtf8();
-  std::unique_ptr<platform::ReplacementFile> file = platform::ReplacementFile::Create(files_, LocalPath(path), 0666);  // as any new file, less the umask
-  return file && file->Handle().Write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                      static_cast<std::size_t>(bytes.size())) &&
-         file->Commit();
+  const auto place = files_.Locate(LocalPath(path));
+  if (!place) return false;
+  auto file = platform::ReplacementFile::Create(files_, place.value, 0666);  // as any new file, less the umask
+  return file &&
+         file.value->Sink().Write({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                   static_cast<std::size_t>(bytes.size())}) == platform::Reason::kNone &&
+         file.value->Commit() == platform::Reason::kNone;
 }
 
 void BatchWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -402,7 +402,7 @@ void BatchWindow::dropEvent(QDropEvent* event) {
 
 // Closing while the work runs stops it after the file in progress.
 void BatchWindow::closeEvent(QCloseEvent* event) {
-  stop_ = true;
+  stop_.request_stop();
   if (worker_.joinable()) worker_.join();
   finished_ = true;
   QDialog::closeEvent(event);

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <atomic>
+#include <stop_token>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,7 +11,6 @@
 
 #include "engine/batch.h"
 #include "platform/file_system.h"
-#include "platform/folder_listing.h"
 #include "platform/window_services.h"
 
 class QButtonGroup;
@@ -74,13 +74,12 @@ class BatchWindow : public QDialog {
 
   platform::FileSystem& files_;
   platform::WindowServices& services_;
-  platform::PosixFolders folders_;
 
   std::vector<BatchFile> rows_;  // one per row of the table, in its order
   BatchTotals totals_;
 
   std::thread worker_;
-  std::atomic<bool> stop_{false};
+  std::stop_source stop_;
   std::atomic<bool> finished_{true};
 
   QTableWidget* table_ = nullptr;

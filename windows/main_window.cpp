@@ -98,7 +98,7 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
 
 MainWindow::~MainWindow() {
   AbandonCount();
-  count_pool_->waitForDone();  // before count_files_ goes
+  count_pool_->waitForDone();
 }
 
 void MainWindow::BuildControls() {
@@ -212,21 +212,25 @@ void MainWindow::OnDetect() {
   }
   Detection detection = DetectLineEndings(files_, *local_path);
   if (detection.status != Status::Ok) {
-    services_.ShowMessage(this, Text(messages::ForStatus(detection.status)));
+    services_.ShowMessage(this, Text(messages::ForStatus(detection.status, detection.reason)));
     return;
   }
-  if (detection.verdict == LineEndingKind::None) return;  // no verdict changes nothing
+  if (detection.verdict == LineEndingKind::None) {  // no verdict changes nothing, and says why
+    services_.ShowMessage(this, Text(messages::kNoLineBreak));
+    return;
+  }
   detected_kind_box_->setText(Text(DisplayName(detection.verdict)));
   detected_kind_ = detection.verdict;
+  detected_file_ = detection.identity;
   StartCount(*local_path);
 }
 
 void MainWindow::StartCount(const std::string& path) {
   AbandonCount();
-  auto stop = std::make_shared<std::atomic<bool>>(false);
+  auto stop = std::make_shared<std::stop_source>();
   stop_count_ = stop;
   count_pool_->start([this, path, stop, count = latest_count_] {
-    FileLineEndings result = CountLineEndingsInFile(count_files_, path, [&stop] { return stop->load(); });
+    Examination result = ExamineFile(files_, path, stop->get_token());
     // Queued: the result is shown by the window's thread, which the destructor keeps
     // alive until every count has ended.
     QMetaObject::invokeMethod(this, [this, count, result] { OnCounted(count, result); }, Qt::QueuedConnection);
@@ -235,14 +239,14 @@ void MainWindow::StartCount(const std::string& path) {
 
 void MainWindow::AbandonCount() {
   ++latest_count_;
-  if (stop_count_) stop_count_->store(true);
+  if (stop_count_) stop_count_->request_stop();
   stop_count_.reset();
   counts_line_->clear();
 }
 
-void MainWindow::OnCounted(std::uint64_t count, const FileLineEndings& result) {
+void MainWindow::OnCounted(std::uint64_t count, const Examination& result) {
   if (count != latest_count_ || result.status != Status::Ok) return;
-  counts_line_->setText(CountsText(result.counts));
+  counts_line_->setText(CountsText(result.counts, result.encoding));
 }
 
 void MainWindow::OnConvert() {
@@ -252,7 +256,13 @@ void MainWindow::OnConvert() {
     services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
     return;
   }
-  RunConvertCommand(files_, services_, this, {*source, *output, detected_kind_, target_kind_});
+  ConversionRequest request;
+  request.source = *source;
+  request.output = *output;
+  request.detected = detected_kind_;
+  request.target = target_kind_;
+  request.detected_file = detected_file_;
+  RunConvertCommand(files_, services_, this, request);
 }
 
 // The options are exclusive, so the one turned on names the target; one turned off

@@ -10,7 +10,6 @@
 #include "engine/line_ending_kind.h"
 #include "engine/statistics.h"
 #include "platform/file_system.h"
-#include "platform/posix_file_system.h"
 #include "platform/window_services.h"
 
 class QButtonGroup;
@@ -66,12 +65,13 @@ class MainWindow : public QMainWindow {
   // only the latest count may show, and none once the source path has changed.
   void StartCount(const std::string& path);
   void AbandonCount();
-  void OnCounted(std::uint64_t count, const FileLineEndings& result);
+  void OnCounted(std::uint64_t count, const Examination& result);
 
   platform::FileSystem& files_;
   platform::WindowServices& services_;
 
   LineEndingKind detected_kind_ = LineEndingKind::None;
+  platform::FileIdentity detected_file_;  // the file the verdict is of
   LineEndingKind target_kind_ = LineEndingKind::None;
 
   FileBrowser* browser_ = nullptr;
@@ -85,12 +85,9 @@ class MainWindow : public QMainWindow {
   QPointer<BatchWindow> batch_window_;      // FrmBatch while it is open
   QLabel* counts_line_ = nullptr;           // Lbl3, in the status bar
 
-  // The counting thread reads through a file system of its own: the one given to the
-  // window serves the window's thread and need not be safe across threads.
-  platform::PosixFileSystem count_files_;
   QThreadPool* count_pool_ = nullptr;
   std::uint64_t latest_count_ = 0;
-  std::shared_ptr<std::atomic<bool>> stop_count_;
+  std::shared_ptr<std::stop_source> stop_count_;
 };
 
 }  // namespace tarnwhistle::windows

@@ -31,17 +31,20 @@ std::optional<std::string> UnambiguousLocalPath(const QString& path) {
   return bytes;
 }
 
-QString CountsText(const LineEndingCounts& counts) {
+QString CountsText(const LineEndingCounts& counts, Encoding encoding) {
   const QLocale japanese(QLocale::Japanese, QLocale::Japan);  // thousands separated by commas
   QString text = QStringLiteral("CR LF: %1 行　LF: %2 行　CR: %3 行")
                      .arg(japanese.toString(static_cast<qulonglong>(counts.crlf)),
                           japanese.toString(static_cast<qulonglong>(counts.lf)),
                           japanese.toString(static_cast<qulonglong>(counts.cr)));
   if (counts.Mixed()) text += QStringLiteral("（混在）");
+  if (encoding != Encoding::Bytes) text += QStringLiteral("　") + Text(EncodingName(encoding));
   return text;
 }
 
 QTranslator* InstallQtJapanese() {
+  // Dates, sizes and numbers in Qt's own dialogs follow the default locale.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   auto* translator = new QTranslator(QCoreApplication::instance());
   if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
       !QCoreApplication::installTranslator(translator)) {

@@ -26,10 +26,11 @@ std::optional<std::string> UnambiguousLocalPath(const QString& path);
 
 // A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",
 // the last part only when more than one kind occurs.
-QString CountsText(const LineEndingCounts& counts);
+QString CountsText(const LineEndingCounts& counts, Encoding encoding);
 
 // Puts Qt's own texts (the file dialog, context menus, standard buttons) into Japanese,
-// whatever the locale, since the whole interface is Japanese. Returns the translator,
+// and makes Japanese the default locale (dates and sizes in the file dialog), whatever
+// the system's locale, since the whole interface is Japanese. Returns the translator,
 // owned by the application, or null when Qt's translation is not installed.
 QTranslator* InstallQtJapanese();
 

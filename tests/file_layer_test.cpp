@@ -19,20 +19,23 @@
 #include <fstream>
 #include <optional>
 
-#include "engine/conversion.h"
+#include "engine/batch.h"
+#include "engine/conversion_request.h"
 #include "engine/detection.h"
 #include "engine/statistics.h"
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
+#include "platform/race_points.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 using namespace std::string_literals;
-using testing::ReadAll;
-using testing::Snapshot;
-using testing::TempDir;
+using platform::Reason;
+using testkit::ReadAll;
+using testkit::Snapshot;
+using testkit::TempDir;
 
 struct Owner {
   uid_t uid;
@@ -75,9 +78,23 @@ std::string AccessListOf(const std::string& path) {
   return size < 0 ? "" : std::string(list, static_cast<std::size_t>(size));
 }
 
+// The conversion of an MS-DOS source into a UNIX output, by the road every front end takes.
+Result Convert(platform::FileSystem& fs, const std::string& source, const std::string& output,
+               const ConversionProgress& progress = {}) {
+  ConversionRequest request;
+  request.source = source;
+  request.output = output;
+  request.detected = LineEndingKind::MsDos;
+  request.target = LineEndingKind::Unix;
+  const ConversionOutcome outcome = CheckAndConvert(fs, request, {}, progress);
+  return outcome.refusal.empty() ? outcome.result : Result{Status::Cancelled, Reason::kNone};
+}
+
 // Runs the conversion in a child process acting as `user`, in `folder` (entered first:
 // the folders above it may be closed to that user, as /root is); returns its status.
-Status ConvertAs(const Owner& user, const std::string& folder, const std::string& source, const std::string& output) {
+Result ConvertAs(const Owner& user, const std::string& folder, const std::string& source, const std::string& output) {
+  int told[2];
+  if (::pipe(told) != 0) return {Status::Cancelled, Reason::kNone};
   pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(folder.c_str()) != 0 || ::setgroups(0, nullptr) != 0 || ::setresgid(user.gid, user.gid, user.gid) != 0 ||
@@ -86,15 +103,21 @@ Status ConvertAs(const Owner& user, const std::string& folder, const std::string
     }
     try {
       platform::PosixFileSystem fs;
-      ::_exit(static_cast<int>(ConvertFile(fs, ConvertDosToUnix, source, output)));
+      const Result result = Convert(fs, source, output);
+      (void)!::write(told[1], &result, sizeof result);
+      ::_exit(0);
     } catch (...) {
       ::_exit(101);  // never back into the test program
     }
   }
+  ::close(told[1]);
+  Result result{Status::Cancelled, Reason::kNone};
+  const bool read = ::read(told[0], &result, sizeof result) == sizeof result;
+  ::close(told[0]);
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
-  EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) != 100);
-  return static_cast<Status>(WEXITSTATUS(wait_status));
+  EXPECT_TRUE(read && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0);
+  return result;
 }
 
 // Every O_TMPFILE working file this process holds open: none may be open to others.
@@ -117,7 +140,7 @@ struct HostileCase {
   std::string source;
   void (*arrange)(const TempDir& dir);
   std::string output;
-  Status status;
+  Result expected;
   void (*verify)(const TempDir& dir) = nullptr;          // after a success
   void (*during)(const TempDir& dir) = nullptr;          // at the first progress report
   // kNotRoot: the other user when the tests run as root, to whom no folder is closed.
@@ -129,7 +152,7 @@ const std::string kConverted = "one\ntwo\n";
 // Big enough to be read in several pieces, so a change after the first one is seen.
 const std::string kLongText = [] {
   std::string text;
-  while (text.size() < 3 * platform::ByteReader::kDefaultBufferSize) text += "a line of text\r\n";
+  while (text.size() < 3 * 1024 * 1024) text += "a line of text\r\n";
   return text;
 }();
 
@@ -147,15 +170,17 @@ void Truncate(const TempDir& dir) { ASSERT_EQ(::truncate((dir / "in").c_str(), 1
 
 const HostileCase kHostileCases[] = {
     // Binary files whose first bytes look like text: never a corrupted copy.
-    {"PNG", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, OldOutput, "out", Status::SourceNotText},
-    {"PDF stream", "%PDF-1.7\r\n1 0 obj\r\nstream\r\nx\x9c\0\x01"s, nullptr, "out", Status::SourceNotText},
-    {"UTF-16", "\xff\xfe" "a\0\r\0\n\0"s, OldOutput, "out", Status::SourceNotText},
-    {"NUL past the first megabyte", kLongText + std::string(1, '\0'), OldOutput, "out", Status::SourceNotText},
+    {"PNG", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, OldOutput, "out", {Status::SourceNotText}},
+    {"PDF stream", "%PDF-1.7\r\n1 0 obj\r\nstream\r\nx\x9c\0\x01"s, nullptr, "out", {Status::SourceNotText}},
+    {"UTF-16 without a byte order mark", "a\0\r\0\n\0"s, OldOutput, "out", {Status::SourceNotText}},
+    {"UTF-16 with one", "\xff\xfe" "a\0\r\0\n\0"s, OldOutput, "out", {},
+     [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "out"), "\xff\xfe" "a\0\n\0"s); }},
+    {"NUL past the first megabyte", kLongText + std::string(1, '\0'), OldOutput, "out", {Status::SourceNotText}},
     // A source that changes while it is read.
-    {"truncated while read", kLongText, OldOutput, "out", Status::SourceReadFailed, nullptr, Truncate},
-    {"grown while read", kLongText, OldOutput, "out", Status::SourceReadFailed, nullptr,
+    {"truncated while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr, Truncate},
+    {"grown while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) { std::ofstream(dir / "in", std::ios::app) << "more\r\n"; }},
-    {"rewritten in place while read", kLongText, OldOutput, "out", Status::SourceReadFailed, nullptr,
+    {"rewritten in place while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) {
        int fd = ::open((dir / "in").c_str(), O_WRONLY);
        ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
@@ -168,7 +193,7 @@ const HostileCase kHostileCases[] = {
        dir.Write("real/target", "old");
        ASSERT_EQ(::symlink("real/target", (dir / "link").c_str()), 0);
      },
-     "link", Status::Ok,
+     "link", {},
      [](const TempDir& dir) {
        EXPECT_TRUE(S_ISLNK(LinkStat(dir / "link").st_mode));
        EXPECT_EQ(ReadAll(dir / "real/target"), kConverted);
@@ -178,24 +203,24 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
        ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
      },
-     "a", Status::OutputCannotWrite},
+     "a", {Status::OutputCannotWrite, platform::FromErrno(ELOOP)}},
     // Links in a shared sticky folder, followed only as the kernel's protected_symlinks would.
     {"another user's link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", kNobody); }, "shared/out",
-     Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kMeAsRoot},
+     {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"a chain through another user's link", kText,
      [](const TempDir& dir) {
        SharedFolderWithLink(dir, "shared/hop", "../victim", kNobody);
        ASSERT_EQ(::symlink("shared/hop", (dir / "out").c_str()), 0);
      },
-     "out", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kMeAsRoot},
+     "out", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"another user's folder on the way", kText,
-     [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kMeAsRoot},
+     [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"one's own link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", {::geteuid(), ::getegid()}); },
-     "shared/out", Status::Ok, [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "victim"), kConverted); }},
+     "shared/out", {}, [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "victim"), kConverted); }},
     // Working file, permissions, owner, group and access list.
-    {"the working file is private and nameless", kLongText, OldOutput, "out", Status::Ok, nullptr,
+    {"the working file is private and nameless", kLongText, OldOutput, "out", {}, nullptr,
      [](const TempDir& dir) {
        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in", "out"}));
        EXPECT_EQ(CountPrivateNamelessFiles(), 1);
@@ -205,12 +230,12 @@ const HostileCase kHostileCases[] = {
        OldOutput(dir);
        ASSERT_EQ(::chmod((dir / "out").c_str(), 0640), 0);
      },
-     "out", Status::Ok, [](const TempDir& dir) { EXPECT_EQ(ModeOf(dir / "out"), 0640u); }},
+     "out", {}, [](const TempDir& dir) { EXPECT_EQ(ModeOf(dir / "out"), 0640u); }},
     {"a new output of a private source stays private", kText,
-     [](const TempDir& dir) { ASSERT_EQ(::chmod((dir / "in").c_str(), 0600), 0); }, "new", Status::Ok,
+     [](const TempDir& dir) { ASSERT_EQ(::chmod((dir / "in").c_str(), 0600), 0); }, "new", {},
      [](const TempDir& dir) { EXPECT_EQ(ModeOf(dir / "new"), 0600u); }},
     {"a new output takes the source's bits less the umask, never setuid", kText,
-     [](const TempDir& dir) { ASSERT_EQ(::chmod((dir / "in").c_str(), 04777), 0); }, "new", Status::Ok,
+     [](const TempDir& dir) { ASSERT_EQ(::chmod((dir / "in").c_str(), 04777), 0); }, "new", {},
      [](const TempDir& dir) { EXPECT_EQ(ModeOf(dir / "new"), 0777u & ~022u); }},
     {"owner, group, mode and access list survive", kText,
      [](const TempDir& dir) {
@@ -220,7 +245,7 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::chmod((dir / "out").c_str(), 04700), 0);
        ASSERT_EQ(::setxattr((dir / "out").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
      },
-     "out", Status::Ok,
+     "out", {},
      [](const TempDir& dir) {
        EXPECT_EQ(ReadAll(dir / "out"), kConverted);
        EXPECT_EQ(LinkStat(dir / "out").st_uid, kNobody.uid);
@@ -236,7 +261,16 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::chown((dir / "out").c_str(), kNobody.uid, kNobody.gid), 0);
        ASSERT_EQ(::chmod((dir / "out").c_str(), 0666), 0);
      },
-     "out", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kOtherUser},
+     "out", {Status::OutputCannotWrite, Reason::kOwnerNotKept}, nullptr, nullptr, HostileCase::kOtherUser},
+    {"another user's file in a sticky folder, for root too", kText,
+     [](const TempDir& dir) {
+       SharedFolderWithLink(dir, "shared/unused", "../victim", kNobody);
+       dir.Write("shared/report.txt", "nobody's");
+       ASSERT_EQ(::chown((dir / "shared/report.txt").c_str(), kNobody.uid, kNobody.gid), 0);
+       ASSERT_EQ(::chmod((dir / "shared/report.txt").c_str(), 0600), 0);
+     },
+     "shared/report.txt", {Status::OutputCannotWrite, Reason::kOthersFileInSharedFolder}, nullptr, nullptr,
+     HostileCase::kMeAsRoot},
     {"a group that cannot be kept loses setgid", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
@@ -244,7 +278,7 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::chown((dir / "out").c_str(), OtherUser()->uid, 0), 0);
        ASSERT_EQ(::chmod((dir / "out").c_str(), 02755), 0);
      },
-     "out", Status::Ok,
+     "out", {},
      [](const TempDir& dir) {
        EXPECT_EQ(ReadAll(dir / "out"), kConverted);
        EXPECT_EQ(LinkStat(dir / "out").st_uid, OtherUser()->uid);
@@ -260,19 +294,19 @@ const HostileCase kHostileCases[] = {
        dir.Write("locked/out", "old");
        ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
      },
-     "locked/out", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kNotRoot},
+     "locked/out", {Status::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
     {"a new file in a folder without write permission", kText,
      [](const TempDir& dir) {
        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
        ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0555), 0);
      },
-     "locked/new", Status::OutputCannotWrite, nullptr, nullptr, HostileCase::kNotRoot},
+     "locked/new", {Status::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
     {"a source without read permission", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
        ASSERT_EQ(::chmod((dir / "in").c_str(), 0), 0);
      },
-     "out", Status::SourceCannotOpen, nullptr, nullptr, HostileCase::kNotRoot},
+     "out", {Status::SourceCannotOpen, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
 };
 
 TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
@@ -290,20 +324,20 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
     }
     const auto before = Snapshot(dir.path());
 
-    Status status;
+    Result result;
     if (as_other) {
-      status = ConvertAs(*OtherUser(), dir.path(), "in", c.output);
+      result = ConvertAs(*OtherUser(), dir.path(), "in", c.output);
     } else {
       platform::PosixFileSystem fs;
       bool first = true;
-      status = ConvertFile(fs, ConvertDosToUnix, dir / "in", dir / c.output, [&](std::uint64_t, std::uint64_t) {
+      result = Convert(fs, dir / "in", dir / c.output, [&](std::uint64_t, std::uint64_t, Stage) {
         if (first && c.during != nullptr) c.during(dir);
         first = false;
-        return true;
       });
     }
-    EXPECT_EQ(status, c.status) << c.name;
-    if (c.status != Status::Ok) {
+    EXPECT_EQ(std::make_pair(result.status, result.reason), std::make_pair(c.expected.status, c.expected.reason))
+        << c.name;
+    if (!c.expected.ok()) {
       if (c.during == nullptr) {
         EXPECT_EQ(Snapshot(dir.path()), before) << c.name;
       } else {
@@ -329,10 +363,9 @@ TEST(HostileFiles, NothingIsLeftAfterSigkill) {
   if (child == 0) {
     try {
       platform::PosixFileSystem fs;
-      ConvertFile(fs, ConvertDosToUnix, dir / "in", dir / "out", [&](std::uint64_t, std::uint64_t) {
+      Convert(fs, dir / "in", dir / "out", [&](std::uint64_t, std::uint64_t, Stage) {
         (void)!::write(started[1], "x", 1);
         ::pause();  // until the SIGKILL
-        return true;
       });
     } catch (...) {
     }
@@ -362,7 +395,8 @@ TEST(ReplacementFile, AFullDiskLeavesTheOldOutputAndNoPartialFile) {
       rlimit limit{100000, 100000};
       ::setrlimit(RLIMIT_FSIZE, &limit);
       platform::PosixFileSystem fs;
-      ::_exit(ConvertFile(fs, ConvertUnixToDos, source, dir / output) == Status::OutputCannotWrite ? 0 : 1);
+      const Result result = Convert(fs, source, dir / output);
+      ::_exit(result.status == Status::OutputCannotWrite && result.reason == platform::FromErrno(EFBIG) ? 0 : 1);
     }
     int wait_status = 0;
     ::waitpid(child, &wait_status, 0);
@@ -377,18 +411,19 @@ TEST(ReplacementFile, AFullDiskLeavesTheOldOutputAndNoPartialFile) {
 // and nothing is written.
 TEST(HostileFiles, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
   platform::PosixFileSystem fs;
-  for (const testing::NotAFile& thing : testing::kNotFiles) {
+  for (const testkit::NotAFile& thing : testkit::kNotFiles) {
     TempDir dir;
     const std::string source = dir.Write("source.txt", kText);
     const std::string odd = dir / "s";
     ASSERT_NO_FATAL_FAILURE(thing.make(odd)) << thing.name;
     const auto before = Snapshot(dir.path());
-    EXPECT_EQ(DetectLineEndings(fs, odd).status, Status::SourceCannotOpen) << thing.name;
-    EXPECT_EQ(CountLineEndingsInFile(fs, odd).status, Status::SourceCannotOpen) << thing.name;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, odd, dir / "out"), Status::SourceCannotOpen) << thing.name;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, odd), Status::OutputCannotWrite) << thing.name;
+    const Reason why = thing.name == std::string("folder") ? platform::FromErrno(EISDIR) : Reason::kNotAFile;
+    EXPECT_EQ(DetectLineEndings(fs, odd).reason, why) << thing.name;
+    EXPECT_EQ(ExamineFile(fs, odd).reason, why) << thing.name;
+    EXPECT_EQ(Convert(fs, odd, dir / "out").reason, why) << thing.name;
+    EXPECT_EQ(Convert(fs, source, odd).reason, why) << thing.name;
     EXPECT_EQ(Snapshot(dir.path()), before) << thing.name;
-    testing::CloseFifoWriter();
+    testkit::CloseFifoWriter();
   }
   struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
@@ -396,46 +431,35 @@ TEST(HostileFiles, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
 }
 
 // Japanese names, spaces inside and at both ends, names as long as a folder entry may be,
-// and paths of 4,095 bytes (the most the system takes, whatever the length of the name
-// at the end) work as source and output; one byte more is refused and nothing is written.
+// and paths of any length work as source and output.
 TEST(HostileFiles, OddPathsWorkUpToTheSystemsLimit) {
   platform::PosixFileSystem fs;
-  for (const testing::UnusualNames& c : testing::UnusualNameCases()) {
+  for (const testkit::UnusualNames& c : testkit::UnusualNameCases()) {
     TempDir dir;
     ASSERT_EQ(::mkdir((dir / c.folder).c_str(), 0755), 0) << c.folder;
     const std::string source = dir.Write(c.folder + "/" + c.source, kText);
     const std::string output = dir / c.folder + "/" + c.output;
     EXPECT_EQ(DetectLineEndings(fs, source).verdict, LineEndingKind::MsDos) << source;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, source, output), Status::Ok) << output;
+    EXPECT_TRUE(Convert(fs, source, output).ok()) << output;
     EXPECT_EQ(ReadAll(output), kConverted) << output;
     EXPECT_EQ(Snapshot(dir / c.folder).size(), 2u) << "nothing else is left in " << c.folder;
   }
-  for (std::size_t name_bytes : {1, 30, 200}) {
+  // A path is resolved a name at a time, so that its length is never the system's
+  // concern: 4,095 bytes, the most the system takes in one call, and one byte more.
+  for (std::size_t name_bytes : {1, 200}) {
     TempDir dir;
-    const std::string folder = testing::FolderForPathOf(dir.path(), 4095, name_bytes);
-    const std::string at_name(name_bytes, 'f'), over_name = at_name + "g";
-    const std::string at_limit = folder + "/" + at_name, over_limit = folder + "/" + over_name;
-    ASSERT_EQ(over_limit.size(), 4096u);
-    testing::WriteAt(folder, at_name, kText);
-    testing::WriteAt(folder, over_name, kText);
+    const std::string folder = testkit::FolderForPathOf(dir.path(), 4095, name_bytes);
     const std::string plain = dir.Write("plain.txt", "a\r\nb\r\n");
-
-    EXPECT_EQ(DetectLineEndings(fs, at_limit).verdict, LineEndingKind::MsDos) << name_bytes;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, at_limit, dir / "from-deep"), Status::Ok) << name_bytes;
-    EXPECT_EQ(ReadAll(dir / "from-deep"), kConverted);
-    // A name this short leaves no room for the working file's name beside it.
-    const bool fits = name_bytes >= 30;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, plain, at_limit), fits ? Status::Ok : Status::OutputCannotWrite)
-        << name_bytes;
-    EXPECT_EQ(testing::ReadAt(folder, at_name), fits ? "a\nb\n" : kText) << name_bytes;
-
-    const auto before = Snapshot(dir.path());
-    EXPECT_EQ(DetectLineEndings(fs, over_limit).status, Status::SourceCannotOpen) << name_bytes;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, over_limit, dir / "x"), Status::SourceCannotOpen) << name_bytes;
-    EXPECT_EQ(ConvertFile(fs, ConvertDosToUnix, plain, over_limit), Status::OutputCannotWrite) << name_bytes;
-    EXPECT_EQ(Snapshot(dir.path()), before) << name_bytes;
-    EXPECT_EQ(testing::ReadAt(folder, over_name), kText);
-    testing::RemoveAt(folder, over_name);  // too long a path for the usual clean-up
+    for (const std::string& name : {std::string(name_bytes, 'f'), std::string(name_bytes, 'f') + "g"}) {
+      const std::string deep = folder + "/" + name;
+      testkit::WriteAt(folder, name, kText);
+      EXPECT_EQ(DetectLineEndings(fs, deep).verdict, LineEndingKind::MsDos) << deep.size();
+      EXPECT_TRUE(Convert(fs, deep, dir / "from-deep").ok()) << deep.size();
+      EXPECT_EQ(ReadAll(dir / "from-deep"), kConverted);
+      EXPECT_TRUE(Convert(fs, plain, deep).ok()) << deep.size();
+      EXPECT_EQ(testkit::ReadAt(folder, name), "a\nb\n") << deep.size();
+      testkit::RemoveAt(folder, name);  // too long a path for the usual clean-up
+    }
   }
 }
 
@@ -446,12 +470,154 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
   ASSERT_EQ(::symlink(file.c_str(), (dir / "soft.txt").c_str()), 0);
   ASSERT_EQ(::link(file.c_str(), (dir / "hard.txt").c_str()), 0);
   platform::PosixFileSystem fs;
+  const auto same = [&fs](const std::string& a, const std::string& b) {
+    return platform::SameExistingFile(fs, fs.Locate(a).value, fs.Locate(b).value);
+  };
   for (const std::string& alias : {file, dir / "./a.txt", dir / "sub/../a.txt", dir / "soft.txt", dir / "hard.txt"}) {
-    EXPECT_TRUE(platform::SameExistingFile(fs, file, alias)) << alias;
+    EXPECT_TRUE(same(file, alias)) << alias;
   }
-  EXPECT_FALSE(platform::SameExistingFile(fs, file, dir.Write("b.txt", "x")));
-  EXPECT_FALSE(platform::SameExistingFile(fs, file, dir / "missing.txt"));
-  EXPECT_FALSE(platform::SameExistingFile(fs, dir / "missing.txt", dir / "missing.txt"));
+  EXPECT_FALSE(same(file, dir.Write("b.txt", "x")));
+  EXPECT_FALSE(same(file, dir / "missing.txt"));
+  EXPECT_FALSE(same(dir / "missing.txt", dir / "missing.txt"));
+}
+
+// Another user changing the files at the worst moment, played at the file layer's race
+// points, and links that lead out of a tree: whatever happens to the paths' texts, the
+// folder that was checked is the folder written, no link out of a walk is followed, and
+// what is converted is the bytes of the file that was opened. "victim/" stands for a
+// folder of root's outside the tree "tree/" that another user owns.
+struct Race {
+  const char* name;
+  enum { kConvert, kDetectAndConvert, kBatchInPlace } run;
+  platform::RacePoint at;
+  void (*arrange)(const TempDir& dir);
+  void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
+  void (*verify)(const TempDir& dir);
+};
+
+void Mkdir(const TempDir& dir, const char* folder) { ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0); }
+void Link(const TempDir& dir, const char* link, const char* target) {
+  ASSERT_EQ(::symlink(target, (dir / link).c_str()), 0);
+}
+void SwapForLink(const TempDir& dir, const char* folder, const char* moved, const char* target) {
+  ASSERT_EQ(::rename((dir / folder).c_str(), (dir / moved).c_str()), 0);
+  Link(dir, folder, target);
+}
+void ExpectVictimUntouched(const TempDir& dir) {
+  EXPECT_EQ(ReadAll(dir / "victim/a.txt"), "root's own\r\n");
+  EXPECT_EQ(testkit::Snapshot(dir / "victim").size(), 1u);
+}
+
+const Race kRaces[] = {
+    {"a folder on the output's path swapped for a link before the output takes its place", Race::kConvert,
+     platform::RacePoint::kBeforePublish, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); },
+     [](const TempDir& dir) {
+       ExpectVictimUntouched(dir);
+       EXPECT_EQ(ReadAll(dir / "tree/moved/out"), kConverted);
+     }},
+    {"a folder of a walk swapped for a link while its file is replaced in place", Race::kBatchInPlace,
+     platform::RacePoint::kBeforePublish,
+     [](const TempDir& dir) {
+       Mkdir(dir, "tree/sub");
+       dir.Write("tree/sub/a.txt", kText);
+     },
+     [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); },
+     [](const TempDir& dir) {
+       ExpectVictimUntouched(dir);
+       EXPECT_EQ(ReadAll(dir / "tree/moved/a.txt"), kConverted);
+     }},
+    {"a file swapped for a link between the listing and the opening", Race::kBatchInPlace,
+     platform::RacePoint::kFolderListed, [](const TempDir& dir) { dir.Write("tree/a.txt", kText); },
+     [](const TempDir& dir) {
+       ASSERT_EQ(::unlink((dir / "tree/a.txt").c_str()), 0);
+       Link(dir, "tree/a.txt", "../victim/a.txt");
+     },
+     ExpectVictimUntouched},
+    {"a folder swapped for a link between the listing and the entering", Race::kBatchInPlace,
+     platform::RacePoint::kFolderListed, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); }, ExpectVictimUntouched},
+    {"links out of the tree, to a file and to a folder", Race::kBatchInPlace, platform::RacePoint::kLocated,
+     [](const TempDir& dir) {
+       Link(dir, "tree/notes.txt", "../victim/a.txt");
+       Link(dir, "tree/up", "../victim");
+     },
+     nullptr, ExpectVictimUntouched},
+    {"the source replaced by an editor's save once it is open: its opened bytes are converted", Race::kDetectAndConvert,
+     platform::RacePoint::kSourceOpened, nullptr,
+     [](const TempDir& dir) {
+       dir.Write("tree/saved", "\x01\x02\0binary"s);
+       ASSERT_EQ(::rename((dir / "tree/saved").c_str(), (dir / "tree/in").c_str()), 0);
+     },
+     [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "tree/sub-out"), kConverted); }},
+};
+
+TEST(Races, EachFailsSafe) {
+  for (const Race& race : kRaces) {
+    TempDir dir;
+    Mkdir(dir, "tree");
+    Mkdir(dir, "victim");
+    dir.Write("victim/a.txt", "root's own\r\n");
+    dir.Write("tree/in", kText);
+    if (race.arrange != nullptr) {
+      ASSERT_NO_FATAL_FAILURE(race.arrange(dir)) << race.name;
+    }
+    bool attacked = false;
+    platform::SetRaceHook([&](platform::RacePoint point) {
+      if (point != race.at || attacked || race.attack == nullptr) return;
+      attacked = true;
+      race.attack(dir);
+    });
+    platform::PosixFileSystem fs;
+    if (race.run == Race::kBatchInPlace) {
+      const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
+      BatchWalker walker(fs, {dir / "tree"}, settings);
+      RunBatch(fs, walker, settings, {}, {}, 1);
+    } else if (race.run == Race::kConvert) {
+      EXPECT_TRUE(Convert(fs, dir / "tree/in", dir / "tree/sub/out").ok()) << race.name;
+    } else {
+      ConversionRequest request;
+      request.source = dir / "tree/in";
+      request.output = dir / "tree/sub-out";
+      request.target = LineEndingKind::Unix;
+      request.detect = true;
+      EXPECT_TRUE(CheckAndConvert(fs, request).Converted()) << race.name;
+    }
+    platform::SetRaceHook(nullptr);
+    EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
+    race.verify(dir);
+  }
+}
+
+// A run killed between giving its finished file a temporary name and renaming it over
+// the old one leaves that name behind; the next run over the folder removes it, and
+// converts what it would have converted anyway.
+TEST(Races, AWorkingFileLeftByAKilledRunIsRemovedByTheNext) {
+  TempDir dir;
+  dir.Write("a.txt", kText);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    platform::SetRaceHook([](platform::RacePoint point) {
+      if (point == platform::RacePoint::kLinkedUnrenamed) ::raise(SIGKILL);
+    });
+    platform::PosixFileSystem fs;
+    const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
+    BatchWalker walker(fs, {dir.path()}, settings);
+    RunBatch(fs, walker, settings, {}, {}, 1);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  ASSERT_EQ(dir.Names().size(), 2u) << "the killed run's working file";
+  EXPECT_EQ(ReadAll(dir / "a.txt"), kText);
+
+  platform::PosixFileSystem fs;
+  const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
+  BatchWalker walker(fs, {dir.path()}, settings);
+  EXPECT_EQ(RunBatch(fs, walker, settings, {}, {}, 1).converted, 1u);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(ReadAll(dir / "a.txt"), kConverted);
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "engine/line_ending_kind.h"
+
+namespace CLI {
+class App;
+}
+
+namespace tarnwhistle::cli {
+
+// What `convert` takes.
+struct ConvertArguments {
+  LineEndingKind to = LineEndingKind::None;
+  LineEndingKind from = LineEndingKind::None;  // None: decide from the source's bytes
+  std::vector<std::string> paths;
+  std::string output_folder;
+  bool output_folder_given = false;
+  bool in_place = false;
+  bool recursive = false;
+  std::vector<std::string> include;
+  bool dry_run = false;
+};
+
+// Adds `convert` and its options to `app`.
+CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args);
+
+// Runs `convert` in the form its command line asks for:
+//   SRC OUT                one file into another
+//   - OUT, SRC -, - -      standard input and output as a filter in a pipe
+//   -o DIR PATH...         many files below DIR, each folder named under its own name
+//   --in-place PATH...     many files, each replaced by its conversion
+int RunConvert(const Environment& env, const ConvertArguments& args);
+
+}  // namespace tarnwhistle::cli

@@ -1,0 +1,184 @@
+// The built tarnwhistle-cli run as a shell runs it, for what only a real process shows:
+// signals, standard streams that fail, another user's permissions on the real disk, and
+// things that are not files. Each run must end (never hang), with its exit status and
+// its line on stderr, and leave every file as it was.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/messages.h"
+#include "hostile_files.h"
+#include "process.h"
+#include "temp_dir.h"
+
+namespace tarnwhistle {
+namespace {
+
+using testkit::Outcome;
+using testkit::ReadAll;
+using testkit::Snapshot;
+using testkit::TempDir;
+
+std::string Says(const std::string& file, Status status, platform::Reason reason) {
+  return file + ": " + messages::ForStatus(status, reason) + "\n";
+}
+
+testkit::Invocation Tool(const TempDir& dir, std::vector<std::string> args) {
+  return {TARNWHISTLE_CLI_PATH, std::move(args), dir.path()};
+}
+
+// The tool copied where "nobody" can run it: the build may sit in a folder closed to
+// others (a clone under /root, or in a `mktemp -d` folder).
+class ToolForNobody {
+ public:
+  ToolForNobody() {
+    if (::mkdtemp(folder_.data()) == nullptr) return;
+    std::filesystem::copy_file(TARNWHISTLE_CLI_PATH, path());
+    ::chmod(folder_.c_str(), 0755);
+  }
+  ~ToolForNobody() { std::filesystem::remove_all(folder_); }
+  std::string path() const { return folder_ + "/tarnwhistle-cli"; }
+
+ private:
+  std::string folder_ = "/tmp/tarnwhistle-bin-XXXXXX";
+};
+
+TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
+  const bool as_root = ::geteuid() == 0;  // only root can act as nobody, to whom folders can be closed
+  ToolForNobody for_nobody;
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  dir.Write("dos.txt", "a\r\nb\r\n");
+  dir.Write("out.txt", "old");
+  dir.Write("secret.txt", "a\rb\r");
+  ASSERT_EQ(::chmod((dir / "secret.txt").c_str(), 0), 0);
+  ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
+  dir.Write("locked/out.txt", "old");
+  ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
+  const auto& fifo = testkit::kNotFiles[1];
+  ASSERT_STREQ(fifo.name, "fifo with a writer");  // read forever by a tool that would not refuse it
+  ASSERT_NO_FATAL_FAILURE(fifo.make(dir / "s"));
+  const auto before = Snapshot(dir.path());
+
+  using platform::Reason;
+  const Reason denied = platform::FromErrno(EACCES);
+  struct {
+    std::vector<std::string> args;
+    std::string err;
+    bool as_nobody = false;
+  } const runs[] = {
+      {{"detect", "s"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
+      {{"info", "s"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
+      {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
+      {{"convert", "--to", "unix", "dos.txt", "s"}, Says("s", Status::OutputCannotWrite, Reason::kNotAFile)},
+      {{"detect", "/dev/zero", "/dev/urandom"},
+       Says("/dev/zero", Status::SourceCannotOpen, Reason::kNotAFile) +
+           Says("/dev/urandom", Status::SourceCannotOpen, Reason::kNotAFile)},
+      {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
+      {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
+       true},
+      {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
+       true},
+  };
+  for (const auto& r : runs) {
+    const std::string shown = ::testing::PrintToString(r.args) + (r.as_nobody ? " as nobody" : "");
+    if (r.as_nobody && !as_root) {
+      std::cout << "[ SKIPPED  ] " << shown << ": acting as another user needs root\n";
+      continue;
+    }
+    testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
+    if (r.as_nobody) run.user = 65534;
+    const Outcome outcome = testkit::Run(run);
+    EXPECT_FALSE(outcome.hung) << shown;
+    EXPECT_EQ(outcome.exit_code, 1) << shown << " (126: could not act as nobody)";
+    EXPECT_EQ(outcome.err, r.err) << shown;
+    EXPECT_EQ(outcome.out, "") << shown;
+    EXPECT_EQ(Snapshot(dir.path()), before) << shown;
+  }
+  testkit::CloseFifoWriter();
+}
+
+// True while `pid` holds open a file with no name (the working file) under `folder`.
+bool HoldsNamelessFile(pid_t pid, const std::string& folder) {
+  std::error_code ignored;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ignored).string();
+    if (target.rfind(folder, 0) == 0 && target.find("(deleted)") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Ctrl+C, SIGTERM or a logout, during a conversion or while a filter waits for input:
+// the tool ends promptly by that signal, so that a calling shell knows it was
+// interrupted, and leaves the old output and nothing else.
+TEST(CliProcess, ASignalEndsTheToolAndLeavesNoTrace) {
+  TempDir dir;
+  {
+    std::string block;
+    while (block.size() < (1 << 20)) block += "a line of text that goes on\r\n";
+    std::ofstream huge(dir / "huge.txt", std::ios::binary);
+    for (int i = 0; i < 64; ++i) huge << block;  // long enough to be caught in the middle
+  }
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    dir.Write("out.txt", "old output");
+    testkit::Process tool(Tool(dir, {"convert", "--from", "dos", "--to", "unix", "huge.txt", "out.txt"}));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!HoldsNamelessFile(tool.pid(), dir.path()) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ::kill(tool.pid(), signal);
+    const Outcome outcome = tool.Finish();
+    EXPECT_EQ(outcome.signal, signal) << outcome.exit_code;
+    EXPECT_EQ(ReadAll(dir / "out.txt"), "old output");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"huge.txt", "out.txt"}));
+  }
+  // A filter whose standard input never sends anything.
+  testkit::Invocation waiting = Tool(dir, {"convert", "--to", "unix", "-", "-"});
+  waiting.keep_input_open = true;
+  testkit::Process filter(waiting);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ::kill(filter.pid(), SIGINT);
+  const Outcome ended = filter.Finish(5);
+  EXPECT_FALSE(ended.hung);
+  EXPECT_EQ(ended.signal, SIGINT);
+}
+
+// Exit 0 means OUT holds the converted file, whatever became of the message saying so;
+// a detect whose result cannot be printed has failed.
+TEST(CliProcess, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool closed;
+    int exit_code;
+  } const cases[] = {
+      {"detect to a full disk", {"detect", "dos.txt"}, false, 1},
+      {"convert to a full disk", {"convert", "--to", "unix", "dos.txt", "out.txt"}, false, 0},
+      {"convert with stdout closed", {"convert", "--to", "unix", "dos.txt", "out.txt"}, true, 0},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.Write("dos.txt", "a\r\n");
+    testkit::Invocation run = Tool(dir, c.args);
+    run.stdout_file = "/dev/full";
+    run.stdout_closed = c.closed;
+    const Outcome outcome = testkit::Run(run);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
+    EXPECT_FALSE(outcome.err.empty()) << c.name;
+    if (c.exit_code == 0) {
+      EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwhistle
