@@ -265,62 +265,81 @@ Reason WriteAll(int fd, std::span<const std::uint8_t> data) {
 
 PosixFileSystem::PosixFileSystem() { std::signal(SIGXFSZ, SIG_IGN); }
 
+namespace {
+
+// A path being resolved: the folder reached, held open, its text for messages, and the
+// names still to walk, last first.
+struct Walk {
+  Descriptor at;
+  std::string walked;
+  std::vector<std::string> pending;
+  int links = 0;
+};
+
+// Replaces the link `part`, found in the folder reached, by its target's names; only
+// where the kernel's protected_symlinks rule would follow it.
+Reason FollowLink(Walk& walk, const std::string& part, const struct stat& link) {
+  if (++walk.links > kMostLinks) return FromErrno(ELOOP);
+  if (!MayFollow(walk.at.get(), link)) return Reason::kLinkNotFollowed;
+  std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+  const ssize_t size = ::readlinkat(walk.at.get(), part.c_str(), target.data(), target.size());
+  if (size < 0) return LastError();
+  if (static_cast<std::size_t>(size) >= target.size()) {  // changed since it was looked at: look again
+    walk.pending.push_back(part);
+    return Reason::kNone;
+  }
+  target.resize(static_cast<std::size_t>(size));
+  if (!target.empty() && target.front() == '/') {
+    walk.at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    walk.walked = "/";
+  }
+  std::vector<std::string> more = ComponentsLastFirst(target);
+  if (more.empty()) more.push_back(".");
+  walk.pending.insert(walk.pending.end(), more.begin(), more.end());
+  return Reason::kNone;
+}
+
+}  // namespace
+
 OrReason<Place> PosixFileSystem::Locate(const std::string& path) {
   if (path.empty()) return FromErrno(ENOENT);
   const bool absolute = path.front() == '/';
-  Descriptor at(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (at.get() < 0) return LastError();
-  std::string walked = absolute ? "/" : "";  // the text of the folder reached, for messages
-  std::vector<std::string> pending = ComponentsLastFirst(path);
-  if (pending.empty()) pending.push_back(".");  // "/" names the root itself
-  for (int links = 0; !pending.empty();) {
-    const std::string part = std::move(pending.back());
-    pending.pop_back();
-    const bool last = pending.empty();
+  Walk walk{Descriptor(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), absolute ? "/" : "",
+            ComponentsLastFirst(path)};
+  if (walk.at.get() < 0) return LastError();
+  if (walk.pending.empty()) walk.pending.push_back(".");  // "/" names the root itself
+  for (;;) {
+    std::string part = std::move(walk.pending.back());
+    walk.pending.pop_back();
+    const bool last = walk.pending.empty();
     if (part == "." && !last) continue;
     struct stat st;
-    if (::fstatat(at.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(walk.at.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT || !last) return LastError();
-      pending.push_back(part);  // a file yet to be made
+      walk.pending.push_back(std::move(part));  // a file yet to be made
       break;
     }
     if (S_ISLNK(st.st_mode)) {
-      if (++links > kMostLinks) return FromErrno(ELOOP);
-      if (!MayFollow(at.get(), st)) return Reason::kLinkNotFollowed;
-      std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
-      const ssize_t size = ::readlinkat(at.get(), part.c_str(), target.data(), target.size());
-      if (size < 0) return LastError();
-      if (static_cast<std::size_t>(size) >= target.size()) {  // changed since the fstatat: look again
-        pending.push_back(part);
-        continue;
-      }
-      target.resize(static_cast<std::size_t>(size));
-      if (!target.empty() && target.front() == '/') {
-        at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        walked = "/";
-      }
-      std::vector<std::string> more = ComponentsLastFirst(target);
-      if (more.empty()) more.push_back(".");
-      pending.insert(pending.end(), more.begin(), more.end());
+      if (Reason followed = FollowLink(walk, part, st); followed != Reason::kNone) return followed;
       continue;
     }
     if (last) {
-      pending.push_back(part);  // the name the place ends in
+      walk.pending.push_back(std::move(part));  // the name the place ends in
       break;
     }
     if (!S_ISDIR(st.st_mode)) return FromErrno(ENOTDIR);
-    Descriptor next(::openat(at.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor next(::openat(walk.at.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (next.get() < 0) {
       if (errno != ENOTDIR && errno != ELOOP) return LastError();
-      pending.push_back(part);  // swapped for a link since the fstatat: the rule decides again
-      if (++links > kMostLinks) return FromErrno(ELOOP);
+      if (++walk.links > kMostLinks) return FromErrno(ELOOP);
+      walk.pending.push_back(std::move(part));  // swapped for a link since it was looked at: the rule decides again
       continue;
     }
-    at = std::move(next);
-    walked = Join(walked, part);
+    walk.at = std::move(next);
+    walk.walked = Join(walk.walked, part);
   }
-  // The loop ends with the last name left on `pending`.
-  Place place{std::make_shared<PosixFolder>(std::move(at), walked.empty() ? "." : walked), std::move(pending.back())};
+  Place place{std::make_shared<PosixFolder>(std::move(walk.at), walk.walked.empty() ? "." : walk.walked),
+              std::move(walk.pending.back())};
   Reached(RacePoint::kLocated);
   return place;
 }

@@ -244,6 +244,20 @@ TEST(Batch, StoppedInTheMiddle) {
   }
 }
 
+// A folder made below the output folder takes its source folder's permission bits less
+// the umask, as cp gives them, and its owner may always write into it.
+TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
+  for (const auto& [source, mirrored] : {std::pair{0750u, 0750u}, {0555u, 0755u}, {0777u, 0755u}}) {
+    FakeFileSystem fs;
+    fs.AddDirectory("src", source);
+    fs.AddFile("src/a.txt", kDos);
+    const BatchSettings settings = ToUnix("out");
+    BatchWalker walker(fs, {"src"}, settings);
+    RunBatch(fs, walker, settings, {}, {}, 1);
+    EXPECT_EQ(fs.Permissions("out/src"), mirrored) << std::oct << source;
+  }
+}
+
 // An output folder that is, or lies inside, a folder named would take its own outputs
 // for sources: it is refused before anything is done.
 TEST(Batch, AnOutputFolderInsideAFolderNamedIsFound) {

@@ -23,6 +23,7 @@
 #include "engine/conversion_request.h"
 #include "engine/detection.h"
 #include "engine/statistics.h"
+#include "engine/stream_conversion.h"
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
 #include "platform/race_points.h"
@@ -488,11 +489,12 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
 // folder of root's outside the tree "tree/" that another user owns.
 struct Race {
   const char* name;
-  enum { kConvert, kDetectAndConvert, kBatchInPlace } run;
+  enum { kConvert, kDetectAndConvert, kBatchInPlace, kFilterFromFile } run;
   platform::RacePoint at;
   void (*arrange)(const TempDir& dir);
   void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
   void (*verify)(const TempDir& dir);
+  Status status = Status::Ok;
 };
 
 void Mkdir(const TempDir& dir, const char* folder) { ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0); }
@@ -550,6 +552,15 @@ const Race kRaces[] = {
        ASSERT_EQ(::rename((dir / "tree/saved").c_str(), (dir / "tree/in").c_str()), 0);
      },
      [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "tree/sub-out"), kConverted); }},
+    {"a source cut short while a filter reads it (convert SRC -)", Race::kFilterFromFile,
+     platform::RacePoint::kSourceOpened, nullptr,
+     [](const TempDir& dir) { ASSERT_EQ(::truncate((dir / "tree/in").c_str(), 3), 0); }, ExpectVictimUntouched,
+     Status::SourceReadFailed},
+};
+
+class Discard : public platform::ByteSink {
+ public:
+  Reason Write(std::span<const std::uint8_t>) override { return Reason::kNone; }
 };
 
 TEST(Races, EachFailsSafe) {
@@ -569,20 +580,27 @@ TEST(Races, EachFailsSafe) {
       race.attack(dir);
     });
     platform::PosixFileSystem fs;
+    Status status = Status::Ok;
     if (race.run == Race::kBatchInPlace) {
       const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
       BatchWalker walker(fs, {dir / "tree"}, settings);
       RunBatch(fs, walker, settings, {}, {}, 1);
     } else if (race.run == Race::kConvert) {
-      EXPECT_TRUE(Convert(fs, dir / "tree/in", dir / "tree/sub/out").ok()) << race.name;
+      status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
+    } else if (race.run == Race::kFilterFromFile) {
+      auto file = platform::OpenPathForRead(fs, dir / "tree/in");
+      Discard out;
+      status = ConvertStream(*file.value, out, LineEndingKind::None, LineEndingKind::Unix, {}, file.value.get())
+                   .result.status;
     } else {
       ConversionRequest request;
       request.source = dir / "tree/in";
       request.output = dir / "tree/sub-out";
       request.target = LineEndingKind::Unix;
       request.detect = true;
-      EXPECT_TRUE(CheckAndConvert(fs, request).Converted()) << race.name;
+      status = CheckAndConvert(fs, request).result.status;
     }
+    EXPECT_EQ(status, race.status) << race.name;
     platform::SetRaceHook(nullptr);
     EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
     race.verify(dir);
