@@ -17,22 +17,26 @@
 #            1000 files, 3 runs); the options above still override them
 #
 # How it measures:
-# - Every command writes a new output: before each run all outputs are removed and
-#   `sync` writes back what the run before left in the page cache, so that no command
-#   pays for another's writes. The inputs stay in the page cache: the times are of the
-#   work, not of reading the disk.
-# - The large-file commands of one size are timed in one hyperfine invocation. Beside
-#   them, "over an existing output": the old output is recreated and synced before each
-#   run, and tarnwhistle-cli, which then makes the new bytes durable before it takes the
-#   old file's place, is set against `dd conv=fdatasync`, which does the same.
+# - Every command writes a new output, and every run starts after a `sync`, so that no
+#   command pays for writing back what the one before left in the page cache. The inputs
+#   stay in the page cache: the times are of the work, not of reading the disk.
+# - The large-file commands of one size are timed in one hyperfine invocation, the
+#   outputs of the run before removed first. Beside them, "over an existing output": the
+#   old output is recreated before each run, and tarnwhistle-cli, which then makes the
+#   new bytes durable before it takes the old file's place, is set against
+#   `dd conv=fdatasync`, which does the same.
 # - The tree is copied afresh for each run, in the untimed prepare step, then synced;
 #   `--in-place -r` is set against dos2unix in place, `-r -o OUT src` against
-#   `cp -r src OUT`.
+#   `cp -r src OUT`. Earlier trees are kept, not deleted, until the end, and each copy
+#   is placed in a block group of its own (see `fresh` below).
 # - Every output is compared byte for byte with the file it must equal before anything
 #   is timed; a mismatch or a failed command stops the script with exit 1.
 # Run it on an otherwise idle machine: on two cores a build beside it doubles the times.
 set -euo pipefail
-invocation="bench/compare.sh$(printf ' %q' "$@")"
+invocation=bench/compare.sh
+for arg in "$@"; do
+  if [[ $arg =~ ^[A-Za-z0-9_./,=:+-]+$ ]]; then invocation+=" $arg"; else invocation+=" '${arg//\'/\'\\\'\'}'"; fi
+done
 cd "$(dirname "$0")/.."
 
 usage() {
@@ -74,9 +78,10 @@ if [ ! -x "$cli" ]; then
 fi
 cli=$(readlink -f "$cli")
 
-# The large files of the largest size and their outputs, and five copies of the tree
-# (4 KiB a file at least).
-need_mib=$((7 * largest + files * 5 * 8 / 1024 + 64))
+# The large files of the largest size and their outputs, and every copy of the tree,
+# kept to the end: one for each run, warm-up and check of the four many-files commands,
+# four for memory and flushes, the source and the expected tree (8 KiB a file at most).
+need_mib=$((7 * largest + files * 8 * (4 * (runs + 2) + 6) / 1024 + 64))
 free_mib=$(df -Pm "$work_parent" | awk 'NR == 2 { print $4 }')
 if [ "$free_mib" -lt "$need_mib" ]; then
   echo "$0: needs about $need_mib MiB free in $work_parent; there are $free_mib" >&2
@@ -254,14 +259,33 @@ perl -e '
 # named keeps its own name below OUT, as cp -r does.
 cli_tree_place=.
 
-fresh_tree() { echo "rm -rf tree-* out-*; cp -r src $1; sync"; }
-fresh_out() { echo "rm -rf tree-* out-*; mkdir $1; sync"; }
+# The start of every many-files run: `./fresh tree NAME` puts a copy of src at NAME for a
+# run in place, `./fresh out NAME` an empty output folder, then syncs. Whatever was at NAME
+# is kept under another name until the end, not deleted, and each copy or folder is made
+# under a name of its own in this folder, which has the ext4 attribute T ("top of a
+# directory tree"): ext4 then places it, like a folder at the root, in a block group with
+# few folders, not beside the trees of earlier runs. On ext4 without a journal, every new
+# file passes over the inodes freed in its group in the last minute, five when the inode
+# table is written to again, one call each: `cp -r` of 10,000 files took 1.6 s and up to
+# 5 s right after as many were deleted beside it, 0.3 s in a group of its own. A run in
+# place frees an inode for each file it replaces, so the run after it would pay for those.
+chattr +T . 2> /dev/null || true
+cat > fresh << 'EOF'
+#!/usr/bin/env bash
+set -euo pipefail
+if [ -e "$2" ]; then mv "$2" "$(mktemp -u old-XXXXXXXX)"; fi
+new=$(mktemp -d new-XXXXXXXX)
+if [ "$1" = tree ]; then cp -r src/. "$new"; fi
+mv "$new" "$2"
+sync
+EOF
+chmod +x fresh
 # name | prepare | command | the folder it fills | the tree that folder must equal
 many_commands=(
-  "dos2unix in place|$(fresh_tree tree-d2u)|find tree-d2u -name '*.txt' -exec dos2unix -q {} +|tree-d2u|expected"
-  "tarnwhistle-cli --in-place -r|$(fresh_tree tree-tw)|$cli convert --to unix --in-place -r tree-tw|tree-tw|expected"
-  "cp -r src OUT|$(fresh_out out-cp)|cp -r src out-cp|out-cp/src|src"
-  "tarnwhistle-cli -r -o OUT src|$(fresh_out out-tw)|$cli convert --to unix -r -o out-tw src|out-tw/$cli_tree_place|expected"
+  "dos2unix in place|./fresh tree tree-d2u|find tree-d2u -name '*.txt' -exec dos2unix -q {} +|tree-d2u|expected"
+  "tarnwhistle-cli --in-place -r|./fresh tree tree-tw|$cli convert --to unix --in-place -r tree-tw|tree-tw|expected"
+  "cp -r src OUT|./fresh out out-cp|cp -r src out-cp|out-cp/src|src"
+  "tarnwhistle-cli -r -o OUT src|./fresh out out-tw|$cli convert --to unix -r -o out-tw src|out-tw/$cli_tree_place|expected"
 )
 echo "Checking the outputs ..." >&2
 hyperfine_args=(--warmup 1 --runs "$runs" --export-json many.json --style basic)
@@ -291,12 +315,12 @@ flushes() {  # flushes COMMAND: the flush calls it makes, summed
   strace -f -c -o strace.txt -e trace=$flush_calls bash -c "$1" > /dev/null || fail "failed under strace: $1"
   awk -v calls=",$flush_calls," 'index(calls, "," $NF ",") { n += $4 } END { print n + 0 }' strace.txt
 }
-bash -c "$(fresh_tree tree-tw)"
+./fresh tree tree-tw
 tw_flushes=$(flushes "$cli convert --to unix --in-place -r tree-tw")
-bash -c "$(fresh_tree tree-d2u)"
+./fresh tree tree-d2u
 d2u_flushes=$(flushes "find tree-d2u -name '*.txt' -exec dos2unix -q {} +")
 per_thousand() { awk -v n="$1" -v f="$files" 'BEGIN { printf "%.1f", n * 1000 / f }'; }
-rm -rf tree-* out-*
+rm -rf tree-* out-* old-*
 
 # --- Report ------------------------------------------------------------------------
 tree_mib=$(du -sm src | cut -f 1)
