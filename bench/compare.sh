@@ -190,7 +190,7 @@ $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
   for entry in "${large_commands[@]}"; do
     IFS='|' read -r name out expected cmd <<< "$entry"
     bash -c "$fresh_outputs; $cmd" > /dev/null || fail "$name failed"
-    cmp -s "$out" "$expected" || fail "$name wrote $out, which differs from $expected"
+    cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
     hyperfine_args+=(--prepare "$fresh_outputs")
     commands+=(--command-name "$name" "$cmd")
   done
@@ -198,7 +198,7 @@ $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
     IFS='|' read -r name out expected old cmd <<< "$entry"
     prepare="rm -f ./*.out; cp $old $out; sync"
     bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
-    cmp -s "$out" "$expected" || fail "$name wrote $out, which differs from $expected"
+    cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
     hyperfine_args+=(--prepare "$prepare")
     commands+=(--command-name "$name" "$cmd")
   done
@@ -293,7 +293,10 @@ commands=()
 for entry in "${many_commands[@]}"; do
   IFS='|' read -r name prepare cmd result expected <<< "$entry"
   bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
-  diff -r "$expected" "$result" > /dev/null || fail "$name: $result differs from $expected"
+  if ! diff -rq "$expected" "$result" > diff.txt; then
+    head -n 5 diff.txt >&2
+    fail "$name: $result differs from $expected"
+  fi
   hyperfine_args+=(--prepare "$prepare")
   commands+=(--command-name "$name" "$cmd")
 done
