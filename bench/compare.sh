@@ -26,9 +26,9 @@
 #   new bytes durable before it takes the old file's place, is set against
 #   `dd conv=fdatasync`, which does the same.
 # - The tree is copied afresh for each run, in the untimed prepare step, then synced;
-#   `--in-place -r` is set against dos2unix in place, `-r -o OUT src` against
-#   `cp -r src OUT`. Earlier trees are kept, not deleted, until the end, and each copy
-#   is placed in a block group of its own (see `fresh` below).
+#   `-r -o OUT src` is set against `cp -r src OUT`, then, in a second invocation,
+#   `--in-place -r` against dos2unix in place. Earlier trees are kept, not deleted,
+#   until the end, and each copy is placed in a block group of its own (see `fresh`).
 # - Every output is compared byte for byte with the file it must equal before anything
 #   is timed; a mismatch or a failed command stops the script with exit 1.
 # Run it on an otherwise idle machine: on two cores a build beside it doubles the times.
@@ -281,31 +281,44 @@ sync
 EOF
 chmod +x fresh
 # name | prepare | command | the folder it fills | the tree that folder must equal
-many_commands=(
-  "dos2unix in place|./fresh tree tree-d2u|find tree-d2u -name '*.txt' -exec dos2unix -q {} +|tree-d2u|expected"
-  "tarnwhistle-cli --in-place -r|./fresh tree tree-tw|$cli convert --to unix --in-place -r tree-tw|tree-tw|expected"
+# The copies come first: a run in place frees an inode for each file it replaces.
+many_copies=(
   "cp -r src OUT|./fresh out out-cp|cp -r src out-cp|out-cp/src|src"
   "tarnwhistle-cli -r -o OUT src|./fresh out out-tw|$cli convert --to unix -r -o out-tw src|out-tw/$cli_tree_place|expected"
 )
-echo "Checking the outputs ..." >&2
-hyperfine_args=(--warmup 1 --runs "$runs" --export-json many.json --style basic)
-commands=()
-for entry in "${many_commands[@]}"; do
-  IFS='|' read -r name prepare cmd result expected <<< "$entry"
-  bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
-  if ! diff -rq "$expected" "$result" > diff.txt; then
-    head -n 5 diff.txt >&2
-    fail "$name: $result differs from $expected"
-  fi
-  hyperfine_args+=(--prepare "$prepare")
-  commands+=(--command-name "$name" "$cmd")
-done
-hyperfine "${hyperfine_args[@]}" "${commands[@]}" >&2
+many_in_place=(
+  "dos2unix in place|./fresh tree tree-d2u|find tree-d2u -name '*.txt' -exec dos2unix -q {} +|tree-d2u|expected"
+  "tarnwhistle-cli --in-place -r|./fresh tree tree-tw|$cli convert --to unix --in-place -r tree-tw|tree-tw|expected"
+)
+many_commands=("${many_in_place[@]}" "${many_copies[@]}")
 
 declare -A many_median many_peak
+time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them in one hyperfine invocation
+  local json=$1.json entry name prepare cmd result expected
+  shift
+  echo "Checking the outputs ..." >&2
+  local hyperfine_args=(--warmup 1 --runs "$runs" --export-json "$json" --style basic) commands=()
+  for entry in "$@"; do
+    IFS='|' read -r name prepare cmd result expected <<< "$entry"
+    bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
+    if ! diff -rq "$expected" "$result" > diff.txt; then
+      head -n 5 diff.txt >&2
+      fail "$name: $result differs from $expected"
+    fi
+    hyperfine_args+=(--prepare "$prepare")
+    commands+=(--command-name "$name" "$cmd")
+  done
+  hyperfine "${hyperfine_args[@]}" "${commands[@]}" >&2
+  for entry in "$@"; do
+    IFS='|' read -r name prepare cmd result expected <<< "$entry"
+    many_median[$name]=$(median "$json" "$name")
+  done
+}
+time_many copies "${many_copies[@]}"
+time_many in-place "${many_in_place[@]}"
+
 for entry in "${many_commands[@]}"; do
   IFS='|' read -r name prepare cmd result expected <<< "$entry"
-  many_median[$name]=$(median many.json "$name")
   if [[ $name == tarnwhistle-cli* ]]; then
     bash -c "$prepare"
     many_peak[$name]=$(peak_kib "$cmd")
