@@ -336,7 +336,6 @@ tw_flushes=$(flushes "$cli convert --to unix --in-place -r tree-tw")
 ./fresh tree tree-d2u
 d2u_flushes=$(flushes "find tree-d2u -name '*.txt' -exec dos2unix -q {} +")
 per_thousand() { awk -v n="$1" -v f="$files" 'BEGIN { printf "%.1f", n * 1000 / f }'; }
-rm -rf tree-* out-* old-*
 
 # --- Report ------------------------------------------------------------------------
 tree_mib=$(du -sm src | cut -f 1)
