@@ -11,7 +11,7 @@ namespace tarnwhistle::platform {
 //
 // Large buffers are kept by their thread when freed and handed to the next one of the
 // same size: the allocator maps each 1 MiB block afresh and unmaps it on free, and on
-// 10,000 small files (bench/many_files.sh) that mapping, unmapping and touching of new
+// 10,000 small files (bench/compare.sh) that mapping, unmapping and touching of new
 // pages took most of the time.
 class PageBuffer {
  public:
