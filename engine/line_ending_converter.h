@@ -1,0 +1,57 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include "encoding.h"
+#include "line_ending_kind.h"
+
+namespace tarnwhistle {
+
+// Converts a stream piece by piece so that every line ending in it (CR LF, LF alone, CR
+// alone) becomes the target's; everything else is copied unchanged. A CR at the end of a
+// piece is held back until the next piece shows whether an LF follows it; in UTF-16 so is
+// half a code unit.
+class LineEndingConverter {
+ public:
+  LineEndingConverter(Encoding encoding, LineEndingKind target);  // target: MsDos, Unix or Mac
+
+  // The most bytes Convert may write (including any scratch it writes past its result)
+  // for a piece of `input_size` bytes, the bytes held back from before included.
+  static constexpr std::size_t MaxOutput(std::size_t input_size) {
+    // Every line ending at most doubles (LF into CR LF), so does the whole.
+    return 2 * (input_size + kMostHeld) + kScratch;
+  }
+
+  // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes.
+  // Returns how many bytes of the result it wrote, or -1 when the piece holds a NUL
+  // (a NUL byte; in UTF-16 a NUL code unit): text never holds one, and the converter
+  // is of no further use then.
+  std::ptrdiff_t Convert(std::span<const std::uint8_t> in, std::uint8_t* out) { return convert_(*this, in, out); }
+
+  // The end of the stream: writes what is still held back (a last CR becomes the
+  // target's ending; in UTF-16 an odd last byte is copied as it is) and returns its
+  // length; `out` has room for MaxOutput(0) bytes.
+  std::size_t Finish(std::uint8_t* out);
+
+  // True once a line ending was met that is not already the target's, that is, once
+  // the output differs from the input.
+  bool Changed() const { return changed_; }
+
+ private:
+  struct Kernel;  // the loops, one instance for each encoding and target
+
+  static constexpr std::size_t kMostHeld = 3;  // in UTF-16 a CR and half the unit after it
+  static constexpr std::size_t kScratch = 64;  // runs are copied in whole 64-byte moves
+
+  std::ptrdiff_t (*convert_)(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*);
+  LineEndingKind target_;
+  std::uint8_t ending_[4] = {};  // the target's line ending in the stream's encoding
+  std::uint8_t ending_size_ = 0;
+  bool cr_held_ = false;
+  bool odd_held_ = false;
+  std::uint8_t odd_ = 0;
+  bool changed_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace tarnwhistle
