@@ -1,9 +1,16 @@
 #include "line_ending_converter.h"
 
+#include <array>
 #include <cstring>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
+#endif
+
+// Builds without the AVX2 path (the tests build one, so that the SSE2 path is tested on
+// machines that have AVX2).
+#if defined(__SSE2__) && !defined(TARNWHISTLE_NO_AVX2)
+#define TARNWHISTLE_AVX2 1
 #endif
 
 namespace tarnwhistle {
@@ -24,48 +31,176 @@ struct Form {
     if constexpr (kBigEndian) return std::uint32_t{p[0]} << 8 | p[1];
     return p[0] | std::uint32_t{p[1]} << 8;
   }
+
+  // The bytes of `units` (one or two), padded to four so that each is one store.
+  static constexpr std::array<std::uint8_t, 4> Spell(std::uint32_t first, std::uint32_t second = 0) {
+    std::array<std::uint8_t, 4> bytes{};
+    std::size_t at = 0;
+    for (std::uint32_t unit : {first, second}) {
+      if (kWidth == 2 && kBigEndian) bytes[at++] = 0;
+      bytes[at++] = static_cast<std::uint8_t>(unit);
+      if (kWidth == 2 && !kBigEndian) bytes[at++] = 0;
+    }
+    return bytes;
+  }
+  static constexpr std::array<std::uint8_t, 4> kCrUnit = Spell(kCr);
+  static constexpr std::array<std::uint8_t, 4> kLfUnit = Spell(kLf);
+  static constexpr std::array<std::uint8_t, 4> kEnding =
+      kTarget == K::MsDos ? Spell(kCr, kLf) : kTarget == K::Unix ? kLfUnit : kCrUnit;
+  static constexpr std::size_t kEndingSize = (kTarget == K::MsDos ? 2 : 1) * kWidth;
 };
 
-#ifdef __SSE2__
-// Copies 64 bytes, sixteen at a time.
-inline void Move64(std::uint8_t* out, const std::uint8_t* in) {
-  for (int i = 0; i < 64; i += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
-  }
+// A register's worth of bytes: 16 for SSE2, 32 for AVX2 (whose functions are the only
+// ones Move64<Bytes32> is inlined into). Moved through memcpy, as they may lie anywhere.
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
+
+template <typename Chunk>
+[[gnu::always_inline]] inline void Move64(std::uint8_t* out, const std::uint8_t* in) {
+  constexpr std::size_t kSize = sizeof(Chunk);
+  Chunk chunks[64 / kSize];
+  for (std::size_t i = 0; i < 64 / kSize; ++i) std::memcpy(&chunks[i], in + i * kSize, kSize);
+  for (std::size_t i = 0; i < 64 / kSize; ++i) std::memcpy(out + i * kSize, &chunks[i], kSize);
 }
 
-// Where the CR and LF units among the 64 bytes at `in` are (one bit at each one's first
-// byte), and whether any unit is NUL.
-struct Marks {
-  std::uint64_t cr = 0;
-  std::uint64_t lf = 0;
-  bool nul = false;
-};
+// Writes the 64-byte block at `in` with the edits marked in `edits` (one bit at the
+// first byte of each unit edited; see Blocks below) and returns the end of what it
+// wrote. A run up to an edit is copied with a whole 64-byte move, the bytes past the run
+// being overwritten by what follows; so it reads up to 127 bytes past `in`, and one unit
+// before it, and writes up to 64 past its result.
+template <typename F, typename Chunk>
+[[gnu::always_inline]] inline std::uint8_t* EditBlock(const std::uint8_t* in, std::uint64_t edits, std::uint8_t* out) {
+  std::size_t from = 0;  // the first byte of the block not yet written
+  for (; edits != 0; edits &= edits - 1) {
+    const std::size_t at = static_cast<std::size_t>(__builtin_ctzll(edits));
+    Move64<Chunk>(out, in + from);
+    out += at - from;
+    if constexpr (F::kTo == K::MsDos) {
+      std::memcpy(out, (F::UnitAt(in + at) == kLf ? F::kCrUnit : F::kLfUnit).data(), 4);
+      out += F::kUnit;
+      from = at;
+    } else {
+      std::memcpy(out, F::kEnding.data(), 4);
+      if constexpr (F::kTo == K::Unix) out += F::UnitAt(in + at + F::kUnit) == kLf ? 0 : F::kEndingSize;
+      if constexpr (F::kTo == K::Mac) out += F::UnitAt(in + at - F::kUnit) == kCr ? 0 : F::kEndingSize;
+      from = at + F::kUnit;
+    }
+  }
+  Move64<Chunk>(out, in + from);
+  return out + 64 - from;
+}
+
+// The edits of the 64 bytes at `in`: to UNIX every CR, to MAC every LF, to MS-DOS every
+// unit after a lone CR or that is a lone LF (where the missing half of a CR LF goes
+// in). `nul` tells whether any of the units is NUL, from the same loads. In two widths:
+// SSE2, which every x86-64 has, and AVX2 where the processor has it; each with its loop
+// over the blocks, so that the AVX2 one is compiled for AVX2 whole.
+#ifdef __SSE2__
+template <typename F>
+inline __m128i Splat128(int unit) {
+  return F::kUnit == 1 ? _mm_set1_epi8(static_cast<char>(unit))
+                       : _mm_set1_epi16(static_cast<short>(F::kBig ? unit << 8 : unit));
+}
 
 template <typename F>
-inline Marks Scan64(const std::uint8_t* in) {
-  const auto splat = [](int unit) {
-    return F::kUnit == 1 ? _mm_set1_epi8(static_cast<char>(unit))
-                         : _mm_set1_epi16(static_cast<short>(F::kBig ? unit << 8 : unit));
-  };
-  const auto equal = [](__m128i a, __m128i b) { return F::kUnit == 1 ? _mm_cmpeq_epi8(a, b) : _mm_cmpeq_epi16(a, b); };
-  const auto bits = [](__m128i m) { return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))); };
-  const __m128i cr = splat(kCr), lf = splat(kLf), zero = _mm_setzero_si128();
-  // Bytes: the least byte of each lane, one compare for all four loads. Units: any NUL.
-  __m128i nul = F::kUnit == 1 ? _mm_set1_epi8(-1) : zero;
-  Marks m;
+inline __m128i Equal128(__m128i a, __m128i b) {
+  return F::kUnit == 1 ? _mm_cmpeq_epi8(a, b) : _mm_cmpeq_epi16(a, b);
+}
+
+template <typename F>
+inline std::uint64_t Edits64Sse2(const std::uint8_t* in, bool& nul) {
+  const __m128i cr = Splat128<F>(kCr), lf = Splat128<F>(kLf), zero = _mm_setzero_si128();
+  // Bytes: the least byte of each lane, so that one compare covers four loads. Units: any NUL.
+  __m128i nuls = F::kUnit == 1 ? _mm_set1_epi8(-1) : zero;
+  std::uint64_t edits = 0;
   for (int i = 0; i < 64; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    m.cr |= bits(equal(block, cr)) << i;
-    m.lf |= bits(equal(block, lf)) << i;
-    nul = F::kUnit == 1 ? _mm_min_epu8(nul, block) : _mm_or_si128(nul, _mm_cmpeq_epi16(block, zero));
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    __m128i edit;
+    if constexpr (F::kTo == K::Unix) {
+      edit = Equal128<F>(units, cr);
+    } else if constexpr (F::kTo == K::Mac) {
+      edit = Equal128<F>(units, lf);
+    } else {
+      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - F::kUnit));
+      edit = _mm_xor_si128(Equal128<F>(before, cr), Equal128<F>(units, lf));
+    }
+    edits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(edit))) << i;
+    nuls = F::kUnit == 1 ? _mm_min_epu8(nuls, units) : _mm_or_si128(nuls, _mm_cmpeq_epi16(units, zero));
   }
-  m.nul = bits(F::kUnit == 1 ? _mm_cmpeq_epi8(nul, zero) : nul) != 0;
-  if constexpr (F::kUnit == 2) {
-    m.cr &= 0x5555555555555555;
-    m.lf &= 0x5555555555555555;
+  nul = _mm_movemask_epi8(F::kUnit == 1 ? _mm_cmpeq_epi8(nuls, zero) : nuls) != 0;
+  return F::kUnit == 1 ? edits : edits & 0x5555555555555555;
+}
+
+// Blocks while at least 128 bytes are left; nullptr at a NUL. (`out` and `edited` are
+// kept in locals: the byte stores could change them, as far as the compiler knows.)
+template <typename F>
+const std::uint8_t* BlocksSse2(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t*& out,
+                               std::uint64_t& edited) {
+  std::uint8_t* next = out;
+  std::uint64_t any = 0;
+  for (; end - in >= 128; in += 64) {
+    bool nul;
+    const std::uint64_t edits = Edits64Sse2<F>(in, nul);
+    if (nul) return nullptr;
+    any |= edits;
+    next = EditBlock<F, Bytes16>(in, edits, next);
   }
-  return m;
+  out = next;
+  edited = any;
+  return in;
+}
+#endif
+
+#ifdef TARNWHISTLE_AVX2
+template <typename F>
+[[gnu::target("avx2")]] inline __m256i Splat256(int unit) {
+  return F::kUnit == 1 ? _mm256_set1_epi8(static_cast<char>(unit))
+                       : _mm256_set1_epi16(static_cast<short>(F::kBig ? unit << 8 : unit));
+}
+
+template <typename F>
+[[gnu::target("avx2")]] inline __m256i Equal256(__m256i a, __m256i b) {
+  return F::kUnit == 1 ? _mm256_cmpeq_epi8(a, b) : _mm256_cmpeq_epi16(a, b);
+}
+
+template <typename F>
+[[gnu::target("avx2")]] inline std::uint64_t Edits64Avx2(const std::uint8_t* in, bool& nul) {
+  const __m256i cr = Splat256<F>(kCr), lf = Splat256<F>(kLf), zero = _mm256_setzero_si256();
+  __m256i nuls = F::kUnit == 1 ? _mm256_set1_epi8(-1) : zero;
+  std::uint64_t edits = 0;
+  for (int i = 0; i < 64; i += 32) {
+    const __m256i units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    __m256i edit;
+    if constexpr (F::kTo == K::Unix) {
+      edit = Equal256<F>(units, cr);
+    } else if constexpr (F::kTo == K::Mac) {
+      edit = Equal256<F>(units, lf);
+    } else {
+      const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i - F::kUnit));
+      edit = _mm256_xor_si256(Equal256<F>(before, cr), Equal256<F>(units, lf));
+    }
+    edits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(edit))) << i;
+    nuls = F::kUnit == 1 ? _mm256_min_epu8(nuls, units) : _mm256_or_si256(nuls, _mm256_cmpeq_epi16(units, zero));
+  }
+  nul = _mm256_movemask_epi8(F::kUnit == 1 ? _mm256_cmpeq_epi8(nuls, zero) : nuls) != 0;
+  return F::kUnit == 1 ? edits : edits & 0x5555555555555555;
+}
+
+template <typename F>
+[[gnu::target("avx2")]] const std::uint8_t* BlocksAvx2(const std::uint8_t* in, const std::uint8_t* end,
+                                                       std::uint8_t*& out, std::uint64_t& edited) {
+  std::uint8_t* next = out;
+  std::uint64_t any = 0;
+  for (; end - in >= 128; in += 64) {
+    bool nul;
+    const std::uint64_t edits = Edits64Avx2<F>(in, nul);
+    if (nul) return nullptr;
+    any |= edits;
+    next = EditBlock<F, Bytes32>(in, edits, next);
+  }
+  out = next;
+  edited = any;
+  return in;
 }
 #endif
 
@@ -74,9 +209,10 @@ inline Marks Scan64(const std::uint8_t* in) {
 struct LineEndingConverter::Kernel {
   using Routine = decltype(LineEndingConverter::convert_);
 
-  static void PutEnding(const LineEndingConverter& c, std::uint8_t*& out) {
-    std::memcpy(out, c.ending_, sizeof c.ending_);  // all four bytes: one store
-    out += c.ending_size_;
+  template <typename F>
+  static void PutEnding(std::uint8_t*& out) {
+    std::memcpy(out, F::kEnding.data(), 4);
+    out += F::kEndingSize;
   }
 
   // One code unit by the rule, a CR held until the unit after it is seen. False at NUL.
@@ -86,7 +222,7 @@ struct LineEndingConverter::Kernel {
     if (u == 0) return false;
     if (c.cr_held_) {
       c.cr_held_ = false;
-      PutEnding(c, out);
+      PutEnding<F>(out);
       if (u == kLf) {
         c.changed_ |= F::kTo != K::MsDos;
         return true;
@@ -96,7 +232,7 @@ struct LineEndingConverter::Kernel {
     if (u == kCr) {
       c.cr_held_ = true;
     } else if (u == kLf) {
-      PutEnding(c, out);
+      PutEnding<F>(out);
       c.changed_ |= F::kTo != K::Unix;
     } else {
       std::memcpy(out, unit, F::kUnit);
@@ -105,66 +241,39 @@ struct LineEndingConverter::Kernel {
     return true;
   }
 
-  // Converts 64-byte blocks while at least 128 bytes are left (a run is copied with a
-  // move that reads up to 127 bytes past its block's start), then takes the LF of a
-  // CR LF split by the last block's edge. Returns where it stopped, or nullptr at a NUL.
-  // No CR may be held when it starts.
+  // Converts 64-byte blocks while at least 128 bytes are left, then what the last
+  // block's edge splits. Returns where it stopped, or nullptr at a NUL. The unit before
+  // `in` is readable and not a CR still to be decided.
   //
-  // Each unit is decided from its neighbours alone: CR LF, LF alone and CR alone become
-  // the target's ending by editing one unit of each (written as the ending, or dropped)
-  // and copying the rest. Each block's runs between edits go in whole 64-byte moves, the
-  // bytes past a run being overwritten by what follows.
-  template <typename F>
+  // Each line ending is made by one edit, the rest of it copied: to UNIX a CR is written
+  // as LF, or dropped when an LF follows; to MAC an LF is written as CR, or dropped after
+  // a CR; to MS-DOS the missing LF goes in after a lone CR and the missing CR before a
+  // lone LF.
+  template <typename F, bool kAvx2>
   static const std::uint8_t* Blocks(LineEndingConverter& c, const std::uint8_t* in, const std::uint8_t* end,
                                     std::uint8_t*& out) {
 #ifdef __SSE2__
-    constexpr int kLast = 64 - F::kUnit;  // the bit of a block's last unit
-    std::uint32_t ending;
-    std::memcpy(&ending, c.ending_, sizeof ending);
-    const std::size_t ending_size = c.ending_size_;
-    std::uint64_t cr_last = 0;  // 1 when the block before ended with a CR
     std::uint64_t edited = 0;
-    while (end - in >= 128) {
-      const Marks m = Scan64<F>(in);
-      if (m.nul) return nullptr;
-      const std::uint64_t lf_next = m.lf >> F::kUnit | std::uint64_t{F::UnitAt(in + 64) == kLf} << kLast;
-      const std::uint64_t cr_before = m.cr << F::kUnit | cr_last;
-      cr_last = m.cr >> kLast;
-      std::uint64_t edits;  // the units not copied as they are
-      std::uint64_t drops;  // those of them that are dropped, not written as the ending
-      if constexpr (F::kTo == K::Unix) {
-        edits = m.cr;
-        drops = m.cr & lf_next;
-      } else if constexpr (F::kTo == K::Mac) {
-        edits = m.lf;
-        drops = m.lf & cr_before;
-      } else {
-        edits = (m.cr & ~lf_next) | (m.lf & ~cr_before);
-        drops = 0;
-      }
-      edited |= edits;
-      std::size_t from = 0;  // the first byte of the block not yet written
-      for (; edits != 0; edits &= edits - 1) {
-        const std::size_t at = static_cast<std::size_t>(__builtin_ctzll(edits));
-        Move64(out, in + from);
-        out += at - from;
-        std::memcpy(out, &ending, sizeof ending);
-        out += (drops >> at & 1) != 0 ? 0 : ending_size;
-        from = at + F::kUnit;
-      }
-      Move64(out, in + from);
-      out += 64 - from;
-      in += 64;
-    }
+#ifdef TARNWHISTLE_AVX2
+    if constexpr (kAvx2) in = BlocksAvx2<F>(in, end, out, edited);
+#endif
+    if constexpr (!kAvx2) in = BlocksSse2<F>(in, end, out, edited);
+    if (in == nullptr) return nullptr;
     c.changed_ |= edited != 0;
-    if (cr_last != 0 && F::UnitAt(in) == kLf) {  // the rest of a CR LF whose CR the blocks wrote
-      if constexpr (F::kTo == K::Mac) {
-        c.changed_ = true;
-      } else {
-        std::memcpy(out, in, F::kUnit);
+    if (in != end && F::UnitAt(in - F::kUnit) == kCr) {  // a line ending across the last edge
+      if (F::UnitAt(in) == kLf) {
+        if constexpr (F::kTo == K::Mac) {
+          c.changed_ = true;
+        } else {
+          std::memcpy(out, in, F::kUnit);
+          out += F::kUnit;
+        }
+        in += F::kUnit;
+      } else if constexpr (F::kTo == K::MsDos) {
+        std::memcpy(out, F::kLfUnit.data(), 4);
         out += F::kUnit;
+        c.changed_ = true;
       }
-      in += F::kUnit;
     }
 #else
     (void)c, (void)end, (void)out;
@@ -172,7 +281,7 @@ struct LineEndingConverter::Kernel {
     return in;
   }
 
-  template <typename F>
+  template <typename F, bool kAvx2>
   static std::ptrdiff_t Convert(LineEndingConverter& c, std::span<const std::uint8_t> piece, std::uint8_t* start) {
     if (c.failed_) return -1;
     const std::uint8_t* in = piece.data();
@@ -184,8 +293,14 @@ struct LineEndingConverter::Kernel {
       c.odd_held_ = false;
       text = Step<F>(c, unit, out);
     }
-    for (; text && c.cr_held_ && end - in >= F::kUnit; in += F::kUnit) text = Step<F>(c, in, out);
-    if (text && !c.cr_held_) text = (in = Blocks<F>(c, in, end, out)) != nullptr;
+    // One unit at least, so that the blocks can look at the one before them, and on to
+    // where their loads do not straddle cache lines.
+    const std::uint8_t* const first = in;
+    const auto aligned = [](const std::uint8_t* p) { return (reinterpret_cast<std::uintptr_t>(p) & 63) < F::kUnit; };
+    for (; text && (c.cr_held_ || in == first || !aligned(in)) && end - in >= F::kUnit; in += F::kUnit) {
+      text = Step<F>(c, in, out);
+    }
+    if (text && !c.cr_held_ && in != first) text = (in = Blocks<F, kAvx2>(c, in, end, out)) != nullptr;
     for (; text && end - in >= F::kUnit; in += F::kUnit) text = Step<F>(c, in, out);
     if (!text) {
       c.failed_ = true;
@@ -200,22 +315,30 @@ struct LineEndingConverter::Kernel {
 
   static std::ptrdiff_t Refuse(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*) { return -1; }
 
-  template <std::size_t kWidth, bool kBigEndian>
+  template <std::size_t kWidth, bool kBigEndian, bool kAvx2>
   static Routine For(K target) {
     switch (target) {
-      case K::MsDos: return &Convert<Form<kWidth, kBigEndian, K::MsDos>>;
-      case K::Unix: return &Convert<Form<kWidth, kBigEndian, K::Unix>>;
-      case K::Mac: return &Convert<Form<kWidth, kBigEndian, K::Mac>>;
+      case K::MsDos: return &Convert<Form<kWidth, kBigEndian, K::MsDos>, kAvx2>;
+      case K::Unix: return &Convert<Form<kWidth, kBigEndian, K::Unix>, kAvx2>;
+      case K::Mac: return &Convert<Form<kWidth, kBigEndian, K::Mac>, kAvx2>;
       default: return &Refuse;  // no line ending to convert to: fail, never pass the text on
     }
   }
 
+  template <bool kAvx2>
   static Routine For(Encoding encoding, K target) {
     switch (encoding) {
-      case Encoding::Utf16Le: return For<2, false>(target);
-      case Encoding::Utf16Be: return For<2, true>(target);
-      default: return For<1, false>(target);
+      case Encoding::Utf16Le: return For<2, false, kAvx2>(target);
+      case Encoding::Utf16Be: return For<2, true, kAvx2>(target);
+      default: return For<1, false, kAvx2>(target);
     }
+  }
+
+  static Routine For(Encoding encoding, K target) {
+#ifdef TARNWHISTLE_AVX2
+    if (__builtin_cpu_supports("avx2")) return For<true>(encoding, target);
+#endif
+    return For<false>(encoding, target);
   }
 };
 

@@ -21,8 +21,9 @@ bool operator==(const Result& a, const Result& b) { return a.out == b.out && a.c
 void PrintTo(const Result& r, std::ostream* os) { *os << ::testing::PrintToString(r.out) << " changed " << r.changed; }
 
 // Runs the converter over `in` in pieces of `piece` bytes after a first of `first`, each
-// into a buffer of exactly MaxOutput bytes (so that the sanitizers see any write past
-// it). A NUL must be refused in the piece that completes it, never earlier.
+// copied alone and converted into a buffer of exactly MaxOutput bytes, so that the
+// sanitizers see any read outside a piece and any write past its room. A NUL must be
+// refused in the piece that completes it, never earlier.
 Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std::size_t first = 0) {
   const std::size_t unit = encoding == E::Bytes ? 1 : 2;
   std::size_t nul_end = std::string::npos;  // the end of the first NUL unit
@@ -33,9 +34,9 @@ Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std:
   Result r;
   for (std::size_t at = 0, size = 0; at < in.size(); at += size) {
     size = std::min(at == 0 && first != 0 ? first : piece, in.size() - at);
+    const std::vector<std::uint8_t> bytes(in.begin() + at, in.begin() + at + size);
     std::vector<std::uint8_t> out(LineEndingConverter::MaxOutput(size));
-    const std::ptrdiff_t n =
-        converter.Convert({reinterpret_cast<const std::uint8_t*>(in.data()) + at, size}, out.data());
+    const std::ptrdiff_t n = converter.Convert(bytes, out.data());
     EXPECT_EQ(n < 0, at < nul_end && nul_end <= at + size) << "piece at " << at;
     if (n < 0) return {"<nul>", false};
     r.out.append(out.begin(), out.begin() + n);
@@ -57,7 +58,8 @@ Result Model(const std::string& in, E encoding, K target) {
   const auto as_unit = [&](char c) {
     return unit == 1 ? std::string(1, c) : encoding == E::Utf16Le ? std::string{c, '\0'} : std::string{'\0', c};
   };
-  const std::string ending = target == K::MsDos ? as_unit('\r') + as_unit('\n') : as_unit(target == K::Unix ? '\n' : '\r');
+  const std::string ending =
+      target == K::MsDos ? as_unit('\r') + as_unit('\n') : as_unit(target == K::Unix ? '\n' : '\r');
   Result r;
   std::size_t i = 0;
   for (; i + unit <= in.size(); i += unit) {
@@ -122,7 +124,8 @@ std::vector<Case> Cases() {
        {std::string(63, 'x') + "\r" + std::string(100, 'y'), true}},
       {"utf-16le with a bom to dos", E::Utf16Le, Le(u"\xfeff" u"a\nb\r\nc\r"), K::MsDos,
        {Le(u"\xfeff" u"a\r\nb\r\nc\r\n"), true}},
-      {"utf-16be with a bom to unix", E::Utf16Be, Be(u"\xfeff\x65e5\r\nb\r"), K::Unix, {Be(u"\xfeff\x65e5\nb\n"), true}},
+      {"utf-16be with a bom to unix", E::Utf16Be, Be(u"\xfeff\x65e5\r\nb\r"), K::Unix,
+       {Be(u"\xfeff\x65e5\nb\n"), true}},
       {"utf-16le dos to dos", E::Utf16Le, Le(u"a\r\n"), K::MsDos, {Le(u"a\r\n"), false}},
       // Units whose bytes are CR and LF but which are neither, and a CR byte at an odd offset.
       {"utf-16le U+0D0A U+0A0D", E::Utf16Le, Le(u"\x0d0a\x0a0d\x0d41"), K::Mac, {Le(u"\x0d0a\x0a0d\x0d41"), false}},
