@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,8 +22,9 @@ struct Result {
 bool operator==(const Result& a, const Result& b) { return a.out == b.out && a.changed == b.changed; }
 void PrintTo(const Result& r, std::ostream* os) { *os << ::testing::PrintToString(r.out) << " changed " << r.changed; }
 
-// Runs the converter over `in` in pieces of `piece` bytes after a first of `first`, each
-// copied alone and converted into a buffer of exactly MaxOutput bytes, so that the
+// Runs the converter over `in` in pieces of `piece` bytes after a first of `first`. Each
+// is copied alone to a 64-byte boundary, as a conversion's buffers are (so the blocks
+// start 64 bytes in), and converted into a buffer of exactly MaxOutput bytes: the
 // sanitizers see any read outside a piece and any write past its room. A NUL must be
 // refused in the piece that completes it, never earlier.
 Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std::size_t first = 0) {
@@ -34,9 +37,12 @@ Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std:
   Result r;
   for (std::size_t at = 0, size = 0; at < in.size(); at += size) {
     size = std::min(at == 0 && first != 0 ? first : piece, in.size() - at);
-    const std::vector<std::uint8_t> bytes(in.begin() + at, in.begin() + at + size);
+    const auto free_aligned = [](std::uint8_t* p) { ::operator delete(p, std::align_val_t{64}); };
+    std::unique_ptr<std::uint8_t, decltype(free_aligned)> bytes(
+        static_cast<std::uint8_t*>(::operator new(size, std::align_val_t{64})), free_aligned);
+    in.copy(reinterpret_cast<char*>(bytes.get()), size, at);
     std::vector<std::uint8_t> out(LineEndingConverter::MaxOutput(size));
-    const std::ptrdiff_t n = converter.Convert(bytes, out.data());
+    const std::ptrdiff_t n = converter.Convert({bytes.get(), size}, out.data());
     EXPECT_EQ(n < 0, at < nul_end && nul_end <= at + size) << "piece at " << at;
     if (n < 0) return {"<nul>", false};
     r.out.append(out.begin(), out.begin() + n);
@@ -119,9 +125,9 @@ std::vector<Case> Cases() {
       {"a last cr to mac", E::Bytes, "\r", K::Mac, {"\r", false}},
       {"no line ending", E::Bytes, "\t\x01\x7f\xff 日本語", K::MsDos, {"\t\x01\x7f\xff 日本語", false}},
       {"empty", E::Bytes, "", K::Unix, {"", false}},
-      // The blocks end after byte 63 here, between the CR and the LF.
-      {"crlf across the blocks' edge to mac", E::Bytes, std::string(63, 'x') + "\r\n" + std::string(100, 'y'), K::Mac,
-       {std::string(63, 'x') + "\r" + std::string(100, 'y'), true}},
+      // The blocks end after byte 127 here, between the CR and the LF.
+      {"crlf across the blocks' edge to mac", E::Bytes, std::string(127, 'x') + "\r\n" + std::string(100, 'y'),
+       K::Mac, {std::string(127, 'x') + "\r" + std::string(100, 'y'), true}},
       {"utf-16le with a bom to dos", E::Utf16Le, Le(u"\xfeff" u"a\nb\r\nc\r"), K::MsDos,
        {Le(u"\xfeff" u"a\r\nb\r\nc\r\n"), true}},
       {"utf-16be with a bom to unix", E::Utf16Be, Be(u"\xfeff\x65e5\r\nb\r"), K::Unix,
@@ -135,7 +141,7 @@ std::vector<Case> Cases() {
       {"utf-16be an odd last byte", E::Utf16Be, Be(u"a\r") + "x", K::MsDos, {Be(u"a\r\n") + "x", true}},
       {"utf-16le an odd last nul byte", E::Utf16Le, Le(u"\r") + '\0', K::Unix, {Le(u"\n") + '\0', true}},
   };
-  // A NUL byte in a vector block (its edges, inside) or in the tail after the blocks.
+  // A NUL byte before the blocks, in them (at their edges, inside) or in the tail after.
   for (std::size_t at : {0, 1, 17, 63, 64, 127, 128, 191, 192, 250, 299}) {
     std::string text(300, 'a');
     text[at] = '\0';
