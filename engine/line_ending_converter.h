@@ -13,7 +13,8 @@ namespace tarnwhistle {
 // half a code unit.
 class LineEndingConverter {
  public:
-  LineEndingConverter(Encoding encoding, LineEndingKind target);  // target: MsDos, Unix or Mac
+  // `target` is MsDos, Unix or Mac; with any other, every Convert fails.
+  LineEndingConverter(Encoding encoding, LineEndingKind target);
 
   // The most bytes Convert may write (including any scratch it writes past its result)
   // for a piece of `input_size` bytes, the bytes held back from before included.
@@ -22,7 +23,8 @@ class LineEndingConverter {
     return 2 * (input_size + kMostHeld) + kScratch;
   }
 
-  // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes.
+  // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes
+  // and does not overlap `in`.
   // Returns how many bytes of the result it wrote, or -1 when the piece holds a NUL
   // (a NUL byte; in UTF-16 a NUL code unit): text never holds one, and the converter
   // is of no further use then.
