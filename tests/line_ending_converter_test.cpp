@@ -86,16 +86,13 @@ Result Model(const std::string& in, E encoding, K target) {
   return r;
 }
 
-std::string Le(const std::u16string& s) {
+std::string Utf16(const std::u16string& s, bool big) {
   std::string out;
-  for (char16_t c : s) out += {static_cast<char>(c & 0xff), static_cast<char>(c >> 8)};
+  for (char16_t c : s) out += big ? std::string{char(c >> 8), char(c)} : std::string{char(c), char(c >> 8)};
   return out;
 }
-std::string Be(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out += {static_cast<char>(c >> 8), static_cast<char>(c & 0xff)};
-  return out;
-}
+std::string Le(const std::u16string& s) { return Utf16(s, false); }
+std::string Be(const std::u16string& s) { return Utf16(s, true); }
 
 struct Case {
   std::string name;
@@ -132,11 +129,9 @@ std::vector<Case> Cases() {
        {Le(u"\xfeff" u"a\r\nb\r\nc\r\n"), true}},
       {"utf-16be with a bom to unix", E::Utf16Be, Be(u"\xfeff\x65e5\r\nb\r"), K::Unix,
        {Be(u"\xfeff\x65e5\nb\n"), true}},
-      {"utf-16le dos to dos", E::Utf16Le, Le(u"a\r\n"), K::MsDos, {Le(u"a\r\n"), false}},
       // Units whose bytes are CR and LF but which are neither, and a CR byte at an odd offset.
       {"utf-16le U+0D0A U+0A0D", E::Utf16Le, Le(u"\x0d0a\x0a0d\x0d41"), K::Mac, {Le(u"\x0d0a\x0a0d\x0d41"), false}},
       {"utf-16be U+0D0A U+0A0D", E::Utf16Be, Be(u"\x0d0a\x0a0d\x410d"), K::Mac, {Be(u"\x0d0a\x0a0d\x410d"), false}},
-      {"utf-16le ascii's zero bytes", E::Utf16Le, Le(u"\x0100\x0001"), K::Unix, {Le(u"\x0100\x0001"), false}},
       {"utf-16le a nul unit", E::Utf16Le, Le(std::u16string(u"a\0b", 3)), K::Unix, {"<nul>", false}},
       {"utf-16be an odd last byte", E::Utf16Be, Be(u"a\r") + "x", K::MsDos, {Be(u"a\r\n") + "x", true}},
       {"utf-16le an odd last nul byte", E::Utf16Le, Le(u"\r") + '\0', K::Unix, {Le(u"\n") + '\0', true}},
