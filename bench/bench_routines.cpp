@@ -1,7 +1,9 @@
 // Speed of the six conversion routines against a plain buffered copy of the same file,
-// and the peak memory of a conversion at two file sizes.
+// the peak memory of a conversion at two file sizes, and the line-ending kernel alone in
+// memory against memcpy.
 //
 //   build/bin/tarnwhistle-bench              (files in $TMPDIR or /tmp; about 1.5 GiB)
+//   build/bin/tarnwhistle-bench --benchmark_filter='BM_Memcpy|BM_Kernel'   (memory only)
 //
 // Each conversion runs the whole road of the window's Convert command into a new output
 // file: open the source, write a temporary file beside the output, rename it into place.
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "engine/conversion_request.h"
+#include "engine/line_ending_converter.h"
 #include "platform/page_buffer.h"
 #include "platform/posix_file_system.h"
 
@@ -51,26 +55,30 @@ std::string Folder() {
   return folder;
 }
 
-// A text file of `bytes` bytes whose lines end with `line_end`: lines of 0 to 120
-// characters, mostly ASCII words with some Japanese, written a chunk at a time so that
-// making it costs no memory.
+// A line of 0 to `longest` characters, mostly ASCII words with some Japanese.
+std::string Line(std::mt19937& random, std::size_t longest) {
+  static const char* const kWords[] = {"the", "line", "ending", "of", "a", "file", "converted", "quickly",
+                                       "日本語", "テキスト", "変換", "0x0D", "{", "}", "return", "value;"};
+  std::size_t length = random() % (longest + 1);
+  std::string line(random() % 4 == 0 ? random() % 12 : 0, ' ');  // some indentation
+  while (line.size() < length) {
+    line += kWords[random() % std::size(kWords)];
+    line += ' ';
+  }
+  return line;
+}
+
+// A text file of `bytes` bytes whose lines of 0 to 120 characters end with `line_end`,
+// written a chunk at a time so that making it costs no memory.
 std::string TextFile(const std::string& name, const std::string& line_end, std::uint64_t bytes) {
   std::string path = Folder() + "/" + name;
   if (std::filesystem::exists(path) && std::filesystem::file_size(path) == bytes) return path;
-  static const char* const kWords[] = {"the", "line", "ending", "of", "a", "file", "converted", "quickly",
-                                       "日本語", "テキスト", "変換", "0x0D", "{", "}", "return", "value;"};
   std::mt19937 random(42);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   std::string chunk;
   std::uint64_t written = 0;
   while (written < bytes) {
-    std::size_t length = random() % 121;
-    std::string line(random() % 4 == 0 ? random() % 12 : 0, ' ');  // some indentation
-    while (line.size() < length) {
-      line += kWords[random() % std::size(kWords)];
-      line += ' ';
-    }
-    chunk += line + line_end;
+    chunk += Line(random, 120) + line_end;
     if (chunk.size() >= kMiB || written + chunk.size() >= bytes) {
       std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), bytes - written));
       out.write(chunk.data(), static_cast<std::streamsize>(take));
@@ -154,7 +162,69 @@ void BM_PeakMemory(benchmark::State& state) {
   state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// Prints, after the usual table, each conversion's speed as a share of the plain copy's.
+constexpr std::size_t kMemoryBytes = 64 * kMiB;
+
+// The same text in memory: about `bytes` bytes of lines of 0 to `longest` characters
+// ending with `line_end`, as bytes (UTF-8) or as UTF-16.
+std::vector<std::uint8_t> Text(const std::string& line_end, std::size_t longest, tarnwhistle::Encoding encoding) {
+  std::mt19937 random(42);
+  std::string text;
+  while (text.size() < kMemoryBytes) text += Line(random, longest) + line_end;
+  if (encoding == tarnwhistle::Encoding::Bytes) return {text.begin(), text.end()};
+  std::vector<std::uint8_t> wide;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned unit = static_cast<unsigned char>(text[i]);
+    if (unit >= 0xe0) {  // the words' Japanese: three bytes of UTF-8 for each character
+      unit = (unit & 0x0f) << 12 | (text[i + 1] & 0x3fu) << 6 | (text[i + 2] & 0x3fu);
+      i += 2;
+    }
+    const bool big = encoding == tarnwhistle::Encoding::Utf16Be;
+    wide.push_back(static_cast<std::uint8_t>(big ? unit >> 8 : unit));
+    wide.push_back(static_cast<std::uint8_t>(big ? unit : unit >> 8));
+  }
+  return wide;
+}
+
+// Pages touched once, so that page faults stay out of what is timed.
+std::vector<std::uint8_t> Touched(std::size_t size) { return std::vector<std::uint8_t>(size, 1); }
+
+// What the kernel is measured against: copying the same number of bytes in memory.
+void BM_Memcpy(benchmark::State& state) {
+  const std::vector<std::uint8_t> in = Touched(kMemoryBytes);
+  std::vector<std::uint8_t> out = Touched(kMemoryBytes);
+  for (auto _ : state) {
+    std::memcpy(out.data(), in.data(), in.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetRate(state, kMemoryBytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(kMemoryBytes * state.iterations()));
+}
+
+// The line-ending kernel alone over a text in memory, fed 256 KiB at a time into one
+// output as long as the result.
+void BM_Kernel(benchmark::State& state, tarnwhistle::Encoding encoding, const char* line_end, std::size_t longest,
+               tarnwhistle::LineEndingKind target) {
+  using tarnwhistle::LineEndingConverter;
+  constexpr std::size_t kPiece = 256 * 1024;
+  const std::vector<std::uint8_t> in = Text(line_end, longest, encoding);
+  std::vector<std::uint8_t> out = Touched(2 * in.size() + LineEndingConverter::MaxOutput(kPiece));
+  for (auto _ : state) {
+    LineEndingConverter converter(encoding, target);
+    std::uint8_t* next = out.data();
+    for (std::size_t at = 0; at < in.size(); at += kPiece) {
+      const std::ptrdiff_t n = converter.Convert(std::span(in).subspan(at, std::min(kPiece, in.size() - at)), next);
+      if (n < 0) state.SkipWithError("NUL in the text");
+      next += n;
+    }
+    next += converter.Finish(next);
+    benchmark::DoNotOptimize(next);
+  }
+  SetRate(state, in.size());
+  state.SetBytesProcessed(static_cast<std::int64_t>(in.size() * state.iterations()));
+}
+
+// Prints, after the usual table, each conversion's speed as a share of the plain copy's,
+// and the kernel's as a share of memcpy's.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -166,11 +236,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    auto copy = rates_.lower_bound("BM_PlainCopy");
-    if (copy == rates_.end() || copy->first.rfind("BM_PlainCopy", 0) != 0) return;
-    std::printf("\n%-36s %10s %8s\n", "median of nine, against the copy", "MB/s", "ratio");
+    std::printf("\n%-36s %10s %8s\n", "median of nine, against its copy", "MB/s", "ratio");
     for (const auto& [name, rate] : rates_) {
-      std::printf("%-36s %10.0f %8.2f\n", name.c_str(), rate, rate / copy->second);
+      const bool in_memory = name.rfind("BM_Kernel", 0) == 0 || name.rfind("BM_Memcpy", 0) == 0;
+      auto copy = rates_.find(in_memory ? "BM_Memcpy" : "BM_PlainCopy");
+      std::printf("%-36s %10.0f %8.2f\n", name.c_str(), rate, copy == rates_.end() ? 0.0 : rate / copy->second);
     }
   }
 
@@ -192,6 +262,26 @@ BENCHMARK_CAPTURE(BM_Convert, UnixToMac, K::Unix, K::Mac)->Apply(Timed);
 BENCHMARK_CAPTURE(BM_Convert, MacToDos, K::Mac, K::MsDos)->Apply(Timed);
 BENCHMARK_CAPTURE(BM_Convert, MacToUnix, K::Mac, K::Unix)->Apply(Timed);
 BENCHMARK(BM_ConvertReplacing)->Apply(Timed);
+
+using tarnwhistle::Encoding;
+using tarnwhistle::LineEndingKind;
+// Each target from the kind it converts most often, and from itself (an unchanged copy);
+// lines of 0 to 120 characters, or of up to 20000.
+BENCHMARK(BM_Memcpy)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Unix/FromDos, Encoding::Bytes, "\r\n", 120, LineEndingKind::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Unix/FromMac, Encoding::Bytes, "\r", 120, LineEndingKind::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Unix/FromUnix, Encoding::Bytes, "\n", 120, LineEndingKind::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, MsDos/FromUnix, Encoding::Bytes, "\n", 120, LineEndingKind::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, MsDos/FromMac, Encoding::Bytes, "\r", 120, LineEndingKind::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, MsDos/FromDos, Encoding::Bytes, "\r\n", 120, LineEndingKind::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Mac/FromDos, Encoding::Bytes, "\r\n", 120, LineEndingKind::Mac)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Mac/FromUnix, Encoding::Bytes, "\n", 120, LineEndingKind::Mac)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Mac/FromMac, Encoding::Bytes, "\r", 120, LineEndingKind::Mac)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Unix/FromDosLong, Encoding::Bytes, "\r\n", 20000, LineEndingKind::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, MsDos/FromUnixLong, Encoding::Bytes, "\n", 20000, LineEndingKind::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Unix/Utf16LeFromDos, Encoding::Utf16Le, "\r\n", 120, LineEndingKind::Unix)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, MsDos/Utf16LeFromUnix, Encoding::Utf16Le, "\n", 120, LineEndingKind::MsDos)->Apply(Timed);
+BENCHMARK_CAPTURE(BM_Kernel, Mac/Utf16BeFromDos, Encoding::Utf16Be, "\r\n", 120, LineEndingKind::Mac)->Apply(Timed);
 BENCHMARK(BM_PeakMemory)->Arg(16)->Arg(256)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

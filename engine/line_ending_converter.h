@@ -1,9 +1,7 @@
 #pragma once
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
 #include "encoding.h"
 #include "line_ending_kind.h"
 
@@ -15,17 +13,22 @@ namespace tarnwhistle {
 // half a code unit.
 class LineEndingConverter {
  public:
-  LineEndingConverter(Encoding encoding, LineEndingKind target);  // target: MsDos, Unix or Mac
+  // `target` is MsDos, Unix or Mac; with any other, every Convert fails.
+  LineEndingConverter(Encoding encoding, LineEndingKind target);
 
   // The most bytes Convert may write (including any scratch it writes past its result)
   // for a piece of `input_size` bytes, the bytes held back from before included.
-  static constexpr std::size_t MaxOutput(std::size_t input_size) { return 2 * input_size + 64; }
+  static constexpr std::size_t MaxOutput(std::size_t input_size) {
+    // Every line ending at most doubles (LF into CR LF), so does the whole.
+    return 2 * (input_size + kMostHeld) + kScratch;
+  }
 
-  // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes.
+  // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes
+  // and does not overlap `in`.
   // Returns how many bytes of the result it wrote, or -1 when the piece holds a NUL
   // (a NUL byte; in UTF-16 a NUL code unit): text never holds one, and the converter
   // is of no further use then.
-  std::ptrdiff_t Convert(std::span<const std::uint8_t> in, std::uint8_t* out);
+  std::ptrdiff_t Convert(std::span<const std::uint8_t> in, std::uint8_t* out) { return convert_(*this, in, out); }
 
   // The end of the stream: writes what is still held back (a last CR becomes the
   // target's ending; in UTF-16 an odd last byte is copied as it is) and returns its
@@ -37,14 +40,20 @@ class LineEndingConverter {
   bool Changed() const { return changed_; }
 
  private:
-  std::uint8_t* PutEnding(std::uint8_t* out) const;
-  std::uint8_t* PutUnit(std::uint8_t* out, std::uint16_t unit) const;
+  struct Kernel;  // the loops, one instance for each encoding and target
 
-  Encoding encoding_;
+  static constexpr std::size_t kMostHeld = 3;  // in UTF-16 a CR and half the unit after it
+  static constexpr std::size_t kScratch = 64;  // runs are copied in whole 64-byte moves
+
+  std::ptrdiff_t (*convert_)(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*);
   LineEndingKind target_;
-  bool pending_cr_ = false;
-  std::int16_t half_ = -1;
+  std::uint8_t ending_[4] = {};  // the target's line ending in the stream's encoding
+  std::uint8_t ending_size_ = 0;
+  bool cr_held_ = false;
+  bool odd_held_ = false;
+  std::uint8_t odd_ = 0;
   bool changed_ = false;
+  bool failed_ = false;
 };
 
 }  // namespace tarnwhistle

@@ -22,11 +22,16 @@ struct Characters {
   std::string tail;
 };
 
-inline Characters Decode(const std::string& bytes) {
+inline Encoding EncodingOfMark(const std::string& bytes) {
+  if (bytes.starts_with("\xff\xfe")) return Encoding::Utf16Le;
+  if (bytes.starts_with("\xfe\xff")) return Encoding::Utf16Be;
+  return Encoding::Bytes;
+}
+
+inline Characters Decode(const std::string& bytes, Encoding encoding) {
   Characters text;
+  text.encoding = encoding;
   const auto byte = [&bytes](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
-  if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) text.encoding = Encoding::Utf16Le;
-  if (bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) text.encoding = Encoding::Utf16Be;
   if (text.encoding == Encoding::Bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) text.units.push_back(byte(i));
     return text;
@@ -38,6 +43,8 @@ inline Characters Decode(const std::string& bytes) {
   text.tail = bytes.substr(i);
   return text;
 }
+
+inline Characters Decode(const std::string& bytes) { return Decode(bytes, EncodingOfMark(bytes)); }
 
 // Whether the character at `i` is a control character for the BINARY rule: an ESC that
 // opens a JIS designation in a text of bytes is not.
@@ -88,10 +95,14 @@ inline LineEndingCounts ModelCounts(const std::string& bytes) {
   return counts;
 }
 
-// Every line ending made `target`'s; nothing at a NUL.
-inline std::optional<std::string> ModelConvert(const std::string& bytes, LineEndingKind target) {
-  const Characters text = Decode(bytes);
+// Every line ending of a text in `encoding` (a byte order mark is a character like any
+// other) made `target`'s; nothing at a NUL. `changed`, when given, is told whether any
+// line ending was not already the target's.
+inline std::optional<std::string> ModelConvert(const std::string& bytes, Encoding encoding, LineEndingKind target,
+                                               bool* changed = nullptr) {
+  const Characters text = Decode(bytes, encoding);
   std::vector<std::uint32_t> out;
+  bool differs = false;
   for (std::size_t i = 0; i < text.units.size(); ++i) {
     const std::uint32_t unit = text.units[i];
     if (unit == 0) return std::nullopt;
@@ -99,10 +110,14 @@ inline std::optional<std::string> ModelConvert(const std::string& bytes, LineEnd
       out.push_back(unit);
       continue;
     }
-    if (unit == kCr && i + 1 < text.units.size() && text.units[i + 1] == kLf) ++i;
+    const bool pair = unit == kCr && i + 1 < text.units.size() && text.units[i + 1] == kLf;
+    const LineEndingKind was = pair ? LineEndingKind::MsDos : unit == kCr ? LineEndingKind::Mac : LineEndingKind::Unix;
+    differs |= was != target;
+    if (pair) ++i;
     if (target != LineEndingKind::Unix) out.push_back(kCr);
     if (target != LineEndingKind::Mac) out.push_back(kLf);
   }
+  if (changed != nullptr) *changed = differs;
   std::string converted;
   for (const std::uint32_t unit : out) {
     if (text.encoding == Encoding::Bytes) {
@@ -114,6 +129,11 @@ inline std::optional<std::string> ModelConvert(const std::string& bytes, LineEnd
     }
   }
   return converted + text.tail;
+}
+
+// The same for a text whose encoding its byte order mark tells.
+inline std::optional<std::string> ModelConvert(const std::string& bytes, LineEndingKind target) {
+  return ModelConvert(bytes, EncodingOfMark(bytes), target);
 }
 
 }  // namespace tarnwhistle::testkit
