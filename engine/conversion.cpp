@@ -1,7 +1,13 @@
 #include "conversion.h"
 
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
 #include "detection.h"
 #include "line_ending_converter.h"
+#include "pipeline.h"
 #include "statistics.h"
 #include "platform/page_buffer.h"
 #include "platform/replacement_file.h"
@@ -51,43 +57,126 @@ Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nu
   return Rewound(source);
 }
 
+namespace {
+
+struct Piece {
+  std::uint8_t* data;
+  std::size_t size;
+};
+
+// Moves the rest of `file` into `sink`, converted unless `converter` is null (a copy),
+// counting the bytes read in `done`. On the calling thread alone: for small files, where
+// starting threads would cost more than it saves.
+Result MoveSerial(platform::ReadHandle& file, platform::ByteSink& sink, LineEndingConverter* converter,
+                  const std::stop_token& stop, const std::function<void(std::uint64_t)>& read, std::uint64_t& done) {
+  platform::PageBuffer in(kReadSize);
+  platform::PageBuffer out(LineEndingConverter::MaxOutput(kReadSize));
+  for (;;) {
+    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    platform::OrReason<std::size_t> got = file.Read({in.data(), in.size()});
+    if (!got) return {Status::SourceReadFailed, got.reason};
+    const std::size_t size = got.value;
+    std::ptrdiff_t made = static_cast<std::ptrdiff_t>(size);
+    if (converter != nullptr) {
+      made = size == 0 ? static_cast<std::ptrdiff_t>(converter->Finish(out.data()))
+                       : converter->Convert({in.data(), size}, out.data());
+    }
+    if (made < 0) return {Status::SourceNotText, Reason::kNone};
+    const std::uint8_t* bytes = converter != nullptr ? out.data() : in.data();
+    if (Reason written = sink.Write({bytes, static_cast<std::size_t>(made)}); written != Reason::kNone) {
+      return {Status::OutputCannotWrite, written};
+    }
+    if (size == 0) return {};
+    done += size;
+    read(done);
+  }
+}
+
+// The same with reading, converting and writing overlapped on the machine's cores: a
+// thread reads ahead, the calling thread converts, another thread writes, each piece
+// passed on through a few buffers, so that memory stays flat whatever the file's size.
+Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, LineEndingConverter* converter,
+                      const std::stop_token& stop, const std::function<void(std::uint64_t)>& read,
+                      std::uint64_t& done) {
+  constexpr std::size_t kPiece = 256 * 1024, kBuffers = 3;
+  std::vector<std::unique_ptr<platform::PageBuffer>> buffers;
+  Channel<Piece> free_in, full_in, free_out, full_out;
+  for (std::size_t i = 0; i < kBuffers; ++i) {
+    buffers.push_back(std::make_unique<platform::PageBuffer>(kPiece));
+    free_in.Give({buffers.back()->data(), 0});
+    buffers.push_back(std::make_unique<platform::PageBuffer>(LineEndingConverter::MaxOutput(kPiece)));
+    free_out.Give({buffers.back()->data(), 0});
+  }
+  std::atomic<bool> abandoned{false};
+  Reason read_failure = Reason::kNone, write_failure = Reason::kNone;  // each set by its own thread only
+  std::thread reader([&] {
+    for (std::optional<Piece> piece; !abandoned && (piece = free_in.Take());) {
+      platform::OrReason<std::size_t> got = file.Read({piece->data, kPiece});
+      if (!got) read_failure = got.reason;
+      if (!got || got.value == 0) break;
+      full_in.Give({piece->data, got.value});
+    }
+    full_in.Close();
+  });
+  std::thread writer([&] {
+    while (std::optional<Piece> piece = full_out.Take()) {
+      if (!abandoned && write_failure == Reason::kNone) write_failure = sink.Write({piece->data, piece->size});
+      if (write_failure != Reason::kNone) abandoned = true;
+      free_out.Give(*piece);
+    }
+  });
+  Result result;
+  for (bool ended = false; !ended;) {
+    std::optional<Piece> piece = full_in.Take();
+    ended = !piece;
+    if (stop.stop_requested() || abandoned) break;
+    Piece out = *free_out.Take();
+    const std::ptrdiff_t made = converter == nullptr ? static_cast<std::ptrdiff_t>(ended ? 0 : piece->size)
+                                : ended               ? static_cast<std::ptrdiff_t>(converter->Finish(out.data))
+                                                      : converter->Convert({piece->data, piece->size}, out.data);
+    if (made < 0) {
+      result = {Status::SourceNotText, Reason::kNone};
+      break;
+    }
+    if (converter == nullptr && !ended) std::memcpy(out.data, piece->data, piece->size);
+    full_out.Give({out.data, static_cast<std::size_t>(made)});
+    if (ended) break;
+    free_in.Give(*piece);
+    done += piece->size;
+    read(done);
+  }
+  if (!result.ok() || stop.stop_requested()) abandoned = true;
+  free_in.Close();
+  full_out.Close();
+  reader.join();
+  writer.join();
+  if (read_failure != Reason::kNone) return {Status::SourceReadFailed, read_failure};
+  if (write_failure != Reason::kNone) return {Status::OutputCannotWrite, write_failure};
+  if (!result.ok()) return result;
+  if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+  return {};
+}
+
+}  // namespace
+
 Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
                       const std::stop_token& stop, const ConversionProgress& progress) {
   platform::ReadHandle& file = *source.file;
   auto replacement = platform::ReplacementFile::Create(fs, output, file.Opened().permissions);
   if (!replacement) return {Status::OutputCannotWrite, replacement.reason};
-  platform::ByteSink& sink = replacement.value->Sink();
 
   const bool copy = target == LineEndingKind::None;
   LineEndingConverter converter(source.encoding, copy ? LineEndingKind::Unix : target);
-  platform::PageBuffer in(kReadSize);
-  platform::PageBuffer out(LineEndingConverter::MaxOutput(kReadSize));
   const std::uint64_t total = file.Opened().identity.size;
   std::uint64_t done = 0;
-  const auto put = [&sink](const std::uint8_t* data, std::size_t size) {
-    const Reason written = sink.Write({data, size});
-    return written == Reason::kNone ? Result{} : Result{Status::OutputCannotWrite, written};
+  const auto read = [&progress, total](std::uint64_t so_far) {
+    if (progress) progress(so_far, total, Stage::Converting);
   };
-  for (;;) {
-    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
-    platform::OrReason<std::size_t> got = file.Read({in.data(), in.size()});
-    if (!got) return {Status::SourceReadFailed, got.reason};
-    if (got.value == 0) break;
-    done += got.value;
-    Result written;
-    if (copy) {
-      written = put(in.data(), got.value);
-    } else {
-      const std::ptrdiff_t size = converter.Convert({in.data(), got.value}, out.data());
-      if (size < 0) return {Status::SourceNotText, Reason::kNone};
-      written = put(out.data(), static_cast<std::size_t>(size));
-    }
-    if (!written.ok()) return written;
-    if (progress) progress(done, total, Stage::Converting);
-  }
-  if (!copy) {
-    if (Result written = put(out.data(), converter.Finish(out.data())); !written.ok()) return written;
-  }
+  // Threads cost more than they save on small files, which a batch has by the thousand.
+  constexpr std::uint64_t kOverlappedFrom = 4 * 1024 * 1024;
+  const Result moved = (total >= kOverlappedFrom ? MoveOverlapped : MoveSerial)(
+      file, replacement.value->Sink(), copy ? nullptr : &converter, stop, read, done);
+  if (!moved.ok()) return moved;
   if (done != total) return {Status::SourceReadFailed, Reason::kChangedWhileRead};
   if (Reason changed = file.ChangedSinceOpened(); changed != Reason::kNone) return {Status::SourceReadFailed, changed};
   if (progress) progress(done, total, Stage::Finishing);

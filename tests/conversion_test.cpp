@@ -184,7 +184,7 @@ void ExpectUntouched(const FakeFileSystem& fs, const Scenario& scenario, const s
 // and its reason, never in "変換しました".
 TEST(CheckAndConvert, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
   std::string big;
-  while (big.size() < 3 * 1024 * 1024) big += "a line of text\r\n\rand\n";
+  while (big.size() < 5 * 1024 * 1024) big += "a line of text\r\n\rand\n";  // overlapped reads and writes
   int runs = 0;
   for (const Conversion& c : kConversions) {
     // The large source for the conversions that shrink and that grow the text.
@@ -229,25 +229,28 @@ TEST(CheckAndConvert, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
   EXPECT_GT(runs, 500);  // the sweep really ran
 }
 
-// A stop leaves the output as it was: during the reads, and after the last one, while
-// the new file is flushed. Only a file that replaces another waits for the disk.
+// A stop leaves the output as it was: during the reads (of a small file, and of a large
+// one, read and written on threads of their own), and after the last one, while the new
+// file is flushed. Only a file that replaces another waits for the disk.
 TEST(CheckAndConvert, AStopLeavesTheOutputAsItWasAndOnlyAReplacementIsFlushed) {
-  for (const Stage stop_at : {Stage::Converting, Stage::Finishing}) {
-    FakeFileSystem fs;
-    MakeFiles(fs);
-    fs.AddFile("/d/big", std::string(100, '\n'));
-    fs.SetReadLimit(10);
-    std::stop_source stop;
-    const ConversionOutcome outcome = CheckAndConvert(
-        fs, Request("/d/big", "/d/out", K::Unix, K::MsDos), stop.get_token(),
-        [&](std::uint64_t done, std::uint64_t total, Stage stage) {
-          EXPECT_EQ(total, 100u);
-          if (stage == stop_at && done >= 30) stop.request_stop();
-        });
-    EXPECT_EQ(outcome.result.status, Status::Cancelled);
-    EXPECT_EQ(outcome.Message(), "");
-    EXPECT_EQ(fs.Contents("/d/out"), "old output");
-    EXPECT_EQ(fs.Paths().size(), 11u);
+  for (const std::size_t size : {100, 5 << 20}) {
+    for (const Stage stop_at : {Stage::Converting, Stage::Finishing}) {
+      FakeFileSystem fs;
+      MakeFiles(fs);
+      fs.AddFile("/d/big", std::string(size, '\n'));
+      fs.SetReadLimit(size == 100 ? 10 : 0);
+      std::stop_source stop;
+      const ConversionOutcome outcome = CheckAndConvert(
+          fs, Request("/d/big", "/d/out", K::Unix, K::MsDos), stop.get_token(),
+          [&](std::uint64_t done, std::uint64_t total, Stage stage) {
+            EXPECT_EQ(total, size);
+            if (stage == stop_at && done >= 30) stop.request_stop();
+          });
+      EXPECT_EQ(outcome.result.status, Status::Cancelled) << size;
+      EXPECT_EQ(outcome.Message(), "");
+      EXPECT_EQ(fs.Contents("/d/out"), "old output");
+      EXPECT_EQ(fs.Paths().size(), 11u);
+    }
   }
   FakeFileSystem fs;
   MakeFiles(fs);
