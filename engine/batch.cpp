@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <span>
 #include <thread>
 
 #include "messages.h"
@@ -374,8 +375,13 @@ std::string_view CopyNote(bool mirror, bool dry_run) {
 
 }  // namespace
 
-BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
-                             const std::stop_token& stop, const BatchProgress& progress) {
+namespace {
+
+// ConvertBatchFile, but a file that replaces an existing one is left in `pending`, when
+// given, complete and not yet in place, for PublishGroup to make durable with others.
+BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
+                       const std::stop_token& stop, const BatchProgress& progress,
+                       std::unique_ptr<platform::ReplacementFile>* pending) {
   using K = LineEndingKind;
   BatchResult result;
   const auto failed = [&result](Result outcome) {
@@ -426,10 +432,17 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
     result.verdict = BatchVerdict::Converted;
     result.message = messages::kConverted;
     if (settings.dry_run) return result;
-    const Result written = WriteConverted(fs, source, output, settings.target, stop, per_file);
-    if (written.ok() || written.status != Status::SourceNotText) {
-      return written.ok() ? result : failed(written);
+    Written written = WriteUnpublished(fs, source, output, settings.target, stop, per_file);
+    if (written.result.ok()) {
+      if (pending != nullptr && written.file->ReplacesExisting()) {
+        *pending = std::move(written.file);
+        return result;
+      }
+      const Reason committed = written.file->Commit(stop);
+      if (committed == Reason::kNone) return result;
+      return failed({committed == Reason::kStopped ? Status::Cancelled : Status::OutputCannotWrite, committed});
     }
+    if (written.result.status != Status::SourceNotText) return failed(written.result);
     nul = true;  // the rest is as for a file that allows no conversion
     if (Reason rewound = source.file->Rewind(); rewound != Reason::kNone) return failed({Status::SourceReadFailed, rewound});
   }
@@ -448,6 +461,47 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
     return failed(copied);
   }
   return result;
+}
+
+// Makes the new files of a group durable together (one syncfs for each file system they
+// are on), then puts each in its place: one wait for the disk per group, not one per
+// file, and still no old file replaced before its new content is on the disk. A stop or
+// a failure before a file's rename leaves that file as it was.
+void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results,
+                  std::span<std::unique_ptr<platform::ReplacementFile>> pending, const std::stop_token& stop) {
+  const auto fail = [&](std::size_t i, Reason reason) {
+    results[i] = {BatchVerdict::Failed, false, results[i].detected, results[i].encoding,
+                  messages::ForStatus(Status::OutputCannotWrite, reason)};
+    pending[i].reset();
+  };
+  std::map<std::uint64_t, Reason> synced;  // by device
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (!pending[i]) continue;
+    if (const Reason prepared = pending[i]->Prepare(false); prepared != Reason::kNone) {
+      fail(i, prepared);
+      continue;
+    }
+    const Folder& folder = pending[i]->Target().folder;
+    const auto [device, first] = synced.try_emplace(fs.StatFolder(folder).identity.device, Reason::kNone);
+    if (first) device->second = fs.SyncFileSystem(folder);
+    if (device->second != Reason::kNone) fail(i, device->second);
+  }
+  platform::Reached(platform::RacePoint::kGroupFlushed);
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (!pending[i]) continue;
+    if (stop.stop_requested()) {
+      results[i] = BatchResult{};
+    } else if (const Reason published = pending[i]->Publish(); published != Reason::kNone) {
+      fail(i, published);
+    }
+  }
+}
+
+}  // namespace
+
+BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
+                             const std::stop_token& stop, const BatchProgress& progress) {
+  return ConvertOne(fs, file, settings, stop, progress, nullptr);
 }
 
 void BatchTotals::Add(const BatchResult& result) {
@@ -518,14 +572,17 @@ class Feeder {
       const std::size_t count = std::min(kRun, end - begun_);
       for (std::size_t i = 0; i < count; ++i) run[i] = &held_[begun_++ - told_];
       lock.unlock();
+      // The run's files that replace others are made durable together, and told once they
+      // are in place.
+      std::array<BatchResult, kRun> results;
+      std::array<std::unique_ptr<platform::ReplacementFile>, kRun> pending;
       for (std::size_t i = 0; i < count; ++i) {
-        BatchResult result = stop_.stop_requested() ? BatchResult{} : ConvertBatchFile(fs_, run[i]->file, settings_, stop_, progress_);
-        lock.lock();
-        run[i]->result = std::move(result);
-        Tell(lock);
-        lock.unlock();
+        if (!stop_.stop_requested()) results[i] = ConvertOne(fs_, run[i]->file, settings_, stop_, progress_, &pending[i]);
       }
+      PublishGroup(fs_, {results.data(), count}, {pending.data(), count}, stop_);
       lock.lock();
+      for (std::size_t i = 0; i < count; ++i) run[i]->result = std::move(results[i]);
+      Tell(lock);
     }
   }
 

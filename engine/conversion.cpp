@@ -20,6 +20,8 @@ using platform::Reason;
 // 1 MiB: on a 256 MiB conversion 256 KiB buffers measured about 15% slower and 2 MiB no
 // faster.
 constexpr std::size_t kReadSize = 1024 * 1024;
+// Files up to this size are read whole at once (detection's first read is as large).
+constexpr std::size_t kHeldWhole = 64 * 1024;
 
 Result Rewound(Source& source) {
   const Reason reason = source.file->Rewind();
@@ -34,6 +36,25 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
   if (!file) return {Status::SourceCannotOpen, file.reason};
   source.place = place;
   source.file = std::move(file.value);
+  // A file no larger than detection's first read is read once, whole, and kept.
+  const std::uint64_t size = source.file->Opened().identity.size;
+  if (size <= kHeldWhole) {
+    source.whole.resize(size + 1);  // one byte more, so a file grown since it was opened shows
+    platform::OrReason<std::size_t> got = source.file->Read(source.whole);
+    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (got.value == size) {
+      source.whole.resize(size);
+      source.held_whole = true;
+      source.encoding = EncodingOf(source.whole);
+      KindScanner scanner(source.encoding);
+      scanner.Feed(source.whole);
+      scanner.Finish();
+      source.verdict = scanner.Verdict();
+      return {};
+    }
+    source.whole.clear();
+    if (Result rewound = Rewound(source); !rewound.ok()) return rewound;
+  }
   const Detection detection = DetectLineEndings(*source.file, stop);
   if (detection.status != Status::Ok) return {detection.status, detection.reason};
   source.encoding = detection.encoding;
@@ -43,18 +64,22 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
 
 Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nul, const std::stop_token& stop) {
   LineEndingCounter counter(source.encoding);
-  platform::PageBuffer buffer(kReadSize);
-  for (;;) {
-    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
-    platform::OrReason<std::size_t> got = source.file->Read({buffer.data(), buffer.size()});
-    if (!got) return {Status::SourceReadFailed, got.reason};
-    if (got.value == 0) break;
-    counter.Feed({buffer.data(), got.value});
+  if (source.held_whole) {
+    counter.Feed(source.whole);
+  } else {
+    platform::PageBuffer buffer(kReadSize);
+    for (;;) {
+      if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+      platform::OrReason<std::size_t> got = source.file->Read({buffer.data(), buffer.size()});
+      if (!got) return {Status::SourceReadFailed, got.reason};
+      if (got.value == 0) break;
+      counter.Feed({buffer.data(), got.value});
+    }
   }
   const LineEndingCounts& counts = counter.Finish();
   all = counts.AllOf(kind);
   if (nul != nullptr) *nul = counts.nul;
-  return Rewound(source);
+  return source.held_whole ? Result{} : Rewound(source);
 }
 
 namespace {
@@ -90,6 +115,24 @@ Result MoveSerial(platform::ReadHandle& file, platform::ByteSink& sink, LineEndi
     done += size;
     read(done);
   }
+}
+
+// The same for a file held whole: no more reads.
+Result MoveHeld(const std::vector<std::uint8_t>& whole, platform::ByteSink& sink, LineEndingConverter* converter,
+                const std::function<void(std::uint64_t)>& read, std::uint64_t& done) {
+  std::span<const std::uint8_t> bytes = whole;
+  // One size for every file held whole, so that a batch's thread keeps reusing the buffer.
+  platform::PageBuffer out(LineEndingConverter::MaxOutput(std::max<std::size_t>(whole.size(), kHeldWhole)));
+  if (converter != nullptr) {
+    const std::ptrdiff_t made = converter->Convert(whole, out.data());
+    if (made < 0) return {Status::SourceNotText, Reason::kNone};
+    const std::size_t held = converter->Finish(out.data() + made);
+    bytes = {out.data(), static_cast<std::size_t>(made) + held};
+  }
+  if (Reason written = sink.Write(bytes); written != Reason::kNone) return {Status::OutputCannotWrite, written};
+  done = whole.size();
+  read(done);
+  return {};
 }
 
 // The same with reading, converting and writing overlapped on the machine's cores: a
@@ -159,11 +202,11 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
 
 }  // namespace
 
-Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
-                      const std::stop_token& stop, const ConversionProgress& progress) {
+Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platform::Place& output,
+                         LineEndingKind target, const std::stop_token& stop, const ConversionProgress& progress) {
   platform::ReadHandle& file = *source.file;
   auto replacement = platform::ReplacementFile::Create(fs, output, file.Opened().permissions);
-  if (!replacement) return {Status::OutputCannotWrite, replacement.reason};
+  if (!replacement) return {{Status::OutputCannotWrite, replacement.reason}, nullptr};
 
   const bool copy = target == LineEndingKind::None;
   LineEndingConverter converter(source.encoding, copy ? LineEndingKind::Unix : target);
@@ -174,13 +217,26 @@ Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::
   };
   // Threads cost more than they save on small files, which a batch has by the thousand.
   constexpr std::uint64_t kOverlappedFrom = 4 * 1024 * 1024;
-  const Result moved = (total >= kOverlappedFrom ? MoveOverlapped : MoveSerial)(
-      file, replacement.value->Sink(), copy ? nullptr : &converter, stop, read, done);
-  if (!moved.ok()) return moved;
-  if (done != total) return {Status::SourceReadFailed, Reason::kChangedWhileRead};
-  if (Reason changed = file.ChangedSinceOpened(); changed != Reason::kNone) return {Status::SourceReadFailed, changed};
-  if (progress) progress(done, total, Stage::Finishing);
-  const Reason committed = replacement.value->Commit(stop);
+  LineEndingConverter* const converting = copy ? nullptr : &converter;
+  const Result moved =
+      source.held_whole        ? MoveHeld(source.whole, replacement.value->Sink(), converting, read, done)
+      : total >= kOverlappedFrom ? MoveOverlapped(file, replacement.value->Sink(), converting, stop, read, done)
+                                 : MoveSerial(file, replacement.value->Sink(), converting, stop, read, done);
+  if (!moved.ok()) return {moved, nullptr};
+  if (done != total) return {{Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr};
+  if (Reason changed = file.ChangedSinceOpened(); changed != Reason::kNone) {
+    return {{Status::SourceReadFailed, changed}, nullptr};
+  }
+  return {{}, std::move(replacement.value)};
+}
+
+Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
+                      const std::stop_token& stop, const ConversionProgress& progress) {
+  Written written = WriteUnpublished(fs, source, output, target, stop, progress);
+  if (!written.result.ok()) return written.result;
+  const std::uint64_t size = source.file->Opened().identity.size;
+  if (progress) progress(size, size, Stage::Finishing);
+  const Reason committed = written.file->Commit(stop);
   if (committed == Reason::kStopped) return {Status::Cancelled, committed};
   if (committed != Reason::kNone) return {Status::OutputCannotWrite, committed};
   return {};

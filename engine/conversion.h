@@ -4,10 +4,12 @@
 #include <functional>
 #include <memory>
 #include <stop_token>
+#include <vector>
 
 #include "line_ending_kind.h"
 #include "status.h"
 #include "platform/file_system.h"
+#include "platform/replacement_file.h"
 
 namespace tarnwhistle {
 
@@ -30,6 +32,10 @@ struct Source {
   std::unique_ptr<platform::ReadHandle> file;
   Encoding encoding = Encoding::Bytes;
   LineEndingKind verdict = LineEndingKind::None;  // from its first line break, as detection decides
+  // A small file's bytes, when its first read held all of them: read from here again,
+  // not from the file, which a batch of thousands of small files feels.
+  std::vector<std::uint8_t> whole;
+  bool held_whole = false;
 };
 
 // Opens the file at `place` and decides its kind from its first line break, reading no
@@ -42,6 +48,17 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
 // `nul`, when given, is told whether the file holds a NUL.
 Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nul = nullptr,
                         const std::stop_token& stop = {});
+
+// The first half of WriteConverted, for a batch that makes many new files durable
+// together: the new file written whole and checked against its source, but neither
+// durable nor in its output's place yet. Dropping it leaves nothing behind.
+struct Written {
+  Result result;
+  std::unique_ptr<platform::ReplacementFile> file;  // when the result is Ok
+};
+Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platform::Place& output,
+                         LineEndingKind target, const std::stop_token& stop = {},
+                         const ConversionProgress& progress = {});
 
 // Writes `source`, from its first byte, into a new file that replaces `output` in one
 // step, with every line ending (CR LF, LF alone, CR alone) made the target's; or, with

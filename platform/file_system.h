@@ -122,9 +122,10 @@ class WorkingFile : public ByteSink {
   virtual Ownership SetOwner(std::uint32_t owner, std::uint32_t group) = 0;
   // Gives the file the POSIX access list of the file at `from`, or none when it has none.
   virtual Reason CopyAccessList(const Place& from) = 0;
-  // Closes the file and puts it at `target` in one step, replacing what is there. On
+  // Closes the file and puts it at `target` in one step, replacing what is there
+  // (`replacing` says whether something was there when the replacement began). On
   // failure `target` is as it was and the file is gone.
-  virtual Reason Publish(const Place& target) = 0;
+  virtual Reason Publish(const Place& target, bool replacing) = 0;
 };
 
 class FileSystem {
@@ -164,6 +165,9 @@ class FileSystem {
   virtual Reason List(const Folder& folder, std::vector<FolderEntry>& entries) = 0;
   // Removes the file at `place` (a working file left behind by a process that is gone).
   virtual Reason Remove(const Place& place) = 0;
+  // Makes everything written to the file system that holds `folder` durable on its disk
+  // (syncfs): one wait for many new files, instead of one each.
+  virtual Reason SyncFileSystem(const Folder& folder) = 0;
 
   // The permission bits the user withholds from new files (the umask).
   virtual std::uint32_t Umask() = 0;

@@ -174,12 +174,12 @@ class PosixWorkingFile : public WorkingFile {
     return Ownership::NotKept;
   }
   Reason CopyAccessList(const Place& from) override {
-    Descriptor file(::openat(FdOf(from.folder), from.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (file.get() < 0) return LastError();
-    const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+    // The name in the folder held open, through /proc: no descriptor of its own, and a link
+    // put there meanwhile is not followed (lgetxattr).
+    const std::string self = "/proc/self/fd/" + std::to_string(FdOf(from.folder)) + "/" + from.name;
     std::vector<char> list(256);
     ssize_t size;
-    while ((size = ::getxattr(self.c_str(), kAccessListAttribute, list.data(), list.size())) < 0 && errno == ERANGE) {
+    while ((size = ::lgetxattr(self.c_str(), kAccessListAttribute, list.data(), list.size())) < 0 && errno == ERANGE) {
       list.resize(list.size() * 4);
     }
     if (size < 0) {
@@ -194,12 +194,12 @@ class PosixWorkingFile : public WorkingFile {
                : LastError();
   }
 
-  Reason Publish(const Place& target) override {
+  Reason Publish(const Place& target, bool replacing) override {
     const int at = FdOf(target.folder);
     Reached(RacePoint::kBeforePublish);
     if (name_.empty()) {
       // A new target takes the name at once; one that exists is replaced by a rename.
-      const Reason linked = LinkNameless(fd_.get(), at, target.name);
+      const Reason linked = replacing ? FromErrno(EEXIST) : LinkNameless(fd_.get(), at, target.name);
       if (linked == Reason::kNone) return Close(target.name, target.name);
       if (linked != FromErrno(EEXIST)) return linked;
       for (int attempt = 0; attempt < 100 && name_.empty(); ++attempt) {
@@ -291,7 +291,7 @@ Reason FollowLink(Walk& walk, const std::string& part, const struct stat& link) 
   target.resize(static_cast<std::size_t>(size));
   if (!target.empty() && target.front() == '/') {
     walk.at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    walk.walked = "/";
+    walk.walked.assign(1, '/');  // not = "/": GCC 12 warns of a memcpy it imagines (-Wrestrict)
   }
   std::vector<std::string> more = ComponentsLastFirst(target);
   if (more.empty()) more.push_back(".");
@@ -446,6 +446,13 @@ Reason PosixFileSystem::Remove(const Place& place) {
   return ::unlinkat(FdOf(place.folder), place.name.c_str(), 0) == 0 ? Reason::kNone : LastError();
 }
 
+Reason PosixFileSystem::SyncFileSystem(const Folder& folder) {
+  // syncfs takes no O_PATH descriptor: the folder itself, opened for reading.
+  Descriptor opened(::openat(FdOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (opened.get() < 0) return LastError();
+  return ::syncfs(opened.get()) == 0 ? Reason::kNone : LastError();
+}
+
 // Read once: the program never changes its umask, and reading it cost an open, a read
 // and a close for every new output of a batch.
 std::uint32_t PosixFileSystem::Umask() {
@@ -463,6 +470,10 @@ std::uint32_t PosixFileSystem::Umask() {
   return umask;
 }
 
-std::uint32_t PosixFileSystem::UserId() { return ::geteuid(); }
+// Read once: the program never changes the user it acts as.
+std::uint32_t PosixFileSystem::UserId() {
+  static const std::uint32_t user = ::geteuid();
+  return user;
+}
 
 }  // namespace tarnwhistle::platform

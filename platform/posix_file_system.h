@@ -29,6 +29,7 @@ class PosixFileSystem : public FileSystem {
   OrReason<Folder> MakeFolder(const Place& place, std::uint32_t permissions) override;
   Reason List(const Folder& folder, std::vector<FolderEntry>& entries) override;
   Reason Remove(const Place& place) override;
+  Reason SyncFileSystem(const Folder& folder) override;
   std::uint32_t Umask() override;
   std::uint32_t UserId() override;
 };

@@ -13,7 +13,8 @@ enum class RacePoint {
   kSourceOpened,    // a source is open, before its first byte is read
   kFolderListed,    // a walk has listed a folder, before it opens what it found there
   kBeforePublish,   // a converted file is complete, before it takes its place
-  kLinkedUnrenamed  // a converted file has a temporary name, before the rename over the old one
+  kLinkedUnrenamed,  // a converted file has a temporary name, before the rename over the old one
+  kGroupFlushed      // a group of converted files is durable on the disk, before the first rename
 };
 
 // Sets the function called at every point (nullptr for none). For tests only; not to

@@ -1,5 +1,6 @@
 #include "replacement_file.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -55,14 +56,19 @@ std::string StartOf(const std::string& pid) {
 
 // ".tarnwhistle-BOOT-PID-START-": what every working file of this process carries. Made
 // again in a child process, which a fork leaves with its parent's.
+std::mutex mark_mutex;
+std::string mark;
 std::string ProcessMark() {
-  static std::mutex mutex;
-  static pid_t marked = 0;
-  static std::string mark;
-  std::lock_guard lock(mutex);
-  if (marked != ::getpid()) {
-    marked = ::getpid();
-    const std::string pid = std::to_string(marked);
+  static const bool reset_in_child = [] {
+    return ::pthread_atfork([] { mark_mutex.lock(); }, [] { mark_mutex.unlock(); },
+                            [] {
+                              mark.clear();
+                              mark_mutex.unlock();
+                            }) == 0;
+  }();
+  std::lock_guard lock(mark_mutex);
+  if (mark.empty() || !reset_in_child) {
+    const std::string pid = std::to_string(::getpid());
     const std::string start = StartOf(pid);
     mark = std::string(kWorkingMarker) + ThisBoot() + "-" + pid + "-" + (start.empty() ? "0" : start) + "-";
   }
@@ -88,7 +94,12 @@ std::string KeptPartOfName(const std::string& name) {
 
 }  // namespace
 
-std::string WorkingFilePrefix(const std::string& name) { return "." + KeptPartOfName(name) + ProcessMark(); }
+std::string WorkingFilePrefix(const std::string& name) {
+  std::string prefix(1, '.');  // appended to, as GCC 12 warns of "." + ... (-Wrestrict)
+  prefix += KeptPartOfName(name);
+  prefix += ProcessMark();
+  return prefix;
+}
 
 WorkingFileState WorkingFileStateOf(std::string_view name) {
   const std::size_t marker = name.rfind(kWorkingMarker);
@@ -164,7 +175,7 @@ Reason ReplacementFile::Prepare(bool flush) {
   return flush ? file_->Flush() : Reason::kNone;
 }
 
-Reason ReplacementFile::Publish() { return file_->Publish(target_); }
+Reason ReplacementFile::Publish() { return file_->Publish(target_, replaces_existing_); }
 
 Reason ReplacementFile::Commit(const std::stop_token& stop) {
   if (Reason prepared = Prepare(replaces_existing_); prepared != Reason::kNone) return prepared;

@@ -48,6 +48,7 @@ class ReplacementFile {
 
   ByteSink& Sink() { return *file_; }
   bool ReplacesExisting() const { return replaces_existing_; }
+  const Place& Target() const { return target_; }
 
   // Gives the file its final permissions and, when it replaces an existing file, makes
   // its bytes durable on the disk, so that a crash right after the rename cannot leave

@@ -111,7 +111,7 @@ const Case kCases[] = {
      ToUnix("out"),
      {Line("src/a.txt", Failed(Status::SourceReadFailed, EIO)), Line("src/b.txt", kConverted)},
      {{"out/src/a.txt", std::nullopt}, {"out/src/b.txt", kUnix}},
-     Op::Read, 2},
+     Op::Read, 1},
     {"an output folder that cannot be made fails every file, writing nothing",
      {{"src/a.txt", kDos}, {"src/b.txt", kMac}, {"out", "a file in the way"}},
      {"src"},
@@ -212,35 +212,38 @@ TEST(Batch, EachFileGetsItsResultAndADryRunDecidesTheSame) {
   }
 }
 
-// Stopping leaves the file in progress as it was and begins no other; the summary counts
-// only what was done.
-TEST(Batch, StoppedInTheMiddle) {
+// A stop leaves the file in progress as it was and begins no other. Files that replace
+// others are made durable and put in place a group at a time (up to 16 of a thread's
+// files together), so a stop also leaves the files converted before it in its group as
+// they were: every file is converted whole or not at all, and told which.
+TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
   for (const bool whole : {true, false}) {
     FakeFileSystem fs;
     fs.AddDirectory("src");
     for (const char* name : {"src/a.txt", "src/b.txt", "src/c.txt"}) fs.AddFile(name, kDos);
     const BatchSettings settings = ToUnix("");
     std::stop_source stop;
-    int converted = 0;
-    const auto count = [&](const BatchResult& result) {
-      if (result.verdict == BatchVerdict::Converted && ++converted == 1) stop.request_stop();
+    std::uint64_t read = 0;
+    const BatchProgress progress = [&](std::uint64_t bytes) {
+      if ((read += bytes) > kDos.size()) stop.request_stop();  // in b.txt
     };
     BatchWalker walker(fs, {"src"}, settings);
     BatchTotals totals;
-    if (whole) {
+    if (whole) {  // one group: a.txt, b.txt and c.txt
       std::vector<BatchFile> files;
       while (walker.Next(files, 10)) {
       }
-      totals = RunBatch(fs, files, settings, [&](std::size_t, const BatchResult& r) { count(r); }, stop.get_token(), 1);
-    } else {
-      totals = RunBatch(fs, walker, settings, [&](const BatchFile&, const BatchResult& r) { count(r); },
-                        stop.get_token(), 1, 1);
+      totals = RunBatch(fs, files, settings, {}, stop.get_token(), 1, progress);
+    } else {  // handed out one at a time: a group each
+      totals = RunBatch(fs, walker, settings, {}, stop.get_token(), 1, 1, progress);
     }
-    EXPECT_EQ(totals.converted, 1u);
-    EXPECT_GE(totals.not_done, 1u);
-    EXPECT_EQ(fs.Contents("src/a.txt"), kUnix);
+    EXPECT_EQ(totals.converted, whole ? 0u : 1u);
+    EXPECT_EQ(fs.Contents("src/a.txt"), whole ? kDos : kUnix);
+    EXPECT_EQ(fs.Contents("src/b.txt"), kDos);
     EXPECT_EQ(fs.Contents("src/c.txt"), kDos);
-    EXPECT_EQ(BatchSummary(totals), "変換 1・変換不要 0・変換できません 0・失敗 0");
+    EXPECT_EQ(BatchSummary(totals), whole ? "変換 0・変換不要 0・変換できません 0・失敗 0"
+                                          : "変換 1・変換不要 0・変換できません 0・失敗 0");
+    EXPECT_EQ(fs.Paths().size(), 4u) << "no working file left";
   }
 }
 

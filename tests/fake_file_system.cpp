@@ -112,7 +112,7 @@ class FakeWorkingFile : public platform::WorkingFile {
     return platform::Ownership::Kept;
   }
   Reason CopyAccessList(const platform::Place&) override { return fs_.Fails(Op::CopyAccessList); }
-  Reason Publish(const platform::Place& target) override {
+  Reason Publish(const platform::Place& target, bool) override {
     Lock lock(fs_.mutex());
     if (closed_) return FromErrno(EBADF);
     closed_ = true;
@@ -311,7 +311,7 @@ OrReason<platform::Place> FakeFileSystem::Locate(const std::string& path) {
     if (found->second->kind == Node::Kind::Symlink) {
       if (++links > 40) return FromErrno(ELOOP);
       const std::string& target = found->second->bytes;
-      if (!target.empty() && target.front() == '/') at = "/";
+      if (!target.empty() && target.front() == '/') at.assign(1, '/');  // not = "/": GCC 12's -Wrestrict
       std::vector<std::string> more = ComponentsLastFirst(target);
       pending.insert(pending.end(), more.begin(), more.end());
       continue;

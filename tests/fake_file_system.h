@@ -70,6 +70,8 @@ class FakeFileSystem : public platform::FileSystem {
   platform::OrReason<platform::Folder> MakeFolder(const platform::Place& place, std::uint32_t permissions) override;
   platform::Reason List(const platform::Folder& folder, std::vector<platform::FolderEntry>& entries) override;
   platform::Reason Remove(const platform::Place& place) override;
+  // Counted and failed as a Flush.
+  platform::Reason SyncFileSystem(const platform::Folder&) override { return Fails(Op::Flush); }
   std::uint32_t Umask() override { return umask_; }
   std::uint32_t UserId() override { return 0; }
 

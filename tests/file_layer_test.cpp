@@ -607,35 +607,39 @@ TEST(Races, EachFailsSafe) {
   }
 }
 
-// A run killed between giving its finished file a temporary name and renaming it over
-// the old one leaves that name behind; the next run over the folder removes it, and
-// converts what it would have converted anyway.
-TEST(Races, AWorkingFileLeftByAKilledRunIsRemovedByTheNext) {
-  TempDir dir;
-  dir.Write("a.txt", kText);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    platform::SetRaceHook([](platform::RacePoint point) {
-      if (point == platform::RacePoint::kLinkedUnrenamed) ::raise(SIGKILL);
-    });
-    platform::PosixFileSystem fs;
+// A run killed with its group of new files durable on the disk, before their renames:
+// every file is whole, as it was, and nothing is left beside them. And one killed
+// between giving a finished file a temporary name and renaming it over the old one:
+// that name is left behind, and the next run over the folder removes it and converts
+// what it would have converted anyway.
+TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
+  for (const platform::RacePoint killed_at : {platform::RacePoint::kGroupFlushed, platform::RacePoint::kLinkedUnrenamed}) {
+    TempDir dir;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir.Write(name, kText);
     const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
-    BatchWalker walker(fs, {dir.path()}, settings);
-    RunBatch(fs, walker, settings, {}, {}, 1);
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  ASSERT_EQ(dir.Names().size(), 2u) << "the killed run's working file";
-  EXPECT_EQ(ReadAll(dir / "a.txt"), kText);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      platform::SetRaceHook([killed_at](platform::RacePoint point) {
+        if (point == killed_at) ::raise(SIGKILL);
+      });
+      platform::PosixFileSystem fs;
+      BatchWalker walker(fs, {dir.path()}, settings);
+      RunBatch(fs, walker, settings, {}, {}, 1);
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    const bool named = killed_at == platform::RacePoint::kLinkedUnrenamed;
+    EXPECT_EQ(dir.Names().size(), named ? 4u : 3u) << "the killed run's working file";
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kText) << name;
 
-  platform::PosixFileSystem fs;
-  const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
-  BatchWalker walker(fs, {dir.path()}, settings);
-  EXPECT_EQ(RunBatch(fs, walker, settings, {}, {}, 1).converted, 1u);
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"a.txt"});
-  EXPECT_EQ(ReadAll(dir / "a.txt"), kConverted);
+    platform::PosixFileSystem fs;
+    BatchWalker walker(fs, {dir.path()}, settings);
+    EXPECT_EQ(RunBatch(fs, walker, settings, {}, {}, 1).converted, 3u);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kConverted) << name;
+  }
 }
 
 }  // namespace
