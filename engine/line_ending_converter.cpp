@@ -33,7 +33,7 @@ struct Form {
   }
 
   // The bytes of `units` (one or two), padded to four so that each is one store.
-  static constexpr std::array<std::uint8_t, 4> Spell(std::uint32_t first, std::uint32_t second = 0) {
+  static constexpr std::array<std::uint8_t, 4> Spell(std::uint32_t first, std::uint32_t second) {
     std::array<std::uint8_t, 4> bytes{};
     std::size_t at = 0;
     for (std::uint32_t unit : {first, second}) {
@@ -43,8 +43,8 @@ struct Form {
     }
     return bytes;
   }
-  static constexpr std::array<std::uint8_t, 4> kCrUnit = Spell(kCr);
-  static constexpr std::array<std::uint8_t, 4> kLfUnit = Spell(kLf);
+  static constexpr std::array<std::uint8_t, 4> kCrUnit = Spell(kCr, 0);  // both named: clang takes no default argument here
+  static constexpr std::array<std::uint8_t, 4> kLfUnit = Spell(kLf, 0);
   static constexpr std::array<std::uint8_t, 4> kEnding =
       kTarget == K::MsDos ? Spell(kCr, kLf) : kTarget == K::Unix ? kLfUnit : kCrUnit;
   static constexpr std::size_t kEndingSize = (kTarget == K::MsDos ? 2 : 1) * kWidth;
