@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -493,10 +494,13 @@ bool BatchWindow::SaveResults(const QString& path) {
          file.value->Commit() == platform::Reason::kNone;
 }
 
-void BatchWindow::reject() {
+void BatchWindow::keyPressEvent(QKeyEvent* event) {
   const QString question = QStringLiteral("一覧の %1 個のファイルを破棄して閉じますか？").arg(table_->rowCount());
-  if (table_->rowCount() > 0 && !services_.Confirm(this, question, QStringLiteral("閉じる"))) return;
-  QDialog::reject();
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && table_->rowCount() > 0 &&
+      !services_.Confirm(this, question, QStringLiteral("閉じる"))) {
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void BatchWindow::dragEnterEvent(QDragEnterEvent* event) {

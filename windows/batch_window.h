@@ -52,11 +52,9 @@ class BatchWindow : public QDialog {
  signals:
   void WorkFinished();
 
- public slots:
-  // Escape: asks before a table that holds files is thrown away.
-  void reject() override;
-
  protected:
+  // Escape asks before a table that holds files is thrown away.
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
