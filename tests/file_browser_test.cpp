@@ -146,7 +146,8 @@ TEST_F(FileBrowserTest, ADriveThatIsNotReadyIsReportedAndTheListStays) {
   }
 }
 
-TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
+// A click or Enter on a file fills both boxes and forgets the kind detected before.
+TEST_F(FileBrowserTest, AClickOrEnterOnAFileFillsBothBoxesAndForgetsTheKind) {
   auto* txt1 = Find<QLineEdit>("Txt1");
   Detect(disk + "/docs/a.txt");
   ASSERT_EQ(Find<QLineEdit>("Txt2")->text(), "MS-DOS");
@@ -159,9 +160,7 @@ TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), expected);
   EXPECT_TRUE(Find<QLineEdit>("Txt2")->text().isEmpty());
   EXPECT_EQ(window->DetectedKind(), LineEndingKind::None);
-}
 
-TEST_F(FileBrowserTest, TheKeyboardPicksAFileToo) {
   DriveList()->setCurrentIndex(2);
   ASSERT_EQ(FilesShown(1), QStringList{"c.txt"});
   FileList()->setFocus();
