@@ -115,7 +115,7 @@ void BatchWindow::BuildTable(QBoxLayout* layout) {
   table_->setTextElideMode(Qt::ElideMiddle);
   table_->setWordWrap(false);
   table_->horizontalHeader()->setSectionResizeMode(kPath, QHeaderView::Stretch);
-  table_->setColumnWidth(kKind, 110);
+  table_->setColumnWidth(kKind, 150);
   table_->setColumnWidth(kResult, 250);
   for (int column : {kCrLf, kLf, kCr, kMixed}) table_->setColumnWidth(column, 52);
   table_->verticalHeader()->hide();
