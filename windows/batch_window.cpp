@@ -312,7 +312,6 @@ void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<st
 void BatchWindow::EndWork() {
   progress_timer_->stop();
   UpdateEnabled();
-  emit WorkFinished();
   if (!pending_.empty()) AddPaths(std::exchange(pending_, {}));
 }
 

@@ -49,9 +49,6 @@ class BatchWindow : public QDialog {
   // True while files are being added or converted.
   bool Busy() const { return task_.Running(); }
 
- signals:
-  void WorkFinished();
-
  protected:
   // Escape asks before a table that holds files is thrown away.
   void keyPressEvent(QKeyEvent* event) override;

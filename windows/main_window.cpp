@@ -242,7 +242,6 @@ void MainWindow::OnVerdict(const Examination& verdict) {
     detected_file_ = verdict.identity;
     counts_shown_ = true;
   }
-  emit WorkFinished();
 }
 
 // A failure before the verdict is said in a message and keeps the verdict shown; one
@@ -252,7 +251,6 @@ void MainWindow::OnExamined(const Examination& whole) {
     CloseProgress();
     const std::string failure = messages::ForStatus(whole.status, whole.reason);
     if (!failure.empty()) services_.ShowMessage(this, Text(failure));
-    emit WorkFinished();
   } else if (counts_shown_ && whole.status != Status::Cancelled) {
     ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding)
                                                          : Text(messages::ForStatus(whole.status, whole.reason)));
@@ -295,7 +293,6 @@ void MainWindow::OnConverted(const ConversionOutcome& outcome) {
   const bool stopped = outcome.refusal.empty() && outcome.result.status == Status::Cancelled;
   const std::string message = stopped ? std::string(messages::kCancelled) : outcome.Message();
   if (!message.empty()) services_.ShowMessage(this, Text(message));
-  emit WorkFinished();
 }
 
 void MainWindow::ShowProgress(const QString& label, std::function<void()> stop) {

@@ -54,10 +54,6 @@ class MainWindow : public QMainWindow {
   // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
   void OpenBatch(const std::vector<std::string>& paths);
 
- signals:
-  // A detection or a conversion has ended and said what it had to say.
-  void WorkFinished();
-
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
