@@ -18,45 +18,46 @@
 namespace tarnwhistle {
 namespace {
 
+enum Window { kMain, kBatch };
+
 struct Heard {
+  Window window;
   const char* control;  // objectName, and which of several: "Opt1#2" is the third
   QAccessible::Role role;
   const char* name;
   const char* description = nullptr;  // not checked when null
-  bool read_only = false;
+  bool read_only = false;             // for text boxes
+  bool shown = true;
 };
 
-const Heard kMainWindow[] = {
-    {"Drv1", QAccessible::ComboBox, "ドライブ"},
-    {"Dir1", QAccessible::Tree, "フォルダー"},
-    {"Fil1", QAccessible::List, "ファイル"},
-    {"Txt1", QAccessible::EditableText, "変換ファイル名"},
-    {"Cmd1", QAccessible::Button, "ファイル種類検出"},
-    {"Txt2", QAccessible::EditableText, "ファイル種類", nullptr, true},
-    {"Line1", QAccessible::Separator, ""},
-    {"Line2", QAccessible::Separator, ""},
-    {"Opt1#0", QAccessible::RadioButton, "MS-DOS(Windows)", "改行を CR LF にします（Windows）"},
-    {"Opt1#1", QAccessible::RadioButton, "UNIX", "改行を LF にします（Linux、macOS）"},
-    {"Opt1#2", QAccessible::RadioButton, "MAC", "改行を CR にします（Mac OS 9 以前）"},
-    {"Cmd2", QAccessible::Button, "変換"},
-    {"Cmd3", QAccessible::Button, "取消"},
-    {"Txt3", QAccessible::EditableText, "出力ファイル名"},
-    {"Lbl3", QAccessible::StaticText, "改行の数", "CR LF: 1 行　LF: 0 行　CR: 0 行"},
-};
-
-const Heard kBatchWindow[] = {
-    {"grdFiles", QAccessible::Table, "変換するファイル"},
-    {"cmdAddFiles", QAccessible::Button, "ファイルを追加"},
-    {"cmdAddFolder", QAccessible::Button, "フォルダーを追加"},
-    {"txtAddPath", QAccessible::EditableText, "追加するパス"},
-    {"txtFilter", QAccessible::EditableText, "対象ファイル"},
-    {"optTarget#2", QAccessible::RadioButton, "MAC", "改行を CR にします（Mac OS 9 以前）"},
-    {"txtOutputFolder", QAccessible::EditableText, "出力フォルダー"},
-    {"prgBatch", QAccessible::ProgressBar, "進行状況"},
-    {"lblSummary", QAccessible::StaticText, "結果の集計", "変換 1・変換不要 0・変換できません 0・失敗 0"},
-    {"cmdConvert", QAccessible::Button, "変換"},
-    {"cmdStop", QAccessible::Button, "中止"},
-    {"cmdSaveResults", QAccessible::Button, "結果を保存"},
+const Heard kHeard[] = {
+    {kMain, "Drv1", QAccessible::ComboBox, "ドライブ"},
+    {kMain, "Dir1", QAccessible::Tree, "フォルダー"},
+    {kMain, "Fil1", QAccessible::List, "ファイル"},
+    {kMain, "Txt1", QAccessible::EditableText, "変換ファイル名"},
+    {kMain, "Cmd1", QAccessible::Button, "ファイル種類検出"},
+    {kMain, "Txt2", QAccessible::EditableText, "ファイル種類", nullptr, true},
+    {kMain, "Line1", QAccessible::Separator, "", nullptr, false, false},
+    {kMain, "Line2", QAccessible::Separator, "", nullptr, false, false},
+    {kMain, "Opt1#0", QAccessible::RadioButton, "MS-DOS(Windows)", "改行を CR LF にします（Windows）"},
+    {kMain, "Opt1#1", QAccessible::RadioButton, "UNIX", "改行を LF にします（Linux、macOS）"},
+    {kMain, "Opt1#2", QAccessible::RadioButton, "MAC", "改行を CR にします（Mac OS 9 以前）"},
+    {kMain, "Cmd2", QAccessible::Button, "変換"},
+    {kMain, "Cmd3", QAccessible::Button, "取消"},
+    {kMain, "Txt3", QAccessible::EditableText, "出力ファイル名"},
+    {kMain, "Lbl3", QAccessible::StaticText, "改行の数", "CR LF: 1 行　LF: 0 行　CR: 0 行"},
+    {kBatch, "grdFiles", QAccessible::Table, "変換するファイル"},
+    {kBatch, "cmdAddFiles", QAccessible::Button, "ファイルを追加"},
+    {kBatch, "cmdAddFolder", QAccessible::Button, "フォルダーを追加"},
+    {kBatch, "txtAddPath", QAccessible::EditableText, "追加するパス"},
+    {kBatch, "txtFilter", QAccessible::EditableText, "対象ファイル"},
+    {kBatch, "optTarget#2", QAccessible::RadioButton, "MAC", "改行を CR にします（Mac OS 9 以前）"},
+    {kBatch, "txtOutputFolder", QAccessible::EditableText, "出力フォルダー"},
+    {kBatch, "prgBatch", QAccessible::ProgressBar, "進行状況"},
+    {kBatch, "lblSummary", QAccessible::StaticText, "結果の集計", "変換 1・変換不要 0・変換できません 0・失敗 0"},
+    {kBatch, "cmdConvert", QAccessible::Button, "変換"},
+    {kBatch, "cmdStop", QAccessible::Button, "中止"},
+    {kBatch, "cmdSaveResults", QAccessible::Button, "結果を保存"},
 };
 
 // A combo box is named by its label on Linux (its own name is its current item).
@@ -82,6 +83,7 @@ void ExpectHeard(QWidget& window, const Heard& heard) {
   if (heard.role == QAccessible::EditableText) {
     EXPECT_EQ(control->state().readOnly, heard.read_only) << heard.control;
   }
+  EXPECT_EQ(!control->state().invisible, heard.shown) << heard.control;
 }
 
 // The cells of a table or list, by row, as their text is read.
@@ -101,7 +103,6 @@ TEST(WindowAccessibility, BothWindowsReadAsTheyShow) {
   main.OpenFile(QString::fromStdString(source));
   main.findChild<QPushButton*>("Cmd1")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !main.findChild<QLabel*>("Lbl3")->text().isEmpty(); }, 10000));
-  for (const Heard& heard : kMainWindow) ExpectHeard(main, heard);
   // The browser's lists read the file names alone, under one column called 名前.
   for (const char* view : {"Dir1", "Fil1"}) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(main.findChild<QWidget*>(view));
@@ -116,13 +117,14 @@ TEST(WindowAccessibility, BothWindowsReadAsTheyShow) {
   }
 
   windows::BatchWindow batch(files, services);
+  batch.show();
   batch.AddPaths({source});
   ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
   batch.findChildren<QRadioButton*>("optTarget").at(2)->click();
   batch.findChild<QLineEdit*>("txtOutputFolder")->setText(QString::fromStdString(dir / "out"));
   batch.findChild<QPushButton*>("cmdConvert")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
-  for (const Heard& heard : kBatchWindow) ExpectHeard(batch, heard);
+  for (const Heard& heard : kHeard) ExpectHeard(heard.window == kMain ? static_cast<QWidget&>(main) : batch, heard);
   // Each row: the whole path, however it is shortened on the screen, and its result.
   auto* table = batch.findChild<QTableWidget*>("grdFiles");
   EXPECT_EQ(Cell(table, 0, 0), QString::fromStdString(source));

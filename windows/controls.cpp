@@ -32,10 +32,24 @@ class DisplayBoxAccessible : public QAccessibleWidget {
   }
 };
 
+// A separator, and one assistive tools do not show: AT-SPI leaves it out of what a screen
+// reader walks through (it is neither visible nor showing to them).
+class SeparatorAccessible : public QAccessibleWidget {
+ public:
+  explicit SeparatorAccessible(QWidget* line) : QAccessibleWidget(line, QAccessible::Separator) {}
+
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.invisible = true;
+    state.focusable = false;
+    return state;
+  }
+};
+
 // Qt's own factory knows neither class by name, so these are asked for them.
 QAccessibleInterface* OwnAccessible(const QString& class_name, QObject* object) {
   if (class_name == QLatin1String(SeparatorLine::staticMetaObject.className())) {
-    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Separator);
+    return new SeparatorAccessible(static_cast<QWidget*>(object));
   }
   if (class_name == QLatin1String(DisplayBox::staticMetaObject.className())) {
     return new DisplayBoxAccessible(static_cast<QWidget*>(object));

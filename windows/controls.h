@@ -32,7 +32,7 @@ QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption
 QList<QRadioButton*> NewTargetOptions(QWidget* parent, QButtonGroup* group, const char* name);
 
 // A thin line between groups of controls. Assistive tools take it for the separator it
-// is, and pass over it.
+// is, and do not show it.
 class SeparatorLine : public QFrame {
   Q_OBJECT
 
