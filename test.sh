@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the suite, the Debian package through lintian,
-# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, the engine
-# and window suites (whose work runs on several threads) built with ThreadSanitizer, and
+# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, the same
+# suite built with ThreadSanitizer (the engine and the windows work on several threads), and
 # the engine's fuzz target for a bounded time (TW_FUZZ_SECONDS, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,8 +21,9 @@ ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 if [ ! -f build-tsan/build.ninja ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_TSAN=ON -DTARNWHISTLE_BUILD_BENCH=OFF
 fi
-cmake --build build-tsan --target tarnwhistle-engine-tests tarnwhistle-window-tests
-build-tsan/bin/tarnwhistle-engine-tests --gtest_brief=1
-build-tsan/bin/tarnwhistle-window-tests --gtest_brief=1
+cmake --build build-tsan --target tarnwhistle-engine-tests tarnwhistle-cli-tests tarnwhistle-window-tests
+for suite in engine cli window; do
+  "build-tsan/bin/tarnwhistle-$suite-tests" --gtest_brief=1
+done
 
 fuzz/run.sh "${TW_FUZZ_SECONDS:-20}"
