@@ -1,21 +1,17 @@
 // The window on the real disk with what the disk can hold and the in-memory tables
-// cannot: things that are not files, which must never hang it; odd names, which must
-// reach the disk as typed; a name that is not UTF-8; a file over 4 GiB. The file layer's
-// own suite tries every hostile case on the disk once.
+// cannot: odd names, which must reach the disk as typed; a name that is not UTF-8; a file
+// over 4 GiB. The file layer's own suite tries every hostile case on the disk once (things
+// that are not files among them); the window's tables map their reasons.
 
 #include <gtest/gtest.h>
 
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <utility>
 
 #include "engine/messages.h"
 #include "fake_window_services.h"
@@ -31,21 +27,12 @@ namespace {
 
 using K = LineEndingKind;
 using testkit::ReadAll;
-using testkit::Snapshot;
 
 // What the message boxes said, as one line each, so that a failure prints readably.
 using Shown = std::vector<std::string>;
 const Shown kConverted{std::string(messages::kConverted)};
 const Shown kSourceMissing{std::string(messages::kSourceMissing)};
 const Shown kOutputUnwritable{std::string(messages::kOutputUnwritable)};
-
-// Ends the whole test program if a test has not finished in time: a hang fails loudly
-// instead of stalling the suite.
-class Watchdog {
- public:
-  explicit Watchdog(unsigned seconds) { ::alarm(seconds); }
-  ~Watchdog() { ::alarm(0); }
-};
 
 class HostileInput : public testkit::WindowTest<windows::MainWindow> {
  protected:
@@ -57,30 +44,6 @@ class HostileInput : public testkit::WindowTest<windows::MainWindow> {
     return shown;
   }
 };
-
-// Detecting any of them is refused at once, with its reason, and none of them is ever
-// written to as an output.
-TEST_F(HostileInput, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
-  Watchdog watchdog(60);
-  for (const testkit::NotAFile& thing : testkit::kNotFiles) {
-    testkit::TempDir here;
-    const std::string source = here.Write("source.txt", "a\r\nb\r\n");
-    const std::string odd = here / "s";  // short: a socket's path must fit its address
-    thing.make(odd);
-    Detect(odd);
-    const Shown shown = Messages();
-    ASSERT_EQ(shown.size(), 1u) << thing.name;
-    EXPECT_EQ(shown.front().rfind(messages::kSourceUnreadable, 0), 0u) << thing.name << ": " << shown.front();
-    EXPECT_EQ(window.DetectedKind(), K::None) << thing.name;
-
-    const auto before = Snapshot(here.path());
-    Detect(source);
-    Convert(K::Unix, odd);
-    ASSERT_EQ(Messages().size(), 1u) << thing.name;
-    EXPECT_EQ(Snapshot(here.path()), before) << thing.name;
-    testkit::CloseFifoWriter();
-  }
-}
 
 // Odd names (Japanese, spaces inside and at both ends, names as long as a folder entry
 // may be) reach the disk through the text boxes unchanged.

@@ -35,9 +35,10 @@ using windows::Text;
 using MainWindowTest = testkit::WindowTest<windows::MainWindow>;
 using MainWindowInMemory = testkit::WindowTest<windows::MainWindow, FakeFileSystem>;
 
-QString Reasoned(std::string_view message, int error) {
-  return Text(messages::WithReason(message, platform::FromErrno(error)));
+QString Reasoned(std::string_view message, platform::Reason reason) {
+  return Text(messages::WithReason(message, reason));
 }
+QString Reasoned(std::string_view message, int error) { return Reasoned(message, platform::FromErrno(error)); }
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
 TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
@@ -204,6 +205,12 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
          fs.AddDirectory(path);
        },
        "MS-DOS", {Reasoned(messages::kSourceUnreadable, EISDIR)}, ""},
+      {"a FIFO, which must not make it wait",
+       [](FakeFileSystem& fs, const std::string& path) {
+         fs.RemovePath(path);
+         fs.AddFifo(path);
+       },
+       "MS-DOS", {Reasoned(messages::kSourceUnreadable, platform::Reason::kNotAFile)}, ""},
   };
   files.AddDirectory("/d");
   files.SetReadLimit(4);  // the verdict comes from the first read, the counts from more
@@ -251,7 +258,7 @@ TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
     const char* name;
     std::function<void(FakeFileSystem&)> change;  // after detection
     QStringList shown;
-    const char* output;
+    std::optional<std::string> output;
   } cases[] = {
       {"converted, twice from one detection", nullptr, {Text(messages::kConverted), Text(messages::kConverted)},
        "a\nb\n"},
@@ -265,6 +272,12 @@ TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
        {Reasoned(messages::kOutputUnwritable, EROFS)}, "old"},
       {"a failing read", [](FakeFileSystem& fs) { fs.FailOn(Op::Read, 1, platform::FromErrno(EIO)); },
        {Reasoned(messages::kSourceUnreadable, EIO)}, "old"},
+      {"a FIFO as the output",
+       [](FakeFileSystem& fs) {
+         fs.RemovePath("/d/out");
+         fs.AddFifo("/d/out");
+       },
+       {Reasoned(messages::kOutputUnwritable, platform::Reason::kNotAFile)}, std::nullopt},
   };
   for (const auto& c : cases) {
     files.RemovePath("/d/in");
