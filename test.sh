@@ -22,8 +22,10 @@ if [ ! -f build-tsan/build.ninja ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_TSAN=ON -DTARNWHISTLE_BUILD_BENCH=OFF
 fi
 cmake --build build-tsan --target tarnwhistle-engine-tests tarnwhistle-cli-tests tarnwhistle-window-tests
-for suite in engine cli window; do
-  "build-tsan/bin/tarnwhistle-$suite-tests" --gtest_brief=1
-done
+# The engine's fault sweep runs on one thread and takes most of a minute there: the
+# plain and ASan runs have it.
+build-tsan/bin/tarnwhistle-engine-tests --gtest_brief=1 --gtest_filter='-CheckAndConvert.EveryOperationFailingAtEveryCall*'
+build-tsan/bin/tarnwhistle-cli-tests --gtest_brief=1
+build-tsan/bin/tarnwhistle-window-tests --gtest_brief=1
 
 fuzz/run.sh "${TW_FUZZ_SECONDS:-20}"
