@@ -81,6 +81,8 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   EXPECT_EQ(ReadAll(dir / "out/src/sub/utf16.txt"), std::string("\xFF\xFE" "a\0\n\0", 6));
   EXPECT_EQ(ReadAll(dir / "out/src/notes.md"), "<missing>");
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\r\nb\r\n");
+  emit Box("txtFilter")->editingFinished();  // tabbing through the filter changes nothing
+  EXPECT_EQ(Column(6).value(0), converted);
 
   // In place: asked once with the number of files, and a refusal leaves everything as it was.
   Find<QRadioButton>("optReplace")->click();

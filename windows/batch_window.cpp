@@ -284,6 +284,7 @@ void BatchWindow::AddPaths(const std::vector<std::string>& paths) {
 // is then examined (its kind and line ends) in the table's order.
 void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<std::string> known) {
   added_ = 0;
+  walked_with_ = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
   const std::size_t first_row = rows_.size();
   task_.Start(
       [this, paths, known = std::move(known), first_row, settings = Settings()](
@@ -383,9 +384,11 @@ void BatchWindow::OnRemove() {
   UpdateEnabled();
 }
 
-// The folders added are walked again with the new filter or subfolder choice.
+// The folders added are walked again with the new filter or subfolder choice; leaving
+// the filter unchanged keeps the table and its results.
 void BatchWindow::OnSelectionChanged() {
-  if (Busy() || named_.empty()) return;
+  const QString choice = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
+  if (Busy() || named_.empty() || choice == walked_with_) return;
   table_->setRowCount(0);
   rows_.clear();
   totals_ = {};

@@ -93,6 +93,7 @@ class BatchWindow : public QDialog {
   std::set<std::string> removed_;        // rows removed, kept out of such a walk
   std::vector<std::string> pending_;     // paths given while work ran
   std::size_t added_ = 0;                // rows the latest adding found
+  QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
   std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file
   std::uint64_t finished_weight_ = 0;    // of the files whose results are in
