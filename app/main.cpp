@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
   // plugin). The desktop's settings reach it through the environment.
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
+  windows::PrepareQtJapanese();
   QApplication application(qt_argc, qt_argv);
   QApplication::setApplicationName("tarnwhistle");
   QApplication::setDesktopFileName("io.github.tarnwhistle.tarnwhistle");
@@ -35,8 +36,9 @@ int main(int argc, char* argv[]) {
   // SIGINT, SIGTERM and SIGHUP (a logout) stop any conversion, which cleans up; the
   // windows close, and the program then ends by that signal.
   platform::InterruptCatcher interrupts;
+  // By name: Qt makes the queued call in its own code, from the catcher's thread.
   const std::stop_callback quit(interrupts.Token(), [&application] {
-    QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&application, "quit", Qt::QueuedConnection);
   });
 
   int code;
@@ -51,13 +53,9 @@ int main(int argc, char* argv[]) {
                        (located && files.Stat(located.value).kind == platform::FileInfo::Kind::Folder);
     if (!batch && line.files.size() == 1) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
     window.show();
-    if (batch) {
-      QStringList paths;
-      for (const std::string& path : line.files) paths << QFile::decodeName(path.c_str());
-      window.OpenBatch(paths);
-    }
+    if (batch) window.OpenBatch(line.files);
     code = QApplication::exec();
-  }  // the batch window's worker, if any, has stopped and cleaned up
+  }  // the windows' work, if any, has stopped and cleaned up
   interrupts.ResendIfCaught();
   return code;
 }

@@ -1,66 +1,26 @@
 #include "qt_window_services.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QProgressDialog>
+#include <QPushButton>
 #include <QStorageInfo>
 #include <algorithm>
 
 namespace tarnwhistle::platform {
 namespace {
 
-constexpr qint64 kRepaintEveryMs = 40;
-constexpr int kSteps = 1000;
-
-class QtProgressReport : public ProgressReport {
- public:
-  QtProgressReport(QWidget* parent, QString title, QString label, int show_after_ms)
-      : parent_(parent), title_(std::move(title)), label_(std::move(label)), show_after_ms_(show_after_ms) {
-    started_.start();
-  }
-
-  bool Update(std::uint64_t done, std::uint64_t total) override {
-    if (!dialog_) {
-      if (started_.elapsed() < show_after_ms_) return true;
-      Show();
-    }
-    if (since_repaint_.elapsed() >= kRepaintEveryMs) {
-      dialog_->setValue(total == 0 ? kSteps : static_cast<int>(done * kSteps / total));
-      QApplication::processEvents();
-      since_repaint_.restart();
-    }
-    return !dialog_->wasCanceled();
-  }
-
- private:
-  void Show() {
-    dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("中止"), 0, kSteps, parent_);
-    auto* bar = new QProgressBar(dialog_.get());
-    bar->setAccessibleName(QStringLiteral("進行状況"));
-    dialog_->setBar(bar);
-    dialog_->setWindowTitle(title_);
-    dialog_->setWindowModality(Qt::ApplicationModal);
-    dialog_->setMinimumDuration(0);
-    dialog_->setAutoClose(false);
-    dialog_->setAutoReset(false);
-    dialog_->show();
-    QApplication::processEvents();
-    since_repaint_.start();
-  }
-
-  QWidget* parent_;
-  QString title_;
-  QString label_;
-  int show_after_ms_;  // shorter tasks show no progress at all
-  QElapsedTimer started_;
-  QElapsedTimer since_repaint_;
-  std::unique_ptr<QProgressDialog> dialog_;
-};
+// The text files people convert: data, configuration, scripts, source code, subtitles
+// and documents, and the usual names without an extension.
+constexpr const char* kTextFiles =
+    "テキスト ファイル (*.txt *.text *.csv *.tsv *.log *.md *.markdown *.rst *.adoc *.tex *.srt *.vtt "
+    "*.ini *.cfg *.conf *.config *.properties *.toml *.yml *.yaml *.json *.xml *.html *.htm *.css *.scss "
+    "*.js *.jsx *.mjs *.ts *.tsx *.vue *.sql *.reg *.inf "
+    "*.bat *.cmd *.ps1 *.psm1 *.vbs *.sh *.bash *.zsh *.fish "
+    "*.c *.h *.cpp *.hpp *.cc *.cs *.java *.kt *.swift *.go *.rs *.py *.rb *.pl *.php *.lua *.r "
+    "Makefile makefile GNUmakefile Dockerfile Containerfile Jenkinsfile Vagrantfile "
+    "README* LICENSE* COPYING* CHANGELOG* NEWS* INSTALL* AUTHORS* TODO* *.mk *.cmake CMakeLists.txt)";
 
 // True for the volumes a person would choose in a file chooser. On Linux that leaves
 // out the kernel's pseudo file systems, snap images and the system's own mounts.
@@ -87,21 +47,17 @@ void QtWindowServices::ShowMessage(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-std::unique_ptr<ProgressReport> QtWindowServices::StartProgress(QWidget* parent, const QString& label) {
-  return std::make_unique<QtProgressReport>(parent, title_, label, progress_after_ms_);
-}
-
 QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& directory) {
-  return QFileDialog::getOpenFileName(
-      parent, QStringLiteral("開く"), directory,
-      QStringLiteral("テキスト ファイル (*.txt *.csv *.log *.md *.ini *.conf *.xml *.json *.html *.c *.h *.cpp *.py *.sh);;"
-                     "すべてのファイル (*)"));
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("開く"), directory,
+                                      QString::fromUtf8(kTextFiles) + QStringLiteral(";;すべてのファイル (*)"));
 }
 
-bool QtWindowServices::Confirm(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
-  box.setDefaultButton(QMessageBox::Cancel);
-  return box.exec() == QMessageBox::Ok;
+bool QtWindowServices::Confirm(QWidget* parent, const QString& text, const QString& accept) {
+  QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::NoButton, parent);
+  QPushButton* yes = box.addButton(accept, QMessageBox::AcceptRole);
+  box.setDefaultButton(box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole));
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 QStringList QtWindowServices::AskPaths(QWidget* parent, PathRequest request, const QString& directory) {
@@ -113,14 +69,14 @@ QStringList QtWindowServices::AskPaths(QWidget* parent, PathRequest request, con
       return folder.isEmpty() ? QStringList() : QStringList{folder};
     }
     case PathRequest::SaveFile: {
-      const QString file =
-          QFileDialog::getSaveFileName(parent, QStringLiteral("結果を保存"), directory, QStringLiteral("CSV (*.csv)"));
-      return file.isEmpty() ? QStringList() : QStringList{file};
+      QFileDialog dialog(parent, QStringLiteral("結果を保存"), directory, QStringLiteral("CSV (*.csv)"));
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setDefaultSuffix(QStringLiteral("csv"));  // a name typed without it still asks before replacing
+      return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     }
   }
   return {};
 }
-
 QList<Drive> QtWindowServices::Drives() {
   // The root comes first and always, even where the mount table does not show it (in a
   // chroot, say).

@@ -1,26 +1,18 @@
 #pragma once
 
 // The few things the windows ask of the desktop beyond their own widgets: message
-// boxes, progress for long work, the standard file dialog. Behind an interface so that
-// tests read what would have been shown instead of blocking on a modal box.
+// boxes, the standard file dialogs, the drives. Behind an interface so that tests read
+// what would have been shown instead of blocking on a modal box. For the window's
+// thread only. The dialogs only show the disk: the windows read and write the paths
+// they give through the FileSystem, like any other.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <cstdint>
-#include <memory>
 
 class QWidget;
 
 namespace tarnwhistle::platform {
-
-// Progress of one long task, shown only if the task lasts long enough to need it.
-class ProgressReport {
- public:
-  virtual ~ProgressReport() = default;
-  // Reports `done` out of `total`. Returns false once the user has asked to cancel.
-  virtual bool Update(std::uint64_t done, std::uint64_t total) = 0;
-};
 
 // A place the file browser offers as a drive: a root of the file system, or a mounted
 // disk or removable medium.
@@ -38,19 +30,17 @@ class WindowServices {
   // Returns when the user has closed it.
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
 
-  // Starts reporting the progress of a task described by `label`. The report appears,
-  // modal and with a cancel button, only once the task has run for about half a second.
-  virtual std::unique_ptr<ProgressReport> StartProgress(QWidget* parent, const QString& label) = 0;
-
   // The standard dialog for picking an existing file, opened at `directory`. Returns
   // the chosen path, or "" when the user cancelled.
   virtual QString AskFileToOpen(QWidget* parent, const QString& directory) = 0;
 
-  // A modal question with OK and Cancel; true for OK.
-  virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+  // A modal question with a button saying what will be done (`accept`, such as
+  // 置き換える) and キャンセル, which is the default; true for `accept`.
+  virtual bool Confirm(QWidget* parent, const QString& text, const QString& accept) = 0;
 
-  // The standard dialogs for several existing files, one existing folder, or a file to
-  // save, opened at `directory`. Returns the chosen paths, none when the user cancelled.
+  // The standard dialogs for several existing files, one existing folder, or a CSV file
+  // to save, opened at `directory` (for a file to save, the path proposed). Returns the
+  // chosen paths, none when the user cancelled.
   enum class PathRequest { OpenFiles, Folder, SaveFile };
   virtual QStringList AskPaths(QWidget* parent, PathRequest request, const QString& directory) = 0;
 

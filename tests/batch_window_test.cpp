@@ -1,8 +1,10 @@
 // The batch window driven as a person would, offscreen, on a real folder: add a folder
-// with a filter, convert it into another folder, read the summary, save the report.
+// with a filter, convert it into another folder, read the summary, save the report,
+// stop a run, and find the choices again in the next window.
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,11 +13,10 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTest>
 #include <filesystem>
 
 #include "engine/messages.h"
-#include "fake_window_services.h"
-#include "platform/posix_file_system.h"
 #include "temp_dir.h"
 #include "windows/batch_window.h"
 #include "windows/texts.h"
@@ -27,13 +28,11 @@ namespace {
 using testkit::ReadAll;
 using windows::Text;
 
-class BatchWindowTest : public testkit::WindowOnDisk<windows::BatchWindow> {
+class BatchWindowTest : public testkit::WindowTest<windows::BatchWindow> {
  protected:
-  // Clicks `button` and waits for the work it starts.
-  void ClickAndWait(const char* button) {
-    QSignalSpy finished(&window, &windows::BatchWindow::WorkFinished);
-    ASSERT_NO_FATAL_FAILURE(Click(button));
-    ASSERT_TRUE(finished.wait(10000)) << button;
+  void Add(const std::vector<std::string>& paths) {
+    window.AddPaths(paths);
+    WaitIdle();
   }
   QStringList Column(int column) {
     auto* table = Find<QTableWidget>("grdFiles");
@@ -41,76 +40,162 @@ class BatchWindowTest : public testkit::WindowOnDisk<windows::BatchWindow> {
     for (int row = 0; row < table->rowCount(); ++row) cells << table->item(row, column)->text();
     return cells;
   }
+  void Target(int index) { window.findChildren<QRadioButton*>("optTarget").at(index)->click(); }
 };
 
 TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   std::filesystem::create_directories(dir / "src/sub");
   dir.Write("src/dos.txt", "a\r\nb\r\n");
   dir.Write("src/mixed.txt", "a\r\nb\nc\r");
-  dir.Write("src/unix.txt", "a\nb\n");
+  dir.Write("src/none.txt", "no line break");
   dir.Write("src/image.txt", std::string("\x01\x02\0\r\n", 5));
   dir.Write("src/notes.md", "a\r\n");
-  dir.Write("src/sub/mac.txt", "a\rb\r");
-
+  dir.Write("src/sub/utf16.txt", std::string("\xFF\xFE" "a\0\r\0", 6));
   EXPECT_EQ(window.objectName(), "FrmBatch");
-  EXPECT_EQ(Find<QLineEdit>("txtFilter")->text(), "*");
+  EXPECT_TRUE(Find<QCheckBox>("chkSubfolders")->isChecked());
   Find<QLineEdit>("txtFilter")->setText("*.txt; *.csv");
-  Find<QCheckBox>("chkSubfolders")->setChecked(true);
-  Find<QLineEdit>("txtAddPath")->setText(QString::fromStdString(dir / "src"));
-  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdAdd"));
+  Type("txtAddPath", dir / "src");
+  Click("cmdAdd");
+  EXPECT_TRUE(Box("txtAddPath")->text().isEmpty());
 
-  const std::string src = dir / "src";
-  const QString s = QString::fromStdString(src);
-  EXPECT_EQ(Column(0), QStringList({s + "/dos.txt", s + "/image.txt", s + "/mixed.txt", s + "/sub/mac.txt",
-                                    s + "/unix.txt"}));
-  EXPECT_EQ(Column(1), QStringList({"MS-DOS", "BINARY", "MS-DOS", "MAC", "UNIX"}));
+  const QString s = QString::fromStdString(dir / "src");
+  EXPECT_EQ(Column(0), QStringList({s + "/dos.txt", s + "/image.txt", s + "/mixed.txt", s + "/none.txt",
+                                    s + "/sub/utf16.txt"}));
+  EXPECT_EQ(Column(1), QStringList({"MS-DOS", "BINARY", "MS-DOS", "改行なし", "MAC　UTF-16LE"}));
   EXPECT_EQ(Column(2), QStringList({"2", "1", "1", "0", "0"}));
   EXPECT_EQ(Column(5), QStringList({"", "", "混在", "", ""}));
 
   // Converting asks for a target first and writes nothing without one.
   Click("cmdConvert");
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNoTarget)});
-  window.findChildren<QRadioButton*>("optTarget").at(1)->click();
-  Find<QLineEdit>("txtOutputFolder")->setText(QString::fromStdString(dir / "out"));
-  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdConvert"));
-
+  Target(1);
+  Type("txtOutputFolder", dir / "out");
+  Click("cmdConvert");
   const QString converted = Text(messages::kConverted);
-  EXPECT_EQ(Column(6), QStringList({converted, Text(messages::kBinarySource), converted, converted,
-                                    Text(messages::kAlreadyTarget)}));
-  EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "変換 3・変換不要 1・変換できません 1・失敗 0");
-  EXPECT_EQ(Find<QProgressBar>("prgBatch")->value(), 5);
-  EXPECT_EQ(ReadAll(dir / "out/dos.txt"), "a\nb\n");
-  EXPECT_EQ(ReadAll(dir / "out/sub/mac.txt"), "a\nb\n");
-  EXPECT_FALSE(std::filesystem::exists(dir / "out/image.txt"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "out/notes.md"));
+  EXPECT_EQ(Column(6).at(0), converted);
+  EXPECT_EQ(Column(6).at(2), converted);
+  EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "変換 3・変換不要 1・変換できません 1・失敗 0・コピー 2");
+  EXPECT_EQ(Find<QProgressBar>("prgBatch")->value(), Find<QProgressBar>("prgBatch")->maximum());
+  EXPECT_EQ(Find<QProgressBar>("prgBatch")->text(), "5 / 5 ファイル　100%");
+  EXPECT_EQ(ReadAll(dir / "out/src/dos.txt"), "a\nb\n");
+  EXPECT_EQ(ReadAll(dir / "out/src/sub/utf16.txt"), std::string("\xFF\xFE" "a\0\n\0", 6));
+  EXPECT_EQ(ReadAll(dir / "out/src/notes.md"), "<missing>");
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\r\nb\r\n");
+  emit Box("txtFilter")->editingFinished();  // tabbing through the filter changes nothing
+  EXPECT_EQ(Column(6).value(0), converted);
 
-  services.paths_to_answer = {QString::fromStdString(dir / "report.csv")};
-  Click("cmdSaveResults");
-  const std::string csv = ReadAll(dir / "report.csv");
-  EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
-  EXPECT_NE(csv.find(src + "/mixed.txt,MS-DOS,1,1,1,混在,変換しました\r\n"), std::string::npos) << csv;
-
-  // In place: asked once, and a refusal leaves everything as it was.
+  // In place: asked once with the number of files, and a refusal leaves everything as it was.
   Find<QRadioButton>("optReplace")->click();
   services.confirm_answer = false;
   Click("cmdConvert");
-  EXPECT_EQ(services.confirmations.size(), 1);
+  EXPECT_EQ(services.confirmations, QStringList{"元のファイル 5 個を置き換えます。よろしいですか？ [置き換える]"});
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\r\nb\r\n");
   services.confirm_answer = true;
-  ASSERT_NO_FATAL_FAILURE(ClickAndWait("cmdConvert"));
-  EXPECT_EQ(services.confirmations.size(), 2);
+  Click("cmdConvert");
   EXPECT_EQ(ReadAll(dir / "src/dos.txt"), "a\nb\n");
+}
 
-  // Every control can be reached by a screen reader by its name.
-  for (QWidget* each : window.findChildren<QWidget*>()) {
-    if (qobject_cast<QPushButton*>(each) || qobject_cast<QLineEdit*>(each)) {
-      EXPECT_FALSE(each->accessibleName().isEmpty()) << each->objectName().toStdString();
+// A change of filter or of the subfolder box applies again to the folders added; a folder
+// with nothing that matches says so.
+TEST_F(BatchWindowTest, TheChoiceOfFilesAppliesToWhatWasAdded) {
+  dir.Write("top.txt", "a\n");
+  std::filesystem::create_directories(dir / "sub");
+  dir.Write("sub/deep.txt", "b\n");
+  dir.Write("sub/deep.md", "c\n");
+  Add({dir.path()});
+  EXPECT_EQ(Column(0).size(), 3);
+  Find<QCheckBox>("chkSubfolders")->click();
+  WaitIdle();
+  EXPECT_EQ(Column(0), QStringList{QString::fromStdString(dir / "top.txt")});
+  Type("txtFilter", "*.md");
+  emit Box("txtFilter")->editingFinished();
+  WaitIdle();
+  EXPECT_TRUE(Column(0).isEmpty());
+  EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "該当するファイルがありません");
+}
+
+// 中止, pressed as an assistive tool presses it, stops the run with the file in progress
+// as it was; meanwhile only 中止 works, and paths given are added once the run ends.
+TEST_F(BatchWindowTest, StopLeavesTheFilesAsTheyWere) {
+  std::filesystem::create_directories(dir / "in");
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) dir.Write(std::string("in/") + name, "x\r\ny\r\n");
+  Add({dir / "in"});
+  Target(1);
+  Type("txtOutputFolder", dir / "out");
+  {
+    testkit::Gate gate(platform::RacePoint::kSourceOpened);
+    Find<QPushButton>("cmdConvert")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.Reached(); }, 10000));
+    for (const char* idle : {"cmdConvert", "cmdAdd", "cmdRemove", "cmdAddFiles", "txtAddPath", "txtFilter"}) {
+      EXPECT_FALSE(Find(idle)->isEnabled()) << idle;
     }
+    window.AddPaths({dir.Write("late.txt", "z\n")});
+    QAccessibleInterface* stop = QAccessible::queryAccessibleInterface(Find("cmdStop"));
+    ASSERT_TRUE(stop->state().focusable && !stop->state().disabled);
+    QSignalSpy pressed(Find<QPushButton>("cmdStop"), &QPushButton::clicked);
+    stop->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(pressed.wait(10000));  // the press is animated, as a click a user sees
+    gate.Open();
+    WaitIdle();
   }
-  EXPECT_EQ(Find<QTableWidget>("grdFiles")->accessibleName(), "変換するファイル");
-  EXPECT_EQ(Find<QPushButton>("cmdConvert")->accessibleName(), "変換");
-  EXPECT_EQ(Find<QPushButton>("cmdAddFiles")->accessibleName(), "ファイルを追加");
+  EXPECT_FALSE(Find("cmdStop")->isEnabled());
+  EXPECT_TRUE(Find("cmdConvert")->isEnabled());
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    EXPECT_EQ(ReadAll(dir / (std::string("out/in/") + name)), "<missing>") << name;
+    EXPECT_EQ(ReadAll(dir / (std::string("in/") + name)), "x\r\ny\r\n") << name;
+  }
+  EXPECT_EQ(Column(6), QStringList(5, ""));
+  EXPECT_EQ(Column(0).last(), QString::fromStdString(dir / "late.txt"));
+}
+
+// The report proposes its name in the folder of the last one, always ends in .csv, and
+// defuses cells a spreadsheet would take for a formula.
+TEST_F(BatchWindowTest, SavesItsResultsAsCsv) {
+  Add({dir.Write("a.txt", "a\r\n"), "=HYPERLINK(x)", "@x", "-x", "+x"});
+  services.paths_to_answer = {QString::fromStdString(dir / "report")};
+  Click("cmdSaveResults");
+  EXPECT_EQ(services.opened_at, QDir::homePath() + "/一括変換の結果.csv");
+  const std::string csv = ReadAll(dir / "report.csv");
+  EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_NE(csv.find(dir / "a.txt,MS-DOS,1,0,0,,\r\n"), std::string::npos) << csv;
+  for (const char* defused : {"\r\n'=HYPERLINK(x),", "\r\n'@x,", "\r\n'-x,", "\r\n'+x,"}) {
+    EXPECT_NE(csv.find(defused), std::string::npos) << defused;
+  }
+  Click("cmdSaveResults");
+  EXPECT_EQ(services.opened_at.toStdString(), dir / "一括変換の結果.csv");
+}
+
+// Escape throws a table away only once the user says so.
+TEST_F(BatchWindowTest, EscapeAsksBeforeDiscardingTheTable) {
+  window.show();
+  Add({dir.Write("a.txt", "a\n")});
+  services.confirm_answer = false;
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(services.confirmations, QStringList{"一覧の 1 個のファイルを破棄して閉じますか？ [閉じる]"});
+  services.confirm_answer = true;
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_FALSE(window.isVisible());
+}
+
+// The next window offers the output folder, target, filter and subfolder choice of the
+// last; an output folder that has gone since is left empty.
+TEST_F(BatchWindowTest, RemembersItsChoices) {
+  std::filesystem::create_directories(dir / "out");
+  for (const std::string& folder : {dir / "out", dir / "gone"}) {
+    {
+      windows::BatchWindow first(files, services);
+      first.findChild<QLineEdit*>("txtOutputFolder")->setText(QString::fromStdString(folder));
+      first.findChildren<QRadioButton*>("optTarget").at(2)->click();
+      first.findChild<QLineEdit*>("txtFilter")->setText("*.csv");
+      first.findChild<QCheckBox*>("chkSubfolders")->setChecked(false);
+    }
+    windows::BatchWindow next(files, services);
+    EXPECT_EQ(next.findChild<QLineEdit*>("txtOutputFolder")->text().toStdString(), folder == dir / "out" ? folder : "");
+    EXPECT_TRUE(next.findChildren<QRadioButton*>("optTarget").at(2)->isChecked());
+    EXPECT_EQ(next.findChild<QLineEdit*>("txtFilter")->text(), "*.csv");
+    EXPECT_FALSE(next.findChild<QCheckBox*>("chkSubfolders")->isChecked());
+  }
 }
 
 }  // namespace

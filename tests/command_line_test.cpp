@@ -3,64 +3,87 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 #include <csignal>
+#include <filesystem>
+#include <map>
 
 #include "app/command_line.h"
+#include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 using Action = app::CommandLine::Action;
 
-TEST(CommandLine, AFileOpensTheWindowOnItAndHelpAndVersionOpenNone) {
+TEST(CommandLine, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
   const struct {
-    QStringList arguments;
+    std::vector<const char*> arguments;  // after the program's name
     Action action;
-    QString file;
-    QString output_contains;
+    std::vector<std::string> files;
+    bool batch;
+    const char* output_contains;
   } cases[] = {
-      {{"tarnwhistle"}, Action::OpenWindow, "", ""},
-      {{"tarnwhistle", "a.txt"}, Action::OpenWindow, "a.txt", ""},
-      {{"tarnwhistle", "--", "-odd.txt"}, Action::OpenWindow, "-odd.txt", ""},
-      {{"tarnwhistle", "--version"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
-      {{"tarnwhistle", "--unknown", "-v"}, Action::PrintVersion, "", "Tarnwhistle Ver 1.2\n"},
-      {{"tarnwhistle", "--help"}, Action::PrintHelp, "", "--batch"},
-      {{"tarnwhistle", "--unknown"}, Action::Fail, "", "unknown"},
-      {{"tarnwhistle", "a.txt", "b.txt"}, Action::Fail, "", "One file"},
+      {{}, Action::OpenWindow, {}, false, ""},
+      {{"a.txt"}, Action::OpenWindow, {"a.txt"}, false, ""},
+      {{"bad\xff.txt"}, Action::OpenWindow, {"bad\xff.txt"}, false, ""},
+      {{"--", "-platformpluginpath", "x"}, Action::OpenWindow, {"-platformpluginpath", "x"}, true, ""},
+      {{"a.txt", "b.txt"}, Action::OpenWindow, {"a.txt", "b.txt"}, true, ""},
+      {{"--batch", "docs/"}, Action::OpenWindow, {"docs/"}, true, ""},
+      {{"--batch"}, Action::OpenWindow, {}, true, ""},
+      {{"-V"}, Action::PrintVersion, {}, false, "Tarnwhistle Ver 1.2\n"},
+      {{"--version"}, Action::PrintVersion, {}, false, "Tarnwhistle Ver 1.2\n"},
+      {{"--help"}, Action::PrintHelp, {}, false, "--batch"},
+      {{"--bogus"}, Action::Fail, {}, false, "--bogus"},
+      {{"-platformpluginpath", "x"}, Action::Fail, {}, false, "-platformpluginpath"},
   };
   for (const auto& c : cases) {
-    const app::CommandLine line = app::ParseCommandLine(c.arguments);
-    const std::string context = c.arguments.join(' ').toStdString();
+    std::vector<const char*> argv = {"tarnwhistle"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const app::CommandLine line = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const std::string context = ::testing::PrintToString(c.arguments);
     EXPECT_EQ(line.action, c.action) << context;
-    EXPECT_EQ(line.file, c.file) << context;
-    EXPECT_TRUE(line.output.contains(c.output_contains, Qt::CaseInsensitive)) << context << ": " << line.output.toStdString();
+    if (c.action == Action::OpenWindow) {
+      EXPECT_EQ(line.files, c.files) << context;
+      EXPECT_EQ(line.batch, c.batch) << context;
+    }
+    EXPECT_EQ(line.ExitCode(), c.action == Action::Fail ? 2 : 0) << context;
+    EXPECT_NE(line.output.find(c.output_contains), std::string::npos) << context << ": " << line.output;
   }
-  const app::CommandLine batch = app::ParseCommandLine({"tarnwhistle", "--batch", "a.txt", "docs/"});
-  EXPECT_EQ(batch.action, Action::OpenWindow);
-  EXPECT_TRUE(batch.batch);
-  EXPECT_EQ(batch.paths, (QStringList{"a.txt", "docs/"}));
 }
 
-// Without any display, where a window could not even start, --version and --help still
-// answer.
-TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
-  for (const auto& [option, expected] : {std::pair{"--version", "Tarnwhistle Ver 1.2\n"}, {"--help", "--version"}}) {
+QProcessEnvironment Environment(const std::map<QString, QString>& set, const QStringList& unset = {}) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const auto& [name, value] : set) environment.insert(name, value);
+  for (const QString& name : unset) environment.remove(name);
+  return environment;
+}
+
+// Without any display, where a window could not even start, the answers that need none
+// still come, on the right stream and with the right code, never by an abort.
+TEST(CommandLine, AnswersWithoutADisplay) {
+  const struct {
+    const char* option;
+    int code;
+    const char* out;
+    const char* err;
+  } cases[] = {{"--version", 0, "Tarnwhistle Ver 1.2\n", ""},
+               {"--help", 0, "--version", ""},
+               {"--bogus", 2, "", "--bogus"}};
+  for (const auto& c : cases) {
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    program.setProcessEnvironment(environment);
-    program.start(TARNWHISTLE_APP_PATH, {option});
-    ASSERT_TRUE(program.waitForFinished(10000)) << option;
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
-    EXPECT_EQ(program.exitCode(), 0) << option;
-    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(expected)) << option;
+    program.setProcessEnvironment(Environment({{"QT_QPA_PLATFORM", "xcb"}}, {"DISPLAY", "WAYLAND_DISPLAY"}));
+    program.start(TARNWHISTLE_APP_PATH, {c.option});
+    ASSERT_TRUE(program.waitForFinished(10000)) << c.option;
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << c.option;
+    EXPECT_EQ(program.exitCode(), c.code) << c.option;
+    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(c.out)) << c.option;
+    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardError()).contains(c.err)) << c.option;
   }
 }
 
-// Whether `pid` has a handler of its own for `signal` (SigCgt in /proc).
+// Whether `pid` has a handler of its own for `signal` (SigCgt in /proc): it is then up.
 bool Catches(qint64 pid, int signal) {
   QFile status(QStringLiteral("/proc/%1/status").arg(pid));
   if (!status.open(QIODevice::ReadOnly)) return false;
@@ -70,20 +93,52 @@ bool Catches(qint64 pid, int signal) {
   return false;
 }
 
+// Starts the window program, waits until it is up, stops it by `signal` and says how it
+// ended.
+void RunUntilSignal(const QStringList& arguments, const QProcessEnvironment& environment, int signal) {
+  QProcess program;
+  program.setProcessEnvironment(environment);
+  program.start(TARNWHISTLE_APP_PATH, arguments);
+  ASSERT_TRUE(program.waitForStarted(10000));
+  QDeadlineTimer ready(20000);
+  while (!Catches(program.processId(), signal) && !ready.hasExpired()) QThread::msleep(10);
+  ASSERT_TRUE(Catches(program.processId(), signal)) << signal << ": " << program.readAllStandardError().toStdString();
+  ::kill(static_cast<pid_t>(program.processId()), signal);
+  ASSERT_TRUE(program.waitForFinished(20000)) << signal;
+  EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << signal;
+  EXPECT_EQ(program.exitCode(), signal) << program.readAllStandardError().toStdString();
+}
+
 // A logout or a kill closes the windows, and the program then ends by that very signal.
 TEST(CommandLine, TheWindowEndsByTheSignalThatStopsIt) {
   for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
-    QProcess program;
-    program.start(TARNWHISTLE_APP_PATH, {"--batch"});
-    ASSERT_TRUE(program.waitForStarted(10000));
-    QDeadlineTimer ready(10000);
-    while (!Catches(program.processId(), signal) && !ready.hasExpired()) QThread::msleep(10);
-    ASSERT_TRUE(Catches(program.processId(), signal)) << signal;
-    ::kill(static_cast<pid_t>(program.processId()), signal);
-    ASSERT_TRUE(program.waitForFinished(10000)) << signal;
-    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << signal;
-    EXPECT_EQ(program.exitCode(), signal);
+    RunUntilSignal({"--batch"}, Environment({{"QT_QPA_PLATFORM", "offscreen"}}), signal);
   }
+}
+
+// File names planted by another user, such as "-platformpluginpath" and a folder with a
+// plugin, are file names to the window program, never Qt's options. The plugin would
+// leave a file behind if it were loaded, as the environment's own plugin path shows.
+TEST(CommandLine, AFileNameIsNeverTakenForAQtOption) {
+  testkit::TempDir dir;
+  const QString plugins = QString::fromStdString(dir / "plugins");
+  std::filesystem::create_directories(plugins.toStdString());
+  std::filesystem::copy_file(TARNWHISTLE_FAKE_PLUGIN_PATH, dir / "plugins/libfake.so");
+  const QString loaded = QString::fromStdString(dir / "loaded");
+  // The planted plugin's platform first: Qt takes the first of the list it can load.
+  const std::map<QString, QString> planted_first = {{"QT_QPA_PLATFORM", "twfake;offscreen"},
+                                                {"TW_PLUGIN_MARKER", loaded}};
+  RunUntilSignal({"--", "-platformpluginpath", plugins}, Environment(planted_first), SIGTERM);
+  EXPECT_FALSE(QFile::exists(loaded));
+
+  std::map<QString, QString> chosen = planted_first;
+  chosen["QT_QPA_PLATFORM_PLUGIN_PATH"] = plugins;
+  QProcess program;  // Qt is left to cope with a plugin that provides nothing: only its loading counts
+  program.setProcessEnvironment(Environment(chosen));
+  program.start(TARNWHISTLE_APP_PATH);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(loaded); }, 20000)) << "the plugin planted is one Qt would load";
+  program.kill();
+  program.waitForFinished(20000);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QTableWidget>
-#include <QSignalSpy>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileSystemModel>
@@ -82,6 +81,7 @@ class FileBrowserTest : public ::testing::Test, public testkit::WindowDriver {
   }
 
   QWidget& Driven() override { return *window; }
+  bool Busy() override { return window->Busy(); }
   QListView* FileList() { return Find<QListView>("Fil1"); }
   QTreeView* FolderTree() { return Find<QTreeView>("Dir1"); }
   QComboBox* DriveList() { return Find<QComboBox>("Drv1"); }
@@ -146,10 +146,10 @@ TEST_F(FileBrowserTest, ADriveThatIsNotReadyIsReportedAndTheListStays) {
   }
 }
 
-TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
+// A click or Enter on a file fills both boxes and forgets the kind detected before.
+TEST_F(FileBrowserTest, AClickOrEnterOnAFileFillsBothBoxesAndForgetsTheKind) {
   auto* txt1 = Find<QLineEdit>("Txt1");
-  txt1->setText(QString::fromStdString(disk + "/docs/a.txt"));
-  QTest::mouseClick(Find<QPushButton>("Cmd1"), Qt::LeftButton);
+  Detect(disk + "/docs/a.txt");
   ASSERT_EQ(Find<QLineEdit>("Txt2")->text(), "MS-DOS");
 
   DriveList()->setCurrentIndex(1);
@@ -160,9 +160,7 @@ TEST_F(FileBrowserTest, AClickOnAFileFillsBothBoxesAndForgetsTheKind) {
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), expected);
   EXPECT_TRUE(Find<QLineEdit>("Txt2")->text().isEmpty());
   EXPECT_EQ(window->DetectedKind(), LineEndingKind::None);
-}
 
-TEST_F(FileBrowserTest, TheKeyboardPicksAFileToo) {
   DriveList()->setCurrentIndex(2);
   ASSERT_EQ(FilesShown(1), QStringList{"c.txt"});
   FileList()->setFocus();
@@ -185,12 +183,15 @@ TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(disk + "/docs/b.txt"));
 }
 
-// One dropped file is opened here; a folder or several files go to the batch window.
+// One dropped file is opened here; a folder or several files go to the batch window,
+// by the bytes of their names.
 TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndFoldersOrSeveralFilesGoToTheBatchWindow) {
   auto drop = [this](const std::vector<std::string>& paths) {
     QMimeData data;
     QList<QUrl> urls;
-    for (const std::string& path : paths) urls.append(QUrl::fromLocalFile(QString::fromStdString(path)));
+    for (const std::string& path : paths) {
+      urls.append(QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/")));
+    }
     data.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &enter);
@@ -198,24 +199,26 @@ TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndFoldersOrSeveralFilesGoToTheBatch
     QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &dropped);
   };
-  auto batch_rows = [this] {
+  auto batch_kinds = [this] {
     auto* batch = window->findChild<windows::BatchWindow*>("FrmBatch");
-    if (batch == nullptr) return -1;
-    QSignalSpy finished(batch, &windows::BatchWindow::WorkFinished);
-    if (batch->Busy()) finished.wait(10000);
-    return batch->findChild<QTableWidget*>("grdFiles")->rowCount();
+    QStringList kinds;
+    if (batch == nullptr || !QTest::qWaitFor([batch] { return !batch->Busy(); }, 10000)) return kinds;
+    auto* table = batch->findChild<QTableWidget*>("grdFiles");
+    for (int row = 0; row < table->rowCount(); ++row) kinds << table->item(row, 1)->text();
+    return kinds;
   };
 
   ASSERT_NO_FATAL_FAILURE(drop({other + "/c.txt"}));
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
   EXPECT_EQ(Find<QLineEdit>("Txt3")->text(), QString::fromStdString(other + "/c.txt"));
   EXPECT_EQ(FolderShown(), QString::fromStdString(other));
-  EXPECT_EQ(batch_rows(), -1);
+  EXPECT_EQ(window->findChild<windows::BatchWindow*>("FrmBatch"), nullptr);
 
   ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs"}));
-  EXPECT_EQ(batch_rows(), 2);  // a.txt and b.txt
-  ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs/a.txt", other + "/c.txt"}));
-  EXPECT_EQ(batch_rows(), 3);  // the one batch window, a.txt only once
+  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS", "UNIX"}));  // a.txt and b.txt
+  const std::string not_utf8 = dir.Write("bad\xff.txt", "x\ry\r");
+  ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs/a.txt", not_utf8}));
+  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS", "UNIX", "MAC"}));  // the one batch window, a.txt only once
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
 
   window->findChild<QAction*>("mnuBatch")->trigger();  // the menu shows the same window

@@ -1,20 +1,26 @@
 #pragma once
 
 // Drives a window through its controls, found by their objectNames, as a user would:
-// the one copy of these helpers for every window suite.
+// the one copy of these helpers for every window suite. Each action waits until the
+// work it starts in the background has ended.
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "engine/line_ending_kind.h"
 #include "fake_window_services.h"
 #include "platform/posix_file_system.h"
+#include "platform/race_points.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle::testkit {
@@ -32,12 +38,18 @@ class WindowDriver {
   QLineEdit* Box(const char* name) { return Find<QLineEdit>(name); }
 
   // The target option for `kind`, told apart by its id in the options' group.
-  QRadioButton* Option(LineEndingKind kind) {
-    for (QRadioButton* option : Driven().findChildren<QRadioButton*>("Opt1")) {
+  QRadioButton* Option(LineEndingKind kind, const char* name = "Opt1") {
+    for (QRadioButton* option : Driven().findChildren<QRadioButton*>(name)) {
       if (option->group() != nullptr && option->group()->id(option) == static_cast<int>(kind)) return option;
     }
     ADD_FAILURE() << "no option for kind " << static_cast<int>(kind);
     return nullptr;
+  }
+
+  // The current text of `name` as assistive tools get it.
+  QString Accessible(QWidget* control, QAccessible::Text which) {
+    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(control);
+    return found == nullptr ? QStringLiteral("<none>") : found->text(which);
   }
 
   void Type(const char* box, const std::string& text) {
@@ -49,6 +61,7 @@ class WindowDriver {
     auto* found = Find<QPushButton>(button);
     ASSERT_NE(found, nullptr);
     found->click();
+    ASSERT_NO_FATAL_FAILURE(WaitIdle());
   }
   void Choose(LineEndingKind target) {
     QRadioButton* option = Option(target);
@@ -67,21 +80,60 @@ class WindowDriver {
     ASSERT_NO_FATAL_FAILURE(Type("Txt3", output));
     ASSERT_NO_FATAL_FAILURE(Click("Cmd2"));
   }
+  void WaitIdle() { ASSERT_TRUE(QTest::qWaitFor([this] { return !Busy(); }, wait_ms)) << "still working"; }
+
+  int wait_ms = 60000;  // how long work may take before a test gives up on it
 
  protected:
   virtual QWidget& Driven() = 0;
+  virtual bool Busy() = 0;
 };
 
-// A window of type W on the real disk, in a fresh folder, with services that show nothing.
-template <typename W>
-class WindowOnDisk : public ::testing::Test, public WindowDriver {
+// A window of type W on the file system `Files` (the real disk, in a fresh folder, unless
+// told otherwise), with services that show nothing.
+template <typename W, typename Files = platform::PosixFileSystem>
+class WindowTest : public ::testing::Test, public WindowDriver {
  protected:
   QWidget& Driven() override { return window; }
+  bool Busy() override { return window.Busy(); }
 
   TempDir dir;
-  platform::PosixFileSystem files;
+  Files files;
   FakeWindowServices services;
   W window{files, services};
+};
+
+// Holds every working thread that reaches `point` until Open(), so that a test can act
+// while the work is at exactly that point.
+class Gate {
+ public:
+  explicit Gate(platform::RacePoint point) {
+    platform::SetRaceHook([this, point](platform::RacePoint reached) {
+      if (reached != point) return;
+      std::unique_lock lock(mutex_);
+      ++waiting_;
+      opened_.wait(lock, [this] { return open_; });
+    });
+  }
+  ~Gate() {
+    Open();
+    platform::SetRaceHook(nullptr);
+  }
+  bool Reached() {
+    std::lock_guard lock(mutex_);
+    return waiting_ > 0;
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  int waiting_ = 0;
+  bool open_ = false;
 };
 
 }  // namespace tarnwhistle::testkit

@@ -5,26 +5,27 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QTranslator>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QProgressDialog>
+#include <QFileSystemModel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
 #include "platform/qt_window_services.h"
-#include "windows/texts.h"
+#include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 // Each dialog inspected while it is open, then closed: a message box has OK only, no
-// icon and the product's title; with Qt's Japanese texts installed, as the application
-// does at start, the Open dialog reads in Japanese and offers text files first.
+// icon and the product's title; a question names what it will do and defaults to
+// キャンセル; the Open dialog reads in Japanese, dates included, and offers the common
+// text files first.
 TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
-  QTranslator* japanese = windows::InstallQtJapanese();
-  ASSERT_NE(japanese, nullptr) << "Debian's qt6-translations-l10n provides qtbase_ja";
+  testkit::TempDir dir;
+  dir.Write("a.txt", "a\n");
   platform::QtWindowServices services("Tarnwhistle");
   const auto message_box = [](QWidget* shown) {
     auto* box = qobject_cast<QMessageBox*>(shown);
@@ -34,17 +35,35 @@ TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
   };
-  const auto open_dialog = [](QWidget* shown) {
+  const auto question = [](QWidget* shown) {
+    auto* box = qobject_cast<QMessageBox*>(shown);
+    ASSERT_NE(box, nullptr);
+    QStringList buttons;
+    for (QAbstractButton* button : box->buttons()) buttons << button->text();
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"キャンセル", "置き換える"}));
+    EXPECT_EQ(box->defaultButton()->text(), "キャンセル");
+  };
+  const auto open_dialog = [&dir](QWidget* shown) {
     auto* dialog = qobject_cast<QFileDialog*>(shown);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), "開く");
-    EXPECT_EQ(dialog->nameFilters(),
-              (QStringList{"テキスト ファイル (*.txt *.csv *.log *.md *.ini *.conf *.xml *.json *.html *.c *.h *.cpp *.py *.sh)",
-                           "すべてのファイル (*)"}));
-    auto* look_in = dialog->findChild<QLabel*>("lookInLabel");
-    ASSERT_NE(look_in, nullptr);
-    EXPECT_NE(look_in->text(), "Look in:");
-    EXPECT_NE(dialog->labelText(QFileDialog::Reject), "Cancel");
+    const QStringList filters = dialog->nameFilters();
+    ASSERT_EQ(filters.size(), 2);
+    for (const char* kind : {"*.txt", "*.tsv", "*.yml", "*.yaml", "*.bat", "*.cmd", "*.ps1", "*.toml", "*.properties",
+                             "*.srt", "*.sql", "*.rst", "*.tex", "*.js", "*.ts", "*.jsx", "*.java", "*.rb", "*.go",
+                             "*.rs", "*.css", " Makefile ", " Dockerfile ", " README* "}) {
+      EXPECT_TRUE(filters[0].contains(kind)) << kind;
+    }
+    EXPECT_EQ(filters[1], "すべてのファイル (*)");
+    EXPECT_NE(dialog->findChild<QLabel*>("lookInLabel")->text(), "Look in:");
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex file = model->index(QString::fromStdString(dir / "a.txt"), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->data(file).toString().isEmpty(); }, 10000));
+    EXPECT_TRUE(QRegularExpression("^\\d{4}/\\d{2}/\\d{2} ").match(model->data(file).toString()).hasMatch())
+        << model->data(file).toString().toStdString();
+    EXPECT_NE(model->headerData(3, Qt::Horizontal).toString(), "Date Modified");
   };
   const struct {
     const char* name;
@@ -52,7 +71,8 @@ TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
     std::function<void()> show;  // returns only once the dialog is closed
   } dialogs[] = {
       {"message box", message_box, [&] { services.ShowMessage(nullptr, "変換しました"); }},
-      {"open dialog", open_dialog, [&] { EXPECT_EQ(services.AskFileToOpen(nullptr, QDir::tempPath()), ""); }},
+      {"question", question, [&] { EXPECT_FALSE(services.Confirm(nullptr, "?", "置き換える")); }},
+      {"open dialog", open_dialog, [&] { EXPECT_EQ(services.AskFileToOpen(nullptr, QString::fromStdString(dir.path())), ""); }},
   };
   for (const auto& d : dialogs) {
     bool inspected = false;
@@ -65,31 +85,6 @@ TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
     d.show();
     EXPECT_TRUE(inspected) << d.name;
   }
-  QCoreApplication::removeTranslator(japanese);
-  delete japanese;
-}
-
-// A short task shows no progress; a long one shows it modal, and it can be cancelled.
-TEST(QtWindowServices, ProgressShowsOnlyForALongTaskAndCanBeCancelled) {
-  platform::QtWindowServices short_task("Tarnwhistle");
-  auto brief = short_task.StartProgress(nullptr, "変換しています…");
-  EXPECT_TRUE(brief->Update(10, 100));
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  brief.reset();
-
-  platform::QtWindowServices services("Tarnwhistle", /*progress_after_ms=*/0);
-  auto progress = services.StartProgress(nullptr, "変換しています…");
-  EXPECT_TRUE(progress->Update(10, 100));
-  auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(dialog->windowTitle(), "Tarnwhistle");
-  EXPECT_EQ(dialog->labelText(), "変換しています…");
-  ASSERT_NE(dialog->findChild<QProgressBar*>(), nullptr);
-  EXPECT_EQ(dialog->findChild<QProgressBar*>()->accessibleName(), "進行状況");
-  dialog->cancel();
-  EXPECT_FALSE(progress->Update(20, 100));
-  progress.reset();
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST(QtWindowServices, TheDrivesStartWithTheRoot) {

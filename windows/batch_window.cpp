@@ -10,21 +10,21 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTableWidget>
-#include <QUrl>
+#include <QTimer>
 #include <QVBoxLayout>
-#include <filesystem>
-#include <set>
+#include <algorithm>
 
-#include "engine/detection.h"
+#include "controls.h"
 #include "engine/messages.h"
-#include "engine/statistics.h"
 #include "platform/replacement_file.h"
 #include "texts.h"
 
@@ -33,17 +33,10 @@ namespace {
 
 enum Column { kPath, kKind, kCrLf, kLf, kCr, kMixed, kResult, kColumns };
 
-const QString kConfirmReplace = QStringLiteral("元のファイルを置き換えます。よろしいですか？");
+constexpr int kSteps = 1000;
 const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定してください");
-
-QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  // Spoken without the access key's "&", the "..." and the spaces that spread a short
-  // caption across its button ("変　　換" is read as 変換).
-  button->setAccessibleName(QString(caption).remove('&').remove(QStringLiteral("...")).remove(QChar(0x3000)));
-  return button;
-}
+const QString kNothingFound = QStringLiteral("該当するファイルがありません");
+const QString kResultsName = QStringLiteral("一括変換の結果.csv");
 
 QLineEdit* NewBox(QWidget* parent, const char* name, const QString& accessible_name) {
   auto* box = new QLineEdit(parent);
@@ -63,12 +56,26 @@ std::vector<std::string> Patterns(const QString& text) {
   return patterns;
 }
 
-QString PathText(const std::string& path) { return QDir::toNativeSeparators(QFile::decodeName(path.c_str())); }
+// The kind as the table shows it: 改行なし for a text without a line break, and the
+// encoding after the kind for UTF-16.
+QString KindText(LineEndingKind kind, Encoding encoding) {
+  QString text = kind == LineEndingKind::None ? QStringLiteral("改行なし") : Text(DisplayName(kind));
+  if (encoding != Encoding::Bytes) text += QStringLiteral("　") + Text(EncodingName(encoding));
+  return text;
+}
 
-// One CSV field: quoted when it holds a separator, a quote or a line break.
+// One CSV field: a leading =, +, -, @, TAB or CR, which a spreadsheet would take for a
+// formula, gets a ' before it; quoted when it holds a separator, a quote or a line break.
 QString CsvField(QString text) {
+  if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front())) text.prepend('\'');
   if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r')) return text;
   return '"' + text.replace('"', QStringLiteral("\"\"")) + '"';
+}
+
+void SetCell(QTableWidget* table, std::size_t row, int column, const QString& text) {
+  QTableWidgetItem* item = table->item(static_cast<int>(row), column);
+  item->setText(text);
+  item->setToolTip(column == kPath || column == kResult ? text : QString());
 }
 
 }  // namespace
@@ -78,18 +85,22 @@ BatchWindow::BatchWindow(platform::FileSystem& files, platform::WindowServices& 
   setObjectName("FrmBatch");
   setWindowTitle(QStringLiteral("一括変換"));
   setAcceptDrops(true);
-  BuildControls();
-  UpdateEnabled();
-}
-
-BatchWindow::~BatchWindow() {
-  stop_.request_stop();
-  if (worker_.joinable()) worker_.join();
-}
-
-void BatchWindow::BuildControls() {
   auto* layout = new QVBoxLayout(this);
+  BuildTable(layout);
+  BuildAdding(layout);
+  BuildChoosing(layout);
+  BuildTarget(layout);
+  BuildOutput(layout);
+  BuildProgress(layout);
+  BuildCommands(layout);
+  Restore();
+  UpdateEnabled();
+  resize(760, 560);
+}
 
+BatchWindow::~BatchWindow() { Remember(); }
+
+void BatchWindow::BuildTable(QBoxLayout* layout) {
   table_ = new QTableWidget(0, kColumns, this);
   table_->setObjectName("grdFiles");
   table_->setAccessibleName(QStringLiteral("変換するファイル"));
@@ -99,101 +110,143 @@ void BatchWindow::BuildControls() {
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setTabKeyNavigation(false);  // Tab leaves the table for the next control
+  // The middle of a long path goes, so that both its first folders and its name show;
+  // the whole path is in the tooltip, and it is what assistive tools read.
+  table_->setTextElideMode(Qt::ElideMiddle);
+  table_->setWordWrap(false);
   table_->horizontalHeader()->setSectionResizeMode(kPath, QHeaderView::Stretch);
+  table_->setColumnWidth(kKind, 150);
+  table_->setColumnWidth(kResult, 250);
+  for (int column : {kCrLf, kLf, kCr, kMixed}) table_->setColumnWidth(column, 52);
   table_->verticalHeader()->hide();
   layout->addWidget(table_, 1);
+}
 
-  auto* adding = new QHBoxLayout;
+void BatchWindow::BuildAdding(QBoxLayout* layout) {
+  auto* row = new QHBoxLayout;
   auto* add_files = NewButton(this, "cmdAddFiles", QStringLiteral("ファイルを追加..."));
   auto* add_folder = NewButton(this, "cmdAddFolder", QStringLiteral("フォルダーを追加..."));
   add_path_ = NewBox(this, "txtAddPath", QStringLiteral("追加するパス"));
   auto* add = NewButton(this, "cmdAdd", QStringLiteral("追加"));
   auto* remove = NewButton(this, "cmdRemove", QStringLiteral("削除"));
   for (QWidget* each : std::initializer_list<QWidget*>{add_files, add_folder, add_path_, add, remove}) {
-    adding->addWidget(each, each == add_path_ ? 1 : 0);
+    row->addWidget(each, each == add_path_ ? 1 : 0);
+    idle_only_.push_back(each);
   }
-  layout->addLayout(adding);
+  layout->addLayout(row);
+  using Request = platform::WindowServices::PathRequest;
+  connect(add_files, &QPushButton::clicked, this, [this] { OnAddChosen(Request::OpenFiles); });
+  connect(add_folder, &QPushButton::clicked, this, [this] { OnAddChosen(Request::Folder); });
+  connect(add, &QPushButton::clicked, this, &BatchWindow::OnAddTyped);
+  connect(add_path_, &QLineEdit::returnPressed, this, &BatchWindow::OnAddTyped);
+  connect(remove, &QPushButton::clicked, this, &BatchWindow::OnRemove);
+}
 
-  auto* choosing = new QHBoxLayout;
+// The name filter and the subfolder box; a change applies again to what was added.
+void BatchWindow::BuildChoosing(QBoxLayout* layout) {
+  auto* row = new QHBoxLayout;
   auto* filter_label = new QLabel(QStringLiteral("対象ファイル"), this);
   filter_ = NewBox(this, "txtFilter", QStringLiteral("対象ファイル"));
   filter_->setText(QStringLiteral("*"));
   filter_label->setBuddy(filter_);
   subfolders_ = new QCheckBox(QStringLiteral("サブフォルダーも含める"), this);
   subfolders_->setObjectName("chkSubfolders");
-  choosing->addWidget(filter_label);
-  choosing->addWidget(filter_, 1);
-  choosing->addWidget(subfolders_);
-  layout->addLayout(choosing);
+  subfolders_->setChecked(true);
+  row->addWidget(filter_label);
+  row->addWidget(filter_, 1);
+  row->addWidget(subfolders_);
+  layout->addLayout(row);
+  idle_only_.insert(idle_only_.end(), {filter_, subfolders_});
+  connect(filter_, &QLineEdit::editingFinished, this, &BatchWindow::OnSelectionChanged);
+  connect(subfolders_, &QCheckBox::toggled, this, &BatchWindow::OnSelectionChanged);
+}
 
-  auto* target = new QGroupBox(QStringLiteral("出力ファイルの種類"), this);
-  target->setObjectName("fraTarget");
-  auto* target_layout = new QHBoxLayout(target);
+void BatchWindow::BuildTarget(QBoxLayout* layout) {
+  auto* frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), this);
+  frame->setObjectName("fraTarget");
+  auto* row = new QHBoxLayout(frame);
   targets_ = new QButtonGroup(this);
-  const QString captions[3] = {QStringLiteral("MS-DOS(Windows)"), QStringLiteral("UNIX"), QStringLiteral("MAC")};
-  const LineEndingKind kinds[3] = {LineEndingKind::MsDos, LineEndingKind::Unix, LineEndingKind::Mac};
-  for (int i = 0; i < 3; ++i) {
-    auto* option = new QRadioButton(captions[i], target);
-    option->setObjectName("optTarget");
-    targets_->addButton(option, static_cast<int>(kinds[i]));
-    target_layout->addWidget(option);
-  }
-  layout->addWidget(target);
+  for (QRadioButton* option : NewTargetOptions(frame, targets_, "optTarget")) row->addWidget(option);
+  layout->addWidget(frame);
+  idle_only_.push_back(frame);
+}
 
-  auto* where = new QGroupBox(this);
-  where->setObjectName("fraOutput");
-  auto* where_layout = new QVBoxLayout(where);
+void BatchWindow::BuildOutput(QBoxLayout* layout) {
+  auto* frame = new QGroupBox(this);
+  frame->setObjectName("fraOutput");
+  auto* rows = new QVBoxLayout(frame);
   auto* folder_row = new QHBoxLayout;
-  to_folder_ = new QRadioButton(QStringLiteral("出力フォルダー"), where);
+  to_folder_ = new QRadioButton(QStringLiteral("出力フォルダー"), frame);
   to_folder_->setObjectName("optOutputFolder");
   to_folder_->setChecked(true);
-  output_folder_ = NewBox(where, "txtOutputFolder", QStringLiteral("出力フォルダー"));
-  auto* browse = NewButton(where, "cmdBrowse", QStringLiteral("参照..."));
+  output_folder_ = NewBox(frame, "txtOutputFolder", QStringLiteral("出力フォルダー"));
+  auto* browse = NewButton(frame, "cmdBrowse", QStringLiteral("参照..."));
   folder_row->addWidget(to_folder_);
   folder_row->addWidget(output_folder_, 1);
   folder_row->addWidget(browse);
-  in_place_ = new QRadioButton(QStringLiteral("元のファイルを置き換える"), where);
+  in_place_ = new QRadioButton(QStringLiteral("元のファイルを置き換える"), frame);
   in_place_->setObjectName("optReplace");
-  where_layout->addLayout(folder_row);
-  where_layout->addWidget(in_place_);
-  layout->addWidget(where);
+  rows->addLayout(folder_row);
+  rows->addWidget(in_place_);
+  layout->addWidget(frame);
+  idle_only_.push_back(frame);
+  connect(browse, &QPushButton::clicked, this, &BatchWindow::OnBrowseOutput);
+}
 
+// The bar follows the bytes of the files as well as their number, so that one large
+// file shows movement too; the summary under it is read by assistive tools.
+void BatchWindow::BuildProgress(QBoxLayout* layout) {
   progress_ = new QProgressBar(this);
   progress_->setObjectName("prgBatch");
   progress_->setAccessibleName(QStringLiteral("進行状況"));
+  progress_->setRange(0, kSteps);
   progress_->setValue(0);
+  progress_timer_ = new QTimer(this);
+  progress_timer_->setInterval(100);
+  connect(progress_timer_, &QTimer::timeout, this, &BatchWindow::ShowProgress);
   summary_ = new QLabel(this);
   summary_->setObjectName("lblSummary");
   summary_->setAccessibleName(QStringLiteral("結果の集計"));
   summary_->setFocusPolicy(Qt::TabFocus);  // read by a screen reader on its way through
   layout->addWidget(progress_);
   layout->addWidget(summary_);
+}
 
-  auto* commands = new QHBoxLayout;
+void BatchWindow::BuildCommands(QBoxLayout* layout) {
+  auto* row = new QHBoxLayout;
   auto* convert = NewButton(this, "cmdConvert", QStringLiteral("変　　換"));
   stop_button_ = NewButton(this, "cmdStop", QStringLiteral("中止"));
   save_button_ = NewButton(this, "cmdSaveResults", QStringLiteral("結果を保存..."));
   auto* close_button = NewButton(this, "cmdClose", QStringLiteral("閉じる"));
-  commands->addWidget(convert);
-  commands->addWidget(stop_button_);
-  commands->addStretch(1);
-  commands->addWidget(save_button_);
-  commands->addWidget(close_button);
-  layout->addLayout(commands);
-
-  idle_only_ = {add_files, add_folder, add_path_, add, remove, filter_, subfolders_, target, where, convert};
-
-  connect(add_files, &QPushButton::clicked, this, &BatchWindow::OnAddFiles);
-  connect(add_folder, &QPushButton::clicked, this, &BatchWindow::OnAddFolder);
-  connect(add, &QPushButton::clicked, this, &BatchWindow::OnAddTyped);
-  connect(add_path_, &QLineEdit::returnPressed, this, &BatchWindow::OnAddTyped);
-  connect(remove, &QPushButton::clicked, this, &BatchWindow::OnRemove);
-  connect(browse, &QPushButton::clicked, this, &BatchWindow::OnBrowseOutput);
+  row->addWidget(convert);
+  row->addWidget(stop_button_);
+  row->addStretch(1);
+  row->addWidget(save_button_);
+  row->addWidget(close_button);
+  layout->addLayout(row);
+  idle_only_.push_back(convert);
   connect(convert, &QPushButton::clicked, this, &BatchWindow::OnConvert);
-  connect(stop_button_, &QPushButton::clicked, this, &BatchWindow::OnStop);
+  connect(stop_button_, &QPushButton::clicked, &task_, &BackgroundTask::Stop);
   connect(save_button_, &QPushButton::clicked, this, &BatchWindow::OnSaveResults);
   connect(close_button, &QPushButton::clicked, this, &BatchWindow::close);
-  resize(760, 560);
+}
+
+// The choices as they were left; an output folder that has gone since is not offered.
+void BatchWindow::Restore() {
+  const QSettings settings = WindowSettings();
+  const QString folder = settings.value("batch/output_folder").toString();
+  if (!folder.isEmpty() && IsFolder(files_, LocalPath(folder))) output_folder_->setText(folder);
+  if (QAbstractButton* target = targets_->button(settings.value("batch/target", -1).toInt())) target->setChecked(true);
+  filter_->setText(settings.value("batch/filter", QStringLiteral("*")).toString());
+  subfolders_->setChecked(settings.value("batch/subfolders", true).toBool());
+}
+
+void BatchWindow::Remember() {
+  QSettings settings = WindowSettings();
+  settings.setValue("batch/output_folder", output_folder_->text().trimmed());
+  settings.setValue("batch/target", targets_->checkedId());
+  settings.setValue("batch/filter", filter_->text());
+  settings.setValue("batch/subfolders", subfolders_->isChecked());
 }
 
 void BatchWindow::UpdateEnabled() {
@@ -203,90 +256,117 @@ void BatchWindow::UpdateEnabled() {
   save_button_->setEnabled(!busy && table_->rowCount() > 0);
 }
 
-void BatchWindow::StartWork(std::function<void()> work) {
-  if (worker_.joinable()) worker_.join();
-  stop_ = std::stop_source();
-  finished_ = false;
+BatchSettings BatchWindow::Settings() const {
+  BatchSettings settings;
+  const int id = targets_->checkedId();
+  settings.target = id < 0 ? LineEndingKind::None : static_cast<LineEndingKind>(id);
+  settings.recursive = subfolders_->isChecked();
+  settings.patterns = Patterns(filter_->text());
+  return settings;
+}
+
+void BatchWindow::AddPaths(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  if (Busy()) {
+    pending_.insert(pending_.end(), paths.begin(), paths.end());
+    return;
+  }
+  std::set<std::string> known;
+  for (const BatchFile& row : rows_) known.insert(row.source);
+  for (const std::string& path : paths) {
+    removed_.erase(path);
+    if (std::find(named_.begin(), named_.end(), path) == named_.end()) named_.push_back(path);
+  }
+  StartAdding(paths, std::move(known));
+}
+
+// The engine's walk, a chunk at a time: each chunk's rows appear at once, and each file
+// is then examined (its kind and line ends) in the table's order.
+void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<std::string> known) {
+  added_ = 0;
+  walked_with_ = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
+  const std::size_t first_row = rows_.size();
+  task_.Start(
+      [this, paths, known = std::move(known), first_row, settings = Settings()](
+          const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
+        BatchWalker walker(files_, paths, settings);
+        std::size_t row = first_row;
+        for (std::vector<BatchFile> chunk; !stop.stop_requested() && walker.Next(chunk, kBatchChunk); chunk.clear()) {
+          std::erase_if(chunk, [&known](const BatchFile& file) { return known.count(file.source) != 0; });
+          outbox.Post([this, chunk] { AppendRows(chunk); });
+          for (const BatchFile& file : chunk) {
+            if (!stop.stop_requested() && file.refused == Status::Ok && !file.skipped_link) {
+              const Examination whole = ExamineFile(files_, file.place, stop);
+              outbox.Post([this, row, whole] { ShowExamined(row, whole); });
+            }
+            ++row;
+          }
+        }
+      },
+      [this] {
+        if (added_ == 0) ShowLiveText(summary_, kNothingFound);
+        EndWork();
+      });
   UpdateEnabled();
-  worker_ = std::thread([this, work = std::move(work)] {
-    work();
-    QMetaObject::invokeMethod(this, [this] { EndWork(); }, Qt::QueuedConnection);
-  });
 }
 
 void BatchWindow::EndWork() {
-  if (worker_.joinable()) worker_.join();  // closing the window may have joined it already
-  finished_ = true;
+  progress_timer_->stop();
   UpdateEnabled();
-  emit WorkFinished();
-}
-
-void BatchWindow::AddPaths(const QStringList& paths) {
-  if (Busy() || paths.isEmpty()) return;
-  std::vector<std::string> local;
-  for (const QString& path : paths) local.push_back(LocalPath(path));
-  // Where each output goes below the output folder is kept, so that the folder can still
-  // be chosen after the files are added.
-  const BatchSettings settings{LineEndingKind::None, "", subfolders_->isChecked(), Patterns(filter_->text()), false};
-  std::set<std::string> known;
-  for (const BatchFile& row : rows_) known.insert(row.source);
-  const std::size_t first_row = rows_.size();
-  StartWork([this, local, settings, known, first_row, stop = stop_.get_token()] {
-    std::vector<BatchFile> found;
-    BatchWalker walker(files_, local, settings);
-    while (!stop.stop_requested() && walker.Next(found, kBatchChunk)) {
-    }
-    std::erase_if(found, [&known](const BatchFile& file) { return known.count(file.source) != 0; });
-    QMetaObject::invokeMethod(this, [this, found] { AppendRows(found); }, Qt::QueuedConnection);
-    for (std::size_t i = 0; i < found.size() && !stop.stop_requested(); ++i) {
-      QStringList cells;
-      if (found[i].refused != Status::Ok || found[i].skipped_link) continue;
-      const Examination whole = ExamineFile(files_, found[i].place, stop);
-      if (whole.status == Status::Ok) {
-        const LineEndingCounts& c = whole.counts;
-        cells = {Text(DisplayName(whole.verdict)), QString::number(c.crlf), QString::number(c.lf),
-                 QString::number(c.cr), c.Mixed() ? QStringLiteral("混在") : QString(), QString()};
-      } else if (whole.status != Status::Cancelled) {
-        cells = {QString(), QString(), QString(), QString(), QString(),
-                 Text(messages::ForStatus(whole.status, whole.reason))};
-      }
-      if (!cells.isEmpty()) {
-        QMetaObject::invokeMethod(this, [this, row = first_row + i, cells] { ShowExamined(row, cells); },
-                                  Qt::QueuedConnection);
-      }
-    }
-  });
+  if (!pending_.empty()) AddPaths(std::exchange(pending_, {}));
 }
 
 void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
   for (const BatchFile& file : files) {
     const int row = table_->rowCount();
     table_->insertRow(row);
-    table_->setItem(row, kPath, new QTableWidgetItem(PathText(file.source)));
-    for (int column = kKind; column < kColumns; ++column) table_->setItem(row, column, new QTableWidgetItem);
-    if (file.refused != Status::Ok) {
-      table_->item(row, kResult)->setText(Text(messages::ForStatus(file.refused, file.reason)));
+    for (int column = kPath; column < kColumns; ++column) table_->setItem(row, column, new QTableWidgetItem);
+    SetCell(table_, row, kPath, PathText(file.source));
+    if (file.skipped_link || file.refused != Status::Ok) {
+      const BatchResult told = ConvertBatchFile(files_, file, {});  // says why, and opens nothing
+      SetCell(table_, row, kResult, Text(told.message));
     }
     rows_.push_back(file);
   }
+  added_ += files.size();
+  if (added_ > 0) ShowLiveText(summary_, {});
 }
 
-void BatchWindow::ShowExamined(std::size_t row, const QStringList& cells) {
-  for (int i = 0; i < cells.size(); ++i) table_->item(static_cast<int>(row), kKind + i)->setText(cells[i]);
+void BatchWindow::ShowExamined(std::size_t row, const Examination& whole) {
+  if (whole.status == Status::Cancelled) return;
+  if (whole.status != Status::Ok) {
+    SetCell(table_, row, kResult, Text(messages::ForStatus(whole.status, whole.reason)));
+    return;
+  }
+  const LineEndingCounts& counts = whole.counts;
+  SetCell(table_, row, kKind, KindText(whole.verdict, whole.encoding));
+  SetCell(table_, row, kCrLf, QString::number(counts.crlf));
+  SetCell(table_, row, kLf, QString::number(counts.lf));
+  SetCell(table_, row, kCr, QString::number(counts.cr));
+  SetCell(table_, row, kMixed, counts.Mixed() ? QStringLiteral("混在") : QString());
 }
 
-void BatchWindow::OnAddFiles() {
-  AddPaths(services_.AskPaths(this, platform::WindowServices::PathRequest::OpenFiles, QDir::currentPath()));
-}
-
-void BatchWindow::OnAddFolder() {
-  AddPaths(services_.AskPaths(this, platform::WindowServices::PathRequest::Folder, QDir::currentPath()));
+void BatchWindow::OnAddChosen(platform::WindowServices::PathRequest request) {
+  std::vector<std::string> paths;
+  for (const QString& chosen : services_.AskPaths(this, request, QDir::currentPath())) {
+    if (const std::optional<std::string> path = UnambiguousLocalPath(files_, chosen)) {
+      paths.push_back(*path);
+    } else {
+      services_.ShowMessage(this, Text(messages::kSourceMissing));
+    }
+  }
+  AddPaths(paths);
 }
 
 void BatchWindow::OnAddTyped() {
-  const QString path = add_path_->text().trimmed();
-  if (path.isEmpty()) return;
-  AddPaths({path});
+  const QString text = add_path_->text().trimmed();
+  if (text.isEmpty() || Busy()) return;
+  const std::optional<std::string> path = UnambiguousLocalPath(files_, text);
+  if (!path) {
+    services_.ShowMessage(this, Text(messages::kSourceMissing));
+    return;
+  }
+  AddPaths({*path});
   add_path_->clear();
 }
 
@@ -295,75 +375,104 @@ void BatchWindow::OnRemove() {
   std::set<int> chosen;
   for (const QModelIndex& index : table_->selectionModel()->selectedRows()) chosen.insert(index.row());
   for (auto row = chosen.rbegin(); row != chosen.rend(); ++row) {
+    const std::string source = rows_[static_cast<std::size_t>(*row)].source;
+    std::erase(named_, source);
+    removed_.insert(source);
     table_->removeRow(*row);
     rows_.erase(rows_.begin() + *row);
   }
   UpdateEnabled();
 }
 
+// The folders added are walked again with the new filter or subfolder choice; leaving
+// the filter unchanged keeps the table and its results.
+void BatchWindow::OnSelectionChanged() {
+  const QString choice = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
+  if (Busy() || named_.empty() || choice == walked_with_) return;
+  table_->setRowCount(0);
+  rows_.clear();
+  totals_ = {};
+  StartAdding(named_, removed_);
+}
+
 void BatchWindow::OnBrowseOutput() {
-  const QStringList chosen =
-      services_.AskPaths(this, platform::WindowServices::PathRequest::Folder, output_folder_->text());
+  using Request = platform::WindowServices::PathRequest;
+  const QStringList chosen = services_.AskPaths(this, Request::Folder, output_folder_->text());
   if (!chosen.isEmpty()) {
     output_folder_->setText(QDir::toNativeSeparators(chosen.first()));
     to_folder_->setChecked(true);
   }
 }
 
-LineEndingKind BatchWindow::TargetKind() const {
-  const int id = targets_->checkedId();
-  return id < 0 ? LineEndingKind::None : static_cast<LineEndingKind>(id);
-}
-
 void BatchWindow::OnConvert() {
   if (Busy() || rows_.empty()) return;
-  BatchSettings settings{TargetKind(), "", false, {}, false};
-  if (settings.target == LineEndingKind::None) {
-    services_.ShowMessage(this, Text(messages::kNoTarget));
-    return;
-  }
+  BatchSettings settings = Settings();
+  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, Text(messages::kNoTarget));
   const bool in_place = in_place_->isChecked();
-  const std::string output_folder = LocalPath(output_folder_->text().trimmed());
-  if (!in_place && output_folder.empty()) {
-    services_.ShowMessage(this, kNoOutputFolder);
-    return;
-  }
-  if (in_place && !services_.Confirm(this, kConfirmReplace)) return;
+  const std::optional<std::string> folder =
+      in_place ? std::string() : UnambiguousLocalPath(files_, output_folder_->text().trimmed());
+  if (!folder || (!in_place && folder->empty())) return services_.ShowMessage(this, kNoOutputFolder);
+  const QString question = QStringLiteral("元のファイル %1 個を置き換えます。よろしいですか？").arg(rows_.size());
+  if (in_place && !services_.Confirm(this, question, QStringLiteral("置き換える"))) return;
 
-  std::vector<BatchFile> work = rows_;
-  AssignOutputs(files_, work, in_place ? std::string() : output_folder);
-  for (int row = 0; row < table_->rowCount(); ++row) table_->item(row, kResult)->setText({});
+  for (std::size_t row = 0; row < rows_.size(); ++row) SetCell(table_, row, kResult, {});
   totals_ = {};
-  summary_->clear();
-  progress_->setRange(0, static_cast<int>(work.size()));
-  progress_->setValue(0);
-  StartWork([this, work, settings, stop = stop_.get_token()] {
-    RunBatch(
-        files_, work, settings,
-        [this](std::size_t index, const BatchResult& result) {
-          QMetaObject::invokeMethod(this, [this, index, result] { ShowResult(index, result); }, Qt::QueuedConnection);
-        },
-        stop);
-  });
+  ShowLiveText(summary_, {});
+  total_weight_ = finished_weight_ = 0;
+  for (const BatchFile& file : rows_) total_weight_ += file.size + 1;
+  bytes_read_ = 0;
+  ShowProgress();
+  progress_timer_->start();
+  task_.Start(
+      [this, work = rows_, settings, folder = *folder](const std::stop_token& stop,
+                                                        const BackgroundTask::Outbox& outbox) mutable {
+        AssignOutputs(files_, work, folder);
+        RunBatch(
+            files_, work, settings,
+            [&outbox, this](std::size_t row, const BatchResult& result) {
+              outbox.Post([this, row, result] { ShowResult(row, result); });
+            },
+            stop, 2, [this](std::uint64_t bytes) { bytes_read_.fetch_add(bytes, std::memory_order_relaxed); });
+      },
+      [this] { EndWork(); });
+  UpdateEnabled();
 }
 
 void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
-  if (result.verdict != BatchVerdict::NotDone) {
-    table_->item(static_cast<int>(row), kResult)->setText(QString::fromStdString(result.message));
-    progress_->setValue(progress_->value() + 1);
-  }
+  if (result.verdict != BatchVerdict::NotDone) SetCell(table_, row, kResult, Text(result.message));
+  finished_weight_ += rows_[row].size + 1;
   totals_.Add(result);
-  summary_->setText(Text(BatchSummary(totals_)));
+  ShowLiveText(summary_, Text(BatchSummary(totals_)));
+  ShowProgress();
 }
 
-void BatchWindow::OnStop() { stop_.request_stop(); }
+// Files whose results are in count whole; the bytes read count for the files still in
+// hand, so that the bar moves through a large file too.
+void BatchWindow::ShowProgress() {
+  const std::size_t files_done = totals_.converted + totals_.already_target + totals_.not_convertible +
+                                 totals_.skipped + totals_.failed + totals_.not_done;
+  const std::uint64_t done = std::min(
+      total_weight_, std::max(finished_weight_, bytes_read_.load(std::memory_order_relaxed) + files_done));
+  progress_->setValue(total_weight_ == 0 ? 0 : static_cast<int>(done * kSteps / total_weight_));
+  progress_->setFormat(QStringLiteral("%1 / %2 ファイル　%p%").arg(files_done).arg(rows_.size()));
+}
 
+// Proposed in the folder results were last saved in; the name always ends in .csv.
 void BatchWindow::OnSaveResults() {
-  const QStringList chosen =
-      services_.AskPaths(this, platform::WindowServices::PathRequest::SaveFile, QDir::currentPath());
-  if (!chosen.isEmpty() && !SaveResults(chosen.first())) {
-    services_.ShowMessage(this, Text(messages::kOutputUnwritable));
+  using Request = platform::WindowServices::PathRequest;
+  const QStringList chosen = services_.AskPaths(this, Request::SaveFile, ResultsFolder() + '/' + kResultsName);
+  if (chosen.isEmpty()) return;
+  QString path = chosen.first();
+  if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
+  if (!SaveResults(path)) return services_.ShowMessage(this, Text(messages::kOutputUnwritable));
+  WindowSettings().setValue("batch/results_folder", QFileInfo(path).absolutePath());
+}
+
+QString BatchWindow::ResultsFolder() const {
+  for (const QString& folder : {WindowSettings().value("batch/results_folder").toString(), output_folder_->text()}) {
+    if (!folder.isEmpty() && IsFolder(files_, LocalPath(folder))) return folder;
   }
+  return QDir::homePath();
 }
 
 bool BatchWindow::SaveResults(const QString& path) {
@@ -377,8 +486,9 @@ bool BatchWindow::SaveResults(const QString& path) {
     csv += fields.join(',') + QStringLiteral("\r\n");
   }
   const QByteArray bytes = csv.toUtf8();
-  const auto place = files_.Locate(LocalPath(path));
-  if (!place) return false;
+  const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
+  const auto place = local ? files_.Locate(*local) : platform::OrReason<platform::Place>(platform::Reason::kNone);
+  if (!local || !place) return false;
   auto file = platform::ReplacementFile::Create(files_, place.value, 0666);  // as any new file, less the umask
   return file &&
          file.value->Sink().Write({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
@@ -386,25 +496,29 @@ bool BatchWindow::SaveResults(const QString& path) {
          file.value->Commit() == platform::Reason::kNone;
 }
 
+void BatchWindow::keyPressEvent(QKeyEvent* event) {
+  const QString question = QStringLiteral("一覧の %1 個のファイルを破棄して閉じますか？").arg(table_->rowCount());
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && table_->rowCount() > 0 &&
+      !services_.Confirm(this, question, QStringLiteral("閉じる"))) {
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void BatchWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!Busy() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void BatchWindow::dropEvent(QDropEvent* event) {
-  QStringList paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  }
-  if (paths.isEmpty()) return;
+  const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+  if (paths.empty()) return;
   event->acceptProposedAction();
   AddPaths(paths);
 }
 
-// Closing while the work runs stops it after the file in progress.
+// Closing stops the work; the file in progress is left as it was.
 void BatchWindow::closeEvent(QCloseEvent* event) {
-  stop_.request_stop();
-  if (worker_.joinable()) worker_.join();
-  finished_ = true;
+  task_.Stop();
   QDialog::closeEvent(event);
 }
 

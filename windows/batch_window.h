@@ -2,17 +2,18 @@
 
 #include <QDialog>
 #include <atomic>
-#include <stop_token>
-#include <functional>
-#include <memory>
+#include <cstdint>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "background_task.h"
 #include "engine/batch.h"
+#include "engine/statistics.h"
 #include "platform/file_system.h"
 #include "platform/window_services.h"
 
+class QBoxLayout;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -21,13 +22,15 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
+class QTimer;
 
 namespace tarnwhistle::windows {
 
 // 一括変換: many files and folders into one target kind, into an output folder that
-// mirrors the folders added, or each file in place. Looking at the added files and
-// converting them run on a worker thread; the window stays live and can stop the work
-// after the file in progress.
+// mirrors the folders added, or each file in place. Adding (the engine's walk, a chunk
+// at a time, each file examined as its row arrives) and converting run in the
+// background; 中止 stops either, leaving the file in progress as it was. Paths are kept
+// as the bytes the file system names them by.
 class BatchWindow : public QDialog {
   Q_OBJECT
 
@@ -36,51 +39,65 @@ class BatchWindow : public QDialog {
   ~BatchWindow() override;
 
   // Adds files and folders (folders by the name filter and the subfolder box as they
-  // are now), as the buttons, the path box, a drop and `tarnwhistle --batch` do.
-  void AddPaths(const QStringList& paths);
+  // are then), as the buttons, the path box, a drop and `tarnwhistle --batch` do. Paths
+  // given while work runs are added when it ends.
+  void AddPaths(const std::vector<std::string>& paths);
 
   // Writes the table as CSV, UTF-8 with a byte order mark; false when it cannot.
   bool SaveResults(const QString& path);
 
-  // True while files are being looked at or converted.
-  bool Busy() const { return worker_.joinable() && !finished_; }
-
- signals:
-  void WorkFinished();
+  // True while files are being added or converted.
+  bool Busy() const { return task_.Running(); }
 
  protected:
+  // Escape asks before a table that holds files is thrown away.
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void BuildControls();
-  void OnAddFiles();
-  void OnAddFolder();
+  void BuildTable(QBoxLayout* layout);
+  void BuildAdding(QBoxLayout* layout);
+  void BuildChoosing(QBoxLayout* layout);
+  void BuildTarget(QBoxLayout* layout);
+  void BuildOutput(QBoxLayout* layout);
+  void BuildProgress(QBoxLayout* layout);
+  void BuildCommands(QBoxLayout* layout);
+  void Restore();
+  void Remember();
+
+  void OnAddChosen(platform::WindowServices::PathRequest request);
   void OnAddTyped();
   void OnRemove();
+  void OnSelectionChanged();
   void OnBrowseOutput();
   void OnConvert();
-  void OnStop();
   void OnSaveResults();
   void UpdateEnabled();
 
-  void StartWork(std::function<void()> work);
+  void StartAdding(const std::vector<std::string>& paths, std::set<std::string> known);
   void EndWork();
   void AppendRows(const std::vector<BatchFile>& files);
-  void ShowExamined(std::size_t row, const QStringList& cells);
+  void ShowExamined(std::size_t row, const Examination& whole);
   void ShowResult(std::size_t row, const BatchResult& result);
-  LineEndingKind TargetKind() const;
+  void ShowProgress();
+  BatchSettings Settings() const;
+  QString ResultsFolder() const;
 
   platform::FileSystem& files_;
   platform::WindowServices& services_;
 
-  std::vector<BatchFile> rows_;  // one per row of the table, in its order
+  std::vector<BatchFile> rows_;          // one per row of the table, in its order
+  std::vector<std::string> named_;       // the paths added, walked again when the filter changes
+  std::set<std::string> removed_;        // rows removed, kept out of such a walk
+  std::vector<std::string> pending_;     // paths given while work ran
+  std::size_t added_ = 0;                // rows the latest adding found
+  QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
-
-  std::thread worker_;
-  std::stop_source stop_;
-  std::atomic<bool> finished_{true};
+  std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file
+  std::uint64_t finished_weight_ = 0;    // of the files whose results are in
+  std::atomic<std::uint64_t> bytes_read_{0};  // told by the working threads
 
   QTableWidget* table_ = nullptr;
   QLineEdit* add_path_ = nullptr;
@@ -91,10 +108,15 @@ class BatchWindow : public QDialog {
   QRadioButton* in_place_ = nullptr;
   QLineEdit* output_folder_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QTimer* progress_timer_ = nullptr;
   QLabel* summary_ = nullptr;
-  std::vector<QWidget*> idle_only_;  // controls that would change the work while it runs
+  std::vector<QWidget*> idle_only_;  // controls that would start or change work
   QPushButton* stop_button_ = nullptr;
   QPushButton* save_button_ = nullptr;
+
+  // Declared last, so destroyed first: the work stops, and is waited for, before
+  // anything it uses goes.
+  BackgroundTask task_;
 };
 
 }  // namespace tarnwhistle::windows

@@ -26,6 +26,10 @@ QString ComposePath(const QString& directory, const QString& name);
 // The three-stage browser of the main window's upper half: the drive list (Drv1) moves
 // the folder tree (Dir1), whose current folder moves the file list (Fil1); a click (or
 // Enter) on a file in the list reports its full path. The lists load in the background.
+//
+// It only shows the disk: Qt's QFileSystemModel lists the folders and QStorageInfo the
+// drives, on their own, not through the FileSystem. A path it reports is only text;
+// the window reads and writes the file it names through the FileSystem like any other.
 class FileBrowser : public QObject {
   Q_OBJECT
 

@@ -16,16 +16,17 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStatusBar>
-#include <QThreadPool>
 #include <QTreeView>
+#include <chrono>
 
 #include "about_window.h"
 #include "batch_window.h"
-#include "convert_command.h"
-#include "engine/detection.h"
+#include "controls.h"
 #include "engine/messages.h"
 #include "file_browser.h"
+#include "progress_window.h"
 #include "texts.h"
 #include "twips.h"
 
@@ -35,52 +36,30 @@ static void LoadResources() { Q_INIT_RESOURCE(resources); }
 namespace tarnwhistle::windows {
 namespace {
 
-QLineEdit* NewTextBox(TwipsLayout& layout, QWidget* parent, const char* name, const QString& accessible_name,
-                      const QRect& twips) {
-  auto* box = new QLineEdit(parent);
+const QString kDetecting = QStringLiteral("ファイル種類を検出しています…");
+
+QLineEdit* NewTextBox(QLineEdit* box, const char* name, const QString& accessible_name) {
   box->setObjectName(name);
   box->setAccessibleName(accessible_name);
-  layout.Place(box, twips);
   return box;
 }
 
-// `accessible_name` is the caption as it is spoken: without the spaces that spread a
-// short caption across its button.
-QPushButton* NewButton(TwipsLayout& layout, QWidget* parent, const char* name, const QString& caption,
-                       const QString& accessible_name, const QRect& twips) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  button->setAccessibleName(accessible_name);
-  // Enter presses the focused button, as on Windows. With no default button in the
-  // window, Enter in a text box still presses none.
-  button->setAutoDefault(true);
-  layout.Place(button, twips);
-  return button;
-}
-
-// The line's own colour fills its whole strip: QFrame draws its line one logical pixel
-// wide at the strip's middle, which fractional scale factors can round away.
-QFrame* NewLine(TwipsLayout& layout, QWidget* parent, const char* name, int left, int top, int right) {
-  auto* line = new QFrame(parent);
-  line->setObjectName(name);
-  line->setFrameShape(QFrame::HLine);
-  line->setFrameShadow(QFrame::Plain);
-  line->setBackgroundRole(QPalette::WindowText);
-  line->setAutoFillBackground(true);
-  layout.Place(line, QRect(left, top, right - left, kTwipsPerPixel));
-  return line;
-}
-
-// The local files and folders a drag carries; empty when it carries anything else.
-QStringList DraggedPaths(const QMimeData* data) {
-  QStringList paths;
-  if (data == nullptr || !data->hasUrls()) return paths;
-  for (const QUrl& url : data->urls()) {
-    if (!url.isLocalFile()) return {};
-    paths.append(url.toLocalFile());
+// Progress from a working thread, passed on to the window no more often than a screen
+// can show it, and at every change of stage.
+class ProgressThrottle {
+ public:
+  bool Due(Stage stage) {
+    const auto now = std::chrono::steady_clock::now();
+    if (stage == stage_ && now - last_ < std::chrono::milliseconds(40)) return false;
+    stage_ = stage;
+    last_ = now;
+    return true;
   }
-  return paths;
-}
+
+ private:
+  Stage stage_ = Stage::Converting;
+  std::chrono::steady_clock::time_point last_{};
+};
 
 }  // namespace
 
@@ -91,77 +70,75 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   setWindowTitle(Text(messages::kProductName));
   setWindowIcon(QIcon(":/tarnwhistle.svg"));
   setAcceptDrops(true);
-  BuildControls();
-  BuildMenus();
-  SetTabOrder();
-}
-
-MainWindow::~MainWindow() {
-  AbandonCount();
-  count_pool_->waitForDone();
-}
-
-void MainWindow::BuildControls() {
   auto* client = new QWidget(this);
   setCentralWidget(client);
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // the window is as large as its form, never larger
   auto* form = new TwipsLayout(client, QSize(6135, 6150));
+  BuildBrowser(*form, client);
+  BuildSource(*form, client);
+  BuildTargetOptions(*form, client);
+  BuildCommands(*form, client);
+  BuildStatusLine();
+  BuildMenus();
+  Connect();
+  SetTabOrder();
+  Restore();
+}
 
+MainWindow::~MainWindow() { Remember(); }
+
+void MainWindow::BuildBrowser(TwipsLayout& form, QWidget* client) {
   browser_ = new FileBrowser(services_, client);
-  form->Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
-  form->Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
-  form->Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
-  NewLine(*form, client, "Line2", 120, 3120, 6000);
+  form.Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
+  form.Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
+  form.Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
+  auto* line = new SeparatorLine(client);
+  line->setObjectName("Line2");
+  form.Place(line, QRect(120, 3120, 5880, kTwipsPerPixel));
+}
 
-  NewLabel(*form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
-  source_path_ = NewTextBox(*form, client, "Txt1", QStringLiteral("変換ファイル名"), QRect(120, 3480, 5895, 270));
-  detect_button_ = NewButton(*form, client, "Cmd1", QStringLiteral("ファイル種類検出"),
-                             QStringLiteral("ファイル種類検出"), QRect(120, 3840, 1695, 375));
-  detected_kind_box_ = NewTextBox(*form, client, "Txt2", QStringLiteral("ファイル種類"), QRect(1920, 3840, 2775, 375));
-  NewLine(*form, client, "Line1", 120, 4320, 6000);
+// The source path, its detection and the kind detected.
+void MainWindow::BuildSource(TwipsLayout& form, QWidget* client) {
+  NewLabel(form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
+  source_path_ = NewTextBox(new QLineEdit(client), "Txt1", QStringLiteral("変換ファイル名"));
+  form.Place(source_path_, QRect(120, 3480, 5895, 270));
+  detect_button_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"));
+  form.Place(detect_button_, QRect(120, 3840, 1695, 375));
+  detected_kind_box_ = NewTextBox(new DisplayBox(client), "Txt2", QStringLiteral("ファイル種類"));
+  form.Place(detected_kind_box_, QRect(1920, 3840, 2775, 375));
+  auto* line = new SeparatorLine(client);
+  line->setObjectName("Line1");
+  form.Place(line, QRect(120, 4320, 5880, kTwipsPerPixel));
+}
 
-  auto* target_frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
-  target_frame->setObjectName("Frm1");
-  form->Place(target_frame, QRect(1920, 4440, 2295, 1215));
+void MainWindow::BuildTargetOptions(TwipsLayout& form, QWidget* client) {
+  auto* frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
+  frame->setObjectName("Frm1");
+  form.Place(frame, QRect(1920, 4440, 2295, 1215));
   target_options_ = new QButtonGroup(this);
-  const struct {
-    LineEndingKind kind;
-    const char* caption;
-    QRect twips;
-  } options[] = {{LineEndingKind::MsDos, "MS-DOS(Windows)", QRect(240, 360, 1935, 180)},
-                 {LineEndingKind::Unix, "UNIX", QRect(240, 600, 1215, 180)},
-                 {LineEndingKind::Mac, "MAC", QRect(240, 840, 1215, 180)}};
-  for (const auto& option : options) {
-    auto* button = new QRadioButton(QString::fromLatin1(option.caption), target_frame);
-    button->setObjectName("Opt1");
-    form->Place(button, option.twips, TwipsLayout::Fit::Caption);
-    target_options_->addButton(button, static_cast<int>(option.kind));
-  }
+  const QList<QRadioButton*> options = NewTargetOptions(frame, target_options_, "Opt1");
+  const QRect places[] = {QRect(240, 360, 1935, 180), QRect(240, 600, 1215, 180), QRect(240, 840, 1215, 180)};
+  for (int i = 0; i < options.size(); ++i) form.Place(options[i], places[i], TwipsLayout::Fit::Caption);
+}
 
-  convert_button_ = NewButton(*form, client, "Cmd2", QStringLiteral("変　　換"), QStringLiteral("変換"),
-                              QRect(4440, 4680, 1455, 375));
-  close_button_ = NewButton(*form, client, "Cmd3", QStringLiteral("取　　消"), QStringLiteral("取消"),
-                            QRect(4440, 5160, 1455, 375));
-  NewLabel(*form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
-  output_path_ = NewTextBox(*form, client, "Txt3", QStringLiteral("出力ファイル名"), QRect(120, 5760, 5895, 270));
+// Convert, Cancel and the output path.
+void MainWindow::BuildCommands(TwipsLayout& form, QWidget* client) {
+  convert_button_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"));
+  form.Place(convert_button_, QRect(4440, 4680, 1455, 375));
+  close_button_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"));
+  form.Place(close_button_, QRect(4440, 5160, 1455, 375));
+  NewLabel(form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
+  output_path_ = NewTextBox(new QLineEdit(client), "Txt3", QStringLiteral("出力ファイル名"));
+  form.Place(output_path_, QRect(120, 5760, 5895, 270));
+}
 
+void MainWindow::BuildStatusLine() {
   statusBar()->setSizeGripEnabled(false);
   counts_line_ = new QLabel(statusBar());
   counts_line_->setObjectName("Lbl3");
   counts_line_->setAccessibleName(QStringLiteral("改行の数"));
   counts_line_->setContentsMargins(Px(120), 0, 0, 0);  // in line with the form's left edge
   statusBar()->addWidget(counts_line_, 1);
-  count_pool_ = new QThreadPool(this);
-
-  connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
-  connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
-  connect(convert_button_, &QPushButton::clicked, this, &MainWindow::OnConvert);
-  connect(close_button_, &QPushButton::clicked, this, &MainWindow::close);
-  // idToggled, not a click: an option checked by an accessibility action or by code
-  // sets the target too.
-  connect(target_options_, &QButtonGroup::idToggled, this, &MainWindow::OnTargetToggled);
-  connect(browser_, &FileBrowser::FileChosen, this, &MainWindow::OnFileChosen);
-  browser_->ShowDirectory(QDir::currentPath());
 }
 
 void MainWindow::BuildMenus() {
@@ -183,6 +160,17 @@ void MainWindow::BuildMenus() {
   about->setObjectName("mnuAbout");
 }
 
+void MainWindow::Connect() {
+  connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
+  connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
+  connect(convert_button_, &QPushButton::clicked, this, &MainWindow::OnConvert);
+  connect(close_button_, &QPushButton::clicked, this, &MainWindow::close);
+  // idToggled, not a click: an option checked by an accessibility action or by code
+  // sets the target too.
+  connect(target_options_, &QButtonGroup::idToggled, this, &MainWindow::OnTargetToggled);
+  connect(browser_, &FileBrowser::FileChosen, this, &MainWindow::OnFileChosen);
+}
+
 // The browser, the source path and its detection, the output path, the detected kind,
 // Convert and Cancel, then the target options; the labels and the frame take no focus.
 void MainWindow::SetTabOrder() {
@@ -193,65 +181,86 @@ void MainWindow::SetTabOrder() {
   for (qsizetype i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
+// The folders of the browser and of 開く as they were left; one that has gone since
+// gives way to the working folder. The target options start unchosen every time, so
+// that a conversion is always a choice.
+void MainWindow::Restore() {
+  const QSettings settings = WindowSettings();
+  const QString folder = settings.value("main/folder").toString();
+  browser_->ShowDirectory(!folder.isEmpty() && IsFolder(files_, LocalPath(folder)) ? folder : QDir::currentPath());
+  open_folder_ = settings.value("main/open_folder").toString();
+}
+
+void MainWindow::Remember() {
+  QSettings settings = WindowSettings();
+  settings.setValue("main/folder", browser_->Directory());
+  if (!open_folder_.isEmpty()) settings.setValue("main/open_folder", open_folder_);
+}
+
 // A new source path makes the old verdict meaningless: both the box and the kind go,
 // so that Convert asks for detection again instead of converting the new file as if it
-// were of the old one's kind.
+// were of the old one's kind. A detection still running for the old path is dropped.
 void MainWindow::OnSourcePathChanged() {
   detected_kind_box_->clear();
   detected_kind_ = LineEndingKind::None;
-  AbandonCount();
+  examine_.Abandon();
+  if (std::exchange(detecting_, false)) CloseProgress();
+  ShowLiveText(counts_line_, {});
 }
 
+// Examines the file in one reading: its kind as soon as it is decided, then the counts
+// of its whole line ends for the status line.
 void MainWindow::OnDetect() {
   const QString path = source_path_->text();
-  if (path.isEmpty()) return;
-  const std::optional<std::string> local_path = UnambiguousLocalPath(path);
-  if (!local_path) {
+  if (path.isEmpty() || Busy()) return;
+  const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
+  if (!local) {
     services_.ShowMessage(this, Text(messages::kSourceMissing));
     return;
   }
-  Detection detection = DetectLineEndings(files_, *local_path);
-  if (detection.status != Status::Ok) {
-    services_.ShowMessage(this, Text(messages::ForStatus(detection.status, detection.reason)));
-    return;
-  }
-  if (detection.verdict == LineEndingKind::None) {  // no verdict changes nothing, and says why
-    services_.ShowMessage(this, Text(messages::kNoLineBreak));
-    return;
-  }
-  detected_kind_box_->setText(Text(DisplayName(detection.verdict)));
-  detected_kind_ = detection.verdict;
-  detected_file_ = detection.identity;
-  StartCount(*local_path);
-}
-
-void MainWindow::StartCount(const std::string& path) {
-  AbandonCount();
-  auto stop = std::make_shared<std::stop_source>();
-  stop_count_ = stop;
-  count_pool_->start([this, path, stop, count = latest_count_] {
-    Examination result = ExamineFile(files_, path, stop->get_token());
-    // Queued: the result is shown by the window's thread, which the destructor keeps
-    // alive until every count has ended.
-    QMetaObject::invokeMethod(this, [this, count, result] { OnCounted(count, result); }, Qt::QueuedConnection);
+  ShowLiveText(counts_line_, {});
+  detecting_ = true;
+  counts_shown_ = false;
+  ShowProgress(kDetecting, [this] { examine_.Stop(); });
+  examine_.Start([this, path = *local](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
+    const Examination whole = ExamineFile(files_, path, stop, [&outbox, this](const Examination& verdict) {
+      outbox.Post([this, verdict] { OnVerdict(verdict); });
+    });
+    outbox.Post([this, whole] { OnExamined(whole); });
   });
 }
 
-void MainWindow::AbandonCount() {
-  ++latest_count_;
-  if (stop_count_) stop_count_->request_stop();
-  stop_count_.reset();
-  counts_line_->clear();
+// No verdict (no line break anywhere) changes nothing, and says why.
+void MainWindow::OnVerdict(const Examination& verdict) {
+  detecting_ = false;
+  CloseProgress();
+  if (verdict.verdict == LineEndingKind::None) {
+    services_.ShowMessage(this, Text(messages::kNoLineBreak));
+  } else {
+    detected_kind_box_->setText(Text(DisplayName(verdict.verdict)));
+    detected_kind_ = verdict.verdict;
+    detected_file_ = verdict.identity;
+    counts_shown_ = true;
+  }
 }
 
-void MainWindow::OnCounted(std::uint64_t count, const Examination& result) {
-  if (count != latest_count_ || result.status != Status::Ok) return;
-  counts_line_->setText(CountsText(result.counts, result.encoding));
+// A failure before the verdict is said in a message and keeps the verdict shown; one
+// while counting, after it, is said in the status line instead of the counts.
+void MainWindow::OnExamined(const Examination& whole) {
+  if (std::exchange(detecting_, false)) {
+    CloseProgress();
+    const std::string failure = messages::ForStatus(whole.status, whole.reason);
+    if (!failure.empty()) services_.ShowMessage(this, Text(failure));
+  } else if (counts_shown_ && whole.status != Status::Cancelled) {
+    ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding)
+                                                         : Text(messages::ForStatus(whole.status, whole.reason)));
+  }
 }
 
 void MainWindow::OnConvert() {
-  const std::optional<std::string> source = UnambiguousLocalPath(source_path_->text());
-  const std::optional<std::string> output = UnambiguousLocalPath(output_path_->text());
+  if (Busy()) return;
+  const std::optional<std::string> source = UnambiguousLocalPath(files_, source_path_->text());
+  const std::optional<std::string> output = UnambiguousLocalPath(files_, output_path_->text());
   if (!source || !output) {
     services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
     return;
@@ -262,8 +271,37 @@ void MainWindow::OnConvert() {
   request.detected = detected_kind_;
   request.target = target_kind_;
   request.detected_file = detected_file_;
-  RunConvertCommand(files_, services_, this, request);
+  ShowProgress(Text(messages::kConverting), [this] { convert_.Stop(); });
+  convert_.Start([this, request](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
+    ProgressThrottle throttle;
+    const ConversionOutcome outcome =
+        CheckAndConvert(files_, request, stop, [&](std::uint64_t done, std::uint64_t total, Stage stage) {
+          if (!throttle.Due(stage)) return;
+          outbox.Post([this, done, total, stage] {
+            if (progress_ == nullptr) return;
+            progress_->SetLabel(Text(stage == Stage::Finishing ? messages::kFinishing : messages::kConverting));
+            progress_->SetProgress(done, total);
+          });
+        });
+    outbox.Post([this, outcome] { OnConverted(outcome); });
+  });
 }
+
+// The refusal, the failure and why, "変換しました", or "中止しました" after 中止.
+void MainWindow::OnConverted(const ConversionOutcome& outcome) {
+  CloseProgress();
+  const bool stopped = outcome.refusal.empty() && outcome.result.status == Status::Cancelled;
+  const std::string message = stopped ? std::string(messages::kCancelled) : outcome.Message();
+  if (!message.empty()) services_.ShowMessage(this, Text(message));
+}
+
+void MainWindow::ShowProgress(const QString& label, std::function<void()> stop) {
+  CloseProgress();
+  progress_ = new ProgressWindow(this, Text(messages::kProductName), label);
+  connect(progress_, &ProgressWindow::StopRequested, this, std::move(stop));
+}
+
+void MainWindow::CloseProgress() { delete progress_; }
 
 // The options are exclusive, so the one turned on names the target; one turned off
 // changes nothing (none is ever turned off without another turning on).
@@ -282,9 +320,14 @@ void MainWindow::OpenFile(const QString& path) {
   OnFileChosen(QDir::toNativeSeparators(file.absoluteFilePath()));
 }
 
+// The dialog opens where it was left, or where the browser is; it only shows the disk:
+// the file chosen is read through `files` like any other.
 void MainWindow::OnOpen() {
-  const QString path = services_.AskFileToOpen(this, browser_->Directory());
-  if (!path.isEmpty()) OpenFile(path);
+  const bool known = !open_folder_.isEmpty() && IsFolder(files_, LocalPath(open_folder_));
+  const QString path = services_.AskFileToOpen(this, known ? open_folder_ : browser_->Directory());
+  if (path.isEmpty()) return;
+  open_folder_ = QFileInfo(path).absolutePath();
+  OpenFile(path);
 }
 
 void MainWindow::OnAbout() {
@@ -294,22 +337,22 @@ void MainWindow::OnAbout() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DraggedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 // One file is opened here; several, or a folder, go to the batch window.
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QStringList paths = DraggedPaths(event->mimeData());
-  if (paths.isEmpty()) return;
+  const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+  if (paths.empty()) return;
   event->acceptProposedAction();
-  if (paths.size() == 1 && !QFileInfo(paths.first()).isDir()) {
-    OpenFile(paths.first());
+  if (paths.size() == 1 && !IsFolder(files_, paths.front())) {
+    OpenFile(PathText(paths.front()));
   } else {
     OpenBatch(paths);
   }
 }
 
-void MainWindow::OpenBatch(const QStringList& paths) {
+void MainWindow::OpenBatch(const std::vector<std::string>& paths) {
   if (batch_window_ == nullptr) {
     batch_window_ = new BatchWindow(files_, services_, this);
     batch_window_->setAttribute(Qt::WA_DeleteOnClose);

@@ -3,10 +3,12 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <atomic>
-#include <cstdint>
-#include <memory>
+#include <functional>
+#include <string>
+#include <vector>
 
+#include "background_task.h"
+#include "engine/conversion_request.h"
 #include "engine/line_ending_kind.h"
 #include "engine/statistics.h"
 #include "platform/file_system.h"
@@ -14,7 +16,6 @@
 
 class QButtonGroup;
 class QLabel;
-class QThreadPool;
 class QLineEdit;
 class QPushButton;
 
@@ -22,10 +23,17 @@ namespace tarnwhistle::windows {
 
 class BatchWindow;
 class FileBrowser;
+class ProgressWindow;
+class TwipsLayout;
 
 // The whole application: pick or type a source path, detect its kind, choose a target
 // kind, name an output and convert. Every control carries its name as objectName
 // (Txt1, Cmd1, Opt1, mnuAbout...) so that tests and assistive tools can find it.
+//
+// Detection (with the whole file's line ends counted for the status line) and
+// conversion run in the background; a task that lasts shows its progress with 中止.
+// Everything done to files goes through `files`, which the working threads share with
+// the window's thread.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -35,37 +43,46 @@ class MainWindow : public QMainWindow {
 
   LineEndingKind DetectedKind() const { return detected_kind_; }
   LineEndingKind TargetKind() const { return target_kind_; }
+  // True while a detection or a conversion runs (the count after a detection aside).
+  bool Busy() const { return detecting_ || convert_.Running(); }
 
   // Fills both path boxes with `path` and moves the browser to its folder, as the File
   // menu's Open and a file dropped on the window do.
   void OpenFile(const QString& path);
 
-  // Shows the batch window (one at a time) with `paths` added to its table, as the File
-  // menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
-  void OpenBatch(const QStringList& paths);
+  // Shows the batch window (one at a time) with `paths` (as bytes) added to its table,
+  // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
+  void OpenBatch(const std::vector<std::string>& paths);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void BuildControls();
+  void BuildBrowser(TwipsLayout& form, QWidget* client);
+  void BuildSource(TwipsLayout& form, QWidget* client);
+  void BuildTargetOptions(TwipsLayout& form, QWidget* client);
+  void BuildCommands(TwipsLayout& form, QWidget* client);
+  void BuildStatusLine();
   void BuildMenus();
+  void Connect();
   void SetTabOrder();
+  void Restore();
+  void Remember();
 
   void OnSourcePathChanged();
   void OnDetect();
+  void OnVerdict(const Examination& verdict);
+  void OnExamined(const Examination& whole);
   void OnConvert();
+  void OnConverted(const ConversionOutcome& outcome);
   void OnTargetToggled(int kind, bool checked);
   void OnFileChosen(const QString& path);
   void OnOpen();
   void OnAbout();
 
-  // The whole file's line ends are counted off the window's thread after a detection;
-  // only the latest count may show, and none once the source path has changed.
-  void StartCount(const std::string& path);
-  void AbandonCount();
-  void OnCounted(std::uint64_t count, const Examination& result);
+  void ShowProgress(const QString& label, std::function<void()> stop);
+  void CloseProgress();
 
   platform::FileSystem& files_;
   platform::WindowServices& services_;
@@ -73,6 +90,9 @@ class MainWindow : public QMainWindow {
   LineEndingKind detected_kind_ = LineEndingKind::None;
   platform::FileIdentity detected_file_;  // the file the verdict is of
   LineEndingKind target_kind_ = LineEndingKind::None;
+  bool detecting_ = false;      // a detection has given no verdict yet
+  bool counts_shown_ = false;   // the examination running counts the file whose kind is shown
+  QString open_folder_;         // where 開く opened last
 
   FileBrowser* browser_ = nullptr;
   QLineEdit* source_path_ = nullptr;        // Txt1
@@ -82,12 +102,14 @@ class MainWindow : public QMainWindow {
   QPushButton* convert_button_ = nullptr;   // Cmd2
   QPushButton* close_button_ = nullptr;     // Cmd3
   QLineEdit* output_path_ = nullptr;        // Txt3
-  QPointer<BatchWindow> batch_window_;      // FrmBatch while it is open
   QLabel* counts_line_ = nullptr;           // Lbl3, in the status bar
+  QPointer<BatchWindow> batch_window_;      // FrmBatch while it is open
+  QPointer<ProgressWindow> progress_;
 
-  QThreadPool* count_pool_ = nullptr;
-  std::uint64_t latest_count_ = 0;
-  std::shared_ptr<std::stop_source> stop_count_;
+  // Declared last, so destroyed first: their work stops, and is waited for, before
+  // anything it uses goes.
+  BackgroundTask examine_;
+  BackgroundTask convert_;
 };
 
 }  // namespace tarnwhistle::windows

@@ -1,32 +1,62 @@
 #include "texts.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <filesystem>
-#include <system_error>
+#include <clocale>
+#include <cstdlib>
 
 namespace tarnwhistle::windows {
+namespace {
+
+bool HasLookAlike(const QString& text) { return text.contains(QChar::ReplacementCharacter); }
+
+// Whether a name other than `name` in the folder at `folder` reads as the same text.
+bool AnotherNameReadsAlike(platform::FileSystem& files, const std::string& folder, const std::string& name) {
+  const auto place = files.Locate(folder);
+  if (!place) return false;
+  const auto opened = files.OpenFolder(place.value);
+  std::vector<platform::FolderEntry> entries;
+  if (!opened || files.List(opened.value, entries) != platform::Reason::kNone) return false;
+  const QString text = QFile::decodeName(QByteArray::fromStdString(name));
+  for (const platform::FolderEntry& entry : entries) {
+    if (entry.name != name && QFile::decodeName(QByteArray::fromStdString(entry.name)) == text) return true;
+  }
+  return false;
+}
+
+// The value LC_TIME had before PrepareQtJapanese(), to be given back.
+std::optional<std::string>& SavedTimeLocale() {
+  static std::optional<std::string> saved;
+  return saved;
+}
+bool prepared = false;
+
+}  // namespace
 
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-std::optional<std::string> UnambiguousLocalPath(const QString& path) {
+QString PathText(const std::string& path) { return QDir::toNativeSeparators(QFile::decodeName(path.c_str())); }
+
+std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path) {
   const std::string bytes = LocalPath(path);
-  if (!path.contains(QChar::ReplacementCharacter)) return bytes;  // every name that reads so is exactly these bytes
-  std::filesystem::path above;
-  for (const std::filesystem::path& part : std::filesystem::path(bytes)) {
-    const QString text = QFile::decodeName(QByteArray::fromStdString(part.native()));
-    if (text.contains(QChar::ReplacementCharacter)) {
-      std::error_code error;
-      for (std::filesystem::directory_iterator entry(above.empty() ? "." : above, error), end; !error && entry != end;
-           entry.increment(error)) {
-        const std::string name = entry->path().filename().native();
-        if (name != part.native() && QFile::decodeName(QByteArray::fromStdString(name)) == text) return std::nullopt;
+  if (!HasLookAlike(path)) return bytes;  // every name that reads so is exactly these bytes
+  std::string above = bytes.front() == '/' ? "/" : ".";
+  for (qsizetype start = 0; start < static_cast<qsizetype>(bytes.size());) {
+    const std::size_t slash = bytes.find('/', static_cast<std::size_t>(start));
+    const std::size_t end = slash == std::string::npos ? bytes.size() : slash;
+    const std::string part = bytes.substr(static_cast<std::size_t>(start), end - static_cast<std::size_t>(start));
+    if (!part.empty()) {
+      if (HasLookAlike(QFile::decodeName(QByteArray::fromStdString(part))) &&
+          AnotherNameReadsAlike(files, above, part)) {
+        return std::nullopt;
       }
+      above += (above.back() == '/' ? "" : "/") + part;
     }
-    above /= part;
+    start = static_cast<qsizetype>(end) + 1;
   }
   return bytes;
 }
@@ -42,8 +72,24 @@ QString CountsText(const LineEndingCounts& counts, Encoding encoding) {
   return text;
 }
 
+void PrepareQtJapanese() {
+  if (const char* time = std::getenv("LC_TIME")) SavedTimeLocale() = time;
+  prepared = true;
+  ::setenv("LC_TIME", "ja_JP.UTF-8", 1);
+}
+
 QTranslator* InstallQtJapanese() {
-  // Dates, sizes and numbers in Qt's own dialogs follow the default locale.
+  if (std::exchange(prepared, false)) {
+    // Qt has read it; the C library, which QApplication set from the environment, is
+    // set again from the user's own (a Japanese locale need not be installed).
+    if (SavedTimeLocale()) {
+      ::setenv("LC_TIME", SavedTimeLocale()->c_str(), 1);
+    } else {
+      ::unsetenv("LC_TIME");
+    }
+    std::setlocale(LC_ALL, "");
+  }
+  // Dates, sizes and numbers that Qt formats with the default locale.
   QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   auto* translator = new QTranslator(QCoreApplication::instance());
   if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/statistics.h"
+#include "platform/file_system.h"
 
 class QTranslator;
 
@@ -18,20 +19,30 @@ inline QString Text(std::string_view utf8) {
 // A path as typed in a box, as the bytes the file system takes.
 std::string LocalPath(const QString& path);
 
+// A path's bytes as a box shows them (a name that is not UTF-8 shows U+FFFD).
+QString PathText(const std::string& path);
+
 // LocalPath, or nothing where the text may stand for another file than the one its
 // bytes name. A name that is not valid UTF-8 (bad\xff.txt) reads as U+FFFD and cannot
 // be told apart in a QString from a real U+FFFD (bad\uFFFD.txt); where both exist, the
-// text is refused rather than taken for the wrong one.
-std::optional<std::string> UnambiguousLocalPath(const QString& path);
+// text is refused rather than taken for the wrong one. The folders on the way are
+// listed through `files`.
+std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path);
 
 // A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",
-// the last part only when more than one kind occurs.
+// the last part only when more than one kind occurs, and the encoding after it for
+// UTF-16.
 QString CountsText(const LineEndingCounts& counts, Encoding encoding);
 
+// Qt formats the dates of its file dialog with the system's locale, which it reads from
+// the environment once, as the application starts: called before the QApplication is
+// made, this has Qt read Japanese for dates (LC_TIME) whatever the user's locale.
+void PrepareQtJapanese();
+
 // Puts Qt's own texts (the file dialog, context menus, standard buttons) into Japanese,
-// and makes Japanese the default locale (dates and sizes in the file dialog), whatever
-// the system's locale, since the whole interface is Japanese. Returns the translator,
-// owned by the application, or null when Qt's translation is not installed.
+// makes Japanese the default locale, and gives the environment and the C library's
+// locale back what PrepareQtJapanese() changed. Returns the translator, owned by the
+// application, or null when Qt's translation is not installed.
 QTranslator* InstallQtJapanese();
 
 }  // namespace tarnwhistle::windows
