@@ -3,7 +3,9 @@
 // Everything the program does to files goes through FileSystem: the windows, the
 // command-line tool and the engine never call the operating system for a file
 // themselves. PosixFileSystem is the real one; the tests have an in-memory fake that can
-// make any operation fail on demand.
+// make any operation fail on demand. The windows' file browser (Qt's QFileSystemModel
+// and QStorageInfo) and Qt's file dialogs only show the disk: a path picked there is
+// read and written through FileSystem like any other.
 //
 // A path is resolved once, a component at a time, into a folder held open and a name in
 // it (a Place); everything done afterwards is done relative to that folder. Whatever
