@@ -377,90 +377,98 @@ std::string_view CopyNote(bool mirror, bool dry_run) {
 
 namespace {
 
+BatchResult Failed(BatchResult result, Result outcome) {
+  result.verdict = outcome.status == Status::Cancelled ? BatchVerdict::NotDone : BatchVerdict::Failed;
+  result.message = messages::ForStatus(outcome.status, outcome.reason);
+  return result;
+}
+
+// What a file needs: a conversion (`convert`), or none (already of the kind, or no line
+// break), or it allows none (BINARY, or a NUL: `nul`). A dry run reads the whole file to
+// know what a conversion would meet.
+Result WhatItNeeds(Source& source, const BatchSettings& settings, const std::stop_token& stop, bool& convert,
+                   bool& nul) {
+  convert = source.verdict != LineEndingKind::Binary && source.verdict != LineEndingKind::None;
+  nul = false;
+  if (!convert || (source.verdict != settings.target && !settings.dry_run)) return {};
+  bool all = false;
+  const Result scanned = AllLineEndingsOf(source, settings.target, all, &nul, stop);
+  convert = !all && !nul;
+  return scanned;
+}
+
+// Where the file's output goes: itself in place, or below the output folder (made
+// first; a dry run only looks at what stands in its way).
+OrReason<Place> OutputPlace(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings) {
+  if (!file.output) return file.place;
+  if (settings.dry_run) {
+    const Reason blocked = file.output->Check(fs);
+    return blocked == Reason::kNone ? OrReason<Place>(file.place) : OrReason<Place>(blocked);
+  }
+  const OrReason<Folder> folder = file.output->Make(fs);
+  if (!folder) return folder.reason;
+  return Place{folder.value, LastName(file.relative)};
+}
+
+// What a person is told of a file that is not converted, and whether it is copied.
+void NotConverted(BatchResult& result, const Source& source, bool nul, bool mirror, bool dry_run) {
+  if (source.verdict == LineEndingKind::Binary || nul) {
+    result.verdict = BatchVerdict::NotConvertible;
+    result.message = WithNotes(messages::kBinarySource,
+                               {nul ? "NUL 文字を含んでいます" : "バイナリ ファイルです", CopyNote(mirror, dry_run)});
+  } else {
+    result.verdict = BatchVerdict::AlreadyTarget;
+    result.message = WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? "改行がありません" : "",
+                                                          CopyNote(mirror, dry_run)});
+  }
+  result.copied = mirror;
+}
+
 // ConvertBatchFile, but a file that replaces an existing one is left in `pending`, when
 // given, complete and not yet in place, for PublishGroup to make durable with others.
 BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
                        const std::stop_token& stop, const BatchProgress& progress,
                        std::unique_ptr<platform::ReplacementFile>* pending) {
-  using K = LineEndingKind;
   BatchResult result;
-  const auto failed = [&result](Result outcome) {
-    result.verdict = outcome.status == Status::Cancelled ? BatchVerdict::NotDone : BatchVerdict::Failed;
-    result.message = messages::ForStatus(outcome.status, outcome.reason);
-    return result;
-  };
-  if (file.skipped_link) {
-    result.verdict = BatchVerdict::Skipped;
-    result.message = "シンボリック リンクのため飛ばしました";
-    return result;
-  }
-  if (file.refused != Status::Ok) return failed({file.refused, file.reason});
+  if (file.skipped_link) return {BatchVerdict::Skipped, false, {}, {}, "シンボリック リンクのため飛ばしました"};
+  if (file.refused != Status::Ok) return Failed(result, {file.refused, file.reason});
   Source source;
-  if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return failed(opened);
+  if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return Failed(result, opened);
   result.detected = source.verdict;
   result.encoding = source.encoding;
-
-  // What the file needs: a conversion, or none (already of the kind, or no line break), or
-  // it allows none (BINARY, or a NUL found on the way).
-  bool convert = source.verdict != K::Binary && source.verdict != K::None;
-  bool nul = false;
-  if (convert && (source.verdict == settings.target || settings.dry_run)) {
-    bool all = false;
-    if (Result scanned = AllLineEndingsOf(source, settings.target, all, &nul, stop); !scanned.ok()) {
-      return failed(scanned);
-    }
-    convert = !all;
-  }
-  const bool mirror = file.output != nullptr;
-  Place output = file.place;
-  if (mirror && settings.dry_run) {
-    if (const Reason blocked = file.output->Check(fs); blocked != Reason::kNone) {
-      return failed({Status::OutputCannotWrite, blocked});
-    }
-  } else if (mirror) {
-    const OrReason<Folder> folder = file.output->Make(fs);
-    if (!folder) return failed({Status::OutputCannotWrite, folder.reason});
-    output = {folder.value, LastName(file.relative)};
-  }
+  bool convert = false, nul = false;
+  if (Result needs = WhatItNeeds(source, settings, stop, convert, nul); !needs.ok()) return Failed(result, needs);
+  const OrReason<Place> output = OutputPlace(fs, file, settings);
+  if (!output) return Failed(result, {Status::OutputCannotWrite, output.reason});
   std::uint64_t told = 0;
   const ConversionProgress per_file = [&progress, &told](std::uint64_t done, std::uint64_t, Stage) {
     if (progress) progress(done - told);
     told = done;
   };
-
-  if (convert && !(settings.dry_run && nul)) {
+  if (convert) {
     result.verdict = BatchVerdict::Converted;
     result.message = messages::kConverted;
     if (settings.dry_run) return result;
-    Written written = WriteUnpublished(fs, source, output, settings.target, stop, per_file);
+    Written written = WriteUnpublished(fs, source, output.value, settings.target, stop, per_file);
+    if (written.result.ok() && pending != nullptr && written.file->ReplacesExisting()) {
+      *pending = std::move(written.file);
+      return result;
+    }
     if (written.result.ok()) {
-      if (pending != nullptr && written.file->ReplacesExisting()) {
-        *pending = std::move(written.file);
-        return result;
-      }
       const Reason committed = written.file->Commit(stop);
       if (committed == Reason::kNone) return result;
-      return failed({committed == Reason::kStopped ? Status::Cancelled : Status::OutputCannotWrite, committed});
+      return Failed(result, {committed == Reason::kStopped ? Status::Cancelled : Status::OutputCannotWrite, committed});
     }
-    if (written.result.status != Status::SourceNotText) return failed(written.result);
+    if (written.result.status != Status::SourceNotText) return Failed(result, written.result);
     nul = true;  // the rest is as for a file that allows no conversion
-    if (Reason rewound = source.file->Rewind(); rewound != Reason::kNone) return failed({Status::SourceReadFailed, rewound});
+    if (Reason rewound = source.file->Rewind(); rewound != Reason::kNone) {
+      return Failed(result, {Status::SourceReadFailed, rewound});
+    }
   }
-  if (source.verdict == K::Binary || nul) {
-    result.verdict = BatchVerdict::NotConvertible;
-    result.message = WithNotes(messages::kBinarySource, {nul ? "NUL 文字を含んでいます" : "バイナリ ファイルです",
-                                                         CopyNote(mirror, settings.dry_run)});
-  } else {
-    result.verdict = BatchVerdict::AlreadyTarget;
-    result.message = WithNotes(messages::kAlreadyTarget,
-                               {source.verdict == K::None ? "改行がありません" : "", CopyNote(mirror, settings.dry_run)});
-  }
-  result.copied = mirror;
-  if (!mirror || settings.dry_run) return result;
-  if (const Result copied = WriteConverted(fs, source, output, K::None, stop, per_file); !copied.ok()) {
-    return failed(copied);
-  }
-  return result;
+  NotConverted(result, source, nul, file.output != nullptr, settings.dry_run);
+  if (!result.copied || settings.dry_run) return result;
+  const Result copied = WriteConverted(fs, source, output.value, LineEndingKind::None, stop, per_file);
+  return copied.ok() ? result : Failed(result, copied);
 }
 
 // Makes the new files of a group durable together (one syncfs for each file system they
@@ -470,8 +478,7 @@ BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const Ba
 void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results,
                   std::span<std::unique_ptr<platform::ReplacementFile>> pending, const std::stop_token& stop) {
   const auto fail = [&](std::size_t i, Reason reason) {
-    results[i] = {BatchVerdict::Failed, false, results[i].detected, results[i].encoding,
-                  messages::ForStatus(Status::OutputCannotWrite, reason)};
+    results[i] = Failed(results[i], {Status::OutputCannotWrite, reason});
     pending[i].reset();
   };
   std::map<std::uint64_t, Reason> synced;  // by device

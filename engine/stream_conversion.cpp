@@ -16,6 +16,31 @@ using platform::Reason;
 constexpr std::size_t kMostHeldBack = 1024 * 1024;
 constexpr std::size_t kReadSize = 256 * 1024;
 
+// Reads the head of the stream into `head` (`held` bytes of it): until it decides the
+// stream's kind, or ends, or fills what may be held back. `ended` tells whether it ended.
+Result ReadHead(platform::ByteSource& in, std::vector<std::uint8_t>& head, std::size_t& held, KindScanner& scanner,
+                bool& ended, const std::stop_token& stop) {
+  ended = held == 0;
+  for (bool decided = scanner.Feed({head.data(), held}); !decided && !ended && held < head.size();) {
+    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    const platform::OrReason<std::size_t> got = in.Read({head.data() + held, head.size() - held});
+    if (!got) return {Status::SourceReadFailed, got.reason};
+    ended = got.value == 0;
+    decided = scanner.Feed({head.data() + held, got.value});
+    held += got.value;
+  }
+  if (ended) scanner.Finish();
+  return {};
+}
+
+// A source that was a file must have held, when it ended, what it held when opened.
+Result StillAsOpened(platform::ReadHandle* file, std::uint64_t read) {
+  if (file == nullptr) return {};
+  if (read != file->Opened().identity.size) return {Status::SourceReadFailed, Reason::kChangedWhileRead};
+  const Reason changed = file->ChangedSinceOpened();
+  return changed == Reason::kNone ? Result{} : Result{Status::SourceReadFailed, changed};
+}
+
 }  // namespace
 
 ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from,
@@ -37,16 +62,10 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   std::size_t held = got.value;
   outcome.encoding = EncodingOf({head.data(), held});
   KindScanner scanner(outcome.encoding);
-  bool ended = held == 0;
-  for (bool decided = scanner.Feed({head.data(), held}); !decided && !ended && held < head.size();) {
-    if (stop.stop_requested()) return fail(Status::Cancelled, Reason::kStopped);
-    got = in.Read({head.data() + held, head.size() - held});
-    if (!got) return fail(Status::SourceReadFailed, got.reason);
-    ended = got.value == 0;
-    decided = scanner.Feed({head.data() + held, got.value});
-    held += got.value;
+  bool ended = false;
+  if (const Result head_read = ReadHead(in, head, held, scanner, ended, stop); !head_read.ok()) {
+    return fail(head_read.status, head_read.reason);
   }
-  if (ended) scanner.Finish();
   outcome.kind = from != K::None ? from : scanner.Verdict();
   const bool checks_kind = from == K::None;
   if (checks_kind && outcome.kind == K::Binary) {
@@ -85,13 +104,8 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
       written != Reason::kNone) {
     return fail(Status::OutputCannotWrite, written);
   }
-  if (file != nullptr) {
-    if (total != file->Opened().identity.size) return fail(Status::SourceReadFailed, Reason::kChangedWhileRead);
-    if (const Reason changed = file->ChangedSinceOpened(); changed != Reason::kNone) {
-      return fail(Status::SourceReadFailed, changed);
-    }
-  }
-  return outcome;
+  const Result unchanged = StillAsOpened(file, total);
+  return unchanged.ok() ? outcome : fail(unchanged.status, unchanged.reason);
 }
 
 }  // namespace tarnwhistle
