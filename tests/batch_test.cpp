@@ -213,7 +213,7 @@ TEST(Batch, EachFileGetsItsResultAndADryRunDecidesTheSame) {
 }
 
 // A stop leaves the file in progress as it was and begins no other. Files that replace
-// others are made durable and put in place a group at a time (up to 16 of a thread's
+// others are made durable and put in place a group at a time (up to 64 of a thread's
 // files together), so a stop also leaves the files converted before it in its group as
 // they were: every file is converted whole or not at all, and told which.
 TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
