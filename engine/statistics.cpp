@@ -191,10 +191,10 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
     if (on_verdict) on_verdict(result);
   };
   for (; got && got.value > 0; got = file.value->Read(room)) {
-    if (stop.stop_requested()) return fail(Status::Cancelled, platform::Reason::kStopped);
     const std::span<const std::uint8_t> piece(buffer.data(), got.value);
     if (!scanner.Decided() && scanner.Feed(piece)) decided();
     counter.Feed(piece);
+    if (stop.stop_requested()) return fail(Status::Cancelled, platform::Reason::kStopped);
   }
   if (!got) return fail(Status::SourceReadFailed, got.reason);
   if (!scanner.Decided()) {

@@ -76,13 +76,7 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
     std::string err;
     bool as_nobody = false;
   } const runs[] = {
-      {{"detect", "s"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
-      {{"info", "s"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
-      {{"convert", "--to", "unix", "dos.txt", "s"}, Says("s", Status::OutputCannotWrite, Reason::kNotAFile)},
-      {{"detect", "/dev/zero", "/dev/urandom"},
-       Says("/dev/zero", Status::SourceCannotOpen, Reason::kNotAFile) +
-           Says("/dev/urandom", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
       {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
        true},

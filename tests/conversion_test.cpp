@@ -106,13 +106,9 @@ TEST(CheckAndConvert, ConvertsEveryLineEndingOnce) {
     Status status;
     std::string written;  // what the output (or the source, in place) holds afterwards
   } cases[] = {
-      {"mixed, to UNIX", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\nc\r\nd\re\n", Status::Ok,
-       "a\nb\nc\nd\ne\n"},
       {"mixed, to MAC", Detecting("/d/mixed", "/d/out", K::Mac), "a\r\nb\nc\r\nd\re\n", Status::Ok, "a\rb\rc\rd\re\r"},
       {"mixed, to its own kind", Request("/d/mixed", "/d/out", K::Unix, K::Unix), "a\nb\r\nc\n", Status::Ok,
        "a\nb\nc\n"},
-      {"one CR LF line in a UNIX file, to MS-DOS", Request("/d/mixed", "/d/out", K::Unix, K::MsDos), "a\nb\r\n",
-       Status::Ok, "a\r\nb\r\n"},
       {"utf-16le keeps its mark", Detecting("/d/mixed", "/d/out", K::Mac), "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s,
        Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
       {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,

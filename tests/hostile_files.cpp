@@ -101,13 +101,6 @@ void RemoveAt(const std::string& folder, const std::string& name) {
   ::close(at);
 }
 
-const std::vector<ChangedSource> kChangedSources = {
-    {"deleted", [](const std::string& s) { ASSERT_EQ(::unlink(s.c_str()), 0); }, false, "old"},
-    {"truncated to nothing", [](const std::string& s) { ASSERT_EQ(::truncate(s.c_str(), 0), 0); }, true, ""},
-    {"truncated inside a line end", [](const std::string& s) { ASSERT_EQ(::truncate(s.c_str(), 4), 0); }, true,
-     "one"},
-    {"grown", [](const std::string& s) { std::ofstream(s, std::ios::app) << "three\r\n"; }, true, "one\ntwo\nthree\n"},
-};
 
 std::vector<UnusualNames> UnusualNameCases() {
   std::string longest;

@@ -46,16 +46,5 @@ struct UnusualNames {
 };
 std::vector<UnusualNames> UnusualNameCases();
 
-// A source of "one\r\ntwo\r\n" changed after it was detected as MS-DOS and before the
-// conversion to UNIX into an output of "old": the conversion takes the file as it then
-// is, or says it is gone. (A change while it is read is a failure: see the file layer's
-// hostile cases.)
-struct ChangedSource {
-  const char* name;
-  void (*change)(const std::string& source);
-  bool converts;       // false: the source is gone
-  std::string output;  // what the output holds afterwards
-};
-extern const std::vector<ChangedSource> kChangedSources;
 
 }  // namespace tarnwhistle::testkit
