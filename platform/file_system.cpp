@@ -1,10 +1,25 @@
 #include "file_system.h"
 
+#include <algorithm>
+
 namespace tarnwhistle::platform {
 
 std::string Place::Path() const {
   if (!folder || folder->path() == "." || name == ".") return folder && name == "." ? folder->path() : name;
   return folder->path().back() == '/' ? folder->path() + name : folder->path() + "/" + name;
+}
+
+std::vector<std::string> NamesLastFirst(const std::string& path) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) names.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  std::reverse(names.begin(), names.end());
+  return names;
 }
 
 OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path) {

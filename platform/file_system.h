@@ -177,6 +177,9 @@ class FileSystem {
   virtual std::uint32_t UserId() = 0;
 };
 
+// The names of `path` between its slashes, last first, as Locate walks them.
+std::vector<std::string> NamesLastFirst(const std::string& path);
+
 // Opens the file at `path` for reading: Locate, then OpenForRead.
 OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path);
 

@@ -102,18 +102,6 @@ bool MayFollow(int at, const struct stat& link) {
   return !shared_sticky || parent.st_uid == link.st_uid;
 }
 
-std::vector<std::string> ComponentsLastFirst(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  std::reverse(parts.begin(), parts.end());
-  return parts;
-}
 
 class PosixReadHandle : public ReadHandle {
  public:
@@ -293,7 +281,7 @@ Reason FollowLink(Walk& walk, const std::string& part, const struct stat& link) 
     walk.at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     walk.walked.assign(1, '/');  // not = "/": GCC 12 warns of a memcpy it imagines (-Wrestrict)
   }
-  std::vector<std::string> more = ComponentsLastFirst(target);
+  std::vector<std::string> more = NamesLastFirst(target);
   if (more.empty()) more.push_back(".");
   walk.pending.insert(walk.pending.end(), more.begin(), more.end());
   return Reason::kNone;
@@ -305,7 +293,7 @@ OrReason<Place> PosixFileSystem::Locate(const std::string& path) {
   if (path.empty()) return FromErrno(ENOENT);
   const bool absolute = path.front() == '/';
   Walk walk{Descriptor(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), absolute ? "/" : "",
-            ComponentsLastFirst(path)};
+            NamesLastFirst(path)};
   if (walk.at.get() < 0) return LastError();
   if (walk.pending.empty()) walk.pending.push_back(".");  // "/" names the root itself
   for (;;) {

@@ -14,18 +14,6 @@ using platform::Reason;
 using Node = FakeFileSystem::Node;
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-std::vector<std::string> ComponentsLastFirst(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  std::reverse(parts.begin(), parts.end());
-  return parts;
-}
 
 // A folder's parent, by its text: the fake has no links among folders' own names.
 std::string Parent(const std::string& key) {
@@ -289,7 +277,7 @@ OrReason<platform::Place> FakeFileSystem::Locate(const std::string& path) {
   Lock lock(mutex_);
   if (path.empty()) return FromErrno(ENOENT);
   std::string at = path.front() == '/' ? "/" : "";
-  std::vector<std::string> pending = ComponentsLastFirst(path);
+  std::vector<std::string> pending = platform::NamesLastFirst(path);
   if (pending.empty()) pending.push_back(".");
   for (int links = 0;;) {
     std::string part = std::move(pending.back());
@@ -312,7 +300,7 @@ OrReason<platform::Place> FakeFileSystem::Locate(const std::string& path) {
       if (++links > 40) return FromErrno(ELOOP);
       const std::string& target = found->second->bytes;
       if (!target.empty() && target.front() == '/') at.assign(1, '/');  // not = "/": GCC 12's -Wrestrict
-      std::vector<std::string> more = ComponentsLastFirst(target);
+      std::vector<std::string> more = platform::NamesLastFirst(target);
       pending.insert(pending.end(), more.begin(), more.end());
       continue;
     }
