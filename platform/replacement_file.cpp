@@ -55,24 +55,32 @@ std::string StartOf(const std::string& pid) {
 }
 
 // ".tarnwhistle-BOOT-PID-START-": what every working file of this process carries. Made
-// again in a child process, which a fork leaves with its parent's.
-std::mutex mark_mutex;
-std::string mark;
+// again in a child process, which a fork leaves with its parent's. Made on first use,
+// as tests ask for it while their own statics are made.
+struct Mark {
+  std::mutex mutex;
+  std::string text;
+};
+Mark& TheMark() {
+  static Mark mark;
+  return mark;
+}
 std::string ProcessMark() {
   static const bool reset_in_child = [] {
-    return ::pthread_atfork([] { mark_mutex.lock(); }, [] { mark_mutex.unlock(); },
+    return ::pthread_atfork([] { TheMark().mutex.lock(); }, [] { TheMark().mutex.unlock(); },
                             [] {
-                              mark.clear();
-                              mark_mutex.unlock();
+                              TheMark().text.clear();
+                              TheMark().mutex.unlock();
                             }) == 0;
   }();
-  std::lock_guard lock(mark_mutex);
-  if (mark.empty() || !reset_in_child) {
+  Mark& mark = TheMark();
+  std::lock_guard lock(mark.mutex);
+  if (mark.text.empty() || !reset_in_child) {
     const std::string pid = std::to_string(::getpid());
     const std::string start = StartOf(pid);
-    mark = std::string(kWorkingMarker) + ThisBoot() + "-" + pid + "-" + (start.empty() ? "0" : start) + "-";
+    mark.text = std::string(kWorkingMarker) + ThisBoot() + "-" + pid + "-" + (start.empty() ? "0" : start) + "-";
   }
-  return mark;
+  return mark.text;
 }
 
 bool AllDigits(std::string_view text) {
