@@ -38,13 +38,6 @@ const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定�
 const QString kNothingFound = QStringLiteral("該当するファイルがありません");
 const QString kResultsName = QStringLiteral("一括変換の結果.csv");
 
-QLineEdit* NewBox(QWidget* parent, const char* name, const QString& accessible_name) {
-  auto* box = new QLineEdit(parent);
-  box->setObjectName(name);
-  box->setAccessibleName(accessible_name);
-  return box;
-}
-
 // "*.txt; *.md" as the patterns the engine takes; "*" alone, or nothing, takes every name.
 std::vector<std::string> Patterns(const QString& text) {
   std::vector<std::string> patterns;
@@ -59,9 +52,7 @@ std::vector<std::string> Patterns(const QString& text) {
 // The kind as the table shows it: 改行なし for a text without a line break, and the
 // encoding after the kind for UTF-16.
 QString KindText(LineEndingKind kind, Encoding encoding) {
-  QString text = kind == LineEndingKind::None ? QStringLiteral("改行なし") : Text(DisplayName(kind));
-  if (encoding != Encoding::Bytes) text += QStringLiteral("　") + Text(EncodingName(encoding));
-  return text;
+  return WithEncoding(kind == LineEndingKind::None ? QStringLiteral("改行なし") : Text(DisplayName(kind)), encoding);
 }
 
 // One CSV field: a leading =, +, -, @, TAB or CR, which a spreadsheet would take for a
@@ -126,7 +117,7 @@ void BatchWindow::BuildAdding(QBoxLayout* layout) {
   auto* row = new QHBoxLayout;
   auto* add_files = NewButton(this, "cmdAddFiles", QStringLiteral("ファイルを追加..."));
   auto* add_folder = NewButton(this, "cmdAddFolder", QStringLiteral("フォルダーを追加..."));
-  add_path_ = NewBox(this, "txtAddPath", QStringLiteral("追加するパス"));
+  add_path_ = NewTextBox(new QLineEdit(this), "txtAddPath", QStringLiteral("追加するパス"));
   auto* add = NewButton(this, "cmdAdd", QStringLiteral("追加"));
   auto* remove = NewButton(this, "cmdRemove", QStringLiteral("削除"));
   for (QWidget* each : std::initializer_list<QWidget*>{add_files, add_folder, add_path_, add, remove}) {
@@ -146,7 +137,7 @@ void BatchWindow::BuildAdding(QBoxLayout* layout) {
 void BatchWindow::BuildChoosing(QBoxLayout* layout) {
   auto* row = new QHBoxLayout;
   auto* filter_label = new QLabel(QStringLiteral("対象ファイル"), this);
-  filter_ = NewBox(this, "txtFilter", QStringLiteral("対象ファイル"));
+  filter_ = NewTextBox(new QLineEdit(this), "txtFilter", QStringLiteral("対象ファイル"));
   filter_->setText(QStringLiteral("*"));
   filter_label->setBuddy(filter_);
   subfolders_ = new QCheckBox(QStringLiteral("サブフォルダーも含める"), this);
@@ -179,7 +170,7 @@ void BatchWindow::BuildOutput(QBoxLayout* layout) {
   to_folder_ = new QRadioButton(QStringLiteral("出力フォルダー"), frame);
   to_folder_->setObjectName("optOutputFolder");
   to_folder_->setChecked(true);
-  output_folder_ = NewBox(frame, "txtOutputFolder", QStringLiteral("出力フォルダー"));
+  output_folder_ = NewTextBox(new QLineEdit(frame), "txtOutputFolder", QStringLiteral("出力フォルダー"));
   auto* browse = NewButton(frame, "cmdBrowse", QStringLiteral("参照..."));
   folder_row->addWidget(to_folder_);
   folder_row->addWidget(output_folder_, 1);
@@ -265,6 +256,8 @@ BatchSettings BatchWindow::Settings() const {
   return settings;
 }
 
+QString BatchWindow::WalkChoice() const { return filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-"); }
+
 void BatchWindow::AddPaths(const std::vector<std::string>& paths) {
   if (paths.empty()) return;
   if (Busy()) {
@@ -284,7 +277,7 @@ void BatchWindow::AddPaths(const std::vector<std::string>& paths) {
 // is then examined (its kind and line ends) in the table's order.
 void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<std::string> known) {
   added_ = 0;
-  walked_with_ = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
+  walked_with_ = WalkChoice();
   const std::size_t first_row = rows_.size();
   task_.Start(
       [this, paths, known = std::move(known), first_row, settings = Settings()](
@@ -387,8 +380,7 @@ void BatchWindow::OnRemove() {
 // The folders added are walked again with the new filter or subfolder choice; leaving
 // the filter unchanged keeps the table and its results.
 void BatchWindow::OnSelectionChanged() {
-  const QString choice = filter_->text() + (subfolders_->isChecked() ? "\n+" : "\n-");
-  if (Busy() || named_.empty() || choice == walked_with_) return;
+  if (Busy() || named_.empty() || WalkChoice() == walked_with_) return;
   table_->setRowCount(0);
   rows_.clear();
   totals_ = {};

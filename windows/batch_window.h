@@ -83,6 +83,7 @@ class BatchWindow : public QDialog {
   void ShowResult(std::size_t row, const BatchResult& result);
   void ShowProgress();
   BatchSettings Settings() const;
+  QString WalkChoice() const;  // the filter and subfolder choice, as walked_with_ holds it
   QString ResultsFolder() const;
 
   platform::FileSystem& files_;

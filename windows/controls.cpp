@@ -75,6 +75,12 @@ QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption
   return button;
 }
 
+QLineEdit* NewTextBox(QLineEdit* box, const char* name, const QString& accessible_name) {
+  box->setObjectName(name);
+  box->setAccessibleName(accessible_name);
+  return box;
+}
+
 QList<QRadioButton*> NewTargetOptions(QWidget* parent, QButtonGroup* group, const char* name) {
   const struct {
     LineEndingKind kind;

@@ -26,6 +26,9 @@ namespace tarnwhistle::windows {
 // ("変　　換" is read as 変換). Enter presses it when it has the focus, as on Windows.
 QPushButton* NewButton(QWidget* parent, const char* name, const QString& caption);
 
+// `box`, named `name`, with the name a screen reader gives it.
+QLineEdit* NewTextBox(QLineEdit* box, const char* name, const QString& accessible_name);
+
 // The three target options, MS-DOS(Windows), UNIX and MAC, each named `name`, added to
 // `group` with their kind's code as id. Each says which line end it writes, and for
 // which systems, in a tooltip and to assistive tools.

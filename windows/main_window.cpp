@@ -38,12 +38,6 @@ namespace {
 
 const QString kDetecting = QStringLiteral("ファイル種類を検出しています…");
 
-QLineEdit* NewTextBox(QLineEdit* box, const char* name, const QString& accessible_name) {
-  box->setObjectName(name);
-  box->setAccessibleName(accessible_name);
-  return box;
-}
-
 // Progress from a working thread, passed on to the window no more often than a screen
 // can show it, and at every change of stage.
 class ProgressThrottle {
@@ -220,7 +214,6 @@ void MainWindow::OnDetect() {
   }
   ShowLiveText(counts_line_, {});
   detecting_ = true;
-  counts_shown_ = false;
   ShowProgress(kDetecting, [this] { examine_.Stop(); });
   examine_.Start([this, path = *local](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     const Examination whole = ExamineFile(files_, path, stop, [&outbox, this](const Examination& verdict) {
@@ -240,7 +233,6 @@ void MainWindow::OnVerdict(const Examination& verdict) {
     detected_kind_box_->setText(Text(DisplayName(verdict.verdict)));
     detected_kind_ = verdict.verdict;
     detected_file_ = verdict.identity;
-    counts_shown_ = true;
   }
 }
 
@@ -251,7 +243,7 @@ void MainWindow::OnExamined(const Examination& whole) {
     CloseProgress();
     const std::string failure = messages::ForStatus(whole.status, whole.reason);
     if (!failure.empty()) services_.ShowMessage(this, Text(failure));
-  } else if (counts_shown_ && whole.status != Status::Cancelled) {
+  } else if (whole.verdict != LineEndingKind::None && whole.status != Status::Cancelled) {
     ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding)
                                                          : Text(messages::ForStatus(whole.status, whole.reason)));
   }

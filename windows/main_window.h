@@ -91,7 +91,6 @@ class MainWindow : public QMainWindow {
   platform::FileIdentity detected_file_;  // the file the verdict is of
   LineEndingKind target_kind_ = LineEndingKind::None;
   bool detecting_ = false;      // a detection has given no verdict yet
-  bool counts_shown_ = false;   // the examination running counts the file whose kind is shown
   QString open_folder_;         // where 開く opened last
 
   FileBrowser* browser_ = nullptr;

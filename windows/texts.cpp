@@ -45,18 +45,13 @@ std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, con
   const std::string bytes = LocalPath(path);
   if (!HasLookAlike(path)) return bytes;  // every name that reads so is exactly these bytes
   std::string above = bytes.front() == '/' ? "/" : ".";
-  for (qsizetype start = 0; start < static_cast<qsizetype>(bytes.size());) {
-    const std::size_t slash = bytes.find('/', static_cast<std::size_t>(start));
-    const std::size_t end = slash == std::string::npos ? bytes.size() : slash;
-    const std::string part = bytes.substr(static_cast<std::size_t>(start), end - static_cast<std::size_t>(start));
-    if (!part.empty()) {
-      if (HasLookAlike(QFile::decodeName(QByteArray::fromStdString(part))) &&
-          AnotherNameReadsAlike(files, above, part)) {
-        return std::nullopt;
-      }
-      above += (above.back() == '/' ? "" : "/") + part;
+  const std::vector<std::string> names = platform::NamesLastFirst(bytes);
+  for (auto part = names.rbegin(); part != names.rend(); ++part) {
+    if (HasLookAlike(QFile::decodeName(QByteArray::fromStdString(*part))) &&
+        AnotherNameReadsAlike(files, above, *part)) {
+      return std::nullopt;
     }
-    start = static_cast<qsizetype>(end) + 1;
+    above += (above.back() == '/' ? "" : "/") + *part;
   }
   return bytes;
 }
@@ -68,6 +63,10 @@ QString CountsText(const LineEndingCounts& counts, Encoding encoding) {
                           japanese.toString(static_cast<qulonglong>(counts.lf)),
                           japanese.toString(static_cast<qulonglong>(counts.cr)));
   if (counts.Mixed()) text += QStringLiteral("（混在）");
+  return WithEncoding(text, encoding);
+}
+
+QString WithEncoding(QString text, Encoding encoding) {
   if (encoding != Encoding::Bytes) text += QStringLiteral("　") + Text(EncodingName(encoding));
   return text;
 }

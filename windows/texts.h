@@ -34,6 +34,9 @@ std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, con
 // UTF-16.
 QString CountsText(const LineEndingCounts& counts, Encoding encoding);
 
+// `text` with the encoding after it ("　UTF-16LE") for UTF-16, as it is for bytes.
+QString WithEncoding(QString text, Encoding encoding);
+
 // Qt formats the dates of its file dialog with the system's locale, which it reads from
 // the environment once, as the application starts: called before the QApplication is
 // made, this has Qt read Japanese for dates (LC_TIME) whatever the user's locale.
