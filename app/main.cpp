@@ -9,6 +9,7 @@
 #include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
 #include "platform/qt_window_services.h"
+#include "windows/controls.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
 
@@ -46,12 +47,10 @@ int main(int argc, char* argv[]) {
     platform::PosixFileSystem files;
     platform::QtWindowServices services(windows::Text(messages::kProductName));
     windows::MainWindow window(files, services);
-    // One file opens in the main window; several, or a folder, in the batch window.
-    const auto located = line.files.size() == 1 ? files.Locate(line.files.front())
-                                                : platform::OrReason<platform::Place>(platform::Reason::kNone);
-    const bool batch = line.batch || line.files.size() > 1 ||
-                       (located && files.Stat(located.value).kind == platform::FileInfo::Kind::Folder);
-    if (!batch && line.files.size() == 1) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
+    // One file opens in the main window; several (line.batch then), or a folder, in the
+    // batch window.
+    const bool batch = line.batch || (line.files.size() == 1 && windows::IsFolder(files, line.files.front()));
+    if (!batch && !line.files.empty()) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
     window.show();
     if (batch) window.OpenBatch(line.files);
     code = QApplication::exec();

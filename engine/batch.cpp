@@ -89,16 +89,11 @@ OutputFolder::OutputFolder(std::shared_ptr<OutputFolder> parent, std::string nam
 OrReason<Folder> OutputFolder::Make(platform::FileSystem& fs) {
   std::lock_guard lock(mutex_);
   if (made_) return made_;
-  OrReason<Folder> made = Reason::kNone;
-  if (!parent_) {
-    made = MakePath(fs, name_);
-  } else if (name_.empty()) {
-    made = parent_->Make(fs);  // the root named: its files go straight into the output folder
-  } else {
-    OrReason<Folder> above = parent_->Make(fs);
-    if (!above) return above.reason;
+  // Without a name, the root named: its files go straight into the folder above.
+  OrReason<Folder> made = parent_ ? parent_->Make(fs) : MakePath(fs, name_);
+  if (made && parent_ && !name_.empty()) {
     // The owner may always write into it: a read-only source folder still gets its files.
-    made = fs.MakeFolder({above.value, name_}, permissions_ | 0700);
+    made = fs.MakeFolder({made.value, name_}, permissions_ | 0700);
   }
   if (made) made_ = made.value;
   return made;

@@ -28,7 +28,8 @@ inline Reason LastError() { return FromErrno(errno); }
 template <typename T>
 struct OrReason {
   OrReason(T v) : value(std::move(v)) {}  // NOLINT: a value converts, as an optional's would
-  OrReason(Reason r) : reason(r) {}       // NOLINT
+  // No reason is no value either: a value made up by default is never taken for one.
+  OrReason(Reason r) : reason(r == Reason::kNone ? FromErrno(EINVAL) : r) {}  // NOLINT
   explicit operator bool() const { return reason == Reason::kNone; }
   T value{};
   Reason reason = Reason::kNone;

@@ -109,10 +109,12 @@ void RunUntilSignal(const QStringList& arguments, const QProcessEnvironment& env
   EXPECT_EQ(program.exitCode(), signal) << program.readAllStandardError().toStdString();
 }
 
-// A logout or a kill closes the windows, and the program then ends by that very signal.
+// A logout or a kill closes the windows, and the program then ends by that very signal;
+// started with no file, as a desktop menu starts it, or with the batch window.
 TEST(CommandLine, TheWindowEndsByTheSignalThatStopsIt) {
-  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
-    RunUntilSignal({"--batch"}, Environment({{"QT_QPA_PLATFORM", "offscreen"}}), signal);
+  for (const auto& [arguments, signal] : {std::pair{QStringList{}, SIGTERM}, {QStringList{"--batch"}, SIGHUP},
+                                          {QStringList{"--batch"}, SIGINT}}) {
+    RunUntilSignal(arguments, Environment({{"QT_QPA_PLATFORM", "offscreen"}}), signal);
   }
 }
 

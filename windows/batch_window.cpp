@@ -479,8 +479,9 @@ bool BatchWindow::SaveResults(const QString& path) {
   }
   const QByteArray bytes = csv.toUtf8();
   const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
-  const auto place = local ? files_.Locate(*local) : platform::OrReason<platform::Place>(platform::Reason::kNone);
-  if (!local || !place) return false;
+  if (!local) return false;
+  const auto place = files_.Locate(*local);
+  if (!place) return false;
   auto file = platform::ReplacementFile::Create(files_, place.value, 0666);  // as any new file, less the umask
   return file &&
          file.value->Sink().Write({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
