@@ -112,25 +112,34 @@ platform::Reason OutputFolder::Check(platform::FileSystem& fs) const {
 std::string OutputFolder::Path() const { return parent_ ? Join(parent_->Path(), name_) : name_; }
 
 void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, const std::string& output_folder) {
-  const auto root = output_folder.empty() ? nullptr : std::make_shared<OutputFolder>(output_folder);
+  for (BatchFile& file : files) file.output = nullptr;
+  if (output_folder.empty()) return;
+  // Each folder takes the permissions of the source folder its files are in, looked up
+  // once. A folder on the way that holds no file of its own is not known here, and is
+  // made for its owner alone: a private source folder never gets an open copy.
+  std::map<std::string, std::uint32_t> permissions;  // by their path below the output folder
+  for (const BatchFile& file : files) {
+    const std::string relative = std::filesystem::path(file.relative).parent_path().string();
+    if (file.place.folder && !permissions.contains(relative)) {
+      permissions[relative] = fs.StatFolder(file.place.folder).permissions;
+    }
+  }
+  const auto root = std::make_shared<OutputFolder>(output_folder);
   std::map<std::string, std::shared_ptr<OutputFolder>> made;  // by their path below the output folder
-  const std::function<std::shared_ptr<OutputFolder>(const std::string&, std::uint32_t)> node =
-      [&](const std::string& relative, std::uint32_t permissions) {
-        if (relative.empty()) return root;
-        std::shared_ptr<OutputFolder>& found = made[relative];
-        if (!found) {
-          const std::filesystem::path path(relative);
-          found = std::make_shared<OutputFolder>(node(path.parent_path().string(), 0777), path.filename().string(),
-                                                 permissions);
-        }
-        return found;
-      };
+  const std::function<std::shared_ptr<OutputFolder>(const std::string&)> node = [&](const std::string& relative) {
+    if (relative.empty()) return root;
+    std::shared_ptr<OutputFolder>& found = made[relative];
+    if (!found) {
+      const std::filesystem::path path(relative);
+      const auto known = permissions.find(relative);
+      found = std::make_shared<OutputFolder>(node(path.parent_path().string()), path.filename().string(),
+                                             known == permissions.end() ? 0700 : known->second);
+    }
+    return found;
+  };
   OutputClaims claims;
   for (BatchFile& file : files) {
-    file.output = nullptr;
-    if (!root) continue;
-    const std::uint32_t permissions = file.place.folder ? fs.StatFolder(file.place.folder).permissions : 0777;
-    file.output = node(std::filesystem::path(file.relative).parent_path().string(), permissions);
+    file.output = node(std::filesystem::path(file.relative).parent_path().string());
     if (!claims.Claim(file.relative) && file.refused == Status::Ok) {
       file.refused = Status::OutputCannotWrite;
       file.reason = Reason::kSameOutput;

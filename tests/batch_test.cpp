@@ -248,16 +248,31 @@ TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
 }
 
 // A folder made below the output folder takes its source folder's permission bits less
-// the umask, as cp gives them, and its owner may always write into it.
+// the umask, as cp gives them, and its owner may always write into it; so too when the
+// window assigns the outputs after collecting, with a subfolder met before the folder's
+// own files.
 TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
-  for (const auto& [source, mirrored] : {std::pair{0750u, 0750u}, {0555u, 0755u}, {0777u, 0755u}}) {
-    FakeFileSystem fs;
-    fs.AddDirectory("src", source);
-    fs.AddFile("src/a.txt", kDos);
-    const BatchSettings settings = ToUnix("out");
-    BatchWalker walker(fs, {"src"}, settings);
-    RunBatch(fs, walker, settings, {}, {}, 1);
-    EXPECT_EQ(fs.Permissions("out/src"), mirrored) << std::oct << source;
+  for (const bool whole : {false, true}) {
+    for (const auto& [source, mirrored] : {std::pair{0750u, 0750u}, {0555u, 0755u}, {0777u, 0755u}}) {
+      FakeFileSystem fs;
+      fs.AddDirectory("src", source);
+      fs.AddDirectories("src/sub");
+      fs.AddFile("src/sub/a.txt", kDos);
+      fs.AddFile("src/z.txt", kDos);
+      const BatchSettings settings = ToUnix("out", true);
+      if (whole) {
+        std::vector<BatchFile> files;
+        BatchWalker walker(fs, {"src"}, ToUnix("", true));
+        while (walker.Next(files, 10)) {
+        }
+        AssignOutputs(fs, files, settings.output_folder);
+        RunBatch(fs, files, settings, {}, {}, 1);
+      } else {
+        BatchWalker walker(fs, {"src"}, settings);
+        RunBatch(fs, walker, settings, {}, {}, 1);
+      }
+      EXPECT_EQ(fs.Permissions("out/src"), mirrored) << std::oct << source << (whole ? " (whole)" : "");
+    }
   }
 }
 
