@@ -445,9 +445,10 @@ BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const Ba
   const OrReason<Place> output = OutputPlace(fs, file, settings);
   if (!output) return Failed(result, {Status::OutputCannotWrite, output.reason});
   std::uint64_t told = 0;
+  // Bytes read again (the copy of a file found not to be text) are not counted twice.
   const ConversionProgress per_file = [&progress, &told](std::uint64_t done, std::uint64_t, Stage) {
-    if (progress) progress(done - told);
-    told = done;
+    if (progress && done > told) progress(done - told);
+    told = std::max(told, done);
   };
   if (convert) {
     result.verdict = BatchVerdict::Converted;

@@ -61,7 +61,7 @@ struct BatchFile {
   platform::Place place;                      // where it is, in a folder held open
   std::string relative;                       // where its output goes below the output folder
   std::shared_ptr<OutputFolder> output;       // the folder its output goes into, when not in place
-  std::uint64_t size = 0;                     // as the walk found it
+  std::uint64_t size = 0;                     // as examined: what the batch window's progress weighs it by
   Status refused = Status::Ok;                // set when the file is refused before it is opened
   platform::Reason reason = platform::Reason::kNone;
   bool skipped_link = false;                  // a symbolic link met by the walk: told, never followed

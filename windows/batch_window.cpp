@@ -331,6 +331,7 @@ void BatchWindow::ShowExamined(std::size_t row, const Examination& whole) {
     SetCell(table_, row, kResult, Text(messages::ForStatus(whole.status, whole.reason)));
     return;
   }
+  rows_[row].size = whole.identity.size;
   const LineEndingCounts& counts = whole.counts;
   SetCell(table_, row, kKind, KindText(whole.verdict, whole.encoding));
   SetCell(table_, row, kCrLf, QString::number(counts.crlf));
