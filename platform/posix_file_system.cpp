@@ -59,6 +59,10 @@ class PosixFolder : public FolderHandle {
 
 int FdOf(const Folder& folder) { return static_cast<const PosixFolder&>(*folder).fd(); }
 
+// Whether /proc is there to reach a descriptor's file by a name (a chroot or a container
+// may have none). Asked each time: one call, beside the several a file costs anyway.
+bool ProcMounted() { return ::access("/proc/self/fd", X_OK) == 0; }
+
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty() || name == ".") return folder.empty() ? name : folder;
   return folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -163,11 +167,20 @@ class PosixWorkingFile : public WorkingFile {
   }
   Reason CopyAccessList(const Place& from) override {
     // The name in the folder held open, through /proc: no descriptor of its own, and a link
-    // put there meanwhile is not followed (lgetxattr).
+    // put there meanwhile is not followed (lgetxattr). Without /proc, the file opened
+    // without following a link.
     const std::string self = "/proc/self/fd/" + std::to_string(FdOf(from.folder)) + "/" + from.name;
+    Descriptor own;
+    if (!ProcMounted()) {
+      own = Descriptor(::openat(FdOf(from.folder), from.name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      if (own.get() < 0) return LastError();
+    }
     std::vector<char> list(256);
     ssize_t size;
-    while ((size = ::lgetxattr(self.c_str(), kAccessListAttribute, list.data(), list.size())) < 0 && errno == ERANGE) {
+    while ((size = own.get() >= 0 ? ::fgetxattr(own.get(), kAccessListAttribute, list.data(), list.size())
+                                  : ::lgetxattr(self.c_str(), kAccessListAttribute, list.data(), list.size())) < 0 &&
+           errno == ERANGE) {
       list.resize(list.size() * 4);
     }
     if (size < 0) {
@@ -368,8 +381,7 @@ OrReason<std::unique_ptr<WorkingFile>> PosixFileSystem::CreateWorkingFile(const 
                                                                          const std::string& name_prefix) {
   const int at = FdOf(folder);
   // A nameless file is only of use where /proc can give it a name later.
-  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
-  if (proc_mounted) {
+  if (ProcMounted()) {
     Descriptor fd(::openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (fd.get() >= 0) {
       return std::unique_ptr<WorkingFile>(std::make_unique<PosixWorkingFile>(std::move(fd), folder, "", name_prefix));

@@ -9,6 +9,8 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -93,11 +95,19 @@ Result Convert(platform::FileSystem& fs, const std::string& source, const std::s
 
 // Runs the conversion in a child process acting as `user`, in `folder` (entered first:
 // the folders above it may be closed to that user, as /root is); returns its status.
-Result ConvertAs(const Owner& user, const std::string& folder, const std::string& source, const std::string& output) {
+// With `without_proc`, the child sees no /proc, as in a chroot; nullopt where it cannot
+// be hidden (no right to a mount namespace of its own).
+std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, const std::string& source,
+                                const std::string& output, bool without_proc = false) {
+  constexpr int kNoNamespace = 102;
   int told[2];
-  if (::pipe(told) != 0) return {Status::Cancelled, Reason::kNone};
+  if (::pipe(told) != 0) return Result{Status::Cancelled, Reason::kNone};
   pid_t child = ::fork();
   if (child == 0) {
+    if (without_proc && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                         ::umount2("/proc", MNT_DETACH) != 0)) {
+      ::_exit(kNoNamespace);
+    }
     if (::chdir(folder.c_str()) != 0 || ::setgroups(0, nullptr) != 0 || ::setresgid(user.gid, user.gid, user.gid) != 0 ||
         ::setresuid(user.uid, user.uid, user.uid) != 0) {
       ::_exit(100);
@@ -117,6 +127,7 @@ Result ConvertAs(const Owner& user, const std::string& folder, const std::string
   ::close(told[0]);
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
+  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == kNoNamespace) return std::nullopt;
   EXPECT_TRUE(read && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0);
   return result;
 }
@@ -145,7 +156,8 @@ struct HostileCase {
   void (*verify)(const TempDir& dir) = nullptr;          // after a success
   void (*during)(const TempDir& dir) = nullptr;          // at the first progress report
   // kNotRoot: the other user when the tests run as root, to whom no folder is closed.
-  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot } who = kMe;
+  // kRootWithoutProc: root in a child that sees no /proc.
+  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot, kRootWithoutProc } who = kMe;
 };
 
 const std::string kText = "one\r\ntwo\r\n";
@@ -254,6 +266,18 @@ const HostileCase kHostileCases[] = {
        EXPECT_EQ(AccessListOf(dir / "out"), AccessListFor(1));
      },
      nullptr, HostileCase::kMeAsRoot},
+    {"where /proc is missing, an output is still replaced and keeps its access list", kText,
+     [](const TempDir& dir) {
+       OldOutput(dir);
+       const std::string acl = AccessListFor(1);
+       ASSERT_EQ(::setxattr((dir / "out").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+     },
+     "out", {},
+     [](const TempDir& dir) {
+       EXPECT_EQ(ReadAll(dir / "out"), kConverted);
+       EXPECT_EQ(AccessListOf(dir / "out"), AccessListFor(1));
+     },
+     nullptr, HostileCase::kRootWithoutProc},
     {"another user's file is not taken over", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
@@ -313,7 +337,8 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   const mode_t umask_was = ::umask(022);
   for (const HostileCase& c : kHostileCases) {
     const bool as_other = c.who == HostileCase::kOtherUser || (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
-    if ((as_other || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
+    const bool without_proc = c.who == HostileCase::kRootWithoutProc;
+    if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
       std::cout << "[ SKIPPED  ] " << c.name << ": needs root and the user daemon\n";
       continue;
     }
@@ -325,8 +350,13 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
     const auto before = Snapshot(dir.path());
 
     Result result;
-    if (as_other) {
-      result = ConvertAs(*OtherUser(), dir.path(), "in", c.output);
+    if (as_other || without_proc) {
+      const auto done = ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc);
+      if (!done) {
+        std::cout << "[ SKIPPED  ] " << c.name << ": no mount namespace of its own\n";
+        continue;
+      }
+      result = *done;
     } else {
       platform::PosixFileSystem fs;
       bool first = true;
