@@ -434,12 +434,11 @@ BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const Ba
                        const std::stop_token& stop, const BatchProgress& progress,
                        std::unique_ptr<platform::ReplacementFile>* pending) {
   BatchResult result;
-  if (file.skipped_link) return {BatchVerdict::Skipped, false, {}, {}, "シンボリック リンクのため飛ばしました"};
+  if (file.skipped_link) return {BatchVerdict::Skipped, false, {}, "シンボリック リンクのため飛ばしました"};
   if (file.refused != Status::Ok) return Failed(result, {file.refused, file.reason});
   Source source;
   if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return Failed(result, opened);
   result.detected = source.verdict;
-  result.encoding = source.encoding;
   bool convert = false, nul = false;
   if (Result needs = WhatItNeeds(source, settings, stop, convert, nul); !needs.ok()) return Failed(result, needs);
   const OrReason<Place> output = OutputPlace(fs, file, settings);
@@ -560,7 +559,7 @@ class Feeder {
     std::unique_lock lock(mutex_);
     for (;;) {
       const std::size_t end = told_ + held_.size();
-      if (stop_.stop_requested() || stopped_) {
+      if (stop_.stop_requested()) {
         StopHere(lock, end);
         return;
       }
@@ -603,7 +602,6 @@ class Feeder {
   // Every file begun is told NotDone when it was not done, and so is one more, so that a
   // file left undone is always told as such.
   void StopHere(std::unique_lock<std::mutex>& lock, std::size_t end) {
-    stopped_ = true;
     for (; begun_ < end; ++begun_) held_[begun_ - told_].result = BatchResult{};
     if (!exhausted_) {
       fresh_.clear();
@@ -648,7 +646,6 @@ class Feeder {
   std::size_t told_ = 0;          // files told so far: the index of held_.front()
   std::size_t begun_ = 0;         // files begun so far (or marked NotDone)
   bool exhausted_ = false;
-  bool stopped_ = false;
   bool telling_ = false;
   std::vector<BatchFile> fresh_;
   BatchTotals totals_;

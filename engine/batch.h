@@ -136,7 +136,6 @@ struct BatchResult {
   BatchVerdict verdict = BatchVerdict::NotDone;
   bool copied = false;  // with an output folder: written there unchanged
   LineEndingKind detected = LineEndingKind::None;
-  Encoding encoding = Encoding::Bytes;
   std::string message;  // what a person is told; empty for NotDone
 };
 

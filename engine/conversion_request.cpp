@@ -29,7 +29,7 @@ std::string ConversionOutcome::Message() const {
 ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
                                   const std::stop_token& stop, const ConversionProgress& progress) {
   ConversionOutcome outcome;
-  outcome.kind = request.detected;
+  LineEndingKind kind = request.detected;  // what the source is taken to be
   const auto refuse = [&outcome](std::string_view message) {
     outcome.refusal = message;
     return outcome;
@@ -54,16 +54,15 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   if (!place) return fail({Status::SourceCannotOpen, place.reason});
   Source source;
   if (Result opened = OpenSource(fs, place.value, source, stop); !opened.ok()) return fail(opened);
-  outcome.encoding = source.encoding;
   if (request.detected_file && source.file->Opened().identity != *request.detected_file) {
     return fail({Status::ChangedSinceDetected, platform::Reason::kChangedSinceDetected});
   }
   if (request.detect) {
-    outcome.kind = source.verdict;
-    if (outcome.kind == K::Binary) return refuse(messages::kBinarySource);
-    if (outcome.kind == K::None) return refuse(messages::kNoLineBreak);
+    kind = source.verdict;
+    if (kind == K::Binary) return refuse(messages::kBinarySource);
+    if (kind == K::None) return refuse(messages::kNoLineBreak);
   }
-  if (outcome.kind == request.target) {
+  if (kind == request.target) {
     bool all = false;
     if (Result scanned = AllLineEndingsOf(source, request.target, all, nullptr, stop); !scanned.ok()) {
       return fail(scanned);

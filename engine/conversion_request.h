@@ -32,8 +32,6 @@ struct ConversionRequest {
 struct ConversionOutcome {
   std::string_view refusal;    // a check failed, and no file was written
   Result result;               // otherwise, how the conversion went
-  LineEndingKind kind = LineEndingKind::None;  // the kind the source was taken to be
-  Encoding encoding = Encoding::Bytes;
 
   bool Converted() const { return refusal.empty() && result.ok(); }
   // What the user is told: the refusal, the failure and why, "変換しました", or nothing

@@ -105,7 +105,6 @@ platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::s
 
 Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop) {
   Detection detection;
-  detection.identity = file.Opened().identity;
   // Small at first: nearly every text decides within its first line.
   constexpr std::size_t kFirstRead = 64 * 1024, kLaterReads = 1024 * 1024;
   platform::PageBuffer buffer(kLaterReads);

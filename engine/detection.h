@@ -53,7 +53,6 @@ struct Detection {
   platform::Reason reason = platform::Reason::kNone;
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;
-  platform::FileIdentity identity;  // the file looked at, as it was opened
 };
 
 // Reads from `source` into `buffer` until it holds at least `least` bytes or the source

@@ -60,20 +60,19 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   platform::OrReason<std::size_t> got = ReadAtLeast(in, {head.data(), head.size()}, 2);
   if (!got) return fail(Status::SourceReadFailed, got.reason);
   std::size_t held = got.value;
-  outcome.encoding = EncodingOf({head.data(), held});
-  KindScanner scanner(outcome.encoding);
+  const Encoding encoding = EncodingOf({head.data(), held});
+  KindScanner scanner(encoding);
   bool ended = false;
   if (const Result head_read = ReadHead(in, head, held, scanner, ended, stop); !head_read.ok()) {
     return fail(head_read.status, head_read.reason);
   }
-  outcome.kind = from != K::None ? from : scanner.Verdict();
   const bool checks_kind = from == K::None;
-  if (checks_kind && outcome.kind == K::Binary) {
+  if (checks_kind && scanner.Verdict() == K::Binary) {
     outcome.refusal = messages::kBinarySource;
     return outcome;
   }
 
-  LineEndingConverter converter(outcome.encoding, target);
+  LineEndingConverter converter(encoding, target);
   platform::PageBuffer converted(LineEndingConverter::MaxOutput(kMostHeldBack));
   const auto pass_on = [&](std::span<const std::uint8_t> piece) -> Result {
     const std::ptrdiff_t size = converter.Convert(piece, converted.data());
