@@ -22,10 +22,6 @@ constexpr std::string_view kStdoutUnwritable = "標準出力に書き込めま�
 // "MS-DOS", "UNIX", "MAC", "BINARY", or "NONE" when the file has no line break at all.
 std::string_view VerdictName(K verdict) { return verdict == K::None ? "NONE" : DisplayName(verdict); }
 
-void Complain(const Environment& env, const std::string& file, Status status, platform::Reason reason) {
-  env.err << PrintableName(file) << ": " << messages::ForStatus(status, reason) << '\n';
-}
-
 // With --null, a record's fields end in NUL and names go out as they are; otherwise
 // they end in a line break and names are escaped, so that one file is one line.
 struct Format {
@@ -40,7 +36,7 @@ int Detect(const Environment& env, const Format& format, const std::vector<std::
     const Detection detection = DetectLineEndings(env.fs, file, env.stop);
     if (detection.status == Status::Cancelled) return kExitFailed;
     if (detection.status != Status::Ok) {
-      Complain(env, file, detection.status, detection.reason);
+      Complain(env, file, messages::ForStatus(detection.status, detection.reason));
       code = kExitFailed;
       continue;
     }
@@ -75,7 +71,7 @@ int Info(const Environment& env, const Format& format, const std::vector<std::st
     const Examination examination = ExamineFile(env.fs, file, env.stop);
     if (examination.status == Status::Cancelled) return kExitFailed;
     if (examination.status != Status::Ok) {
-      Complain(env, file, examination.status, examination.reason);
+      Complain(env, file, messages::ForStatus(examination.status, examination.reason));
       code = kExitFailed;
       continue;
     }
@@ -117,6 +113,10 @@ CLI::App* AddLookingCommand(CLI::App& app, const char* name, const char* descrip
 }
 
 }  // namespace
+
+void Complain(const Environment& env, const std::string& file, std::string_view message) {
+  env.err << PrintableName(file) << ": " << message << '\n';
+}
 
 int Run(int argc, const char* const argv[], const Environment& env) {
   CLI::App app("Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), CR (MAC).",

@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 
@@ -29,6 +31,9 @@ struct Environment {
   // The file standard output writes to, when it is one: never to be the source too.
   std::function<std::optional<platform::FileIdentity>()> output_file = [] { return std::nullopt; };
 };
+
+// "FILE: message" on standard error, the name as it can be printed on one line.
+void Complain(const Environment& env, const std::string& file, std::string_view message);
 
 // Parses the command line and runs its command; returns the exit code.
 //   detect FILE...                   the kind of each file

@@ -45,10 +45,6 @@ int UsageError(const Environment& env, std::string_view problem) {
   return kExitUsage;
 }
 
-void Complain(const Environment& env, const std::string& file, std::string_view message) {
-  env.err << PrintableName(file) << ": " << message << '\n';
-}
-
 // Says how one conversion of `source` into `output` went, and returns its exit code: a
 // refusal or a failure on stderr (a failure with the name of the file it concerns),
 // nothing when the user stopped it, "変換しました" on stdout when `say_done`.
