@@ -72,8 +72,6 @@ InterruptCatcher::~InterruptCatcher() {
   }
 }
 
-bool InterruptCatcher::Caught() const { return InterruptRequested(); }
-
 void InterruptCatcher::ResendIfCaught() {
   int signal = caught_signal;
   if (signal == 0) return;

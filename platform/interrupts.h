@@ -19,7 +19,6 @@ class InterruptCatcher {
   // Stop is requested on it once a signal has come (by a thread of the catcher's own:
   // a signal handler may not do it).
   std::stop_token Token() const { return stop_.get_token(); }
-  bool Caught() const;
   // Once the work has been cleaned up: ends the process by the signal that came, with
   // its default action, so that a calling shell sees it was interrupted. Returns when
   // no signal came.

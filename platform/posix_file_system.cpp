@@ -68,20 +68,6 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-FileInfo InfoOf(const struct stat& st) {
-  FileInfo info;
-  info.kind = S_ISREG(st.st_mode)   ? FileInfo::Kind::File
-              : S_ISDIR(st.st_mode) ? FileInfo::Kind::Folder
-              : S_ISLNK(st.st_mode) ? FileInfo::Kind::Link
-                                    : FileInfo::Kind::Other;
-  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-  info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
-  info.owner = st.st_uid;
-  info.group = st.st_gid;
-  return info;
-}
-
 OrReason<Folder> OpenFolderAt(int at, const std::string& name, std::string path) {
   int fd = ::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -243,6 +229,20 @@ class PosixWorkingFile : public WorkingFile {
 };
 
 }  // namespace
+
+FileInfo InfoOf(const struct stat& st) {
+  FileInfo info;
+  info.kind = S_ISREG(st.st_mode)   ? FileInfo::Kind::File
+              : S_ISDIR(st.st_mode) ? FileInfo::Kind::Folder
+              : S_ISLNK(st.st_mode) ? FileInfo::Kind::Link
+                                    : FileInfo::Kind::Other;
+  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.owner = st.st_uid;
+  info.group = st.st_gid;
+  return info;
+}
 
 OrReason<std::size_t> ReadSome(int fd, std::span<std::uint8_t> data) {
   for (;;) {

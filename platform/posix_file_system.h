@@ -1,8 +1,13 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include "file_system.h"
 
 namespace tarnwhistle::platform {
+
+// What stat() told, as this program keeps it.
+FileInfo InfoOf(const struct stat& st);
 
 // read() and write() on a descriptor, carried on past interruptions by a signal.
 OrReason<std::size_t> ReadSome(int fd, std::span<std::uint8_t> data);

@@ -38,8 +38,7 @@ std::unique_ptr<ByteSink> StandardOutput() { return std::make_unique<Output>(); 
 std::optional<FileIdentity> StandardOutputFile() {
   struct stat st;
   if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                      static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  return InfoOf(st).identity;
 }
 
 }  // namespace tarnwhistle::platform
