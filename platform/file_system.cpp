@@ -28,6 +28,12 @@ OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std:
   return fs.OpenForRead(place.value);
 }
 
+bool TrustedInFolder(const FileInfo& folder, std::uint32_t owner, std::uint32_t user) {
+  constexpr std::uint32_t kSticky = 01000, kOthersWrite = 0002;
+  const bool shared_sticky = (folder.permissions & kSticky) != 0 && (folder.permissions & kOthersWrite) != 0;
+  return owner == user || !shared_sticky || owner == folder.owner;
+}
+
 bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b) {
   const FileInfo first = fs.Stat(a);
   if (!first.exists()) return false;

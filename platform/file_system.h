@@ -183,6 +183,11 @@ std::vector<std::string> NamesLastFirst(const std::string& path);
 // Opens the file at `path` for reading: Locate, then OpenForRead.
 OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path);
 
+// The kernel's rule for a folder anyone may write to that is sticky (/tmp), as its
+// protected_symlinks and protected_regular settings apply it: a link or a file there is
+// trusted only when it belongs to `user` or to the folder's owner.
+bool TrustedInFolder(const FileInfo& folder, std::uint32_t owner, std::uint32_t user);
+
 // True when both places name one existing file (same device and inode), whatever the
 // names: a relative form, a symbolic link or a hard link.
 bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b);

@@ -85,13 +85,9 @@ OrReason<Folder> OpenFolderAt(int at, const std::string& name, std::string path)
 // found in the folder `at`: in a sticky folder anyone may write to, only a link of the
 // follower's own or of the folder's owner.
 bool MayFollow(int at, const struct stat& link) {
-  if (link.st_uid == ::geteuid()) return true;
   struct stat parent;
-  if (::fstat(at, &parent) != 0) return false;
-  const bool shared_sticky = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & S_IWOTH) != 0;
-  return !shared_sticky || parent.st_uid == link.st_uid;
+  return ::fstat(at, &parent) == 0 && TrustedInFolder(InfoOf(parent), link.st_uid, ::geteuid());
 }
-
 
 class PosixReadHandle : public ReadHandle {
  public:

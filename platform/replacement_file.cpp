@@ -19,8 +19,6 @@ constexpr std::size_t kLongestName = 255;
 
 constexpr std::uint32_t kSetGroupId = 02000;
 constexpr std::uint32_t kAccessBits = 0777;
-constexpr std::uint32_t kSticky = 01000;
-constexpr std::uint32_t kOthersWrite = 0002;
 
 constexpr std::string_view kWorkingMarker = ".tarnwhistle-";
 constexpr std::size_t kBootLength = 8;
@@ -148,10 +146,9 @@ OrReason<std::unique_ptr<ReplacementFile>> ReplacementFile::Create(FileSystem& f
     case FileInfo::Kind::Link: return Reason::kSymbolicLink;  // put there since the path was resolved
     case FileInfo::Kind::Other: return Reason::kNotAFile;      // never replace a device or a FIFO
   }
-  if (existing.exists() && existing.owner != fs.UserId()) {
-    const FileInfo folder = fs.StatFolder(target.folder);
-    const bool shared_sticky = (folder.permissions & kSticky) != 0 && (folder.permissions & kOthersWrite) != 0;
-    if (shared_sticky && existing.owner != folder.owner) return Reason::kOthersFileInSharedFolder;
+  if (existing.exists() && existing.owner != fs.UserId() &&
+      !TrustedInFolder(fs.StatFolder(target.folder), existing.owner, fs.UserId())) {
+    return Reason::kOthersFileInSharedFolder;
   }
 
   OrReason<std::unique_ptr<WorkingFile>> file = fs.CreateWorkingFile(target.folder, WorkingFilePrefix(target.name));
