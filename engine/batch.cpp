@@ -30,12 +30,6 @@ using platform::Reason;
 // may run on another machine sharing the folder, but none converts one file for a day.
 constexpr std::int64_t kAbandonedAfterSeconds = 24 * 60 * 60;
 
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (name.empty()) return folder;
-  return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // A path's last name, as typed: "src/" and "src" are both "src".
 std::string LastName(const std::string& path) {
   std::filesystem::path p(path);
@@ -109,7 +103,7 @@ platform::Reason OutputFolder::Check(platform::FileSystem& fs) const {
   return kind == FileInfo::Kind::Missing || kind == FileInfo::Kind::Folder ? Reason::kNone : platform::FromErrno(ENOTDIR);
 }
 
-std::string OutputFolder::Path() const { return parent_ ? Join(parent_->Path(), name_) : name_; }
+std::string OutputFolder::Path() const { return parent_ ? platform::JoinPath(parent_->Path(), name_) : name_; }
 
 void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, const std::string& output_folder) {
   for (BatchFile& file : files) file.output = nullptr;
@@ -148,7 +142,7 @@ void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, cons
 }
 
 std::string OutputPath(const BatchFile& file) {
-  return file.output ? Join(file.output->Path(), LastName(file.relative)) : file.source;
+  return file.output ? platform::JoinPath(file.output->Path(), LastName(file.relative)) : file.source;
 }
 
 bool OutputClaims::Claim(std::string_view relative) {
@@ -222,11 +216,11 @@ class BatchWalker::Walk {
 
   void TakeEntry(const Frame& frame, const platform::FolderEntry& entry, std::vector<BatchFile>& files) {
     const Place place{frame.folder, entry.name};
-    const std::string shown = Join(frame.shown, entry.name);
+    const std::string shown = platform::JoinPath(frame.shown, entry.name);
     switch (entry.kind) {
       case FileInfo::Kind::Link:
         if (platform::NameMatches(entry.name, settings_.patterns)) {
-          BatchFile link{shown, place, Join(frame.relative, entry.name), frame.output};
+          BatchFile link{shown, place, platform::JoinPath(frame.relative, entry.name), frame.output};
           link.skipped_link = true;
           files.push_back(std::move(link));
         }
@@ -237,11 +231,11 @@ class BatchWalker::Walk {
           return;
         }
         if (IsWorkingFile(place)) return;
-        Add(shown, place, Join(frame.relative, entry.name), frame.output, files);
+        Add(shown, place, platform::JoinPath(frame.relative, entry.name), frame.output, files);
         return;
       case FileInfo::Kind::Folder:
         if (settings_.recursive && entry.name.front() != '.') {
-          Enter(place, shown, Join(frame.relative, entry.name), frame.output, entry.name, files);
+          Enter(place, shown, platform::JoinPath(frame.relative, entry.name), frame.output, entry.name, files);
         }
         return;
       case FileInfo::Kind::Missing:

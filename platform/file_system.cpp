@@ -4,9 +4,12 @@
 
 namespace tarnwhistle::platform {
 
-std::string Place::Path() const {
-  if (!folder || folder->path() == "." || name == ".") return folder && name == "." ? folder->path() : name;
-  return folder->path().back() == '/' ? folder->path() + name : folder->path() + "/" + name;
+std::string Place::Path() const { return !folder || folder->path() == "." ? name : JoinPath(folder->path(), name); }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (name.empty() || name == ".") return folder;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 std::vector<std::string> NamesLastFirst(const std::string& path) {

@@ -177,6 +177,10 @@ class FileSystem {
   virtual std::uint32_t UserId() = 0;
 };
 
+// `name` in `folder`, one slash between them ("a" and "b" give "a/b", "/" and "b" give
+// "/b"); an empty folder gives the name alone, an empty name or "." the folder.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // The names of `path` between its slashes, last first, as Locate walks them.
 std::vector<std::string> NamesLastFirst(const std::string& path);
 

@@ -63,11 +63,6 @@ int FdOf(const Folder& folder) { return static_cast<const PosixFolder&>(*folder)
 // may have none). Asked each time: one call, beside the several a file costs anyway.
 bool ProcMounted() { return ::access("/proc/self/fd", X_OK) == 0; }
 
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty() || name == ".") return folder.empty() ? name : folder;
-  return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 OrReason<Folder> OpenFolderAt(int at, const std::string& name, std::string path) {
   int fd = ::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -333,7 +328,7 @@ OrReason<Place> PosixFileSystem::Locate(const std::string& path) {
       continue;
     }
     walk.at = std::move(next);
-    walk.walked = Join(walk.walked, part);
+    walk.walked = JoinPath(walk.walked, part);
   }
   Place place{std::make_shared<PosixFolder>(std::move(walk.at), walk.walked.empty() ? "." : walk.walked),
               std::move(walk.pending.back())};

@@ -51,7 +51,7 @@ std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, con
         AnotherNameReadsAlike(files, above, *part)) {
       return std::nullopt;
     }
-    above += (above.back() == '/' ? "" : "/") + *part;
+    above = platform::JoinPath(above, *part);
   }
   return bytes;
 }
