@@ -223,8 +223,7 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
       : total >= kOverlappedFrom ? MoveOverlapped(file, replacement.value->Sink(), converting, stop, read, done)
                                  : MoveSerial(file, replacement.value->Sink(), converting, stop, read, done);
   if (!moved.ok()) return {moved, nullptr};
-  if (done != total) return {{Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr};
-  if (Reason changed = file.ChangedSinceOpened(); changed != Reason::kNone) {
+  if (Reason changed = platform::ChangedWhileRead(file, done); changed != Reason::kNone) {
     return {{Status::SourceReadFailed, changed}, nullptr};
   }
   return {{}, std::move(replacement.value)};

@@ -202,8 +202,8 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
     decided();
   }
   result.counts = counter.Finish();
-  if (result.counts.bytes != result.identity.size) return fail(Status::SourceReadFailed, platform::Reason::kChangedWhileRead);
-  if (platform::Reason changed = file.value->ChangedSinceOpened(); changed != platform::Reason::kNone) {
+  if (platform::Reason changed = platform::ChangedWhileRead(*file.value, result.counts.bytes);
+      changed != platform::Reason::kNone) {
     return fail(Status::SourceReadFailed, changed);
   }
   return result;

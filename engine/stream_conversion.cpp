@@ -35,9 +35,7 @@ Result ReadHead(platform::ByteSource& in, std::vector<std::uint8_t>& head, std::
 
 // A source that was a file must have held, when it ended, what it held when opened.
 Result StillAsOpened(platform::ReadHandle* file, std::uint64_t read) {
-  if (file == nullptr) return {};
-  if (read != file->Opened().identity.size) return {Status::SourceReadFailed, Reason::kChangedWhileRead};
-  const Reason changed = file->ChangedSinceOpened();
+  const Reason changed = file != nullptr ? platform::ChangedWhileRead(*file, read) : Reason::kNone;
   return changed == Reason::kNone ? Result{} : Result{Status::SourceReadFailed, changed};
 }
 

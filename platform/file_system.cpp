@@ -31,6 +31,10 @@ OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std:
   return fs.OpenForRead(place.value);
 }
 
+Reason ChangedWhileRead(ReadHandle& file, std::uint64_t read) {
+  return read != file.Opened().identity.size ? Reason::kChangedWhileRead : file.ChangedSinceOpened();
+}
+
 bool TrustedInFolder(const FileInfo& folder, std::uint32_t owner, std::uint32_t user) {
   constexpr std::uint32_t kSticky = 01000, kOthersWrite = 0002;
   const bool shared_sticky = (folder.permissions & kSticky) != 0 && (folder.permissions & kOthersWrite) != 0;

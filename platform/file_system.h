@@ -181,6 +181,10 @@ class FileSystem {
 // "/b"); an empty folder gives the name alone, an empty name or "." the folder.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// kChangedWhileRead, or what ChangedSinceOpened says, unless `file` held exactly `read`
+// bytes from its opening to its end and is still as it was opened.
+Reason ChangedWhileRead(ReadHandle& file, std::uint64_t read);
+
 // The names of `path` between its slashes, last first, as Locate walks them.
 std::vector<std::string> NamesLastFirst(const std::string& path);
 
