@@ -93,10 +93,9 @@ OrReason<Folder> OutputFolder::Make(platform::FileSystem& fs) {
   return made;
 }
 
+// One lookup of the whole path answers for the folders above too: it fails at the first
+// that is not a folder, and a missing one (ENOENT) is one still to be made.
 platform::Reason OutputFolder::Check(platform::FileSystem& fs) const {
-  if (parent_) {
-    if (const Reason above = parent_->Check(fs); above != Reason::kNone) return above;
-  }
   const OrReason<Place> place = fs.Locate(Path());
   if (!place) return place.reason == platform::FromErrno(ENOENT) ? Reason::kNone : place.reason;
   const FileInfo::Kind kind = fs.Stat(place.value).kind;
