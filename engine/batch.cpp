@@ -353,16 +353,6 @@ int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::stri
 namespace {
 
 // `message` with notes after it in one pair of full-width brackets.
-std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes) {
-  std::string text(message), inside;
-  for (std::string_view note : notes) {
-    if (note.empty()) continue;
-    if (!inside.empty()) inside += "・";
-    inside += note;
-  }
-  return inside.empty() ? text : text + "（" + inside + "）";
-}
-
 // With an output folder, a file that is not converted is copied there; a dry run says
 // it would be.
 std::string_view CopyNote(bool mirror, bool dry_run) {
@@ -411,11 +401,11 @@ OrReason<Place> OutputPlace(platform::FileSystem& fs, const BatchFile& file, con
 void NotConverted(BatchResult& result, const Source& source, bool nul, bool mirror, bool dry_run) {
   if (source.verdict == LineEndingKind::Binary || nul) {
     result.verdict = BatchVerdict::NotConvertible;
-    result.message = WithNotes(messages::kBinarySource,
-                               {nul ? "NUL 文字を含んでいます" : "バイナリ ファイルです", CopyNote(mirror, dry_run)});
+    result.message = messages::WithNotes(messages::kBinarySource,
+                                         {nul ? messages::kNulNote : "バイナリ ファイルです", CopyNote(mirror, dry_run)});
   } else {
     result.verdict = BatchVerdict::AlreadyTarget;
-    result.message = WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? "改行がありません" : "",
+    result.message = messages::WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? "改行がありません" : "",
                                                           CopyNote(mirror, dry_run)});
   }
   result.copied = mirror;
@@ -452,9 +442,8 @@ BatchResult ConvertOne(platform::FileSystem& fs, const BatchFile& file, const Ba
       return result;
     }
     if (written.result.ok()) {
-      const Reason committed = written.file->Commit(stop);
-      if (committed == Reason::kNone) return result;
-      return Failed(result, {committed == Reason::kStopped ? Status::Cancelled : Status::OutputCannotWrite, committed});
+      const Result published = Publish(*written.file, stop);
+      return published.ok() ? result : Failed(result, published);
     }
     if (written.result.status != Status::SourceNotText) return Failed(result, written.result);
     nul = true;  // the rest is as for a file that allows no conversion

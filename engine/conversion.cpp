@@ -235,7 +235,11 @@ Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::
   if (!written.result.ok()) return written.result;
   const std::uint64_t size = source.file->Opened().identity.size;
   if (progress) progress(size, size, Stage::Finishing);
-  const Reason committed = written.file->Commit(stop);
+  return Publish(*written.file, stop);
+}
+
+Result Publish(platform::ReplacementFile& file, const std::stop_token& stop) {
+  const Reason committed = file.Commit(stop);
   if (committed == Reason::kStopped) return {Status::Cancelled, committed};
   if (committed != Reason::kNone) return {Status::OutputCannotWrite, committed};
   return {};

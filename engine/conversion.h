@@ -60,6 +60,10 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
                          LineEndingKind target, const std::stop_token& stop = {},
                          const ConversionProgress& progress = {});
 
+// Puts a file WriteUnpublished wrote in its place (ReplacementFile::Commit): Cancelled
+// when the stop came first, OutputCannotWrite with the reason when it failed.
+Result Publish(platform::ReplacementFile& file, const std::stop_token& stop);
+
 // Writes `source`, from its first byte, into a new file that replaces `output` in one
 // step, with every line ending (CR LF, LF alone, CR alone) made the target's; or, with
 // LineEndingKind::None as the target, copied byte for byte. The output is replaced whole

@@ -49,11 +49,18 @@ std::string ReasonText(platform::Reason reason) {
   }
 }
 
+std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes) {
+  std::string text(message), inside;
+  for (std::string_view note : notes) {
+    if (note.empty()) continue;
+    if (!inside.empty()) inside += "・";
+    inside += note;
+  }
+  return inside.empty() ? text : text + "（" + inside + "）";
+}
+
 std::string WithReason(std::string_view message, platform::Reason reason) {
-  std::string text(message);
-  const std::string why = ReasonText(reason);
-  if (!why.empty()) text += "（" + why + "）";
-  return text;
+  return WithNotes(message, {ReasonText(reason)});
 }
 
 std::string ForStatus(Status status, platform::Reason reason) {
@@ -61,7 +68,7 @@ std::string ForStatus(Status status, platform::Reason reason) {
     case Status::SourceCannotOpen:
       return reason == platform::FromErrno(ENOENT) ? std::string(kSourceMissing) : WithReason(kSourceUnreadable, reason);
     case Status::SourceReadFailed: return WithReason(kSourceUnreadable, reason);
-    case Status::SourceNotText: return std::string(kBinarySource) + "（NUL 文字を含んでいます）";
+    case Status::SourceNotText: return WithNotes(kBinarySource, {kNulNote});
     case Status::OutputCannotWrite: return WithReason(kOutputUnwritable, reason);
     case Status::ChangedSinceDetected: return std::string(kChangedSinceDetected);
     case Status::Ok:

@@ -3,6 +3,7 @@
 // The messages the window and the command-line tool both show, in UTF-8, so that both
 // say the same things in the same words. Captions live with their windows.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,13 @@ inline constexpr std::string_view kDriveNotReady = "ドライブの準備がで�
 
 // Why an operation failed, in a few words: "アクセスが拒否されました". Empty for kNone.
 std::string ReasonText(platform::Reason reason);
+
+// Why a file is not text: a NUL among its bytes.
+inline constexpr std::string_view kNulNote = "NUL 文字を含んでいます";
+
+// `message` with the notes that are not empty after it, in full-width brackets and
+// apart by "・": "このファイルは変換できません（バイナリ ファイルです・コピーしました）".
+std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes);
 
 // `message` with the reason after it in full-width brackets:
 // "ファイルを読み込めません（アクセスが拒否されました）"; `message` alone without one.
