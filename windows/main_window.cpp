@@ -214,7 +214,7 @@ void MainWindow::OnDetect() {
   }
   ShowLiveText(counts_line_, {});
   detecting_ = true;
-  ShowProgress(kDetecting, [this] { examine_.Stop(); });
+  ShowProgress(kDetecting, examine_);
   examine_.Start([this, path = *local](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     const Examination whole = ExamineFile(files_, path, stop, [&outbox, this](const Examination& verdict) {
       outbox.Post([this, verdict] { OnVerdict(verdict); });
@@ -263,7 +263,7 @@ void MainWindow::OnConvert() {
   request.detected = detected_kind_;
   request.target = target_kind_;
   request.detected_file = detected_file_;
-  ShowProgress(Text(messages::kConverting), [this] { convert_.Stop(); });
+  ShowProgress(Text(messages::kConverting), convert_);
   convert_.Start([this, request](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     ProgressThrottle throttle;
     const ConversionOutcome outcome =
@@ -287,10 +287,10 @@ void MainWindow::OnConverted(const ConversionOutcome& outcome) {
   if (!message.empty()) services_.ShowMessage(this, Text(message));
 }
 
-void MainWindow::ShowProgress(const QString& label, std::function<void()> stop) {
+void MainWindow::ShowProgress(const QString& label, BackgroundTask& task) {
   CloseProgress();
   progress_ = new ProgressWindow(this, Text(messages::kProductName), label);
-  connect(progress_, &ProgressWindow::StopRequested, this, std::move(stop));
+  connect(progress_, &ProgressWindow::StopRequested, &task, &BackgroundTask::Stop);
 }
 
 void MainWindow::CloseProgress() { delete progress_; }

@@ -81,7 +81,7 @@ class MainWindow : public QMainWindow {
   void OnOpen();
   void OnAbout();
 
-  void ShowProgress(const QString& label, std::function<void()> stop);
+  void ShowProgress(const QString& label, BackgroundTask& task);  // 中止 stops `task`
   void CloseProgress();
 
   platform::FileSystem& files_;

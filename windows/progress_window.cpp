@@ -21,13 +21,13 @@ ProgressWindow::ProgressWindow(QWidget* parent, const QString& title, const QStr
   bar_->setAccessibleName(QStringLiteral("進行状況"));
   bar_->setRange(0, kSteps);
   bar_->setValue(0);
-  stop_button_ = NewButton(this, "cmdStop", QStringLiteral("中止"));
+  QPushButton* stop_button = NewButton(this, "cmdStop", QStringLiteral("中止"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label_);
   layout->addWidget(bar_);
-  layout->addWidget(stop_button_, 0, Qt::AlignRight);
+  layout->addWidget(stop_button, 0, Qt::AlignRight);
   setMinimumWidth(360);
-  connect(stop_button_, &QPushButton::clicked, this, &ProgressWindow::StopRequested);
+  connect(stop_button, &QPushButton::clicked, this, &ProgressWindow::StopRequested);
   QTimer::singleShot(kShowAfterMs, this, &QWidget::show);
 }
 

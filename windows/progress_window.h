@@ -5,7 +5,6 @@
 
 class QLabel;
 class QProgressBar;
-class QPushButton;
 
 namespace tarnwhistle::windows {
 
@@ -36,7 +35,6 @@ class ProgressWindow : public QDialog {
  private:
   QLabel* label_;
   QProgressBar* bar_;
-  QPushButton* stop_button_;
 };
 
 }  // namespace tarnwhistle::windows
