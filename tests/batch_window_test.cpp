@@ -40,7 +40,6 @@ class BatchWindowTest : public testkit::WindowTest<windows::BatchWindow> {
     for (int row = 0; row < table->rowCount(); ++row) cells << table->item(row, column)->text();
     return cells;
   }
-  void Target(int index) { window.findChildren<QRadioButton*>("optTarget").at(index)->click(); }
 };
 
 TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
@@ -68,7 +67,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   // Converting asks for a target first and writes nothing without one.
   Click("cmdConvert");
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNoTarget)});
-  Target(1);
+  Option(LineEndingKind::Unix, "optTarget")->click();
   Type("txtOutputFolder", dir / "out");
   // The bar weighs each file by its size: it is not full before the last result.
   QSignalSpy steps(Find<QProgressBar>("prgBatch"), &QProgressBar::valueChanged);
@@ -124,7 +123,7 @@ TEST_F(BatchWindowTest, StopLeavesTheFilesAsTheyWere) {
   std::filesystem::create_directories(dir / "in");
   for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) dir.Write(std::string("in/") + name, "x\r\ny\r\n");
   Add({dir / "in"});
-  Target(1);
+  Option(LineEndingKind::Unix, "optTarget")->click();
   Type("txtOutputFolder", dir / "out");
   {
     testkit::Gate gate(platform::RacePoint::kSourceOpened);

@@ -6,18 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
 #include "engine/line_ending_kind.h"
+#include "engine/pipeline.h"
 #include "fake_window_services.h"
 #include "platform/posix_file_system.h"
 #include "platform/race_points.h"
@@ -44,12 +42,6 @@ class WindowDriver {
     }
     ADD_FAILURE() << "no option for kind " << static_cast<int>(kind);
     return nullptr;
-  }
-
-  // The current text of `name` as assistive tools get it.
-  QString Accessible(QWidget* control, QAccessible::Text which) {
-    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(control);
-    return found == nullptr ? QStringLiteral("<none>") : found->text(which);
   }
 
   void Type(const char* box, const std::string& text) {
@@ -110,30 +102,20 @@ class Gate {
   explicit Gate(platform::RacePoint point) {
     platform::SetRaceHook([this, point](platform::RacePoint reached) {
       if (reached != point) return;
-      std::unique_lock lock(mutex_);
       ++waiting_;
-      opened_.wait(lock, [this] { return open_; });
+      open_.Take();  // nothing is ever given: it returns once Open() closes the channel
     });
   }
   ~Gate() {
     Open();
     platform::SetRaceHook(nullptr);
   }
-  bool Reached() {
-    std::lock_guard lock(mutex_);
-    return waiting_ > 0;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
-  }
+  bool Reached() const { return waiting_ > 0; }
+  void Open() { open_.Close(); }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  int waiting_ = 0;
-  bool open_ = false;
+  Channel<char> open_;
+  std::atomic<int> waiting_ = 0;
 };
 
 }  // namespace tarnwhistle::testkit
