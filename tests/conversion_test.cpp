@@ -113,7 +113,6 @@ TEST(CheckAndConvert, ConvertsEveryLineEndingOnce) {
        Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
       {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,
        "\xfe\xff\0a\0\r\0\n"s},
-      {"--from is taken as given", Request("/d/mixed", "/d/out", K::Mac, K::Unix), "\x01\r\n", Status::Ok, "\x01\n"},
       {"in place", in_place, "a\r\nb\n", Status::Ok, "a\rb\r"},
       {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Status::SourceNotText,
        "old output"},

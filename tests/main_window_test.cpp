@@ -190,7 +190,6 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
        "CR LF: 1 行　LF: 0 行　CR: 0 行　UTF-16LE"},
       {"no line break", rewrite("abc"), "MS-DOS", {Text(messages::kNoLineBreak)}, ""},
       {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::kSourceUnreadable, EACCES)}, ""},
-      {"a read fails", fail(Op::Read, 1, EIO), "MS-DOS", {Reasoned(messages::kSourceUnreadable, EIO)}, ""},
       {"a read fails while counting",
        [](FakeFileSystem& fs, const std::string& path) {
          fs.Rewrite(path, "a\r\nbcdefgh\r\n");
@@ -205,12 +204,6 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
          fs.AddDirectory(path);
        },
        "MS-DOS", {Reasoned(messages::kSourceUnreadable, EISDIR)}, ""},
-      {"a FIFO, which must not make it wait",
-       [](FakeFileSystem& fs, const std::string& path) {
-         fs.RemovePath(path);
-         fs.AddFifo(path);
-       },
-       "MS-DOS", {Reasoned(messages::kSourceUnreadable, platform::Reason::kNotAFile)}, ""},
   };
   files.AddDirectory("/d");
   files.SetReadLimit(4);  // the verdict comes from the first read, the counts from more
@@ -268,16 +261,6 @@ TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
        {Text(messages::kChangedSinceDetected)}, "old"},
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
        {Reasoned(messages::kOutputUnwritable, ENOSPC)}, "old"},
-      {"a read-only disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Rename, 1, platform::FromErrno(EROFS)); },
-       {Reasoned(messages::kOutputUnwritable, EROFS)}, "old"},
-      {"a failing read", [](FakeFileSystem& fs) { fs.FailOn(Op::Read, 1, platform::FromErrno(EIO)); },
-       {Reasoned(messages::kSourceUnreadable, EIO)}, "old"},
-      {"a FIFO as the output",
-       [](FakeFileSystem& fs) {
-         fs.RemovePath("/d/out");
-         fs.AddFifo("/d/out");
-       },
-       {Reasoned(messages::kOutputUnwritable, platform::Reason::kNotAFile)}, std::nullopt},
   };
   for (const auto& c : cases) {
     files.RemovePath("/d/in");
