@@ -10,11 +10,11 @@ using K = LineEndingKind;
 // Checks 6 and 7, which look at the output's name and where it leads. `output` is told
 // where that is, or why it leads nowhere.
 std::string_view OutputRefusal(platform::FileSystem& fs, const ConversionRequest& request,
+                               const platform::OrReason<platform::Place>& source,
                                platform::OrReason<platform::Place>& output) {
   if (request.output == request.source) return messages::kSameFile;
   if (request.output.empty()) return messages::kNoOutputName;
   output = fs.Locate(request.output);
-  const platform::OrReason<platform::Place> source = fs.Locate(request.source);
   if (output && source && platform::SameExistingFile(fs, source.value, output.value)) return messages::kSameFile;
   return {};
 }
@@ -43,14 +43,14 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   if (!request.detect && request.detected == K::None) return refuse(messages::kNotDetected);
   if (request.target == K::None) return refuse(messages::kNoTarget);
 
+  // Located once: the file checked against the output is the file opened.
+  const platform::OrReason<platform::Place> place = fs.Locate(request.source);
   platform::OrReason<platform::Place> output = platform::FromErrno(ENOENT);  // until located
   bool output_checked = request.in_place;
   if (!output_checked && !request.detect && request.detected != request.target) {
-    if (std::string_view refusal = OutputRefusal(fs, request, output); !refusal.empty()) return refuse(refusal);
+    if (std::string_view refusal = OutputRefusal(fs, request, place, output); !refusal.empty()) return refuse(refusal);
     output_checked = true;
   }
-
-  const platform::OrReason<platform::Place> place = fs.Locate(request.source);
   if (!place) return fail({Status::SourceCannotOpen, place.reason});
   Source source;
   if (Result opened = OpenSource(fs, place.value, source, stop); !opened.ok()) return fail(opened);
@@ -70,7 +70,7 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
     if (all) return refuse(messages::kSameKind);
   }
   if (!output_checked) {
-    if (std::string_view refusal = OutputRefusal(fs, request, output); !refusal.empty()) return refuse(refusal);
+    if (std::string_view refusal = OutputRefusal(fs, request, place, output); !refusal.empty()) return refuse(refusal);
   }
   if (request.in_place) output = source.place;
   if (!output) return fail({Status::OutputCannotWrite, output.reason});
