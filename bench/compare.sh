@@ -19,7 +19,8 @@
 # How it measures:
 # - Every command writes a new output, and every run starts after a `sync`, so that no
 #   command pays for writing back what the one before left in the page cache. The inputs
-#   stay in the page cache: the times are of the work, not of reading the disk.
+#   are read through just before (see `warm`), so that they are in the page cache: the
+#   times are of the work, not of reading the disk.
 # - The large-file commands of one size are timed in one hyperfine invocation, the
 #   outputs of the run before removed first. Beside them, "over an existing output": the
 #   old output is recreated before each run, and tarnwhistle-cli, which then makes the
@@ -147,28 +148,33 @@ make_large_files() {  # make_large_files MIB
   cp unix.txt mixed-unix.txt
 }
 
-# name | output | the file it must equal | command
+# name | input | output | the file it must equal | command
 large_commands=(
-  "dd bs=128K|dd.out|dos.txt|dd if=dos.txt of=dd.out bs=128K status=none"
-  "cp|cp.out|dos.txt|cp dos.txt cp.out"
-  "tarnwhistle-cli DOS→UNIX|tw1.out|unix.txt|$cli convert --to unix dos.txt tw1.out"
-  "tarnwhistle-cli DOS→MAC|tw2.out|mac.txt|$cli convert --to mac dos.txt tw2.out"
-  "tarnwhistle-cli UNIX→DOS|tw3.out|dos.txt|$cli convert --to dos unix.txt tw3.out"
-  "tarnwhistle-cli UNIX→MAC|tw4.out|mac.txt|$cli convert --to mac unix.txt tw4.out"
-  "tarnwhistle-cli MAC→DOS|tw5.out|dos.txt|$cli convert --to dos mac.txt tw5.out"
-  "tarnwhistle-cli MAC→UNIX|tw6.out|unix.txt|$cli convert --to unix mac.txt tw6.out"
-  "tarnwhistle-cli --to unix, mixed file|tw7.out|mixed-unix.txt|$cli convert --to unix mixed.txt tw7.out"
-  "tr -d '\\r'|tr.out|unix.txt|tr -d '\\r' < dos.txt > tr.out"
-  "dos2unix -n|d2u.out|unix.txt|dos2unix -q -n dos.txt d2u.out"
-  "unix2dos -n|u2d.out|dos.txt|unix2dos -q -n unix.txt u2d.out"
+  "dd bs=128K|dos.txt|dd.out|dos.txt|dd if=dos.txt of=dd.out bs=128K status=none"
+  "cp|dos.txt|cp.out|dos.txt|cp dos.txt cp.out"
+  "tarnwhistle-cli DOS→UNIX|dos.txt|tw1.out|unix.txt|$cli convert --to unix dos.txt tw1.out"
+  "tarnwhistle-cli DOS→MAC|dos.txt|tw2.out|mac.txt|$cli convert --to mac dos.txt tw2.out"
+  "tarnwhistle-cli UNIX→DOS|unix.txt|tw3.out|dos.txt|$cli convert --to dos unix.txt tw3.out"
+  "tarnwhistle-cli UNIX→MAC|unix.txt|tw4.out|mac.txt|$cli convert --to mac unix.txt tw4.out"
+  "tarnwhistle-cli MAC→DOS|mac.txt|tw5.out|dos.txt|$cli convert --to dos mac.txt tw5.out"
+  "tarnwhistle-cli MAC→UNIX|mac.txt|tw6.out|unix.txt|$cli convert --to unix mac.txt tw6.out"
+  "tarnwhistle-cli --to unix, mixed file|mixed.txt|tw7.out|mixed-unix.txt|$cli convert --to unix mixed.txt tw7.out"
+  "tr -d '\\r'|dos.txt|tr.out|unix.txt|tr -d '\\r' < dos.txt > tr.out"
+  "dos2unix -n|dos.txt|d2u.out|unix.txt|dos2unix -q -n dos.txt d2u.out"
+  "unix2dos -n|unix.txt|u2d.out|dos.txt|unix2dos -q -n unix.txt u2d.out"
 )
 # The same, over an output that exists: it is recreated from the file named, then synced.
-# name | output | the file it must equal | the old output | command
+# name | input | output | the file it must equal | the old output | command
 existing_commands=(
-  "dd conv=fdatasync|dd-old.out|dos.txt|dos.txt|dd if=dos.txt of=dd-old.out bs=128K conv=fdatasync status=none"
-  "tarnwhistle-cli DOS→UNIX over an existing output|tw-old.out|unix.txt|unix.txt|$cli convert --to unix dos.txt tw-old.out"
+  "dd conv=fdatasync|dos.txt|dd-old.out|dos.txt|dos.txt|dd if=dos.txt of=dd-old.out bs=128K conv=fdatasync status=none"
+  "tarnwhistle-cli DOS→UNIX over an existing output|dos.txt|tw-old.out|unix.txt|unix.txt|$cli convert --to unix dos.txt tw-old.out"
 )
 fresh_outputs="rm -f ./*.out; sync"
+# The input read through once before each run: this machine's memory monitor (DAMON,
+# `pageout`) writes out page-cache pages left untouched for a few seconds, so an input
+# last read a dozen runs ago may be partly back on the disk, and the run then times the
+# disk (dd measured 0.32-0.65 s at 256 MiB so, 0.11-0.15 s with the input read first).
+warm() { echo "cat $1 > /dev/null"; }
 large_names=() existing_names=()
 for entry in "${large_commands[@]}"; do large_names+=("${entry%%|*}"); done
 for entry in "${existing_commands[@]}"; do existing_names+=("${entry%%|*}"); done
@@ -185,15 +191,15 @@ $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
   hyperfine_args=(--warmup 1 --runs "$runs" --export-json "large-$size.json" --style basic)
   commands=()
   for entry in "${large_commands[@]}"; do
-    IFS='|' read -r name out expected cmd <<< "$entry"
+    IFS='|' read -r name input out expected cmd <<< "$entry"
     bash -c "$fresh_outputs; $cmd" > /dev/null || fail "$name failed"
     cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
-    hyperfine_args+=(--prepare "$fresh_outputs")
+    hyperfine_args+=(--prepare "$(warm "$input"); $fresh_outputs")
     commands+=(--command-name "$name" "$cmd")
   done
   for entry in "${existing_commands[@]}"; do
-    IFS='|' read -r name out expected old cmd <<< "$entry"
-    prepare="rm -f ./*.out; cp $old $out; sync"
+    IFS='|' read -r name input out expected old cmd <<< "$entry"
+    prepare="$(warm "$input"); rm -f ./*.out; cp $old $out; sync"
     bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
     cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
     hyperfine_args+=(--prepare "$prepare")
@@ -207,7 +213,7 @@ $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
 
   if [ "$size" = "$largest" ]; then
     for entry in "${large_commands[@]}"; do
-      IFS='|' read -r name out expected cmd <<< "$entry"
+      IFS='|' read -r name input out expected cmd <<< "$entry"
       [[ $name == tarnwhistle-cli* ]] || continue
       bash -c "$fresh_outputs"
       large_peak[$name]=$(peak_kib "$cmd")
@@ -256,7 +262,8 @@ perl -e '
 cli_tree_place=src
 
 # The start of every many-files run: `./fresh tree NAME` puts a copy of src at NAME for a
-# run in place, `./fresh out NAME` an empty output folder, then syncs. Whatever was at NAME
+# run in place, `./fresh out NAME` an empty output folder after reading src through (see
+# `warm`), then syncs. Whatever was at NAME
 # is kept under another name until the end, not deleted, and each copy or folder is made
 # under a name of its own in this folder, which has the ext4 attribute T ("top of a
 # directory tree"): ext4 then places it, like a folder at the root, in a block group with
@@ -271,7 +278,7 @@ cat > fresh << 'EOF'
 set -euo pipefail
 if [ -e "$2" ]; then mv "$2" "$(mktemp -u old-XXXXXXXX)"; fi
 new=$(mktemp -d new-XXXXXXXX)
-if [ "$1" = tree ]; then cp -r src/. "$new"; fi
+if [ "$1" = tree ]; then cp -r src/. "$new"; else find src -type f -exec cat {} + > /dev/null; fi
 mv "$new" "$2"
 sync
 EOF

@@ -225,7 +225,7 @@ TEST(CheckAndConvert, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
 }
 
 // A stop leaves the output as it was: during the reads (of a small file, and of a large
-// one, read and written on threads of their own), and after the last one, while the new
+// one, written on a thread of its own), and after the last one, while the new
 // file is flushed. Only a file that replaces another waits for the disk.
 TEST(CheckAndConvert, AStopLeavesTheOutputAsItWasAndOnlyAReplacementIsFlushed) {
   for (const std::size_t size : {100, 5 << 20}) {
