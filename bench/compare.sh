@@ -263,11 +263,10 @@ cli_tree_place=src
 
 # The start of every many-files run: `./fresh tree NAME` puts a copy of src at NAME for a
 # run in place, `./fresh out NAME` an empty output folder after reading src through (see
-# `warm`), then syncs. Whatever was at NAME
-# is kept under another name until the end, not deleted, and each copy or folder is made
-# under a name of its own in this folder, which has the ext4 attribute T ("top of a
-# directory tree"): ext4 then places it, like a folder at the root, in a block group with
-# few folders, not beside the trees of earlier runs. On ext4 without a journal, every new
+# `warm`), then syncs. Whatever was at NAME is kept under another name until the end, not
+# deleted, and each copy or folder is made under a name of its own in this folder, which
+# has the ext4 attribute T ("top of a directory tree"): ext4 then places it, like a folder
+# at the root, in a block group with few folders, not beside the trees of earlier runs. On ext4 without a journal, every new
 # file passes over the inodes freed in its group in the last minute, five when the inode
 # table is written to again, one call each: `cp -r` of 10,000 files took 1.6 s and up to
 # 5 s right after as many were deleted beside it, 0.3 s in a group of its own. A run in
