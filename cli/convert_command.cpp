@@ -161,9 +161,7 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
     PrintResult(env, settings, file, result);
   };
-  // Two threads: on two cores they halve the time of many small files; a third
-  // measured no faster, the work being mostly the kernel's.
-  const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, 2);
+  const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, BatchWorkers(settings));
   env.err << BatchSummary(totals) << '\n';
   return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
 }
