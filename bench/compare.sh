@@ -2,14 +2,14 @@
 # Times tarnwhistle-cli against dd, cp, tr and dos2unix on large files and on a tree of
 # many small ones, and prints one Markdown report: the machine and this command line,
 # the medians with each row's ratio to its reference, peak memory, the flushes of an
-# in-place run, and whether the targets are met. hyperfine's own output goes to stderr.
+# in-place run, and whether the targets are met. Its progress goes to stderr.
 #
 #   bench/compare.sh [--sizes MIB,MIB | --size MIB] [--files N] [--runs N]
 #                    [--dir DIR] [--cli PATH] [--quick]
 #
 #   --sizes  sizes of the large files, in MiB (default 64,256)
 #   --files  how many small files in the tree (default 10000)
-#   --runs   timed runs of every command (default 10)
+#   --runs   timed rounds, each running every command once (default 10)
 #   --dir    where the work folder is made (default /var/tmp, on the disk where /tmp may
 #            be in memory); it is removed at the end
 #   --cli    the tarnwhistle-cli to measure (default build/bin/tarnwhistle-cli)
@@ -21,13 +21,15 @@
 #   command pays for writing back what the one before left in the page cache. The inputs
 #   are read through just before (see `warm`), so that they are in the page cache: the
 #   times are of the work, not of reading the disk.
-# - The large-file commands of one size are timed in one hyperfine invocation, the
-#   outputs of the run before removed first. Beside them, "over an existing output": the
+# - The commands of a table are timed in rounds, each one hyperfine invocation running
+#   every command once, in turn (see `hyperfine_rounds`); the medians are over the rounds.
+# - The large-file commands of one size are timed together, the outputs of the run
+#   before removed first. Beside them, "over an existing output": the
 #   old output is recreated before each run, and tarnwhistle-cli, which then makes the
 #   new bytes durable before it takes the old file's place, is set against
 #   `dd conv=fdatasync`, which does the same.
 # - The tree is copied afresh for each run, in the untimed prepare step, then synced;
-#   `-r -o OUT src` is set against `cp -r src OUT`, then, in a second invocation,
+#   `-r -o OUT src` is set against `cp -r src OUT`, then, timed apart,
 #   `--in-place -r` against dos2unix in place. Earlier trees are kept, not deleted,
 #   until the end, and each copy is placed in a block group of its own (see `fresh`).
 # - Every output is compared byte for byte with the file it must equal before anything
@@ -96,6 +98,29 @@ load_at_start=$(cut -d ' ' -f 1 /proc/loadavg)
 
 fail() { echo "$0: $*" >&2; exit 1; }
 median() { jq -r --arg name "$2" '.results[] | select(.command == $name) | .median' "$1"; }
+
+# hyperfine_rounds JSON HYPERFINE-ARGS...: times the commands in rounds, each round one
+# hyperfine invocation running every command once, in turn, after a round that is not
+# timed; then writes to JSON each command's times and their median. A slow moment of the
+# machine (two cores shared with other machines) then falls on every command alike,
+# where runs of one command after another let it fall on one command's runs: in one run
+# so, tarnwhistle-cli MAC→UNIX measured 0.12-0.41 s at 256 MiB, the rows beside it 0.09-0.11 s.
+hyperfine_rounds() {
+  local json=$1 round
+  shift
+  hyperfine --runs 1 --style none "$@" > /dev/null
+  for ((round = 1; round <= runs; round++)); do
+    echo "  round $round of $runs" >&2
+    hyperfine --runs 1 --style none --export-json "round-$round.json" "$@" > /dev/null
+  done
+  jq -s '[.[].results[]] | group_by(.command) | map({command: .[0].command, times: map(.times[]) | sort})
+         | map(. + {median: (.times | if length % 2 == 1 then .[length / 2 | floor]
+                                      else (.[length / 2 - 1] + .[length / 2]) / 2 end)})
+         | {results: .}' round-*.json > "$json"
+  rm -f round-*.json
+  jq -r '.results[] | "  \(.command): median \(.median * 1000 | floor) ms, \(.times[0] * 1000 | floor)-\(.times[-1] * 1000 | floor) ms"' \
+    "$json" >&2
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 at_most() { awk -v v="$1" -v t="$2" 'BEGIN { print v <= t ? "met" : "MISSED" }'; }
 peak_kib() {  # peak_kib COMMAND: the largest resident size of the command, in KiB
@@ -188,7 +213,7 @@ for size in "${size_list[@]}"; do
 $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
 
   echo "Checking the outputs ..." >&2
-  hyperfine_args=(--warmup 1 --runs "$runs" --export-json "large-$size.json" --style basic)
+  hyperfine_args=()
   commands=()
   for entry in "${large_commands[@]}"; do
     IFS='|' read -r name input out expected cmd <<< "$entry"
@@ -207,7 +232,7 @@ $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
   done
   rm -f ./*.out
 
-  hyperfine "${hyperfine_args[@]}" "${commands[@]}" >&2
+  hyperfine_rounds "large-$size.json" "${hyperfine_args[@]}" "${commands[@]}"
   for name in "${large_names[@]}"; do large_median[$size,$name]=$(median "large-$size.json" "$name"); done
   for name in "${existing_names[@]}"; do existing_median[$size,$name]=$(median "large-$size.json" "$name"); done
 
@@ -295,11 +320,11 @@ many_in_place=(
 many_commands=("${many_in_place[@]}" "${many_copies[@]}")
 
 declare -A many_median many_peak
-time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them in one hyperfine invocation
+time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them together
   local json=$1.json entry name prepare cmd result expected
   shift
   echo "Checking the outputs ..." >&2
-  local hyperfine_args=(--warmup 1 --runs "$runs" --export-json "$json" --style basic) commands=()
+  local hyperfine_args=() commands=()
   for entry in "$@"; do
     IFS='|' read -r name prepare cmd result expected <<< "$entry"
     bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
@@ -310,7 +335,7 @@ time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them in
     hyperfine_args+=(--prepare "$prepare")
     commands+=(--command-name "$name" "$cmd")
   done
-  hyperfine "${hyperfine_args[@]}" "${commands[@]}" >&2
+  hyperfine_rounds "$json" "${hyperfine_args[@]}" "${commands[@]}"
   for entry in "$@"; do
     IFS='|' read -r name prepare cmd result expected <<< "$entry"
     many_median[$name]=$(median "$json" "$name")
@@ -351,7 +376,7 @@ echo "    $invocation"
 echo
 echo "$($cli --version | head -n 1), hyperfine $(hyperfine --version | cut -d ' ' -f 2)," \
   "dos2unix $(dos2unix --version | awk 'NR == 1 { print $2 }'), coreutils $(cp --version | awk 'NR == 1 { print $NF }');" \
-  "medians of $runs runs, each after a sync, every command writing a new output."
+  "medians of $runs rounds, each running every command once after a sync, every command writing a new output."
 for size in "${size_list[@]}"; do echo "${size} MiB: ${size_facts[$size]}."; done
 echo
 
