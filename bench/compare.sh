@@ -99,19 +99,36 @@ load_at_start=$(cut -d ' ' -f 1 /proc/loadavg)
 fail() { echo "$0: $*" >&2; exit 1; }
 median() { jq -r --arg name "$2" '.results[] | select(.command == $name) | .median' "$1"; }
 
-# hyperfine_rounds JSON HYPERFINE-ARGS...: times the commands in rounds, each round one
-# hyperfine invocation running every command once, in turn, after a round that is not
-# timed; then writes to JSON each command's times and their median. A slow moment of the
-# machine (two cores shared with other machines) then falls on every command alike,
-# where runs of one command after another let it fall on one command's runs: in one run
-# so, tarnwhistle-cli MAC→UNIX measured 0.12-0.41 s at 256 MiB, the rows beside it 0.09-0.11 s.
+# hyperfine_rounds JSON ENTRY...: times commands in rounds, each round one hyperfine
+# invocation running every command once, in an order of its own, after a round that is
+# not timed; then writes to JSON each command's times and their median. An ENTRY is
+# "NAME<tab>PREPARE<tab>COMMAND". The machine's two cores are shared with other
+# machines, and a slow moment then falls on every command alike, where runs of one
+# command after another let it fall on one command's runs: in one run so,
+# tarnwhistle-cli MAC→UNIX measured 0.12-0.41 s at 256 MiB, the rows beside it
+# 0.09-0.11 s. The order changes from round to round (the same on every run of this
+# script), so that no command always follows the one whose output its prepare deletes.
 hyperfine_rounds() {
-  local json=$1 round
+  local json=$1 round i j entry name prepare cmd
   shift
-  hyperfine --runs 1 --style none "$@" > /dev/null
-  for ((round = 1; round <= runs; round++)); do
-    echo "  round $round of $runs" >&2
-    hyperfine --runs 1 --style none --export-json "round-$round.json" "$@" > /dev/null
+  local entries=("$@") args
+  RANDOM=20261209
+  for ((round = 0; round <= runs; round++)); do
+    for ((i = ${#entries[@]} - 1; i > 0; i--)); do  # a Fisher-Yates shuffle
+      j=$((RANDOM % (i + 1)))
+      entry=${entries[i]} entries[i]=${entries[j]} entries[j]=$entry
+    done
+    args=()
+    for entry in "${entries[@]}"; do
+      IFS=$'\t' read -r name prepare cmd <<< "$entry"
+      args+=(--prepare "$prepare" --command-name "$name" "$cmd")
+    done
+    if ((round == 0)); then
+      hyperfine --runs 1 --style none "${args[@]}" > /dev/null
+    else
+      echo "  round $round of $runs" >&2
+      hyperfine --runs 1 --style none --export-json "round-$round.json" "${args[@]}" > /dev/null
+    fi
   done
   jq -s '[.[].results[]] | group_by(.command) | map({command: .[0].command, times: map(.times[]) | sort})
          | map(. + {median: (.times | if length % 2 == 1 then .[length / 2 | floor]
@@ -213,26 +230,23 @@ for size in "${size_list[@]}"; do
 $(stat -c %s mixed.txt) mixed; $(wc -l < unix.txt) lines"
 
   echo "Checking the outputs ..." >&2
-  hyperfine_args=()
-  commands=()
+  timed=()
   for entry in "${large_commands[@]}"; do
     IFS='|' read -r name input out expected cmd <<< "$entry"
     bash -c "$fresh_outputs; $cmd" > /dev/null || fail "$name failed"
     cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
-    hyperfine_args+=(--prepare "$(warm "$input"); $fresh_outputs")
-    commands+=(--command-name "$name" "$cmd")
+    timed+=("$name"$'\t'"$(warm "$input"); $fresh_outputs"$'\t'"$cmd")
   done
   for entry in "${existing_commands[@]}"; do
     IFS='|' read -r name input out expected old cmd <<< "$entry"
     prepare="$(warm "$input"); rm -f ./*.out; cp $old $out; sync"
     bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
     cmp "$out" "$expected" >&2 || fail "$name wrote $out, which differs from $expected"
-    hyperfine_args+=(--prepare "$prepare")
-    commands+=(--command-name "$name" "$cmd")
+    timed+=("$name"$'\t'"$prepare"$'\t'"$cmd")
   done
   rm -f ./*.out
 
-  hyperfine_rounds "large-$size.json" "${hyperfine_args[@]}" "${commands[@]}"
+  hyperfine_rounds "large-$size.json" "${timed[@]}"
   for name in "${large_names[@]}"; do large_median[$size,$name]=$(median "large-$size.json" "$name"); done
   for name in "${existing_names[@]}"; do existing_median[$size,$name]=$(median "large-$size.json" "$name"); done
 
@@ -324,7 +338,7 @@ time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them to
   local json=$1.json entry name prepare cmd result expected
   shift
   echo "Checking the outputs ..." >&2
-  local hyperfine_args=() commands=()
+  local timed=()
   for entry in "$@"; do
     IFS='|' read -r name prepare cmd result expected <<< "$entry"
     bash -c "$prepare; $cmd" > /dev/null || fail "$name failed"
@@ -332,10 +346,9 @@ time_many() {  # time_many NAME ENTRY...: checks the outputs, then times them to
       head -n 5 diff.txt >&2
       fail "$name: $result differs from $expected"
     fi
-    hyperfine_args+=(--prepare "$prepare")
-    commands+=(--command-name "$name" "$cmd")
+    timed+=("$name"$'\t'"$prepare"$'\t'"$cmd")
   done
-  hyperfine_rounds "$json" "${hyperfine_args[@]}" "${commands[@]}"
+  hyperfine_rounds "$json" "${timed[@]}"
   for entry in "$@"; do
     IFS='|' read -r name prepare cmd result expected <<< "$entry"
     many_median[$name]=$(median "$json" "$name")
