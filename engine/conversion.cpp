@@ -141,7 +141,7 @@ Result MoveHeld(const std::vector<std::uint8_t>& whole, platform::ByteSink& sink
 // The same with the writing overlapped: this thread reads and converts each piece, still
 // in its cache, and another writes the converted pieces through a few buffers, so that
 // memory stays flat whatever the file's size. Reading on a thread of its own as well cost
-// more than it gained on two cores (1.2-1.4 × dd against 0.95-1.1 ×): each piece then
+// more than it gained on two cores (1.18-1.22 × dd against 0.93-1.0 ×): each piece then
 // crossed between the cores twice, and the threads woke each other twice as often.
 Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, LineEndingConverter* converter,
                       const std::stop_token& stop, const std::function<void(std::uint64_t)>& read,
