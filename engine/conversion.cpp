@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -92,6 +94,18 @@ struct Piece {
   std::size_t size;
 };
 
+// `piece`, read from a file, through `converter` into `out`: the bytes to write. They are
+// the converter's held bytes when `piece` is empty (the file has ended), and `piece`
+// itself without a converter (a copy); nothing when the piece is not text.
+std::optional<std::span<const std::uint8_t>> ConvertPiece(LineEndingConverter* converter,
+                                                          std::span<const std::uint8_t> piece, std::uint8_t* out) {
+  if (converter == nullptr) return piece;
+  const std::ptrdiff_t made =
+      piece.empty() ? static_cast<std::ptrdiff_t>(converter->Finish(out)) : converter->Convert(piece, out);
+  if (made < 0) return std::nullopt;
+  return std::span<const std::uint8_t>(out, static_cast<std::size_t>(made));
+}
+
 // Moves the rest of `file` into `sink`, converted unless `converter` is null (a copy),
 // counting the bytes read in `done`. On the calling thread alone: for small files, where
 // starting threads would cost more than it saves.
@@ -101,21 +115,13 @@ Result MoveSerial(platform::ReadHandle& file, platform::ByteSink& sink, LineEndi
   platform::PageBuffer out(LineEndingConverter::MaxOutput(kPiece));
   for (;;) {
     if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
-    platform::OrReason<std::size_t> got = file.Read({in.data(), in.size()});
+    const platform::OrReason<std::size_t> got = file.Read({in.data(), in.size()});
     if (!got) return {Status::SourceReadFailed, got.reason};
-    const std::size_t size = got.value;
-    std::ptrdiff_t made = static_cast<std::ptrdiff_t>(size);
-    if (converter != nullptr) {
-      made = size == 0 ? static_cast<std::ptrdiff_t>(converter->Finish(out.data()))
-                       : converter->Convert({in.data(), size}, out.data());
-    }
-    if (made < 0) return {Status::SourceNotText, Reason::kNone};
-    const std::uint8_t* bytes = converter != nullptr ? out.data() : in.data();
-    if (Reason written = sink.Write({bytes, static_cast<std::size_t>(made)}); written != Reason::kNone) {
-      return {Status::OutputCannotWrite, written};
-    }
-    if (size == 0) return {};
-    done += size;
+    const auto bytes = ConvertPiece(converter, {in.data(), got.value}, out.data());
+    if (!bytes) return {Status::SourceNotText, Reason::kNone};
+    if (Reason written = sink.Write(*bytes); written != Reason::kNone) return {Status::OutputCannotWrite, written};
+    if (got.value == 0) return {};
+    done += got.value;
     read(done);
   }
 }
@@ -173,15 +179,14 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
     }
     ended = got.value == 0;
     const Piece out = *free_out.Take();
-    const std::ptrdiff_t made = converter == nullptr ? static_cast<std::ptrdiff_t>(got.value)
-                                : ended               ? static_cast<std::ptrdiff_t>(converter->Finish(out.data))
-                                                      : converter->Convert({in.data(), got.value}, out.data);
-    if (made < 0) {
+    const auto bytes = ConvertPiece(converter, {in.data(), got.value}, out.data);
+    if (!bytes) {
       result = {Status::SourceNotText, Reason::kNone};
       break;
     }
-    if (converter == nullptr) std::memcpy(out.data, in.data(), got.value);
-    full_out.Give({out.data, static_cast<std::size_t>(made)});
+    // A copy is still in the piece read, which the next read writes over.
+    if (bytes->data() != out.data) std::memcpy(out.data, bytes->data(), bytes->size());
+    full_out.Give({out.data, bytes->size()});
     done += got.value;
     if (!ended) read(done);
   }

@@ -425,7 +425,8 @@ void BatchWindow::OnConvert() {
             [&outbox, this](std::size_t row, const BatchResult& result) {
               outbox.Post([this, row, result] { ShowResult(row, result); });
             },
-            stop, BatchWorkers(settings), [this](std::uint64_t bytes) { bytes_read_.fetch_add(bytes, std::memory_order_relaxed); });
+            stop, BatchWorkers(settings),
+            [this](std::uint64_t bytes) { bytes_read_.fetch_add(bytes, std::memory_order_relaxed); });
       },
       [this] { EndWork(); });
   UpdateEnabled();
