@@ -86,20 +86,29 @@ bool MayFollow(int at, const struct stat& link) {
 
 class PosixReadHandle : public ReadHandle {
  public:
-  PosixReadHandle(Descriptor fd, const struct stat& opened) : fd_(std::move(fd)), opened_(InfoOf(opened)) {}
+  PosixReadHandle(Descriptor fd, const struct stat& opened)
+      : fd_(std::move(fd)), opened_(InfoOf(opened)), opened_links_(opened.st_nlink) {}
 
   OrReason<std::size_t> Read(std::span<std::uint8_t> data) override { return ReadSome(fd_.get(), data); }
   const FileInfo& Opened() const override { return opened_; }
   Reason ChangedSinceOpened() override {
     struct stat now;
     if (::fstat(fd_.get(), &now) != 0) return LastError();
-    return InfoOf(now).identity == opened_.identity ? Reason::kNone : Reason::kChangedWhileRead;
+    FileIdentity identity = InfoOf(now).identity;
+    if (now.st_nlink != opened_links_) {
+      // Unlinked or linked meanwhile (an editor's save renames its new file over this one):
+      // that alone changes the change time, and not a byte of what was read.
+      identity.changed_seconds = opened_.identity.changed_seconds;
+      identity.changed_nanoseconds = opened_.identity.changed_nanoseconds;
+    }
+    return identity == opened_.identity ? Reason::kNone : Reason::kChangedWhileRead;
   }
   Reason Rewind() override { return ::lseek(fd_.get(), 0, SEEK_SET) == 0 ? Reason::kNone : LastError(); }
 
  private:
   Descriptor fd_;
   FileInfo opened_;
+  nlink_t opened_links_;
 };
 
 // A fresh name: `prefix` and kUniqueSuffixLength letters.
@@ -228,7 +237,8 @@ FileInfo InfoOf(const struct stat& st) {
               : S_ISLNK(st.st_mode) ? FileInfo::Kind::Link
                                     : FileInfo::Kind::Other;
   info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                   st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
   info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.owner = st.st_uid;
   info.group = st.st_gid;

@@ -192,10 +192,14 @@ const HostileCase kHostileCases[] = {
     {"truncated while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr, Truncate},
     {"grown while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) { std::ofstream(dir / "in", std::ios::app) << "more\r\n"; }},
-    {"rewritten in place while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
+    {"rewritten in place while read, its modification time put back", kLongText, OldOutput, "out",
+     {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) {
+       const struct stat was = LinkStat(dir / "in");
        int fd = ::open((dir / "in").c_str(), O_WRONLY);
        ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+       const timespec times[2] = {was.st_atim, was.st_mtim};
+       ASSERT_EQ(::futimens(fd, times), 0);
        ::close(fd);
      }},
     // Links: the file a link names is replaced and the link kept; a loop is refused.
