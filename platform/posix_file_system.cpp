@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <fstream>
 #include <random>
@@ -283,13 +284,12 @@ struct Walk {
 Reason FollowLink(Walk& walk, const std::string& part, const struct stat& link) {
   if (++walk.links > kMostLinks) return FromErrno(ELOOP);
   if (!MayFollow(walk.at.get(), link)) return Reason::kLinkNotFollowed;
-  std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+  // As long as the system lets a link be, whatever its size says: the links of /proc
+  // (/proc/self/cwd, /dev/stdout's /proc/self/fd/1) say 0.
+  std::string target(PATH_MAX, '\0');
   const ssize_t size = ::readlinkat(walk.at.get(), part.c_str(), target.data(), target.size());
   if (size < 0) return LastError();
-  if (static_cast<std::size_t>(size) >= target.size()) {  // changed since it was looked at: look again
-    walk.pending.push_back(part);
-    return Reason::kNone;
-  }
+  if (static_cast<std::size_t>(size) >= target.size()) return FromErrno(ENAMETOOLONG);
   target.resize(static_cast<std::size_t>(size));
   if (!target.empty() && target.front() == '/') {
     walk.at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));

@@ -232,6 +232,16 @@ const HostileCase kHostileCases[] = {
      "out", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"another user's folder on the way", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
+    {"a link through /proc, whose links say their size is 0", kText,
+     [](const TempDir& dir) {
+       dir.Write("real", "old");
+       ASSERT_EQ(::symlink(("/proc/self/root" + dir.path() + "/real").c_str(), (dir / "out").c_str()), 0);
+     },
+     "out", {},
+     [](const TempDir& dir) {
+       EXPECT_TRUE(S_ISLNK(LinkStat(dir / "out").st_mode));
+       EXPECT_EQ(ReadAll(dir / "real"), kConverted);
+     }},
     {"one's own link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", {::geteuid(), ::getegid()}); },
      "shared/out", {}, [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "victim"), kConverted); }},
