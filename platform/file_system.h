@@ -131,7 +131,17 @@ class WorkingFile : public ByteSink {
   // Closes the file and puts it at `target` in one step, replacing what is there
   // (`replacing` says whether something was there when the replacement began). On
   // failure `target` is as it was and the file is gone.
-  virtual Reason Publish(const Place& target, bool replacing) = 0;
+  Reason Publish(const Place& target, bool replacing) {
+    const Reason named = Name(target, replacing);
+    return named != Reason::kNone ? named : Rename(target);
+  }
+
+  // The two steps of Publish, apart so that a test can act between them:
+  // Closes the file and gives it a name in `target`'s folder: `target`'s own where it can
+  // take it at once (nothing is there), else a temporary one.
+  virtual Reason Name(const Place& target, bool replacing) = 0;
+  // Renames the file from its temporary name over `target`; nothing when it has `target`'s.
+  virtual Reason Rename(const Place& target) = 0;
 };
 
 class FileSystem {

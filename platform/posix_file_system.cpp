@@ -12,8 +12,6 @@
 #include <fstream>
 #include <random>
 
-#include "race_points.h"
-
 namespace tarnwhistle::platform {
 namespace {
 
@@ -182,9 +180,8 @@ class PosixWorkingFile : public WorkingFile {
                : LastError();
   }
 
-  Reason Publish(const Place& target, bool replacing) override {
+  Reason Name(const Place& target, bool replacing) override {
     const int at = FdOf(target.folder);
-    Reached(RacePoint::kBeforePublish);
     if (name_.empty()) {
       // A new target takes the name at once; one that exists is replaced by a rename.
       const Reason linked = replacing ? FromErrno(EEXIST) : LinkNameless(fd_.get(), at, target.name);
@@ -201,8 +198,13 @@ class PosixWorkingFile : public WorkingFile {
       }
       if (name_.empty()) return FromErrno(EEXIST);
     }
-    if (Reason closed = Close(name_, target.name); closed != Reason::kNone) return closed;
-    Reached(RacePoint::kLinkedUnrenamed);
+    return Close(name_, target.name);
+  }
+
+  Reason Rename(const Place& target) override {
+    if (published_) return Reason::kNone;  // named as the target already
+    if (name_.empty()) return FromErrno(EBADF);
+    const int at = FdOf(target.folder);
     if (::renameat(at, name_.c_str(), at, target.name.c_str()) != 0) return LastError();
     published_ = true;
     return Reason::kNone;
@@ -342,7 +344,6 @@ OrReason<Place> PosixFileSystem::Locate(const std::string& path) {
   }
   Place place{std::make_shared<PosixFolder>(std::move(walk.at), walk.walked.empty() ? "." : walk.walked),
               std::move(walk.pending.back())};
-  Reached(RacePoint::kLocated);
   return place;
 }
 
@@ -374,7 +375,6 @@ OrReason<std::unique_ptr<ReadHandle>> PosixFileSystem::OpenForRead(const Place& 
   // Worth its call only where read-ahead has far to go: on 10,000 small files the call
   // alone cost more than it saved.
   if (st.st_size >= 1024 * 1024) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  Reached(RacePoint::kSourceOpened);
   return std::unique_ptr<ReadHandle>(std::make_unique<PosixReadHandle>(std::move(fd), st));
 }
 

@@ -28,7 +28,7 @@
 #include "engine/stream_conversion.h"
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
-#include "platform/race_points.h"
+#include "racing_file_system.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -503,7 +503,7 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
 struct Race {
   const char* name;
   enum { kConvert, kDetectAndConvert, kBatchInPlace, kFilterFromFile } run;
-  platform::RacePoint at;
+  testkit::RacePoint at;
   void (*arrange)(const TempDir& dir);
   void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
   void (*verify)(const TempDir& dir);
@@ -525,14 +525,14 @@ void ExpectVictimUntouched(const TempDir& dir) {
 
 const Race kRaces[] = {
     {"a folder on the output's path swapped for a link before the output takes its place", Race::kConvert,
-     platform::RacePoint::kBeforePublish, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     testkit::RacePoint::kBeforePublish, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
      [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); },
      [](const TempDir& dir) {
        ExpectVictimUntouched(dir);
        EXPECT_EQ(ReadAll(dir / "tree/moved/out"), kConverted);
      }},
     {"a folder of a walk swapped for a link while its file is replaced in place", Race::kBatchInPlace,
-     platform::RacePoint::kBeforePublish,
+     testkit::RacePoint::kBeforePublish,
      [](const TempDir& dir) {
        Mkdir(dir, "tree/sub");
        dir.Write("tree/sub/a.txt", kText);
@@ -543,30 +543,30 @@ const Race kRaces[] = {
        EXPECT_EQ(ReadAll(dir / "tree/moved/a.txt"), kConverted);
      }},
     {"a file swapped for a link between the listing and the opening", Race::kBatchInPlace,
-     platform::RacePoint::kFolderListed, [](const TempDir& dir) { dir.Write("tree/a.txt", kText); },
+     testkit::RacePoint::kFolderListed, [](const TempDir& dir) { dir.Write("tree/a.txt", kText); },
      [](const TempDir& dir) {
        ASSERT_EQ(::unlink((dir / "tree/a.txt").c_str()), 0);
        Link(dir, "tree/a.txt", "../victim/a.txt");
      },
      ExpectVictimUntouched},
     {"a folder swapped for a link between the listing and the entering", Race::kBatchInPlace,
-     platform::RacePoint::kFolderListed, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     testkit::RacePoint::kFolderListed, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
      [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); }, ExpectVictimUntouched},
-    {"links out of the tree, to a file and to a folder", Race::kBatchInPlace, platform::RacePoint::kLocated,
+    {"links out of the tree, to a file and to a folder", Race::kBatchInPlace, testkit::RacePoint::kLocated,
      [](const TempDir& dir) {
        Link(dir, "tree/notes.txt", "../victim/a.txt");
        Link(dir, "tree/up", "../victim");
      },
      nullptr, ExpectVictimUntouched},
     {"the source replaced by an editor's save once it is open: its opened bytes are converted", Race::kDetectAndConvert,
-     platform::RacePoint::kSourceOpened, nullptr,
+     testkit::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) {
        dir.Write("tree/saved", "\x01\x02\0binary"s);
        ASSERT_EQ(::rename((dir / "tree/saved").c_str(), (dir / "tree/in").c_str()), 0);
      },
      [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "tree/sub-out"), kConverted); }},
     {"a source cut short while a filter reads it (convert SRC -)", Race::kFilterFromFile,
-     platform::RacePoint::kSourceOpened, nullptr,
+     testkit::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) { ASSERT_EQ(::truncate((dir / "tree/in").c_str(), 3), 0); }, ExpectVictimUntouched,
      Status::SourceReadFailed},
 };
@@ -587,12 +587,12 @@ TEST(Races, EachFailsSafe) {
       ASSERT_NO_FATAL_FAILURE(race.arrange(dir)) << race.name;
     }
     bool attacked = false;
-    platform::SetRaceHook([&](platform::RacePoint point) {
+    testkit::RacingFileSystem fs;
+    fs.SetHook([&](testkit::RacePoint point) {
       if (point != race.at || attacked || race.attack == nullptr) return;
       attacked = true;
       race.attack(dir);
     });
-    platform::PosixFileSystem fs;
     Status status = Status::Ok;
     if (race.run == Race::kBatchInPlace) {
       const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
@@ -614,7 +614,7 @@ TEST(Races, EachFailsSafe) {
       status = CheckAndConvert(fs, request).result.status;
     }
     EXPECT_EQ(status, race.status) << race.name;
-    platform::SetRaceHook(nullptr);
+    fs.SetHook(nullptr);
     EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
     race.verify(dir);
   }
@@ -627,16 +627,16 @@ TEST(Races, EachFailsSafe) {
 // that name is left behind, and the next run over the folder removes it and converts
 // what it would have converted anyway.
 TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
-  for (const platform::RacePoint killed_at : {platform::RacePoint::kGroupFlushed, platform::RacePoint::kLinkedUnrenamed}) {
+  for (const testkit::RacePoint killed_at : {testkit::RacePoint::kGroupFlushed, testkit::RacePoint::kLinkedUnrenamed}) {
     TempDir dir;
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir.Write(name, kText);
     const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
     const pid_t child = ::fork();
     if (child == 0) {
-      platform::SetRaceHook([killed_at](platform::RacePoint point) {
+      testkit::RacingFileSystem fs;
+      fs.SetHook([killed_at](testkit::RacePoint point) {
         if (point == killed_at) ::raise(SIGKILL);
       });
-      platform::PosixFileSystem fs;
       BatchWalker walker(fs, {dir.path()}, settings);
       RunBatch(fs, walker, settings, {}, {}, 1);
       ::_exit(0);
@@ -644,7 +644,7 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    const bool named = killed_at == platform::RacePoint::kLinkedUnrenamed;
+    const bool named = killed_at == testkit::RacePoint::kLinkedUnrenamed;
     EXPECT_EQ(dir.Names().size(), named ? 4u : 3u) << "the killed run's working file";
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kText) << name;
 
