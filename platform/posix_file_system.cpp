@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <csignal>
 #include <fstream>
@@ -462,7 +463,13 @@ std::uint32_t PosixFileSystem::Umask() {
     // which another thread creating a file at that moment would feel.
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Umask:", 0) == 0) return static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 8));
+      if (line.rfind("Umask:", 0) != 0) continue;
+      const std::size_t digits = line.find_first_not_of(" \t", 6);
+      std::uint32_t mask = 0;
+      if (digits != std::string::npos &&
+          std::from_chars(line.data() + digits, line.data() + line.size(), mask, 8).ec == std::errc()) {
+        return mask & 0777;
+      }
     }
     mode_t mask = ::umask(022);
     ::umask(mask);

@@ -97,8 +97,9 @@ Result Convert(platform::FileSystem& fs, const std::string& source, const std::s
 // the folders above it may be closed to that user, as /root is); returns its status.
 // With `without_proc`, the child sees no /proc, as in a chroot; nullopt where it cannot
 // be hidden (no right to a mount namespace of its own).
+// With `without_threads`, the child may start no thread (a limit of the user's processes).
 std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, const std::string& source,
-                                const std::string& output, bool without_proc = false) {
+                                const std::string& output, bool without_proc = false, bool without_threads = false) {
   constexpr int kNoNamespace = 102;
   int told[2];
   if (::pipe(told) != 0) return Result{Status::Cancelled, Reason::kNone};
@@ -112,6 +113,8 @@ std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, co
         ::setresuid(user.uid, user.uid, user.uid) != 0) {
       ::_exit(100);
     }
+    const rlimit none{0, 0};
+    if (without_threads && ::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(100);
     try {
       platform::PosixFileSystem fs;
       const Result result = Convert(fs, source, output);
@@ -156,8 +159,9 @@ struct HostileCase {
   void (*verify)(const TempDir& dir) = nullptr;          // after a success
   void (*during)(const TempDir& dir) = nullptr;          // at the first progress report
   // kNotRoot: the other user when the tests run as root, to whom no folder is closed.
-  // kRootWithoutProc: root in a child that sees no /proc.
-  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot, kRootWithoutProc } who = kMe;
+  // kRootWithoutProc: root in a child that sees no /proc. kOtherUserWithoutThreads: the
+  // other user, who may start no thread.
+  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot, kRootWithoutProc, kOtherUserWithoutThreads } who = kMe;
 };
 
 const std::string kText = "one\r\ntwo\r\n";
@@ -309,6 +313,13 @@ const HostileCase kHostileCases[] = {
      },
      "shared/report.txt", {Status::OutputCannotWrite, Reason::kOthersFileInSharedFolder}, nullptr, nullptr,
      HostileCase::kMeAsRoot},
+    {"a large file where no thread can be started is still converted", kLongText + kLongText, UsableByAll, "new", {},
+     [](const TempDir& dir) {
+       std::string converted = kLongText + kLongText;
+       std::erase(converted, '\r');
+       EXPECT_EQ(ReadAll(dir / "new"), converted);
+     },
+     nullptr, HostileCase::kOtherUserWithoutThreads},
     {"a group that cannot be kept loses setgid", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
@@ -350,7 +361,9 @@ const HostileCase kHostileCases[] = {
 TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   const mode_t umask_was = ::umask(022);
   for (const HostileCase& c : kHostileCases) {
-    const bool as_other = c.who == HostileCase::kOtherUser || (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
+    const bool without_threads = c.who == HostileCase::kOtherUserWithoutThreads;
+    const bool as_other = c.who == HostileCase::kOtherUser || without_threads ||
+                          (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
     const bool without_proc = c.who == HostileCase::kRootWithoutProc;
     if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
       std::cout << "[ SKIPPED  ] " << c.name << ": needs root and the user daemon\n";
@@ -365,7 +378,8 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
 
     Result result;
     if (as_other || without_proc) {
-      const auto done = ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc);
+      const auto done =
+          ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc, without_threads);
       if (!done) {
         std::cout << "[ SKIPPED  ] " << c.name << ": no mount namespace of its own\n";
         continue;
