@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <charconv>
 #include <climits>
 #include <csignal>
+#include <ctime>
 #include <fstream>
 #include <random>
 
@@ -114,7 +116,15 @@ class PosixReadHandle : public ReadHandle {
 // A fresh name: `prefix` and kUniqueSuffixLength letters.
 std::string UniqueName(const std::string& prefix) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  static thread_local std::mt19937 random(std::random_device{}());
+  // Seeded by getrandom(), which never fails once the system has booted; std::random_device
+  // throws where it finds no source (a chroot without /dev/urandom on an old library).
+  static thread_local std::mt19937 random([] {
+    std::uint32_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != sizeof seed) {
+      seed = static_cast<std::uint32_t>(::getpid()) ^ static_cast<std::uint32_t>(::time(nullptr));
+    }
+    return seed;
+  }());
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
   std::string name = prefix;
   for (std::size_t i = 0; i < FileSystem::kUniqueSuffixLength; ++i) name += kLetters[pick(random)];
