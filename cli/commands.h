@@ -30,6 +30,8 @@ struct Environment {
   std::function<std::unique_ptr<platform::ByteSink>()> output;
   // The file standard output writes to, when it is one: never to be the source too.
   std::function<std::optional<platform::FileIdentity>()> output_file = [] { return std::nullopt; };
+  // The file standard input reads, when it is one.
+  std::function<std::optional<platform::FileIdentity>()> input_file = [] { return std::nullopt; };
 };
 
 // "FILE: message" on standard error, the name as it can be printed on one line.

@@ -96,9 +96,12 @@ bool OpenStreamEnds(const Environment& env, const std::string& source, const std
     return false;
   }
   if (output == kStandardStream) {
+    // `convert f - >> f` and `convert - - < f >> f` would never end: refused before a byte is read.
     const std::optional<platform::FileIdentity> written = env.output_file();
-    if (ends.file && written && written->SameFile(ends.file->Opened().identity)) {
-      env.err << messages::kSameFile << '\n';  // `convert f - >> f` would never end
+    const std::optional<platform::FileIdentity> read =
+        ends.file ? std::optional<platform::FileIdentity>(ends.file->Opened().identity) : env.input_file();
+    if (written && read && written->SameFile(*read)) {
+      env.err << messages::kSameFile << '\n';
       return false;
     }
     env.out.flush();

@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
                                      interrupts.Token(),
                                      platform::StandardInput,
                                      platform::StandardOutput,
-                                     platform::StandardOutputFile};
+                                     platform::StandardOutputFile,
+                                     platform::StandardInputFile};
   const int code = cli::Run(argc, argv, environment);
   // Work that completed (an output in place) ends with its own exit code even when a
   // signal came at its very end; anything else ends by the signal.

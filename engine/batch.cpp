@@ -14,7 +14,6 @@
 
 #include "messages.h"
 #include "platform/name_patterns.h"
-#include "platform/race_points.h"
 #include "platform/replacement_file.h"
 
 namespace tarnwhistle {
@@ -263,7 +262,6 @@ class BatchWalker::Walk {
       files.push_back(Refused(shown, place, relative, listed));
       return;
     }
-    platform::Reached(platform::RacePoint::kFolderListed);
     frames_.push_back(std::move(frame));
   }
 
@@ -489,7 +487,6 @@ void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results,
     if (first) device->second = fs.SyncFileSystem(folder);
     if (device->second != Reason::kNone) fail(i, device->second);
   }
-  platform::Reached(platform::RacePoint::kGroupFlushed);
   for (std::size_t i = 0; i < pending.size(); ++i) {
     if (!pending[i].file) continue;
     if (stop.stop_requested()) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -162,13 +163,19 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
   }
   std::atomic<bool> abandoned{false};
   Reason write_failure = Reason::kNone;  // set by the writer only
-  std::thread writer([&] {
-    while (std::optional<Piece> piece = full_out.Take()) {
-      if (!abandoned && write_failure == Reason::kNone) write_failure = sink.Write({piece->data, piece->size});
-      if (write_failure != Reason::kNone) abandoned = true;
-      free_out.Give(*piece);
-    }
-  });
+  std::thread writer;
+  try {
+    writer = std::thread([&] {
+      while (std::optional<Piece> piece = full_out.Take()) {
+        if (!abandoned && write_failure == Reason::kNone) write_failure = sink.Write({piece->data, piece->size});
+        if (write_failure != Reason::kNone) abandoned = true;
+        free_out.Give(*piece);
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had (the user's or the system's limit): the same work on this one.
+    return MoveSerial(file, sink, converter, stop, read, done);
+  }
   Result result;
   for (bool ended = false; !ended && !abandoned;) {
     if (stop.stop_requested()) break;

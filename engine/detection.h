@@ -28,6 +28,8 @@ class KindScanner {
 
   bool Decided() const { return decided_; }
   LineEndingKind Verdict() const { return verdict_; }
+  // An ESC waits for the bytes after it, which tell whether it opens a designation.
+  bool InEscape() const { return in_escape_; }
 
  private:
   void FeedBytes(const std::uint8_t* p, const std::uint8_t* end);

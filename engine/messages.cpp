@@ -18,6 +18,7 @@ std::string ReasonText(platform::Reason reason) {
     case Reason::kSymbolicLink: return "シンボリック リンクです";
     case Reason::kStopped: return std::string(kCancelled);
     case Reason::kSameOutput: return "別のファイルと出力先が同じです";
+    case Reason::kControlCharacter: return "最初の改行の前に制御文字があります";
   }
   switch (const int error = static_cast<int>(reason)) {
     case EACCES:
@@ -68,7 +69,8 @@ std::string ForStatus(Status status, platform::Reason reason) {
     case Status::SourceCannotOpen:
       return reason == platform::FromErrno(ENOENT) ? std::string(kSourceMissing) : WithReason(kSourceUnreadable, reason);
     case Status::SourceReadFailed: return WithReason(kSourceUnreadable, reason);
-    case Status::SourceNotText: return WithNotes(kBinarySource, {kNulNote});
+    case Status::SourceNotText:
+      return WithNotes(kBinarySource, {reason == platform::Reason::kNone ? kNulNote : ReasonText(reason)});
     case Status::OutputCannotWrite: return WithReason(kOutputUnwritable, reason);
     case Status::ChangedSinceDetected: return std::string(kChangedSinceDetected);
     case Status::Ok:

@@ -12,18 +12,31 @@ namespace {
 
 using platform::Reason;
 
-// How much of an undecided first line is held back before the stream flows on anyway.
+// How much of an undecided first line is held back before the stream flows on anyway:
+// a control character among these bytes always refuses the stream before it is written.
 constexpr std::size_t kMostHeldBack = 1024 * 1024;
+// An ESC among the last of them is told apart from a JIS designation by the bytes after it.
+constexpr std::size_t kLongestEscapeTail = 3;
 constexpr std::size_t kReadSize = 256 * 1024;
 
 // Reads the head of the stream into `head` (`held` bytes of it): until it decides the
-// stream's kind, or ends, or fills what may be held back. `ended` tells whether it ended.
+// stream's kind, or ends, or fills what may be held back (and, for an ESC at its end,
+// what tells whether it opens a designation). `ended` tells whether it ended.
 Result ReadHead(platform::ByteSource& in, std::vector<std::uint8_t>& head, std::size_t& held, KindScanner& scanner,
                 bool& ended, const std::stop_token& stop) {
   ended = held == 0;
-  for (bool decided = scanner.Feed({head.data(), held}); !decided && !ended && held < head.size();) {
+  for (bool decided = scanner.Feed({head.data(), held}); !decided && !ended;) {
+    // Never a byte past the window, so that which bytes are held back does not depend on
+    // how the stream happens to be cut into reads.
+    std::size_t want = 0;
+    if (held < kMostHeldBack) {
+      want = kMostHeldBack - held;
+    } else if (scanner.InEscape() && held < head.size()) {
+      want = 1;
+    }
+    if (want == 0) break;
     if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
-    const platform::OrReason<std::size_t> got = in.Read({head.data() + held, head.size() - held});
+    const platform::OrReason<std::size_t> got = in.Read({head.data() + held, want});
     if (!got) return {Status::SourceReadFailed, got.reason};
     ended = got.value == 0;
     decided = scanner.Feed({head.data() + held, got.value});
@@ -54,8 +67,8 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
     return outcome;
   }
   // The head: read until it decides the kind, or until as much as may be held back.
-  std::vector<std::uint8_t> head(kMostHeldBack);
-  platform::OrReason<std::size_t> got = ReadAtLeast(in, {head.data(), head.size()}, 2);
+  std::vector<std::uint8_t> head(kMostHeldBack + kLongestEscapeTail);
+  platform::OrReason<std::size_t> got = ReadAtLeast(in, {head.data(), kMostHeldBack}, 2);
   if (!got) return fail(Status::SourceReadFailed, got.reason);
   std::size_t held = got.value;
   const Encoding encoding = EncodingOf({head.data(), held});
@@ -71,7 +84,7 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   }
 
   LineEndingConverter converter(encoding, target);
-  platform::PageBuffer converted(LineEndingConverter::MaxOutput(kMostHeldBack));
+  platform::PageBuffer converted(LineEndingConverter::MaxOutput(head.size()));
   const auto pass_on = [&](std::span<const std::uint8_t> piece) -> Result {
     const std::ptrdiff_t size = converter.Convert(piece, converted.data());
     if (size < 0) return {Status::SourceNotText, Reason::kNone};
@@ -93,7 +106,7 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
     total += got.value;
     if (checks_kind && !scanner.Decided() && scanner.Feed({head.data(), got.value}) &&
         scanner.Verdict() == K::Binary) {
-      return fail(Status::SourceNotText, Reason::kNone);  // a first line longer than was held back
+      return fail(Status::SourceNotText, Reason::kControlCharacter);  // a first line longer than was held back
     }
     if (Result passed = pass_on({head.data(), got.value}); !passed.ok()) return fail(passed.status, passed.reason);
   }

@@ -26,13 +26,17 @@
 namespace tarnwhistle::platform {
 
 // What a file was when it was opened or looked at: enough to tell whether a later look
-// finds the same file with the same content.
+// finds the same file with the same content. The change time is there because anyone
+// who may write a file may also put its modification time back (touch -d), but no one
+// can put back its change time.
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
   std::int64_t modified_seconds = 0;
   std::int64_t modified_nanoseconds = 0;
+  std::int64_t changed_seconds = 0;
+  std::int64_t changed_nanoseconds = 0;
 
   bool operator==(const FileIdentity&) const = default;
   bool SameFile(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
@@ -99,8 +103,8 @@ class ReadHandle : public ByteSource {
  public:
   // The file as it was when it was opened.
   virtual const FileInfo& Opened() const = 0;
-  // kChangedWhileRead when the file's size or modification time is no longer what it was
-  // at opening: someone wrote to it while it was read.
+  // kChangedWhileRead when the file's size, modification time or change time is no longer
+  // what it was at opening: someone wrote to it while it was read.
   virtual Reason ChangedSinceOpened() = 0;
   // Back to the first byte, for a second pass over the same opening.
   virtual Reason Rewind() = 0;
@@ -127,7 +131,17 @@ class WorkingFile : public ByteSink {
   // Closes the file and puts it at `target` in one step, replacing what is there
   // (`replacing` says whether something was there when the replacement began). On
   // failure `target` is as it was and the file is gone.
-  virtual Reason Publish(const Place& target, bool replacing) = 0;
+  Reason Publish(const Place& target, bool replacing) {
+    const Reason named = Name(target, replacing);
+    return named != Reason::kNone ? named : Rename(target);
+  }
+
+  // The two steps of Publish, apart so that a test can act between them:
+  // Closes the file and gives it a name in `target`'s folder: `target`'s own where it can
+  // take it at once (nothing is there), else a temporary one.
+  virtual Reason Name(const Place& target, bool replacing) = 0;
+  // Renames the file from its temporary name over `target`; nothing when it has `target`'s.
+  virtual Reason Rename(const Place& target) = 0;
 };
 
 class FileSystem {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace tarnwhistle::platform {
 namespace {
@@ -42,12 +43,19 @@ InterruptCatcher::InterruptCatcher() {
   if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
   if (wake_pipe[0] >= 0 && ::pipe2(quit_, O_CLOEXEC) == 0) {
     // Waits without taking the wake-up byte, so that other waits see it too.
-    watcher_ = std::thread([this] {
-      pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit_[0], POLLIN, 0}};
-      while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
-      }
-      if (waits[0].revents != 0) stop_.request_stop();
-    });
+    try {
+      watcher_ = std::thread([this] {
+        pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit_[0], POLLIN, 0}};
+        while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (waits[0].revents != 0) stop_.request_stop();
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: no one would tell the work of a signal, which is then left to
+      // end the program at once, as by default (a nameless working file goes with it).
+      for (int i = 0; i < 3; ++i) sigaction(kSignals[i], nullptr, &previous_[i]);
+      return;
+    }
   }
   struct sigaction action = {};
   action.sa_handler = Remember;

@@ -2,16 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <csignal>
+#include <ctime>
 #include <fstream>
 #include <random>
-
-#include "race_points.h"
 
 namespace tarnwhistle::platform {
 namespace {
@@ -86,26 +88,43 @@ bool MayFollow(int at, const struct stat& link) {
 
 class PosixReadHandle : public ReadHandle {
  public:
-  PosixReadHandle(Descriptor fd, const struct stat& opened) : fd_(std::move(fd)), opened_(InfoOf(opened)) {}
+  PosixReadHandle(Descriptor fd, const struct stat& opened)
+      : fd_(std::move(fd)), opened_(InfoOf(opened)), opened_links_(opened.st_nlink) {}
 
   OrReason<std::size_t> Read(std::span<std::uint8_t> data) override { return ReadSome(fd_.get(), data); }
   const FileInfo& Opened() const override { return opened_; }
   Reason ChangedSinceOpened() override {
     struct stat now;
     if (::fstat(fd_.get(), &now) != 0) return LastError();
-    return InfoOf(now).identity == opened_.identity ? Reason::kNone : Reason::kChangedWhileRead;
+    FileIdentity identity = InfoOf(now).identity;
+    if (now.st_nlink != opened_links_) {
+      // Unlinked or linked meanwhile (an editor's save renames its new file over this one):
+      // that alone changes the change time, and not a byte of what was read.
+      identity.changed_seconds = opened_.identity.changed_seconds;
+      identity.changed_nanoseconds = opened_.identity.changed_nanoseconds;
+    }
+    return identity == opened_.identity ? Reason::kNone : Reason::kChangedWhileRead;
   }
   Reason Rewind() override { return ::lseek(fd_.get(), 0, SEEK_SET) == 0 ? Reason::kNone : LastError(); }
 
  private:
   Descriptor fd_;
   FileInfo opened_;
+  nlink_t opened_links_;
 };
 
 // A fresh name: `prefix` and kUniqueSuffixLength letters.
 std::string UniqueName(const std::string& prefix) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  static thread_local std::mt19937 random(std::random_device{}());
+  // Seeded by getrandom(), which never fails once the system has booted; std::random_device
+  // throws where it finds no source (a chroot without /dev/urandom on an old library).
+  static thread_local std::mt19937 random([] {
+    std::uint32_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != sizeof seed) {
+      seed = static_cast<std::uint32_t>(::getpid()) ^ static_cast<std::uint32_t>(::time(nullptr));
+    }
+    return seed;
+  }());
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
   std::string name = prefix;
   for (std::size_t i = 0; i < FileSystem::kUniqueSuffixLength; ++i) name += kLetters[pick(random)];
@@ -172,9 +191,8 @@ class PosixWorkingFile : public WorkingFile {
                : LastError();
   }
 
-  Reason Publish(const Place& target, bool replacing) override {
+  Reason Name(const Place& target, bool replacing) override {
     const int at = FdOf(target.folder);
-    Reached(RacePoint::kBeforePublish);
     if (name_.empty()) {
       // A new target takes the name at once; one that exists is replaced by a rename.
       const Reason linked = replacing ? FromErrno(EEXIST) : LinkNameless(fd_.get(), at, target.name);
@@ -191,8 +209,13 @@ class PosixWorkingFile : public WorkingFile {
       }
       if (name_.empty()) return FromErrno(EEXIST);
     }
-    if (Reason closed = Close(name_, target.name); closed != Reason::kNone) return closed;
-    Reached(RacePoint::kLinkedUnrenamed);
+    return Close(name_, target.name);
+  }
+
+  Reason Rename(const Place& target) override {
+    if (published_) return Reason::kNone;  // named as the target already
+    if (name_.empty()) return FromErrno(EBADF);
+    const int at = FdOf(target.folder);
     if (::renameat(at, name_.c_str(), at, target.name.c_str()) != 0) return LastError();
     published_ = true;
     return Reason::kNone;
@@ -228,7 +251,8 @@ FileInfo InfoOf(const struct stat& st) {
               : S_ISLNK(st.st_mode) ? FileInfo::Kind::Link
                                     : FileInfo::Kind::Other;
   info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+                   static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                   st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
   info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.owner = st.st_uid;
   info.group = st.st_gid;
@@ -273,13 +297,12 @@ struct Walk {
 Reason FollowLink(Walk& walk, const std::string& part, const struct stat& link) {
   if (++walk.links > kMostLinks) return FromErrno(ELOOP);
   if (!MayFollow(walk.at.get(), link)) return Reason::kLinkNotFollowed;
-  std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+  // As long as the system lets a link be, whatever its size says: the links of /proc
+  // (/proc/self/cwd, /dev/stdout's /proc/self/fd/1) say 0.
+  std::string target(PATH_MAX, '\0');
   const ssize_t size = ::readlinkat(walk.at.get(), part.c_str(), target.data(), target.size());
   if (size < 0) return LastError();
-  if (static_cast<std::size_t>(size) >= target.size()) {  // changed since it was looked at: look again
-    walk.pending.push_back(part);
-    return Reason::kNone;
-  }
+  if (static_cast<std::size_t>(size) >= target.size()) return FromErrno(ENAMETOOLONG);
   target.resize(static_cast<std::size_t>(size));
   if (!target.empty() && target.front() == '/') {
     walk.at = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -332,7 +355,6 @@ OrReason<Place> PosixFileSystem::Locate(const std::string& path) {
   }
   Place place{std::make_shared<PosixFolder>(std::move(walk.at), walk.walked.empty() ? "." : walk.walked),
               std::move(walk.pending.back())};
-  Reached(RacePoint::kLocated);
   return place;
 }
 
@@ -364,7 +386,6 @@ OrReason<std::unique_ptr<ReadHandle>> PosixFileSystem::OpenForRead(const Place& 
   // Worth its call only where read-ahead has far to go: on 10,000 small files the call
   // alone cost more than it saved.
   if (st.st_size >= 1024 * 1024) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  Reached(RacePoint::kSourceOpened);
   return std::unique_ptr<ReadHandle>(std::make_unique<PosixReadHandle>(std::move(fd), st));
 }
 
@@ -452,7 +473,13 @@ std::uint32_t PosixFileSystem::Umask() {
     // which another thread creating a file at that moment would feel.
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Umask:", 0) == 0) return static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 8));
+      if (line.rfind("Umask:", 0) != 0) continue;
+      const std::size_t digits = line.find_first_not_of(" \t", 6);
+      std::uint32_t mask = 0;
+      if (digits != std::string::npos &&
+          std::from_chars(line.data() + digits, line.data() + line.size(), mask, 8).ec == std::errc()) {
+        return mask & 0777;
+      }
     }
     mode_t mask = ::umask(022);
     ::umask(mask);

@@ -19,6 +19,7 @@ enum class Reason : int {
   kSymbolicLink = -7,              // a link met where none may be followed (inside a walk)
   kStopped = -8,                   // the user asked to stop first
   kSameOutput = -9,                // another file of the same batch lands on the same output
+  kControlCharacter = -10,         // a control character before the first line break: not text
 };
 
 constexpr Reason FromErrno(int error) { return static_cast<Reason>(error); }

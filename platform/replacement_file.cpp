@@ -44,7 +44,7 @@ std::string StartOf(const std::string& pid) {
   std::string line;
   if (!std::getline(stat, line)) return {};
   const std::size_t name_end = line.rfind(')');  // the name may hold spaces and parentheses
-  if (name_end == std::string::npos) return {};
+  if (name_end == std::string::npos || name_end + 2 > line.size()) return {};
   std::istringstream fields(line.substr(name_end + 2));
   std::string field;
   for (int i = 3; i <= 22 && fields >> field; ++i) {

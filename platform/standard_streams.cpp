@@ -35,10 +35,18 @@ class Output : public ByteSink {
 std::unique_ptr<ByteSource> StandardInput() { return std::make_unique<Input>(); }
 std::unique_ptr<ByteSink> StandardOutput() { return std::make_unique<Output>(); }
 
-std::optional<FileIdentity> StandardOutputFile() {
+namespace {
+
+// Only a regular file: a terminal is standard input and output at once, and rightly so.
+std::optional<FileIdentity> RegularFileOf(int fd) {
   struct stat st;
-  if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return InfoOf(st).identity;
 }
+
+}  // namespace
+
+std::optional<FileIdentity> StandardOutputFile() { return RegularFileOf(STDOUT_FILENO); }
+std::optional<FileIdentity> StandardInputFile() { return RegularFileOf(STDIN_FILENO); }
 
 }  // namespace tarnwhistle::platform

@@ -13,7 +13,9 @@ namespace tarnwhistle::platform {
 std::unique_ptr<ByteSource> StandardInput();
 std::unique_ptr<ByteSink> StandardOutput();
 
-// The file standard output writes to, when it is a regular file (a shell's redirection).
+// The file standard output writes to, or standard input reads, when it is a regular
+// file (a shell's redirection).
 std::optional<FileIdentity> StandardOutputFile();
+std::optional<FileIdentity> StandardInputFile();
 
 }  // namespace tarnwhistle::platform

@@ -126,7 +126,7 @@ TEST_F(BatchWindowTest, StopLeavesTheFilesAsTheyWere) {
   Option(LineEndingKind::Unix, "optTarget")->click();
   Type("txtOutputFolder", dir / "out");
   {
-    testkit::Gate gate(platform::RacePoint::kSourceOpened);
+    testkit::Gate gate(files, testkit::RacePoint::kSourceOpened);
     Find<QPushButton>("cmdConvert")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate.Reached(); }, 10000));
     for (const char* idle : {"cmdConvert", "cmdAdd", "cmdRemove", "cmdAddFiles", "txtAddPath", "txtFilter"}) {

@@ -28,6 +28,7 @@ using testkit::ReadAll;
 using testkit::Snapshot;
 using testkit::TempDir;
 
+std::string Line(std::string_view text) { return std::string(text) + "\n"; }
 std::string Says(const std::string& file, Status status, platform::Reason reason) {
   return file + ": " + messages::ForStatus(status, reason) + "\n";
 }
@@ -75,6 +76,7 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
     std::vector<std::string> args;
     std::string err;
     bool as_nobody = false;
+    std::string redirect = "";  // the standard streams as a shell redirects them
   } const runs[] = {
       {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
@@ -82,6 +84,8 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
        true},
       {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
        true},
+      {{"convert", "-t", "dos", "-", "-"}, Line(messages::kSameFile), false, "< dos.txt >> dos.txt"},
+      {{"convert", "-t", "dos", "-", "-"}, Line(messages::kSameFile), false, "< dos.txt 1<> dos.txt"},
   };
   for (const auto& r : runs) {
     const std::string shown = ::testing::PrintToString(r.args) + (r.as_nobody ? " as nobody" : "");
@@ -90,6 +94,10 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
       continue;
     }
     testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
+    if (!r.redirect.empty()) {
+      run.args.insert(run.args.begin(), {"-c", "exec \"$0\" \"$@\" " + r.redirect, run.program});
+      run.program = "/bin/sh";
+    }
     if (r.as_nobody) run.user = 65534;
     const Outcome outcome = testkit::Run(run);
     EXPECT_FALSE(outcome.hung) << shown;

@@ -100,11 +100,15 @@ class FakeWorkingFile : public platform::WorkingFile {
     return platform::Ownership::Kept;
   }
   Reason CopyAccessList(const platform::Place&) override { return fs_.Fails(Op::CopyAccessList); }
-  Reason Publish(const platform::Place& target, bool) override {
+  Reason Name(const platform::Place&, bool) override {
     Lock lock(fs_.mutex());
     if (closed_) return FromErrno(EBADF);
     closed_ = true;
-    if (Reason failed = fs_.Fails(Op::Close); failed != Reason::kNone) return failed;
+    return fs_.Fails(Op::Close);
+  }
+  Reason Rename(const platform::Place& target) override {
+    Lock lock(fs_.mutex());
+    if (!closed_ || published_) return FromErrno(EBADF);
     if (Reason renamed = fs_.Rename(key_, fs_.PathOf(target)); renamed != Reason::kNone) return renamed;
     published_ = true;
     return Reason::kNone;

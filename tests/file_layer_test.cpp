@@ -28,7 +28,7 @@
 #include "engine/stream_conversion.h"
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
-#include "platform/race_points.h"
+#include "racing_file_system.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -97,8 +97,9 @@ Result Convert(platform::FileSystem& fs, const std::string& source, const std::s
 // the folders above it may be closed to that user, as /root is); returns its status.
 // With `without_proc`, the child sees no /proc, as in a chroot; nullopt where it cannot
 // be hidden (no right to a mount namespace of its own).
+// With `without_threads`, the child may start no thread (a limit of the user's processes).
 std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, const std::string& source,
-                                const std::string& output, bool without_proc = false) {
+                                const std::string& output, bool without_proc = false, bool without_threads = false) {
   constexpr int kNoNamespace = 102;
   int told[2];
   if (::pipe(told) != 0) return Result{Status::Cancelled, Reason::kNone};
@@ -112,6 +113,8 @@ std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, co
         ::setresuid(user.uid, user.uid, user.uid) != 0) {
       ::_exit(100);
     }
+    const rlimit none{0, 0};
+    if (without_threads && ::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(100);
     try {
       platform::PosixFileSystem fs;
       const Result result = Convert(fs, source, output);
@@ -156,8 +159,9 @@ struct HostileCase {
   void (*verify)(const TempDir& dir) = nullptr;          // after a success
   void (*during)(const TempDir& dir) = nullptr;          // at the first progress report
   // kNotRoot: the other user when the tests run as root, to whom no folder is closed.
-  // kRootWithoutProc: root in a child that sees no /proc.
-  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot, kRootWithoutProc } who = kMe;
+  // kRootWithoutProc: root in a child that sees no /proc. kOtherUserWithoutThreads: the
+  // other user, who may start no thread.
+  enum { kMe, kOtherUser, kMeAsRoot, kNotRoot, kRootWithoutProc, kOtherUserWithoutThreads } who = kMe;
 };
 
 const std::string kText = "one\r\ntwo\r\n";
@@ -192,10 +196,14 @@ const HostileCase kHostileCases[] = {
     {"truncated while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr, Truncate},
     {"grown while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) { std::ofstream(dir / "in", std::ios::app) << "more\r\n"; }},
-    {"rewritten in place while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
+    {"rewritten in place while read, its modification time put back", kLongText, OldOutput, "out",
+     {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) {
+       const struct stat was = LinkStat(dir / "in");
        int fd = ::open((dir / "in").c_str(), O_WRONLY);
        ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+       const timespec times[2] = {was.st_atim, was.st_mtim};
+       ASSERT_EQ(::futimens(fd, times), 0);
        ::close(fd);
      }},
     // Links: the file a link names is replaced and the link kept; a loop is refused.
@@ -228,6 +236,16 @@ const HostileCase kHostileCases[] = {
      "out", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"another user's folder on the way", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
+    {"a link through /proc, whose links say their size is 0", kText,
+     [](const TempDir& dir) {
+       dir.Write("real", "old");
+       ASSERT_EQ(::symlink(("/proc/self/root" + dir.path() + "/real").c_str(), (dir / "out").c_str()), 0);
+     },
+     "out", {},
+     [](const TempDir& dir) {
+       EXPECT_TRUE(S_ISLNK(LinkStat(dir / "out").st_mode));
+       EXPECT_EQ(ReadAll(dir / "real"), kConverted);
+     }},
     {"one's own link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", {::geteuid(), ::getegid()}); },
      "shared/out", {}, [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "victim"), kConverted); }},
@@ -295,6 +313,13 @@ const HostileCase kHostileCases[] = {
      },
      "shared/report.txt", {Status::OutputCannotWrite, Reason::kOthersFileInSharedFolder}, nullptr, nullptr,
      HostileCase::kMeAsRoot},
+    {"a large file where no thread can be started is still converted", kLongText + kLongText, UsableByAll, "new", {},
+     [](const TempDir& dir) {
+       std::string converted = kLongText + kLongText;
+       std::erase(converted, '\r');
+       EXPECT_EQ(ReadAll(dir / "new"), converted);
+     },
+     nullptr, HostileCase::kOtherUserWithoutThreads},
     {"a group that cannot be kept loses setgid", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
@@ -336,7 +361,9 @@ const HostileCase kHostileCases[] = {
 TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   const mode_t umask_was = ::umask(022);
   for (const HostileCase& c : kHostileCases) {
-    const bool as_other = c.who == HostileCase::kOtherUser || (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
+    const bool without_threads = c.who == HostileCase::kOtherUserWithoutThreads;
+    const bool as_other = c.who == HostileCase::kOtherUser || without_threads ||
+                          (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
     const bool without_proc = c.who == HostileCase::kRootWithoutProc;
     if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
       std::cout << "[ SKIPPED  ] " << c.name << ": needs root and the user daemon\n";
@@ -351,7 +378,8 @@ TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
 
     Result result;
     if (as_other || without_proc) {
-      const auto done = ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc);
+      const auto done =
+          ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc, without_threads);
       if (!done) {
         std::cout << "[ SKIPPED  ] " << c.name << ": no mount namespace of its own\n";
         continue;
@@ -489,7 +517,7 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
 struct Race {
   const char* name;
   enum { kConvert, kDetectAndConvert, kBatchInPlace, kFilterFromFile } run;
-  platform::RacePoint at;
+  testkit::RacePoint at;
   void (*arrange)(const TempDir& dir);
   void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
   void (*verify)(const TempDir& dir);
@@ -511,14 +539,14 @@ void ExpectVictimUntouched(const TempDir& dir) {
 
 const Race kRaces[] = {
     {"a folder on the output's path swapped for a link before the output takes its place", Race::kConvert,
-     platform::RacePoint::kBeforePublish, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     testkit::RacePoint::kBeforePublish, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
      [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); },
      [](const TempDir& dir) {
        ExpectVictimUntouched(dir);
        EXPECT_EQ(ReadAll(dir / "tree/moved/out"), kConverted);
      }},
     {"a folder of a walk swapped for a link while its file is replaced in place", Race::kBatchInPlace,
-     platform::RacePoint::kBeforePublish,
+     testkit::RacePoint::kBeforePublish,
      [](const TempDir& dir) {
        Mkdir(dir, "tree/sub");
        dir.Write("tree/sub/a.txt", kText);
@@ -529,30 +557,30 @@ const Race kRaces[] = {
        EXPECT_EQ(ReadAll(dir / "tree/moved/a.txt"), kConverted);
      }},
     {"a file swapped for a link between the listing and the opening", Race::kBatchInPlace,
-     platform::RacePoint::kFolderListed, [](const TempDir& dir) { dir.Write("tree/a.txt", kText); },
+     testkit::RacePoint::kFolderListed, [](const TempDir& dir) { dir.Write("tree/a.txt", kText); },
      [](const TempDir& dir) {
        ASSERT_EQ(::unlink((dir / "tree/a.txt").c_str()), 0);
        Link(dir, "tree/a.txt", "../victim/a.txt");
      },
      ExpectVictimUntouched},
     {"a folder swapped for a link between the listing and the entering", Race::kBatchInPlace,
-     platform::RacePoint::kFolderListed, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
+     testkit::RacePoint::kFolderListed, [](const TempDir& dir) { Mkdir(dir, "tree/sub"); },
      [](const TempDir& dir) { SwapForLink(dir, "tree/sub", "tree/moved", "../victim"); }, ExpectVictimUntouched},
-    {"links out of the tree, to a file and to a folder", Race::kBatchInPlace, platform::RacePoint::kLocated,
+    {"links out of the tree, to a file and to a folder", Race::kBatchInPlace, testkit::RacePoint::kLocated,
      [](const TempDir& dir) {
        Link(dir, "tree/notes.txt", "../victim/a.txt");
        Link(dir, "tree/up", "../victim");
      },
      nullptr, ExpectVictimUntouched},
     {"the source replaced by an editor's save once it is open: its opened bytes are converted", Race::kDetectAndConvert,
-     platform::RacePoint::kSourceOpened, nullptr,
+     testkit::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) {
        dir.Write("tree/saved", "\x01\x02\0binary"s);
        ASSERT_EQ(::rename((dir / "tree/saved").c_str(), (dir / "tree/in").c_str()), 0);
      },
      [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "tree/sub-out"), kConverted); }},
     {"a source cut short while a filter reads it (convert SRC -)", Race::kFilterFromFile,
-     platform::RacePoint::kSourceOpened, nullptr,
+     testkit::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) { ASSERT_EQ(::truncate((dir / "tree/in").c_str(), 3), 0); }, ExpectVictimUntouched,
      Status::SourceReadFailed},
 };
@@ -573,12 +601,12 @@ TEST(Races, EachFailsSafe) {
       ASSERT_NO_FATAL_FAILURE(race.arrange(dir)) << race.name;
     }
     bool attacked = false;
-    platform::SetRaceHook([&](platform::RacePoint point) {
+    testkit::RacingFileSystem fs;
+    fs.SetHook([&](testkit::RacePoint point) {
       if (point != race.at || attacked || race.attack == nullptr) return;
       attacked = true;
       race.attack(dir);
     });
-    platform::PosixFileSystem fs;
     Status status = Status::Ok;
     if (race.run == Race::kBatchInPlace) {
       const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
@@ -600,7 +628,7 @@ TEST(Races, EachFailsSafe) {
       status = CheckAndConvert(fs, request).result.status;
     }
     EXPECT_EQ(status, race.status) << race.name;
-    platform::SetRaceHook(nullptr);
+    fs.SetHook(nullptr);
     EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
     race.verify(dir);
   }
@@ -613,16 +641,16 @@ TEST(Races, EachFailsSafe) {
 // that name is left behind, and the next run over the folder removes it and converts
 // what it would have converted anyway.
 TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
-  for (const platform::RacePoint killed_at : {platform::RacePoint::kGroupFlushed, platform::RacePoint::kLinkedUnrenamed}) {
+  for (const testkit::RacePoint killed_at : {testkit::RacePoint::kGroupFlushed, testkit::RacePoint::kLinkedUnrenamed}) {
     TempDir dir;
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir.Write(name, kText);
     const BatchSettings settings{LineEndingKind::Unix, "", false, {}, false};
     const pid_t child = ::fork();
     if (child == 0) {
-      platform::SetRaceHook([killed_at](platform::RacePoint point) {
+      testkit::RacingFileSystem fs;
+      fs.SetHook([killed_at](testkit::RacePoint point) {
         if (point == killed_at) ::raise(SIGKILL);
       });
-      platform::PosixFileSystem fs;
       BatchWalker walker(fs, {dir.path()}, settings);
       RunBatch(fs, walker, settings, {}, {}, 1);
       ::_exit(0);
@@ -630,7 +658,7 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    const bool named = killed_at == platform::RacePoint::kLinkedUnrenamed;
+    const bool named = killed_at == testkit::RacePoint::kLinkedUnrenamed;
     EXPECT_EQ(dir.Names().size(), named ? 4u : 3u) << "the killed run's working file";
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kText) << name;
 

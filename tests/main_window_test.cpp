@@ -296,7 +296,7 @@ TEST_F(MainWindowTest, LongWorkShowsItsProgressAndStopsOnRequest) {
   Choose(K::Unix);
   Type("Txt3", dir / "unix.txt");
   {
-    testkit::Gate gate(platform::RacePoint::kBeforePublish);
+    testkit::Gate gate(files, testkit::RacePoint::kBeforePublish);
     EXPECT_TRUE(shows(gate, "Cmd2", "書き込み中…"));
     gate.Open();
     WaitIdle();
@@ -305,7 +305,7 @@ TEST_F(MainWindowTest, LongWorkShowsItsProgressAndStopsOnRequest) {
 
   Type("Txt3", dir / "stopped.txt");
   {
-    testkit::Gate gate(platform::RacePoint::kSourceOpened);
+    testkit::Gate gate(files, testkit::RacePoint::kSourceOpened);
     EXPECT_TRUE(shows(gate, "Cmd2", "変換しています…"));
     progress()->findChild<QPushButton*>("cmdStop")->click();
     gate.Open();
@@ -316,7 +316,7 @@ TEST_F(MainWindowTest, LongWorkShowsItsProgressAndStopsOnRequest) {
 
   Type("Txt1", dir.Write("long.txt", std::string(100000, 'x')));  // no line break anywhere
   {
-    testkit::Gate gate(platform::RacePoint::kSourceOpened);
+    testkit::Gate gate(files, testkit::RacePoint::kSourceOpened);
     EXPECT_TRUE(shows(gate, "Cmd1", "ファイル種類を検出しています…"));
     QTest::keyClick(progress(), Qt::Key_Escape);
     gate.Open();

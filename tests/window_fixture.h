@@ -17,8 +17,7 @@
 #include "engine/line_ending_kind.h"
 #include "engine/pipeline.h"
 #include "fake_window_services.h"
-#include "platform/posix_file_system.h"
-#include "platform/race_points.h"
+#include "racing_file_system.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle::testkit {
@@ -81,9 +80,9 @@ class WindowDriver {
   virtual bool Busy() = 0;
 };
 
-// A window of type W on the file system `Files` (the real disk, in a fresh folder, unless
-// told otherwise), with services that show nothing.
-template <typename W, typename Files = platform::PosixFileSystem>
+// A window of type W on the file system `Files` (the real disk, in a fresh folder, with
+// moments a Gate can hold, unless told otherwise), with services that show nothing.
+template <typename W, typename Files = RacingFileSystem>
 class WindowTest : public ::testing::Test, public WindowDriver {
  protected:
   QWidget& Driven() override { return window; }
@@ -95,12 +94,12 @@ class WindowTest : public ::testing::Test, public WindowDriver {
   W window{files, services};
 };
 
-// Holds every working thread that reaches `point` until Open(), so that a test can act
-// while the work is at exactly that point.
+// Holds every working thread that reaches `point` of `files` until Open(), so that a
+// test can act while the work is at exactly that point.
 class Gate {
  public:
-  explicit Gate(platform::RacePoint point) {
-    platform::SetRaceHook([this, point](platform::RacePoint reached) {
+  Gate(RacingFileSystem& files, RacePoint point) : files_(files) {
+    files_.SetHook([this, point](RacePoint reached) {
       if (reached != point) return;
       ++waiting_;
       open_.Take();  // nothing is ever given: it returns once Open() closes the channel
@@ -108,12 +107,13 @@ class Gate {
   }
   ~Gate() {
     Open();
-    platform::SetRaceHook(nullptr);
+    files_.SetHook(nullptr);
   }
   bool Reached() const { return waiting_ > 0; }
   void Open() { open_.Close(); }
 
  private:
+  RacingFileSystem& files_;
   Channel<char> open_;
   std::atomic<int> waiting_ = 0;
 };
