@@ -45,6 +45,7 @@ struct FileInfo {
   std::uint32_t permissions = 0;  // the low 12 bits of the mode
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  std::uint64_t links = 1;        // the names it has
 
   bool exists() const { return kind != Kind::Missing; }
 };

@@ -232,6 +232,7 @@ FileInfo InfoOf(const struct stat& st) {
   info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.owner = st.st_uid;
   info.group = st.st_gid;
+  info.links = st.st_nlink;
   return info;
 }
 

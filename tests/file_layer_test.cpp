@@ -582,8 +582,8 @@ TEST(Races, EachFailsSafe) {
     Status status = Status::Ok;
     if (race.run == Race::kBatchInPlace) {
       const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
-      BatchWalker walker(fs, {dir / "tree"}, settings);
-      RunBatch(fs, walker, settings, {}, {}, 1);
+      BatchPlan plan(fs, {dir / "tree"}, settings);
+      RunBatch(fs, plan, {}, {}, 1);
     } else if (race.run == Race::kConvert) {
       status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
     } else if (race.run == Race::kFilterFromFile) {
@@ -623,8 +623,8 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
         if (point == killed_at) ::raise(SIGKILL);
       });
       platform::PosixFileSystem fs;
-      BatchWalker walker(fs, {dir.path()}, settings);
-      RunBatch(fs, walker, settings, {}, {}, 1);
+      BatchPlan plan(fs, {dir.path()}, settings);
+      RunBatch(fs, plan, {}, {}, 1);
       ::_exit(0);
     }
     int status = 0;
@@ -635,8 +635,8 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kText) << name;
 
     platform::PosixFileSystem fs;
-    BatchWalker walker(fs, {dir.path()}, settings);
-    EXPECT_EQ(RunBatch(fs, walker, settings, {}, {}, 1).converted, 3u);
+    BatchPlan plan(fs, {dir.path()}, settings);
+    EXPECT_EQ(RunBatch(fs, plan, {}, {}, 1).converted, 3u);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kConverted) << name;
   }
