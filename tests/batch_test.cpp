@@ -1,7 +1,8 @@
 // Many files at once, at the engine level: which files a batch takes, what it says of
 // each, and what it leaves on the (in-memory) disk. Every case runs collected whole (as
-// the batch window does) and handed out in chunks (as the command line does), and as a
-// dry run first, which must decide exactly what the real run does and write nothing.
+// the batch window does) and handed out in chunks to three threads (as the command line
+// does), and as a dry run first, which must decide exactly what the real run does and
+// write nothing.
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,26 @@ const std::string kAbandoned = [] {
   return ".a.txt.tarnwhistle-" + live.substr(boot, 8) + "-999999999-1-ABCDEFGH";
 }();
 const std::string kInUse = platform::WorkingFilePrefix("b.txt") + "ABCDEFGH";
+
+// Forty files in four folders, and what converting them says and leaves: enough for
+// several threads taking a few files at a time to do several groups each.
+std::map<std::string, std::string> Many(const std::string& bytes) {
+  std::map<std::string, std::string> files;
+  for (int folder = 0; folder < 4; ++folder) {
+    for (int file = 0; file < 10; ++file) files["many/d" + std::to_string(folder) + "/f" + std::to_string(file) + ".txt"] = bytes;
+  }
+  return files;
+}
+std::vector<std::string> ManyLines() {
+  std::vector<std::string> lines;
+  for (const auto& [path, bytes] : Many("")) lines.push_back(Line(path, kConverted));
+  return lines;
+}
+std::map<std::string, std::optional<std::string>> ManyAfter() {
+  std::map<std::string, std::optional<std::string>> after;
+  for (const auto& [path, bytes] : Many(kUnix)) after[path] = bytes;
+  return after;
+}
 
 const Case kCases[] = {
     {"every kind into a folder: what is not converted is copied, so the folder holds every file",
@@ -156,6 +177,8 @@ const Case kCases[] = {
      std::nullopt,
      1,
      {{"src/escape", "../secret.txt"}, {"src/up", ".."}, {"named.txt", "secret.txt"}}},
+    {"many files in place on several threads, each told once in the walk's order", Many(kDos), {"many"},
+     ToUnix("", true), ManyLines(), ManyAfter()},
     {"an unreadable file fails alone, saying why; the next is still converted",
      {{"src/a.txt", kDos}, {"src/b.txt", kDos}},
      {"src"},
@@ -229,7 +252,7 @@ std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, con
     BatchPlan plan(fs, c.paths, settings);
     totals = RunBatch(fs, plan, [&](const BatchFile& file, const BatchResult& result) {
       told.emplace_back(file.source, result);
-    }, {}, 1, 2);
+    }, {}, c.fail ? 1 : 3, 2);
   }
   return told;
 }
