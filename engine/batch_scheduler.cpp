@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace tarnwhistle {
@@ -26,7 +27,13 @@ class Feeder {
 
   BatchTotals Run(unsigned workers) {
     std::vector<std::jthread> threads;
-    for (unsigned i = 1; i < workers; ++i) threads.emplace_back([this] { Work(); });
+    for (unsigned i = 1; i < workers; ++i) {
+      try {
+        threads.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // no more threads to be had: those started do the work
+      }
+    }
     Work();
     threads.clear();
     return totals_;
