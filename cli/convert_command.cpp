@@ -155,16 +155,20 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   const BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
                                args.include, args.dry_run};
-  if (const int inside = OutputFolderInsidePath(env.fs, args.paths, settings.output_folder); inside >= 0) {
-    return UsageError(env, "the output folder " + PrintableName(settings.output_folder) + " is, or lies inside, " +
-                               PrintableName(args.paths[static_cast<std::size_t>(inside)]) +
-                               ", a folder being converted: use --in-place to convert in place");
+  BatchPlan plan(env.fs, args.paths, settings);
+  if (const BatchRefusal refused = plan.Refusal()) {
+    const std::string path = PrintableName(args.paths[refused.path]);
+    const std::string what = refused.kind == BatchRefusal::Kind::OutputInsideSource
+                                 ? "the output folder " + PrintableName(settings.output_folder) +
+                                       " is, or lies inside, " + path + ", a folder being converted"
+                                 : "the output of " + path + " in " + PrintableName(settings.output_folder) +
+                                       " would be " + path + " itself";
+    return UsageError(env, what + ": use --in-place to convert in place");
   }
-  BatchWalker walker(env.fs, args.paths, settings);
   const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
     PrintResult(env, settings, file, result);
   };
-  const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, BatchWorkers(settings));
+  const BatchTotals totals = RunBatch(env.fs, plan, print, env.stop, BatchWorkers(settings));
   env.err << BatchSummary(totals) << '\n';
   return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
 }

@@ -20,6 +20,9 @@ enum class Reason : int {
   kStopped = -8,                   // the user asked to stop first
   kSameOutput = -9,                // another file of the same batch lands on the same output
   kControlCharacter = -10,         // a control character before the first line break: not text
+  kOthersFolder = -11,             // an output folder that exists and belongs to another user
+  kFolderTooOpen = -12,            // an output folder that exists and is more open than its source
+  kOutputIsSource = -13,           // the output would be the source itself
 };
 
 constexpr Reason FromErrno(int error) { return static_cast<Reason>(error); }

@@ -68,6 +68,12 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   Click("cmdConvert");
   EXPECT_EQ(services.messages, QStringList{Text(messages::kNoTarget)});
   Option(LineEndingKind::Unix, "optTarget")->click();
+  // An output folder inside the folder added would take its own outputs, nesting on
+  // every run: refused as the command line refuses it, and nothing is made.
+  Type("txtOutputFolder", dir / "src/out");
+  Click("cmdConvert");
+  EXPECT_EQ(services.messages.value(1), Text(messages::kOutputFolderInsideSource));
+  EXPECT_FALSE(std::filesystem::exists(dir / "src/out"));
   Type("txtOutputFolder", dir / "out");
   // The bar weighs each file by its size: it is not full before the last result.
   QSignalSpy steps(Find<QProgressBar>("prgBatch"), &QProgressBar::valueChanged);

@@ -281,6 +281,9 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       {{"convert", "--to", "unix", "--in-place", "-"}, "'-' is for one file only"},
       {{"convert", "--to", "unix", "-r", "-o", "src/out", "src"}, "src/out is, or lies inside, src"},
       {{"convert", "--to", "unix", "-o", "src", "unix.txt", "src"}, "use --in-place"},
+      // An output folder that is the sources' own: `cd A && -o . y.txt`, `cd P && -o . A`.
+      {{"convert", "--to", "unix", "-o", ".", "dos.txt"}, "the output of dos.txt in . would be dos.txt itself"},
+      {{"convert", "--to", "unix", "-r", "-o", "./src/..", "src"}, "the output of src in ./src/.. would be src itself"},
   };
   for (const auto& [args, said] : cases) {
     FakeFileSystem fs;

@@ -13,6 +13,7 @@ class RacingWorkingFile : public platform::WorkingFile {
       : fs_(fs), inner_(std::move(inner)) {}
 
   Reason Write(std::span<const std::uint8_t> data) override { return inner_->Write(data); }
+  Reason Skip(std::uint64_t bytes) override { return inner_->Skip(bytes); }
   Reason Flush() override { return inner_->Flush(); }
   Reason SetPermissions(std::uint32_t mode) override { return inner_->SetPermissions(mode); }
   platform::Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
