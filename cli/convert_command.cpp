@@ -70,7 +70,9 @@ int RunPair(const Environment& env, const ConvertArguments& args) {
   request.detected = args.from;
   request.target = args.to;
   request.detect = args.from == K::None;
-  return Report(env, CheckAndConvert(env.fs, request, env.stop), request.source, request.output, true);
+  request.copy_unneeded = true;
+  request.keep_modified = args.keep_date;
+  return Report(env, CheckAndConvert(env.fs, request, env.stop), request.source, request.output, !args.quiet);
 }
 
 // The two ends of a filter in a pipe: standard input or a file in, standard output or a
@@ -130,7 +132,7 @@ int RunStream(const Environment& env, const ConvertArguments& args) {
     }
   }
   // On standard output, the converted text itself says it is done.
-  return Report(env, outcome, source, output, output != kStandardStream);
+  return Report(env, outcome, source, output, output != kStandardStream && !args.quiet);
 }
 
 // One line a file: its name and what became of it; for a dry run, what would.
@@ -150,20 +152,21 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
 }
 
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
-  const BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
-                               args.include, args.dry_run};
+  const BatchSettings settings{args.to,    args.in_place ? std::string() : args.output_folder,
+                               args.recursive, args.include, args.dry_run, args.keep_date};
   if (const int inside = OutputFolderInsidePath(env.fs, args.paths, settings.output_folder); inside >= 0) {
     return UsageError(env, "the output folder " + PrintableName(settings.output_folder) + " is, or lies inside, " +
                                PrintableName(args.paths[static_cast<std::size_t>(inside)]) +
                                ", a folder being converted: use --in-place to convert in place");
   }
   BatchWalker walker(env.fs, args.paths, settings);
-  const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
-    PrintResult(env, settings, file, result);
+  const auto print = [&env, &settings, &args](const BatchFile& file, const BatchResult& result) {
+    if (!args.quiet || result.verdict == BatchVerdict::Failed) PrintResult(env, settings, file, result);
   };
   const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, BatchWorkers(settings));
-  env.err << BatchSummary(totals) << '\n';
-  return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
+  const bool ok = totals.failed == 0 && totals.not_done == 0;
+  if (!args.quiet || !ok) env.err << BatchSummary(totals) << '\n';
+  return ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -180,7 +183,8 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
                       "too; a NUL byte still refuses it)")
       ->transform(KindName());
   convert->add_option("PATH", args.paths,
-                      "SRC OUT: convert one file into another ('-' for standard input or output). With -o or "
+                      "SRC OUT: convert one file into another ('-' for standard input or output); a SRC that needs "
+                      "no conversion (of KIND already, or without a line break) is copied as it is. With -o or "
                       "--in-place: the files and folders to convert");
   convert->add_option("-o,--output-folder", args.output_folder,
                       "Write each file below DIR: each folder named under its own name, as cp -r places it; files "
@@ -195,6 +199,8 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
       ->type_name("PATTERN")
       ->allow_extra_args(false);
   convert->add_flag("--dry-run", args.dry_run, "Print what would be done, deciding as a real run would, and write nothing");
+  convert->add_flag("-k,--keep-date", args.keep_date, "Give each output its source's modification time");
+  convert->add_flag("-q,--quiet", args.quiet, "Say nothing of what went well: only refusals and failures");
   return convert;
 }
 

@@ -23,6 +23,8 @@ struct ConvertArguments {
   bool recursive = false;
   std::vector<std::string> include;
   bool dry_run = false;
+  bool keep_date = false;  // each output takes its source's modification time
+  bool quiet = false;      // nothing said of what went well
 };
 
 // Adds `convert` and its options to `app`.

@@ -29,6 +29,7 @@ struct BatchSettings {
   bool recursive = false;               // folders below the folders named too
   std::vector<std::string> patterns;    // names of files taken from folders; empty: all
   bool dry_run = false;                 // decide everything, write nothing
+  bool keep_modified = false;           // each output takes its source's modification time
 };
 
 // A folder below the output folder, mirroring a folder walked, made (with that folder's

@@ -169,12 +169,18 @@ const Case kCases[] = {
      {{"out.txt", "a\nb\nc\n" + std::string(1000, 'x') + "\nd\x1b\n"}}},
     {{"convert", "--from", "mac", "--to", "unix", "esc.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "\x01\n"}}},
     {{"convert", "--from", "mac", "--to", "mac", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}},
+    {{"convert", "-q", "--to", "unix", "dos.txt", "out.txt"}, 0, "", "", {{"out.txt", "a\nb\n"}}},
+    // ...and what needs no conversion copied as it is, so that running it twice does no harm
+    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 0, "変換不要（コピーしました）\n", "", {{"out.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 0, "変換不要（改行がありません・コピーしました）\n", "",
+     {{"out.txt", "no break"}}},
     // ...its refusals and failures: exit 1, the reason, and OUT as it was
     {{"convert", "--to", "unix", "", "out.txt"}, 1, "", Line(messages::kNoSourceName), {{"out.txt", "old output"}}},
     {{"convert", "--to", "dos", "binary.dat", "dos.txt"}, 1, "", Line(messages::kBinarySource)},
+    {{"convert", "-f", "dos", "-t", "dos", "binary.dat", "out.txt"}, 1, "", Line(messages::kSameKind),
+     {{"out.txt", "old output"}}},
+    {{"convert", "-q", "--to", "unix", "unix.txt", "unix.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "", Says("png.dat", kNotText), {{"out.txt", "old output"}}},
-    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 1, "", Line(messages::kNoLineBreak)},
-    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 1, "", Line(messages::kSameKind)},
     {{"convert", "--to", "unix", "dos.txt", "./sub/../dos.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "dos.txt", "link.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "dos.txt", ""}, 1, "", Line(messages::kNoOutputName)},
@@ -230,6 +236,10 @@ const Case kCases[] = {
      Says("missing.txt", messages::kSourceMissing) + Says("src/dos.txt", messages::kConverted),
      "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "-q", "-o", "out", "missing.txt", "src/dos.txt"}, 1,
+     Says("missing.txt", messages::kSourceMissing), "変換 1・変換不要 0・変換できません 0・失敗 1\n",
+     {{"out/dos.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "-q", "-r", "--in-place", "src"}, 0, "", "", {{"src/dos.txt", "a\nb\n"}}},
 };
 
 TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
