@@ -56,9 +56,8 @@ void PrintExamination(const Environment& env, const Format& format, const std::s
     return found ? "yes, first at offset " + std::to_string(at) + end : std::string("no") + end;
   };
   const LineEndingCounts& c = e.counts;
-  const std::string_view encoding = EncodingName(e.encoding);
   env.out << "file: " << format.Name(file) << end << "detected: " << VerdictName(e.verdict) << end
-          << "encoding: " << (encoding.empty() ? "bytes" : encoding) << end << "crlf: " << c.crlf << end
+          << "encoding: " << (e.encoding_name.empty() ? "bytes" : e.encoding_name) << end << "crlf: " << c.crlf << end
           << "lf: " << c.lf << end << "cr: " << c.cr << end << "mixed: " << (c.Mixed() ? "yes" : "no") << end
           << "control: " << offset(c.control, c.first_control) << "nul: " << offset(c.nul, c.first_nul)
           << "bytes: " << c.bytes << end;

@@ -150,17 +150,17 @@ const Case kCases[] = {
     {{"detect", "--null", kEvil, "mac.txt"}, 0, kEvil + "\0UNIX\0mac.txt\0MAC\0"s, ""},
     {{"info", "mixed.txt", "u16.txt"},
      0,
-     "file: mixed.txt\ndetected: MS-DOS\nencoding: bytes\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
+     "file: mixed.txt\ndetected: MS-DOS\nencoding: ASCII（推定）\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
      "control: yes, first at offset 1009\nnul: no\nbytes: 1012\n\n"
      "file: u16.txt\ndetected: MS-DOS\nencoding: UTF-16LE\ncrlf: 1\nlf: 1\ncr: 0\nmixed: yes\ncontrol: no\nnul: no\n"
      "bytes: 12\n",
      ""},
     {{"info", "-z", "jis.txt"},
      0,
-     "file: jis.txt\0detected: MS-DOS\0encoding: bytes\0crlf: 1\0lf: 0\0cr: 0\0mixed: no\0control: no\0nul: no\0"
+     "file: jis.txt\0detected: MS-DOS\0encoding: ISO-2022-JP（推定）\0crlf: 1\0lf: 0\0cr: 0\0mixed: no\0control: no\0nul: no\0"
      "bytes: 12\0"s,
      ""},
-    {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: bytes\ncrlf: 0\nlf: 2\ncr: 0\n"
+    {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: ASCII（推定）\ncrlf: 0\nlf: 2\ncr: 0\n"
      "mixed: no\ncontrol: no\nnul: no\nbytes: 4\n", Says("missing.txt", messages::kSourceMissing)},
     // convert SRC OUT: every line ending made the target's
     {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\nb\n"}}},
