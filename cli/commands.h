@@ -30,6 +30,8 @@ struct Environment {
   std::function<std::unique_ptr<platform::ByteSink>()> output;
   // The file standard output writes to, when it is one: never to be the source too.
   std::function<std::optional<platform::FileIdentity>()> output_file = [] { return std::nullopt; };
+  // The help and the usage errors in Japanese (JapaneseLocale), else in English.
+  bool japanese = false;
 };
 
 // "FILE: message" on standard error, the name as it can be printed on one line.

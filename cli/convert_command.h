@@ -27,8 +27,8 @@ struct ConvertArguments {
   bool quiet = false;      // nothing said of what went well
 };
 
-// Adds `convert` and its options to `app`.
-CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args);
+// Adds `convert` and its options to `app`, described in Japanese when `ja`.
+CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja = false);
 
 // Runs `convert` in the form its command line asks for:
 //   SRC OUT                one file into another

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/language.h"
 #include "cli/printable_name.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
@@ -55,7 +56,7 @@ struct Outcome {
 
 // `stdout_file`: the file standard output is redirected to, when it is one.
 Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const std::string& input = "",
-               const std::string& stdout_file = "") {
+               const std::string& stdout_file = "", bool japanese = false) {
   std::ostringstream out, err;
   std::string piped;
   const cli::Environment env{fs,
@@ -67,7 +68,8 @@ Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const s
                              [&]() -> std::optional<platform::FileIdentity> {
                                if (stdout_file.empty()) return std::nullopt;
                                return fs.Stat(fs.Locate(stdout_file).value).identity;
-                             }};
+                             },
+                             japanese};
   std::vector<const char*> argv{"tarnwhistle-cli"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   const int code = cli::Run(static_cast<int>(argv.size()), argv.data(), env);
@@ -262,7 +264,11 @@ TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
 
 // A wrong command line exits 2, says what was wrong, and touches nothing.
 TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+    bool japanese = false;  // the locale is Japanese
+  } cases[] = {
       {{}, "A subcommand is required"},
       {{"frobnicate"}, "unknown command: frobnicate"},
       {{"detect"}, "FILE is required"},
@@ -278,12 +284,20 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       {{"convert", "--to", "unix", "--in-place", "-"}, "'-' is for one file only"},
       {{"convert", "--to", "unix", "-r", "-o", "src/out", "src"}, "src/out is, or lies inside, src"},
       {{"convert", "--to", "unix", "-o", "src", "unix.txt", "src"}, "use --in-place"},
+      // CLI11's errors and ours, in Japanese
+      {{}, "コマンドを指定してください\n詳しくは --help を付けて実行してください。\n", true},
+      {{"convert", "dos.txt", "out.txt"}, "--to を指定してください", true},
+      {{"convert", "-t"}, "--to の値を指定してください", true},
+      {{"convert", "--to", "binary", "dos.txt", "out.txt"}, "binary は種類ではありません", true},
+      {{"convert", "--bogus", "a", "b"}, "不明なオプションです: --bogus", true},
+      {{"convert", "--to", "unix", "dos.txt"}, "convert: SRC と OUT を指定してください", true},
+      {{"convert", "--in-place", "--dry-run=x", "-t", "unix", "a"}, "コマンドラインが正しくありません（", true},
   };
-  for (const auto& [args, said] : cases) {
+  for (const auto& [args, said, japanese] : cases) {
     FakeFileSystem fs;
     MakeFiles(fs);
     const std::vector<std::string> before = fs.Paths();
-    const Outcome outcome = RunCli(fs, args);
+    const Outcome outcome = RunCli(fs, args, "", "", japanese);
     EXPECT_EQ(outcome.exit_code, 2) << said;
     EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
     EXPECT_EQ(fs.Paths(), before) << said;
@@ -291,6 +305,36 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
   FakeFileSystem fs;
   EXPECT_EQ(RunCli(fs, {"-V"}).out, Line(messages::kVersionText));
   EXPECT_NE(RunCli(fs, {"convert", "--help"}).out.find("tarnwhistle-cli convert"), std::string::npos);
+  const std::string help = RunCli(fs, {"convert", "--help"}, "", "", true).out;
+  for (const char* japanese : {"使い方: tarnwhistle-cli convert [オプション]", "\nオプション:\n  -h,--help", "変換後の種類"}) {
+    EXPECT_NE(help.find(japanese), std::string::npos) << help;
+  }
+  EXPECT_EQ(help.find("Options:"), std::string::npos) << help;
+}
+
+// The help's language follows the first of LC_ALL, LC_MESSAGES and LANG that is set.
+TEST(Cli, TheFirstLocaleVariableSetChoosesTheLanguage) {
+  const struct {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    bool japanese;
+  } cases[] = {
+      {nullptr, nullptr, "ja_JP.UTF-8", true},   {nullptr, "ja_JP.eucJP", "C.UTF-8", true},
+      {"C", nullptr, "ja_JP.UTF-8", false},      {"", "", "ja", true},
+      {nullptr, "en_US.UTF-8", "ja_JP.UTF-8", false}, {nullptr, nullptr, nullptr, false},
+  };
+  const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> were[3];
+  for (int i = 0; i < 3; ++i) {
+    if (const char* value = std::getenv(names[i])) were[i] = value;
+  }
+  for (const auto& c : cases) {
+    const char* const values[] = {c.lc_all, c.lc_messages, c.lang};
+    for (int i = 0; i < 3; ++i) values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
+    EXPECT_EQ(cli::JapaneseLocale(), c.japanese) << (c.lc_all ? c.lc_all : "-") << " " << (c.lang ? c.lang : "-");
+  }
+  for (int i = 0; i < 3; ++i) were[i] ? ::setenv(names[i], were[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
