@@ -18,6 +18,9 @@ std::string JapaneseError(const CLI::Error& e) {
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr && what.ends_with(" missing")) {
     return what.substr(0, what.find(':')) + " の値を指定してください";
   }
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr && what.find(": ") != std::string::npos) {
+    return "余分な引数です: " + what.substr(what.find(": ") + 2);
+  }
   // A kind that is not one: our own validator's words, already Japanese.
   if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr) return what;
   return "コマンドラインが正しくありません（" + what + "）";
