@@ -111,7 +111,8 @@ CLI::App* AddLookingCommand(CLI::App& app, bool ja, const char* name, std::strin
                     std::string(Say(ja,
                                     "End every field with a NUL byte instead of a line break, and print file names "
                                     "as they are, not escaped",
-                                    "各フィールドを改行でなく NUL バイトで終え、ファイル名をエスケープせずそのまま表示します")));
+                                    "各フィールドを改行でなく NUL バイトで終え、"
+                                    "ファイル名をエスケープせずそのまま表示します")));
   command->footer(std::string(footer));
   return command;
 }
@@ -124,8 +125,11 @@ void Complain(const Environment& env, const std::string& file, std::string_view 
 
 int Run(int argc, const char* const argv[], const Environment& env) {
   const bool ja = env.japanese;
-  CLI::App app(std::string(Say(ja, "Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), CR (MAC).",
-                               "テキスト ファイルの改行（CR LF（MS-DOS）、LF（UNIX）、CR（MAC））を検出し、変換します。")),
+  CLI::App app(std::string(Say(ja,
+                               "Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), "
+                               "CR (MAC).",
+                               "テキスト ファイルの改行（CR LF（MS-DOS）、LF（UNIX）、CR（MAC））を"
+                               "検出し、変換します。")),
                "tarnwhistle-cli");
   if (ja) SpeakJapanese(app);
   app.set_version_flag("-V,--version", std::string(messages::kVersionText),

@@ -36,7 +36,8 @@ CLI::Validator KindName(bool ja) {
         const auto kind = kNames.find(lower);
         if (kind == kNames.end()) {
           return name + std::string(Say(ja, " is not a kind: give dos (crlf), unix (lf) or mac (cr)",
-                                        " は種類ではありません: dos (crlf)、unix (lf)、mac (cr) のどれかを指定してください"));
+                                        " は種類ではありません: dos (crlf)、unix (lf)、mac (cr) の"
+                                        "どれかを指定してください"));
         }
         name = std::to_string(static_cast<int>(kind->second));
         return {};
@@ -225,7 +226,8 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
                     say("Replace each file by its conversion", "各ファイルを変換したものに置き換えます"));
   convert->add_flag("-r,--recursive", args.recursive,
                     say("Take the files of the folders below the folders named too (never through a symbolic link)",
-                        "指定したフォルダーの下のフォルダーのファイルも対象にします（シンボリック リンクはたどりません）"));
+                        "指定したフォルダーの下のフォルダーのファイルも対象にします"
+                        "（シンボリック リンクはたどりません）"));
   convert
       ->add_option("--include", args.include,
                    say("Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated",
@@ -274,7 +276,8 @@ int RunConvert(const Environment& env, const ConvertArguments& args) {
   }
   if (args.paths.size() > 2) {
     return UsageError(env, "more than SRC and OUT given: use -o DIR or --in-place for many files",
-                      "SRC と OUT のほかにも指定されています: 多くのファイルには -o DIR か --in-place を使ってください");
+                      "SRC と OUT のほかにも指定されています: "
+                      "多くのファイルには -o DIR か --in-place を使ってください");
   }
   if (args.paths[0] == kStandardStream || args.paths[1] == kStandardStream) return RunStream(env, args);
   return RunPair(env, args);
