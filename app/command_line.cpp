@@ -3,17 +3,28 @@
 #include <CLI/CLI.hpp>
 #include <sstream>
 
+#include "cli/language.h"
 #include "engine/messages.h"
 
 namespace tarnwhistle::app {
 
-CommandLine ParseCommandLine(int argc, const char* const argv[]) {
-  CLI::App parser("Detects the line endings of a text file (CR LF, LF or CR) and writes a converted copy.",
+CommandLine ParseCommandLine(int argc, const char* const argv[], bool japanese) {
+  const auto say = [japanese](std::string_view english, std::string_view in_japanese) {
+    return std::string(cli::Say(japanese, english, in_japanese));
+  };
+  CLI::App parser(say("Detects the line endings of a text file (CR LF, LF or CR) and writes a converted copy.",
+                      "テキスト ファイルの改行（CR LF、LF、CR）を検出し、変換したコピーを書きます。"),
                   "tarnwhistle");
+  if (japanese) cli::SpeakJapanese(parser);
   CommandLine line;
-  parser.set_version_flag("-V,--version", std::string(messages::kVersionText));
-  parser.add_flag("--batch", line.batch, "Open the batch window (一括変換) with the PATHs, files and folders, in it");
-  parser.add_option("FILE", line.files, "A file to open, as File > Open would; several open the batch window")
+  parser.set_version_flag("-V,--version", std::string(messages::kVersionText),
+                          say("Display program version information and exit", "バージョンを表示して終了します"));
+  parser.add_flag("--batch", line.batch,
+                  say("Open the batch window (一括変換) with the PATHs, files and folders, in it",
+                      "ファイルとフォルダー PATH を入れた一括変換のウィンドウを開きます"));
+  parser.add_option("FILE", line.files,
+                    say("A file to open, as File > Open would; several open the batch window",
+                        "ファイル > 開く のように開くファイル。複数なら一括変換のウィンドウを開きます"))
       ->type_name("FILE | PATH...");
   try {
     parser.parse(argc, argv);

@@ -19,7 +19,8 @@ struct CommandLine {
 };
 
 // `argv` as main() was given it, the program first. One file opens the main window on
-// it; several, a folder, or --batch open the batch window with them.
-CommandLine ParseCommandLine(int argc, const char* const argv[]);
+// it; several, a folder, or --batch open the batch window with them. The help and the
+// errors are in Japanese when `japanese` (cli::JapaneseLocale, as tarnwhistle-cli's).
+CommandLine ParseCommandLine(int argc, const char* const argv[], bool japanese = false);
 
 }  // namespace tarnwhistle::app

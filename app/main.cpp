@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "cli/language.h"
 #include "engine/messages.h"
 #include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
@@ -17,7 +18,7 @@ int main(int argc, char* argv[]) {
   using namespace tarnwhistle;
   // Read before any window exists, so that --help, --version and a wrong command line
   // answer without a display.
-  const app::CommandLine line = app::ParseCommandLine(argc, argv);
+  const app::CommandLine line = app::ParseCommandLine(argc, argv, cli::JapaneseLocale());
   if (line.action != app::CommandLine::Action::OpenWindow) {
     std::fputs(line.output.c_str(), line.action == app::CommandLine::Action::Fail ? stderr : stdout);
     return line.ExitCode();

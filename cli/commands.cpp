@@ -9,6 +9,7 @@
 #include "engine/detection.h"
 #include "engine/messages.h"
 #include "engine/statistics.h"
+#include "language.h"
 #include "printable_name.h"
 
 namespace tarnwhistle::cli {
@@ -56,9 +57,8 @@ void PrintExamination(const Environment& env, const Format& format, const std::s
     return found ? "yes, first at offset " + std::to_string(at) + end : std::string("no") + end;
   };
   const LineEndingCounts& c = e.counts;
-  const std::string_view encoding = EncodingName(e.encoding);
   env.out << "file: " << format.Name(file) << end << "detected: " << VerdictName(e.verdict) << end
-          << "encoding: " << (encoding.empty() ? "bytes" : encoding) << end << "crlf: " << c.crlf << end
+          << "encoding: " << (e.encoding_name.empty() ? "bytes" : e.encoding_name) << end << "crlf: " << c.crlf << end
           << "lf: " << c.lf << end << "cr: " << c.cr << end << "mixed: " << (c.Mixed() ? "yes" : "no") << end
           << "control: " << offset(c.control, c.first_control) << "nul: " << offset(c.nul, c.first_nul)
           << "bytes: " << c.bytes << end;
@@ -88,27 +88,32 @@ int Info(const Environment& env, const Format& format, const std::vector<std::st
 bool ReportedUnexpected(const CLI::App& app, const Environment& env) {
   const std::vector<std::string> unexpected = app.remaining(true);
   if (unexpected.empty()) return false;
-  const std::string& first = unexpected.front();
+  const std::string first = PrintableName(unexpected.front());
+  const bool ja = env.japanese;
   if (first.size() > 1 && first.front() == '-') {
-    env.err << "unknown option: " << PrintableName(first) << '\n';
+    env.err << Say(ja, "unknown option: ", "不明なオプションです: ") << first << '\n';
   } else if (app.get_subcommands().empty()) {
-    env.err << "unknown command: " << PrintableName(first) << " (the commands are detect, convert and info)\n";
+    env.err << Say(ja, "unknown command: ", "不明なコマンドです: ") << first
+            << Say(ja, " (the commands are detect, convert and info)\n", "（コマンドは detect、convert、info です）\n");
   } else {
-    env.err << "unexpected argument: " << PrintableName(first) << '\n';
+    env.err << Say(ja, "unexpected argument: ", "余分な引数です: ") << first << '\n';
   }
-  env.err << "Run with --help for more information.\n";
+  env.err << RunWithHelp(ja) << '\n';
   return true;
 }
 
 // `detect` and `info`, which take the same files and --null.
-CLI::App* AddLookingCommand(CLI::App& app, const char* name, const char* description, const char* footer,
-                            std::vector<std::string>& files, Format& format) {
-  CLI::App* command = app.add_subcommand(name, description);
-  command->add_option("FILE", files, "Files to look at")->required();
+CLI::App* AddLookingCommand(CLI::App& app, bool ja, const char* name, std::string_view description,
+                            std::string_view footer, std::vector<std::string>& files, Format& format) {
+  CLI::App* command = app.add_subcommand(name, std::string(description));
+  command->add_option("FILE", files, std::string(Say(ja, "Files to look at", "調べるファイル")))->required();
   command->add_flag("--null,-z", format.null,
-                    "End every field with a NUL byte instead of a line break, and print file names as they are, "
-                    "not escaped");
-  command->footer(footer);
+                    std::string(Say(ja,
+                                    "End every field with a NUL byte instead of a line break, and print file names "
+                                    "as they are, not escaped",
+                                    "各フィールドを改行でなく NUL バイトで終え、"
+                                    "ファイル名をエスケープせずそのまま表示します")));
+  command->footer(std::string(footer));
   return command;
 }
 
@@ -119,29 +124,56 @@ void Complain(const Environment& env, const std::string& file, std::string_view 
 }
 
 int Run(int argc, const char* const argv[], const Environment& env) {
-  CLI::App app("Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), CR (MAC).",
+  const bool ja = env.japanese;
+  CLI::App app(std::string(Say(ja,
+                               "Detects and converts the line endings of text files: CR LF (MS-DOS), LF (UNIX), "
+                               "CR (MAC).",
+                               "テキスト ファイルの改行（CR LF（MS-DOS）、LF（UNIX）、CR（MAC））を"
+                               "検出し、変換します。")),
                "tarnwhistle-cli");
-  app.set_version_flag("-V,--version", std::string(messages::kVersionText));
+  if (ja) SpeakJapanese(app);
+  app.set_version_flag("-V,--version", std::string(messages::kVersionText),
+                       std::string(Say(ja, "Display program version information and exit",
+                                       "バージョンを表示して終了します")));
   app.require_subcommand(1);
-  app.footer(
+  app.footer(std::string(Say(
+      ja,
       "Exit codes: 0 done (convert: OUT holds the converted file), 1 refused or failed (convert: OUT is as it "
-      "was), 2 wrong command line. A convert whose \"done\" message cannot be printed still exits 0.");
+      "was), 2 wrong command line. A convert whose \"done\" message cannot be printed still exits 0.",
+      "終了コード: 0 完了（convert: OUT は変換したファイル）、1 拒否または失敗（convert: OUT は元のまま）、"
+      "2 コマンドラインの誤り。convert は「変換しました」を表示できなくても 0 で終わります。")));
   Format format;
   std::vector<std::string> files;
   CLI::App* detect = AddLookingCommand(
-      app, "detect",
-      "Print the kind of each FILE, decided from its first line break: MS-DOS, UNIX, MAC, BINARY, or NONE for a "
-      "file with no line break.",
-      "With --null, each file is two fields: its name, then its kind.", files, format);
+      app, ja, "detect",
+      Say(ja,
+          "Print the kind of each FILE, decided from its first line break: MS-DOS, UNIX, MAC, BINARY, or NONE for a "
+          "file with no line break.",
+          "各 FILE の種類を最初の改行から判定して表示します: MS-DOS、UNIX、MAC、BINARY、改行のないファイルは NONE。"),
+      Say(ja, "With --null, each file is two fields: its name, then its kind.",
+          "--null のとき、各ファイルは名前と種類の 2 つのフィールドです。"),
+      files, format);
   CLI::App* info = AddLookingCommand(
-      app, "info",
-      "Tell the kind and encoding of each whole FILE, count its CR LF, LF-alone and CR-alone line ends, and tell "
-      "where the first control character other than TAB, LF, CR and a JIS escape, and the first NUL, occur.",
-      "With --null, each file is ten fields, each \"key: value\": file, detected, encoding, crlf, lf, cr, mixed, "
-      "control, nul, bytes; no empty line between files.",
+      app, ja, "info",
+      Say(ja,
+          "Tell the kind and encoding of each whole FILE, count its CR LF, LF-alone and CR-alone line ends, and tell "
+          "where the first control character other than TAB, LF, CR and a JIS escape, and the first NUL, occur.",
+          "各 FILE 全体の種類と文字コードを示し、CR LF・LF だけ・CR だけの改行を数え、TAB・LF・CR・JIS の"
+          "エスケープ以外の最初の制御文字と最初の NUL の位置を示します。"),
+      Say(ja,
+          "With --null, each file is ten fields, each \"key: value\": file, detected, encoding, crlf, lf, cr, mixed, "
+          "control, nul, bytes; no empty line between files.",
+          "--null のとき、各ファイルは「キー: 値」の 10 のフィールドです: file、detected、encoding、crlf、lf、cr、"
+          "mixed、control、nul、bytes。ファイルの間に空行はありません。"),
       files, format);
   ConvertArguments convert_args;
-  CLI::App* convert = AddConvertCommand(app, convert_args);
+  CLI::App* convert = AddConvertCommand(app, convert_args, ja);
+  if (ja) {
+    for (CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+      command->group("コマンド");
+      command->get_help_ptr()->group("オプション");
+    }
+  }
 
   try {
     app.parse(argc, argv);

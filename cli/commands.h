@@ -32,6 +32,8 @@ struct Environment {
   std::function<std::optional<platform::FileIdentity>()> output_file = [] { return std::nullopt; };
   // The file standard input reads, when it is one.
   std::function<std::optional<platform::FileIdentity>()> input_file = [] { return std::nullopt; };
+  // The help and the usage errors in Japanese (JapaneseLocale), else in English.
+  bool japanese = false;
 };
 
 // "FILE: message" on standard error, the name as it can be printed on one line.

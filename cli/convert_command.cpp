@@ -10,6 +10,7 @@
 #include "engine/conversion_request.h"
 #include "engine/messages.h"
 #include "engine/stream_conversion.h"
+#include "language.h"
 #include "platform/replacement_file.h"
 #include "printable_name.h"
 
@@ -25,15 +26,19 @@ constexpr std::uint32_t kNewFilePermissions = 0666;
 
 // The one check of a kind's name: dos, unix and mac, or the line ending itself (crlf,
 // lf, cr), in any case. It hands CLI11 the kind's code to store.
-CLI::Validator KindName() {
+CLI::Validator KindName(bool ja) {
   return CLI::Validator(
-      [](std::string& name) -> std::string {
+      [ja](std::string& name) -> std::string {
         static const std::map<std::string, K> kNames = {{"dos", K::MsDos}, {"crlf", K::MsDos}, {"unix", K::Unix},
                                                         {"lf", K::Unix},   {"mac", K::Mac},    {"cr", K::Mac}};
         std::string lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         const auto kind = kNames.find(lower);
-        if (kind == kNames.end()) return name + " is not a kind: give dos (crlf), unix (lf) or mac (cr)";
+        if (kind == kNames.end()) {
+          return name + std::string(Say(ja, " is not a kind: give dos (crlf), unix (lf) or mac (cr)",
+                                        " は種類ではありません: dos (crlf)、unix (lf)、mac (cr) の"
+                                        "どれかを指定してください"));
+        }
         name = std::to_string(static_cast<int>(kind->second));
         return {};
       },
@@ -41,8 +46,13 @@ CLI::Validator KindName() {
 }
 
 int UsageError(const Environment& env, std::string_view problem) {
-  env.err << "convert: " << problem << "\nRun with --help for more information.\n";
+  env.err << "convert: " << problem << '\n' << RunWithHelp(env.japanese) << '\n';
   return kExitUsage;
+}
+
+// A usage error in the user's language.
+int UsageError(const Environment& env, std::string_view english, std::string_view japanese) {
+  return UsageError(env, Say(env.japanese, english, japanese));
 }
 
 // Says how one conversion of `source` into `output` went, and returns its exit code: a
@@ -70,7 +80,9 @@ int RunPair(const Environment& env, const ConvertArguments& args) {
   request.detected = args.from;
   request.target = args.to;
   request.detect = args.from == K::None;
-  return Report(env, CheckAndConvert(env.fs, request, env.stop), request.source, request.output, true);
+  request.copy_unneeded = true;
+  request.keep_modified = args.keep_date;
+  return Report(env, CheckAndConvert(env.fs, request, env.stop), request.source, request.output, !args.quiet);
 }
 
 // The two ends of a filter in a pipe: standard input or a file in, standard output or a
@@ -133,7 +145,7 @@ int RunStream(const Environment& env, const ConvertArguments& args) {
     }
   }
   // On standard output, the converted text itself says it is done.
-  return Report(env, outcome, source, output, output != kStandardStream);
+  return Report(env, outcome, source, output, output != kStandardStream && !args.quiet);
 }
 
 // One line a file: its name and what became of it; for a dry run, what would.
@@ -153,75 +165,129 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
 }
 
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
-  const BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
-                               args.include, args.dry_run};
+  const BatchSettings settings{args.to,      args.in_place ? std::string() : args.output_folder,
+                               args.recursive, args.include, args.dry_run, args.keep_date};
   BatchPlan plan(env.fs, args.paths, settings);
   if (const BatchRefusal refused = plan.Refusal()) {
+    const std::string output = PrintableName(settings.output_folder);
     const std::string path = PrintableName(args.paths[refused.path]);
-    const std::string what = refused.kind == BatchRefusal::Kind::OutputInsideSource
-                                 ? "the output folder " + PrintableName(settings.output_folder) +
-                                       " is, or lies inside, " + path + ", a folder being converted"
-                                 : "the output of " + path + " in " + PrintableName(settings.output_folder) +
-                                       " would be " + path + " itself";
-    return UsageError(env, what + ": use --in-place to convert in place");
+    if (refused.kind == BatchRefusal::Kind::OutputInsideSource) {
+      return UsageError(env,
+                        "the output folder " + output + " is, or lies inside, " + path +
+                            ", a folder being converted: use --in-place to convert in place",
+                        "出力フォルダー " + output + " は変換するフォルダー " + path +
+                            " であるか、その中にあります。その場で変換するには --in-place を使ってください");
+    }
+    return UsageError(env,
+                      "the output of " + path + " in " + output + " would be " + path +
+                          " itself: use --in-place to convert in place",
+                      output + " への " + path + " の出力は " + path +
+                          " そのものです。その場で変換するには --in-place を使ってください");
   }
-  const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
-    PrintResult(env, settings, file, result);
+  const auto print = [&env, &settings, &args](const BatchFile& file, const BatchResult& result) {
+    if (!args.quiet || result.verdict == BatchVerdict::Failed) PrintResult(env, settings, file, result);
   };
   const BatchTotals totals = RunBatch(env.fs, plan, print, env.stop, BatchWorkers(settings));
-  env.err << BatchSummary(totals) << '\n';
-  return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
+  const bool ok = totals.failed == 0 && totals.not_done == 0;
+  if (!args.quiet || !ok) env.err << BatchSummary(totals) << '\n';
+  return ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
-CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
+CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
+  const auto say = [ja](std::string_view english, std::string_view japanese) {
+    return std::string(Say(ja, english, japanese));
+  };
   CLI::App* convert = app.add_subcommand(
-      "convert", "Write a copy of SRC with every line ending (CR LF, LF or CR) made KIND's, replacing OUT whole "
-                 "only on success; or convert many files.");
-  convert->add_option("-t,--to", args.to, "The kind to convert to: dos (crlf), unix (lf) or mac (cr)")
+      "convert", say("Write a copy of SRC with every line ending (CR LF, LF or CR) made KIND's, replacing OUT whole "
+                     "only on success; or convert many files.",
+                     "SRC の改行（CR LF、LF、CR）をすべて KIND のものにしたコピーを書き、成功したときだけ OUT を"
+                     "丸ごと置き換えます。多くのファイルも変換します。"));
+  convert
+      ->add_option("-t,--to", args.to,
+                   say("The kind to convert to: dos (crlf), unix (lf) or mac (cr)",
+                       "変換後の種類: dos (crlf)、unix (lf)、mac (cr)"))
       ->required()
-      ->transform(KindName());
-  convert->add_option("-f,--from", args.from,
-                      "The kind SRC is, taken as given without detecting it (a BINARY first line is then converted "
-                      "too; a NUL byte still refuses it)")
-      ->transform(KindName());
+      ->transform(KindName(ja));
+  convert
+      ->add_option("-f,--from", args.from,
+                   say("The kind SRC is, taken as given without detecting it (a BINARY first line is then converted "
+                       "too; a NUL byte still refuses it)",
+                       "SRC の種類。検出せずにこの種類とみなします（最初の行が BINARY でも変換します。NUL バイトが"
+                       "あれば変換しません）"))
+      ->transform(KindName(ja));
   convert->add_option("PATH", args.paths,
-                      "SRC OUT: convert one file into another ('-' for standard input or output). With -o or "
-                      "--in-place: the files and folders to convert");
-  convert->add_option("-o,--output-folder", args.output_folder,
-                      "Write each file below DIR: each folder named under its own name, as cp -r places it; files "
-                      "that need or allow no conversion are copied, so that DIR holds them all")
+                      say("SRC OUT: convert one file into another ('-' for standard input or output); a SRC that needs "
+                          "no conversion (of KIND already, or without a line break) is copied as it is. With -o or "
+                          "--in-place: the files and folders to convert",
+                          "SRC OUT: ファイルを別のファイルに変換します（'-' は標準入力か標準出力）。変換の要らない "
+                          "SRC（すでに KIND のもの、改行のないもの）はそのままコピーします。-o か --in-place のとき: "
+                          "変換するファイルとフォルダー"));
+  convert
+      ->add_option("-o,--output-folder", args.output_folder,
+                   say("Write each file below DIR: each folder named under its own name, as cp -r places it; files "
+                       "that need or allow no conversion are copied, so that DIR holds them all",
+                       "各ファイルを DIR の下に書きます。指定したフォルダーは cp -r と同じく自分の名前で置きます。"
+                       "変換の要らないファイルと変換できないファイルもコピーし、DIR にすべてそろえます"))
       ->type_name("DIR")
       ->each([&args](const std::string&) { args.output_folder_given = true; });
-  convert->add_flag("--in-place", args.in_place, "Replace each file by its conversion");
+  convert->add_flag("--in-place", args.in_place,
+                    say("Replace each file by its conversion", "各ファイルを変換したものに置き換えます"));
   convert->add_flag("-r,--recursive", args.recursive,
-                    "Take the files of the folders below the folders named too (never through a symbolic link)");
-  convert->add_option("--include", args.include,
-                      "Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated")
+                    say("Take the files of the folders below the folders named too (never through a symbolic link)",
+                        "指定したフォルダーの下のフォルダーのファイルも対象にします"
+                        "（シンボリック リンクはたどりません）"));
+  convert
+      ->add_option("--include", args.include,
+                   say("Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated",
+                       "フォルダーのファイルのうち、名前が PATTERN（*、?、[...]）に合うものだけを対象にします。"
+                       "何度でも指定できます"))
       ->type_name("PATTERN")
       ->allow_extra_args(false);
-  convert->add_flag("--dry-run", args.dry_run, "Print what would be done, deciding as a real run would, and write nothing");
+  convert->add_flag("--dry-run", args.dry_run,
+                    say("Print what would be done, deciding as a real run would, and write nothing",
+                        "実際の実行と同じく判定して、何をするかを表示するだけで、何も書きません"));
+  convert->add_flag("-k,--keep-date", args.keep_date,
+                    say("Give each output its source's modification time", "各出力に元のファイルの更新日時を付けます"));
+  convert->add_flag("-q,--quiet", args.quiet,
+                    say("Say nothing of what went well: only refusals and failures",
+                        "うまくいったことは表示せず、拒否と失敗だけを表示します"));
   return convert;
 }
 
 int RunConvert(const Environment& env, const ConvertArguments& args) {
-  if (args.output_folder_given && args.in_place) return UsageError(env, "-o and --in-place exclude each other");
+  if (args.output_folder_given && args.in_place) {
+    return UsageError(env, "-o and --in-place exclude each other", "-o と --in-place は一緒に指定できません");
+  }
   if (args.output_folder_given || args.in_place) {
-    if (args.output_folder_given && args.output_folder.empty()) return UsageError(env, "-o needs a folder");
-    if (args.paths.empty()) return UsageError(env, "no file or folder to convert");
-    if (args.from != K::None) return UsageError(env, "--from is for one file only");
+    if (args.output_folder_given && args.output_folder.empty()) {
+      return UsageError(env, "-o needs a folder", "-o にはフォルダーを指定してください");
+    }
+    if (args.paths.empty()) {
+      return UsageError(env, "no file or folder to convert", "変換するファイルかフォルダーを指定してください");
+    }
+    if (args.from != K::None) {
+      return UsageError(env, "--from is for one file only", "--from は 1 つのファイルにだけ指定できます");
+    }
     if (std::count(args.paths.begin(), args.paths.end(), std::string(kStandardStream)) != 0) {
-      return UsageError(env, "'-' is for one file only, without -o or --in-place");
+      return UsageError(env, "'-' is for one file only, without -o or --in-place",
+                        "'-' は -o も --in-place もなしに 1 つのファイルにだけ使えます");
     }
     return RunBatchFiles(env, args);
   }
   if (args.recursive || !args.include.empty() || args.dry_run) {
-    return UsageError(env, "-r, --include and --dry-run need -o DIR or --in-place");
+    return UsageError(env, "-r, --include and --dry-run need -o DIR or --in-place",
+                      "-r、--include、--dry-run には -o DIR か --in-place が要ります");
   }
-  if (args.paths.size() != 2) {
-    return UsageError(env, args.paths.size() < 2 ? "SRC and OUT are required (or -o DIR or --in-place with PATH...)"
-                                                 : "more than SRC and OUT given: use -o DIR or --in-place for many files");
+  if (args.paths.size() < 2) {
+    return UsageError(env, "SRC and OUT are required (or -o DIR or --in-place with PATH...)",
+                      "SRC と OUT を指定してください（多くのファイルには -o DIR か --in-place と PATH...）");
+  }
+  if (args.paths.size() > 2) {
+    return UsageError(env, "more than SRC and OUT given: use -o DIR or --in-place for many files",
+                      "SRC と OUT のほかにも指定されています: "
+                      "多くのファイルには -o DIR か --in-place を使ってください");
   }
   if (args.paths[0] == kStandardStream || args.paths[1] == kStandardStream) return RunStream(env, args);
   return RunPair(env, args);

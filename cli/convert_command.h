@@ -23,10 +23,12 @@ struct ConvertArguments {
   bool recursive = false;
   std::vector<std::string> include;
   bool dry_run = false;
+  bool keep_date = false;  // each output takes its source's modification time
+  bool quiet = false;      // nothing said of what went well
 };
 
-// Adds `convert` and its options to `app`.
-CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args);
+// Adds `convert` and its options to `app`, described in Japanese when `ja`.
+CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja = false);
 
 // Runs `convert` in the form its command line asks for:
 //   SRC OUT                one file into another

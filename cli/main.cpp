@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/language.h"
 #include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
 #include "platform/standard_streams.h"
@@ -40,7 +41,8 @@ int main(int argc, char* argv[]) {
                                      platform::StandardInput,
                                      platform::StandardOutput,
                                      platform::StandardOutputFile,
-                                     platform::StandardInputFile};
+                                     platform::StandardInputFile,
+                                     cli::JapaneseLocale()};
   const int code = cli::Run(argc, argv, environment);
   // Work that completed (an output in place) ends with its own exit code even when a
   // signal came at its very end; anything else ends by the signal.

@@ -20,7 +20,7 @@ using platform::Reason;
 // it would be.
 std::string_view CopyNote(bool mirror, bool dry_run) {
   if (!mirror) return {};
-  return dry_run ? "コピー" : "コピーしました";
+  return dry_run ? "コピー" : messages::kCopiedNote;
 }
 
 BatchResult Failed(BatchResult result, Result outcome) {
@@ -72,7 +72,7 @@ void NotConverted(BatchResult& result, const Source& source, bool nul, bool mirr
                                          {nul ? messages::kNulNote : "バイナリ ファイルです", CopyNote(mirror, dry_run)});
   } else {
     result.verdict = BatchVerdict::AlreadyTarget;
-    result.message = messages::WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? "改行がありません" : "",
+    result.message = messages::WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? messages::kNoLineBreakNote : "",
                                                           CopyNote(mirror, dry_run)});
   }
   result.copied = mirror;
@@ -109,7 +109,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
     result.verdict = BatchVerdict::Converted;
     result.message = messages::kConverted;
     if (settings.dry_run) return result;
-    Written written = WriteUnpublished(fs, source, output.value, settings.target, stop, per_file);
+    Written written = WriteUnpublished(fs, source, output.value, settings.target, stop, per_file, settings.keep_modified);
     if (written.result.ok() && pending != nullptr && written.file->ReplacesExisting()) {
       *pending = {std::move(written.file), std::move(source.file)};
       return result;
@@ -126,7 +126,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
   }
   NotConverted(result, source, nul, file.output != nullptr, settings.dry_run);
   if (!result.copied || settings.dry_run) return result;
-  const Result copied = WriteConverted(fs, source, output.value, LineEndingKind::None, stop, per_file);
+  const Result copied = WriteConverted(fs, source, output.value, LineEndingKind::None, stop, per_file, settings.keep_modified);
   return copied.ok() ? result : Failed(result, copied);
 }
 

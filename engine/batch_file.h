@@ -28,6 +28,7 @@ struct BatchSettings {
   bool recursive = false;               // folders below the folders named too
   std::vector<std::string> patterns;    // names of files taken from folders; empty: all
   bool dry_run = false;                 // decide everything, write nothing
+  bool keep_modified = false;           // each output takes its source's modification time
 };
 
 // A folder a file was found in, as the walk met it: what its mirror below an output

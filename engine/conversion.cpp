@@ -245,10 +245,12 @@ Result MoveSparse(platform::ReadHandle& file, platform::WorkingFile& out, const 
 }  // namespace
 
 Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platform::Place& output,
-                         LineEndingKind target, const std::stop_token& stop, const ConversionProgress& progress) {
+                         LineEndingKind target, const std::stop_token& stop, const ConversionProgress& progress,
+                         bool keep_modified) {
   platform::ReadHandle& file = *source.file;
   auto replacement = platform::ReplacementFile::Create(fs, output, file.Opened().permissions);
   if (!replacement) return {{Status::OutputCannotWrite, replacement.reason}, nullptr};
+  if (keep_modified) replacement.value->KeepModified(file.Opened().identity);
 
   const bool copy = target == LineEndingKind::None;
   LineEndingConverter converter(source.encoding, copy ? LineEndingKind::Unix : target);
@@ -274,8 +276,8 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
 }
 
 Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
-                      const std::stop_token& stop, const ConversionProgress& progress) {
-  Written written = WriteUnpublished(fs, source, output, target, stop, progress);
+                      const std::stop_token& stop, const ConversionProgress& progress, bool keep_modified) {
+  Written written = WriteUnpublished(fs, source, output, target, stop, progress, keep_modified);
   if (!written.result.ok()) return written.result;
   const std::uint64_t size = source.file->Opened().identity.size;
   if (progress) progress(size, size, Stage::Finishing);

@@ -58,7 +58,7 @@ struct Written {
 };
 Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platform::Place& output,
                          LineEndingKind target, const std::stop_token& stop = {},
-                         const ConversionProgress& progress = {});
+                         const ConversionProgress& progress = {}, bool keep_modified = false);
 
 // Puts a file WriteUnpublished wrote in its place (ReplacementFile::Commit): Cancelled
 // when the stop came first, OutputCannotWrite with the reason when it failed.
@@ -71,8 +71,10 @@ Result Publish(platform::ReplacementFile& file, const std::stop_token& stop);
 // read. A NUL (byte, or UTF-16 code unit) stops a conversion: SourceNotText. A source
 // that changes while it is read (its size or modification time, or fewer or more bytes
 // than it had) is SourceReadFailed. A stop requested before the output takes its place,
-// even during the final flush, is Cancelled.
+// even during the final flush, is Cancelled. With `keep_modified` the output takes the
+// source's modification time.
 Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::Place& output, LineEndingKind target,
-                      const std::stop_token& stop = {}, const ConversionProgress& progress = {});
+                      const std::stop_token& stop = {}, const ConversionProgress& progress = {},
+                      bool keep_modified = false);
 
 }  // namespace tarnwhistle

@@ -23,7 +23,10 @@ std::string_view OutputRefusal(platform::FileSystem& fs, const ConversionRequest
 
 std::string ConversionOutcome::Message() const {
   if (!refusal.empty()) return std::string(refusal);
-  return result.ok() ? std::string(messages::kConverted) : messages::ForStatus(result.status, result.reason);
+  if (!result.ok()) return messages::ForStatus(result.status, result.reason);
+  if (!copied) return std::string(messages::kConverted);
+  return messages::WithNotes(messages::kAlreadyTarget,
+                             {no_line_break ? messages::kNoLineBreakNote : "", messages::kCopiedNote});
 }
 
 ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
@@ -60,21 +63,25 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   if (request.detect) {
     kind = source.verdict;
     if (kind == K::Binary) return refuse(messages::kBinarySource);
-    if (kind == K::None) return refuse(messages::kNoLineBreak);
+    if (kind == K::None && !request.copy_unneeded) return refuse(messages::kNoLineBreak);
+    outcome.copied = outcome.no_line_break = kind == K::None;
   }
   if (kind == request.target) {
-    bool all = false;
-    if (Result scanned = AllLineEndingsOf(source, request.target, all, nullptr, stop); !scanned.ok()) {
+    bool all = false, nul = false;
+    if (Result scanned = AllLineEndingsOf(source, request.target, all, &nul, stop); !scanned.ok()) {
       return fail(scanned);
     }
-    if (all) return refuse(messages::kSameKind);
+    // A file that is not text (a NUL) is refused as before, not copied as if it were.
+    if (all && (!request.copy_unneeded || nul)) return refuse(messages::kSameKind);
+    outcome.copied = all;
   }
   if (!output_checked) {
     if (std::string_view refusal = OutputRefusal(fs, request, place, output); !refusal.empty()) return refuse(refusal);
   }
   if (request.in_place) output = source.place;
   if (!output) return fail({Status::OutputCannotWrite, output.reason});
-  return fail(WriteConverted(fs, source, output.value, request.target, stop, progress));
+  return fail(WriteConverted(fs, source, output.value, outcome.copied ? K::None : request.target, stop, progress,
+                             request.keep_modified));
 }
 
 }  // namespace tarnwhistle

@@ -27,15 +27,23 @@ struct ConversionRequest {
   // The source is replaced by its conversion, through the same atomic replacement as any
   // output: `output` is not looked at, and the checks of the output do not apply.
   bool in_place = false;
+  // A source that needs no conversion (of the target kind already, or without a line
+  // break) is copied to the output as it is, instead of refused (checks 3 and 5), as
+  // the command line's `convert SRC OUT` does so that a script can run it twice.
+  bool copy_unneeded = false;
+  // The output takes the source's modification time.
+  bool keep_modified = false;
 };
 
 struct ConversionOutcome {
   std::string_view refusal;    // a check failed, and no file was written
   Result result;               // otherwise, how the conversion went
+  bool copied = false;         // needing no conversion, the source was copied as it is
+  bool no_line_break = false;  // ...for it has no line break
 
   bool Converted() const { return refusal.empty() && result.ok(); }
-  // What the user is told: the refusal, the failure and why, "変換しました", or nothing
-  // when the work was stopped.
+  // What the user is told: the refusal, the failure and why, "変換しました" (or, for a
+  // copy, "変換不要（コピーしました）"), or nothing when the work was stopped.
   std::string Message() const;
 };
 

@@ -4,7 +4,7 @@ namespace tarnwhistle {
 
 Designation OpensDesignation(std::span<const std::uint8_t> bytes) {
   // bytes[0] is the ESC; what may follow it.
-  static constexpr std::string_view kSequences[] = {"$@", "$B", "(B", "(J", "$(D"};
+  static constexpr std::string_view kSequences[] = {"$@", "$B", "(B", "(J", "$(D", "(I"};
   bool too_short = false;
   for (std::string_view sequence : kSequences) {
     std::size_t i = 0;

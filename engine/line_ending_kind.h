@@ -30,8 +30,8 @@ inline constexpr std::uint8_t kEsc = 0x1B;
 constexpr bool IsOtherControl(std::uint32_t unit) { return unit < 0x20 && unit != kTab && unit != kLf && unit != kCr; }
 
 // Whether the ESC at the start of `bytes` opens one of the ISO-2022-JP designations
-// (ESC $ @, ESC $ B, ESC ( B, ESC ( J, ESC $ ( D) that JIS-coded text is full of: such
-// an ESC is text. TooShort when `bytes` ends before that can be told.
+// (ESC $ @, ESC $ B, ESC ( B, ESC ( J, ESC $ ( D, and ESC ( I for half-width katakana)
+// that JIS-coded text is full of: such an ESC is text. TooShort when `bytes` ends before that can be told.
 enum class Designation { Yes, No, TooShort };
 Designation OpensDesignation(std::span<const std::uint8_t> bytes);
 

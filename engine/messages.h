@@ -29,7 +29,10 @@ inline constexpr std::string_view kConverting = "変換しています…";
 inline constexpr std::string_view kFinishing = "書き込み中…";
 inline constexpr std::string_view kConverted = "変換しました";
 inline constexpr std::string_view kCancelled = "中止しました";
-inline constexpr std::string_view kAlreadyTarget = "変換不要";  // a file of a batch already of the target kind
+inline constexpr std::string_view kAlreadyTarget = "変換不要";  // a file already of the target kind
+// Notes after it: why, and that the file was written as it is.
+inline constexpr std::string_view kNoLineBreakNote = "改行がありません";
+inline constexpr std::string_view kCopiedNote = "コピーしました";
 inline constexpr std::string_view kNoLineBreak = "このファイルには改行がありません";
 inline constexpr std::string_view kChangedSinceDetected =
     "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";

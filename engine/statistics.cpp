@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
+#include "platform/charset_guess.h"
 #include "platform/page_buffer.h"
 
 namespace tarnwhistle {
@@ -156,6 +158,17 @@ const LineEndingCounts& LineEndingCounter::Finish() {
   return counts_;
 }
 
+std::string NameEncoding(Encoding encoding, std::span<const std::uint8_t> sample) {
+  if (encoding != Encoding::Bytes) return std::string(EncodingName(encoding));
+  static constexpr std::uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+  if (sample.size() >= std::size(kUtf8Mark) && std::equal(std::begin(kUtf8Mark), std::end(kUtf8Mark), sample.begin())) {
+    return "UTF-8 BOM付き";
+  }
+  if (std::find(sample.begin(), sample.end(), 0) != sample.end()) return {};
+  const std::string_view guess = platform::GuessCharset(sample);
+  return guess.empty() ? std::string() : std::string(guess) + "（推定）";
+}
+
 Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop,
                         const std::function<void(const Examination&)>& on_verdict) {
   platform::OrReason<platform::Place> place = fs.Locate(path);
@@ -186,6 +199,8 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
   if (got) result.encoding = EncodingOf({buffer.data(), got.value});
   KindScanner scanner(result.encoding);
   LineEndingCounter counter(result.encoding);
+  // The first bytes, as they are read, for NameEncoding.
+  std::vector<std::uint8_t> sample;
   const auto decided = [&] {
     result.verdict = scanner.Verdict();
     if (on_verdict) on_verdict(result);
@@ -194,6 +209,10 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
     const std::span<const std::uint8_t> piece(buffer.data(), got.value);
     if (!scanner.Decided() && scanner.Feed(piece)) decided();
     counter.Feed(piece);
+    if (sample.size() < platform::kCharsetSampleSize) {
+      const std::size_t take = std::min(piece.size(), platform::kCharsetSampleSize - sample.size());
+      sample.insert(sample.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
+    }
     if (stop.stop_requested()) return fail(Status::Cancelled, platform::Reason::kStopped);
   }
   if (!got) return fail(Status::SourceReadFailed, got.reason);
@@ -202,6 +221,7 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
     decided();
   }
   result.counts = counter.Finish();
+  result.encoding_name = NameEncoding(result.encoding, sample);
   if (platform::Reason changed = platform::ChangedWhileRead(*file.value, result.counts.bytes);
       changed != platform::Reason::kNone) {
     return fail(Status::SourceReadFailed, changed);

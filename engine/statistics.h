@@ -64,9 +64,17 @@ struct Examination {
   platform::Reason reason = platform::Reason::kNone;
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;
+  // What can be told of how its characters are stored (see NameEncoding).
+  std::string encoding_name;
   LineEndingCounts counts;
   platform::FileIdentity identity;  // the file as it was opened
 };
+
+// "UTF-16LE" or "UTF-16BE" for a text with that byte order mark, "UTF-8 BOM付き" for
+// one with UTF-8's; for other text in bytes, a guess from its first bytes (`sample`) among
+// ASCII, UTF-8, Shift_JIS, EUC-JP and ISO-2022-JP, marked as one: "Shift_JIS（推定）".
+// Empty when nothing can be told: a NUL among the bytes, or another encoding.
+std::string NameEncoding(Encoding encoding, std::span<const std::uint8_t> sample);
 
 // Opens the file at `path` and reads it once to its end. `on_verdict`, when given, is
 // told the kind as soon as it is decided, usually long before the counting ends; it is

@@ -9,6 +9,24 @@ _tarnwhistle_cli_given()
     [[ $1 =~ " "($2)[" ="] ]]
 }
 
+# Each option named (alternatives such as '-k|--keep-date') that was not given yet. It
+# reads `used` and adds to `options`, both _tarnwhistle_cli's.
+_tarnwhistle_cli_once()
+{
+    local option
+    for option in "$@"; do
+        _tarnwhistle_cli_given "$used" "$option" || options+=" ${option//|/ }"
+    done
+}
+
+# The options of a walk: -r, the names it reads, the rules it follows, and what it takes
+# and leaves out (these two as often as wanted).
+_tarnwhistle_cli_walk()
+{
+    _tarnwhistle_cli_once '-r|--recursive' '--files-from' '--null' '--editorconfig'
+    options+=" --include --exclude"
+}
+
 _tarnwhistle_cli()
 {
     local cur prev words cword split
@@ -24,7 +42,15 @@ _tarnwhistle_cli()
             _filedir -d
             return
             ;;
-        --include)
+        --files-from)
+            _filedir # or - for standard input
+            return
+            ;;
+        --format)
+            COMPREPLY=($(compgen -W 'json' -- "$cur"))
+            return
+            ;;
+        --include | --exclude)
             return # a pattern such as '*.txt': nothing to offer
             ;;
     esac
@@ -47,14 +73,14 @@ _tarnwhistle_cli()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help -h --version -V' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'detect info convert' -- "$cur"))
+            COMPREPLY=($(compgen -W 'detect info convert check' -- "$cur"))
         fi
         return
     fi
 
     if $names_only || [[ $cur != -* ]]; then
         case $command in
-            detect | info | convert) _filedir ;;
+            detect | info | convert | check) _filedir ;;
         esac
         return
     fi
@@ -64,22 +90,28 @@ _tarnwhistle_cli()
         detect | info)
             _tarnwhistle_cli_given "$used" '--null|-z' || options="--null -z"
             ;;
+        check)
+            _tarnwhistle_cli_given "$used" '-t|--to' || options+=" --to -t"
+            _tarnwhistle_cli_walk
+            _tarnwhistle_cli_once '--format' '-v|--verbose' '-q|--quiet'
+            ;;
         convert)
             # convert SRC OUT takes --from; a batch (-o DIR or --in-place) takes -r,
             # --include and --dry-run. -o and --in-place exclude each other.
             local bulk=false pair=false
             _tarnwhistle_cli_given "$used" '-f|--from' && pair=true
             _tarnwhistle_cli_given "$used" \
-                '-o|--output-folder|--in-place|-r|--recursive|--include|--dry-run' && bulk=true
+                '-o|--output-folder|--in-place|-r|--recursive|--include|--exclude|--dry-run|--files-from|--null|--editorconfig' &&
+                bulk=true
             _tarnwhistle_cli_given "$used" '-t|--to' || options+=" --to -t"
             $bulk || $pair || options+=" --from -f"
             if ! $pair; then
                 _tarnwhistle_cli_given "$used" '-o|--output-folder|--in-place' ||
                     options+=" --output-folder -o --in-place"
-                _tarnwhistle_cli_given "$used" '-r|--recursive' || options+=" --recursive -r"
                 _tarnwhistle_cli_given "$used" '--dry-run' || options+=" --dry-run"
-                options+=" --include"
+                _tarnwhistle_cli_walk
             fi
+            _tarnwhistle_cli_once '-k|--keep-date' '-q|--quiet'
             ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -17,23 +17,28 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" && touch a.txt b.csv ./-z.txt && mkdir sub
 
 tests=(
-  'tarnwhistle-cli |convert detect info'
+  'tarnwhistle-cli |check convert detect info'
   'tarnwhistle-cli -|--help --version -V -h'
   'tarnwhistle-cli in|info'
   'tarnwhistle-cli detect -|--null -z'
   'tarnwhistle-cli info -z -|'
   'tarnwhistle-cli detect |-z.txt a.txt b.csv sub'
   'tarnwhistle-cli detect -- -|-z.txt'
-  'tarnwhistle-cli convert -|--dry-run --from --in-place --include --output-folder --recursive --to -f -o -r -t'
+  'tarnwhistle-cli convert -|--dry-run --editorconfig --exclude --files-from --from --in-place --include --keep-date --null --output-folder --quiet --recursive --to -f -k -o -q -r -t'
   'tarnwhistle-cli convert -t |cr crlf dos lf mac unix'
   'tarnwhistle-cli convert --to=u|unix'
   'tarnwhistle-cli convert -t unix -f C|cr crlf'
-  'tarnwhistle-cli convert -t unix -f dos -|'
+  'tarnwhistle-cli convert -t unix -f dos -|--keep-date --quiet -k -q'
+  'tarnwhistle-cli convert -t unix -f dos -k -|--quiet -q'
   'tarnwhistle-cli convert -t unix -f dos |-z.txt a.txt b.csv sub'
   'tarnwhistle-cli convert -t unix -o |sub'
   'tarnwhistle-cli convert --output-folder=|sub'
-  'tarnwhistle-cli convert --to=unix --in-place -r -|--dry-run --include'
-  'tarnwhistle-cli convert --include x -o sub -|--dry-run --include --recursive --to -r -t'
+  'tarnwhistle-cli convert --to=unix --in-place -r -q -|--dry-run --editorconfig --exclude --files-from --include --keep-date --null -k'
+  'tarnwhistle-cli convert --include x -o sub -|--dry-run --editorconfig --exclude --files-from --include --keep-date --null --quiet --recursive --to -k -q -r -t'
+  'tarnwhistle-cli check -|--editorconfig --exclude --files-from --format --include --null --quiet --recursive --to --verbose -q -r -t -v'
+  'tarnwhistle-cli check --null --files-from |-z.txt a.txt b.csv sub'
+  'tarnwhistle-cli check --format=|json'
+  'tarnwhistle-cli check -r --format json -v -|--editorconfig --exclude --files-from --include --null --quiet --to -q -t'
   'tarnwhistle-cli convert --include |'
 )
 

@@ -129,6 +129,8 @@ class WorkingFile : public ByteSink {
   // Makes what was written durable on the disk.
   virtual Reason Flush() = 0;
   virtual Reason SetPermissions(std::uint32_t mode) = 0;
+  // Gives the file this modification time (its access time is left alone).
+  virtual Reason SetModified(std::int64_t seconds, std::int64_t nanoseconds) = 0;
   // Gives the file this owner and group, or as much of them as the system allows.
   virtual Ownership SetOwner(std::uint32_t owner, std::uint32_t group) = 0;
   // Gives the file the POSIX access list of the file at `from`, or none when it has none.

@@ -162,6 +162,10 @@ class PosixWorkingFile : public WorkingFile {
   Reason SetPermissions(std::uint32_t mode) override {
     return ::fchmod(fd_.get(), static_cast<mode_t>(mode)) == 0 ? Reason::kNone : LastError();
   }
+  Reason SetModified(std::int64_t seconds, std::int64_t nanoseconds) override {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
+    return ::futimens(fd_.get(), times) == 0 ? Reason::kNone : LastError();
+  }
   Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
     if (::fchown(fd_.get(), owner, group) == 0) return Ownership::Kept;
     if (::fchown(fd_.get(), owner, static_cast<gid_t>(-1)) == 0) return Ownership::OwnerOnly;

@@ -177,6 +177,12 @@ ReplacementFile::ReplacementFile(std::unique_ptr<WorkingFile> file, Place target
 
 Reason ReplacementFile::Prepare(bool flush) {
   if (Reason set = file_->SetPermissions(permissions_); set != Reason::kNone) return set;
+  if (modified_) {
+    if (Reason set = file_->SetModified(modified_->modified_seconds, modified_->modified_nanoseconds);
+        set != Reason::kNone) {
+      return set;
+    }
+  }
   return flush ? file_->Flush() : Reason::kNone;
 }
 

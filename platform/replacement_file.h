@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -50,6 +51,8 @@ class ReplacementFile {
   WorkingFile& Working() { return *file_; }
   bool ReplacesExisting() const { return replaces_existing_; }
   const Place& Target() const { return target_; }
+  // Gives the new file the modification time `of` has, as Prepare() runs (dos2unix -k).
+  void KeepModified(const FileIdentity& of) { modified_ = of; }
 
   // Gives the file its final permissions and, when it replaces an existing file, makes
   // its bytes durable on the disk, so that a crash right after the rename cannot leave
@@ -71,6 +74,7 @@ class ReplacementFile {
   Place target_;
   bool replaces_existing_;
   std::uint32_t permissions_;  // given only at the end: a write by a user who is not root clears setuid
+  std::optional<FileIdentity> modified_;  // the file whose modification time the new one takes
 };
 
 }  // namespace tarnwhistle::platform

@@ -21,6 +21,7 @@ TW_BUILD_PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   fonts-ipafont-gothic qt6-translations-l10n
+  libuchardet-dev
 )
 
 tw_build() {  # tw_build DIR [cmake options...]

@@ -60,7 +60,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   const QString s = QString::fromStdString(dir / "src");
   EXPECT_EQ(Column(0), QStringList({s + "/dos.txt", s + "/image.txt", s + "/mixed.txt", s + "/none.txt",
                                     s + "/sub/utf16.txt"}));
-  EXPECT_EQ(Column(1), QStringList({"MS-DOS", "BINARY", "MS-DOS", "改行なし", "MAC　UTF-16LE"}));
+  EXPECT_EQ(Column(1), QStringList({"MS-DOS　ASCII（推定）", "BINARY", "MS-DOS　ASCII（推定）", "改行なし　ASCII（推定）", "MAC　UTF-16LE"}));
   EXPECT_EQ(Column(2), QStringList({"2", "1", "1", "0", "0"}));
   EXPECT_EQ(Column(5), QStringList({"", "", "混在", "", ""}));
 
@@ -166,7 +166,7 @@ TEST_F(BatchWindowTest, SavesItsResultsAsCsv) {
   EXPECT_EQ(services.opened_at, QDir::homePath() + "/一括変換の結果.csv");
   const std::string csv = ReadAll(dir / "report.csv");
   EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
-  EXPECT_NE(csv.find(dir / "a.txt,MS-DOS,1,0,0,,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(dir / "a.txt,MS-DOS　ASCII（推定）,1,0,0,,\r\n"), std::string::npos) << csv;
   for (const char* defused : {"\r\n'=HYPERLINK(x),", "\r\n'@x,", "\r\n'-x,", "\r\n'+x,"}) {
     EXPECT_NE(csv.find(defused), std::string::npos) << defused;
   }

@@ -4,6 +4,7 @@
 // its line on stderr, and leave every file as it was.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +194,33 @@ TEST(CliProcess, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) 
     if (c.exit_code == 0) {
       EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
     }
+  }
+}
+
+// -k: each output, converted or copied, in place or not, keeps its source's time (the
+// working file's, set before it takes its place).
+TEST(CliProcess, KeepDateGivesEachOutputItsSourcesModificationTime) {
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {
+      {{"convert", "-k", "--to", "unix", "dos.txt", "out.txt"}, "out.txt"},
+      {{"convert", "-k", "--to", "dos", "dos.txt", "out.txt"}, "out.txt"},  // copied: no conversion needed
+      {{"convert", "--keep-date", "--to", "mac", "--in-place", "dos.txt"}, "dos.txt"},
+      {{"convert", "-k", "--to", "dos", "-o", "o", "dos.txt"}, "o/dos.txt"},
+  };
+  constexpr struct timespec kThen = {1000000000, 123456789};
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.Write("dos.txt", "a\r\n");
+    const struct timespec times[2] = {kThen, kThen};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "dos.txt").c_str(), times, 0), 0);
+    const Outcome outcome = testkit::Run(Tool(dir, c.args));
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+    struct stat written {};
+    ASSERT_EQ(::stat((dir / c.output).c_str(), &written), 0) << c.output;
+    EXPECT_EQ(written.st_mtim.tv_sec, kThen.tv_sec) << c.output;
+    EXPECT_EQ(written.st_mtim.tv_nsec, kThen.tv_nsec) << c.output;
   }
 }
 

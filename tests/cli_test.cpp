@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/language.h"
 #include "cli/printable_name.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
@@ -56,7 +57,8 @@ struct Outcome {
 // `stdout_file`, `stdin_file`: the files standard output and input are redirected to or
 // from, when they are files.
 Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const std::string& input = "",
-               const std::string& stdout_file = "", const std::string& stdin_file = "") {
+               const std::string& stdout_file = "", const std::string& stdin_file = "",
+               bool japanese = false) {
   std::ostringstream out, err;
   std::string piped;
   const auto identity = [&fs](const std::string& file) -> std::optional<platform::FileIdentity> {
@@ -70,7 +72,8 @@ Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const s
                              [&input] { return std::make_unique<StringSource>(input); },
                              [&piped] { return std::make_unique<StringSink>(piped); },
                              [&] { return identity(stdout_file); },
-                             [&] { return identity(stdin_file); }};
+                             [&] { return identity(stdin_file); },
+                             japanese};
   std::vector<const char*> argv{"tarnwhistle-cli"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   const int code = cli::Run(static_cast<int>(argv.size()), argv.data(), env);
@@ -154,17 +157,17 @@ const Case kCases[] = {
     {{"detect", "--null", kEvil, "mac.txt"}, 0, kEvil + "\0UNIX\0mac.txt\0MAC\0"s, ""},
     {{"info", "mixed.txt", "u16.txt"},
      0,
-     "file: mixed.txt\ndetected: MS-DOS\nencoding: bytes\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
+     "file: mixed.txt\ndetected: MS-DOS\nencoding: ASCII（推定）\ncrlf: 2\nlf: 2\ncr: 1\nmixed: yes\n"
      "control: yes, first at offset 1009\nnul: no\nbytes: 1012\n\n"
      "file: u16.txt\ndetected: MS-DOS\nencoding: UTF-16LE\ncrlf: 1\nlf: 1\ncr: 0\nmixed: yes\ncontrol: no\nnul: no\n"
      "bytes: 12\n",
      ""},
     {{"info", "-z", "jis.txt"},
      0,
-     "file: jis.txt\0detected: MS-DOS\0encoding: bytes\0crlf: 1\0lf: 0\0cr: 0\0mixed: no\0control: no\0nul: no\0"
+     "file: jis.txt\0detected: MS-DOS\0encoding: ISO-2022-JP（推定）\0crlf: 1\0lf: 0\0cr: 0\0mixed: no\0control: no\0nul: no\0"
      "bytes: 12\0"s,
      ""},
-    {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: bytes\ncrlf: 0\nlf: 2\ncr: 0\n"
+    {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: ASCII（推定）\ncrlf: 0\nlf: 2\ncr: 0\n"
      "mixed: no\ncontrol: no\nnul: no\nbytes: 4\n", Says("missing.txt", messages::kSourceMissing)},
     // convert SRC OUT: every line ending made the target's
     {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\nb\n"}}},
@@ -173,12 +176,18 @@ const Case kCases[] = {
      {{"out.txt", "a\nb\nc\n" + std::string(1000, 'x') + "\nd\x1b\n"}}},
     {{"convert", "--from", "mac", "--to", "unix", "esc.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "\x01\n"}}},
     {{"convert", "--from", "mac", "--to", "mac", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}},
+    {{"convert", "-q", "--to", "unix", "dos.txt", "out.txt"}, 0, "", "", {{"out.txt", "a\nb\n"}}},
+    // ...and what needs no conversion copied as it is, so that running it twice does no harm
+    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 0, "変換不要（コピーしました）\n", "", {{"out.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 0, "変換不要（改行がありません・コピーしました）\n", "",
+     {{"out.txt", "no break"}}},
     // ...its refusals and failures: exit 1, the reason, and OUT as it was
     {{"convert", "--to", "unix", "", "out.txt"}, 1, "", Line(messages::kNoSourceName), {{"out.txt", "old output"}}},
     {{"convert", "--to", "dos", "binary.dat", "dos.txt"}, 1, "", Line(messages::kBinarySource)},
+    {{"convert", "-f", "dos", "-t", "dos", "binary.dat", "out.txt"}, 1, "", Line(messages::kSameKind),
+     {{"out.txt", "old output"}}},
+    {{"convert", "-q", "--to", "unix", "unix.txt", "unix.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "", Says("png.dat", kNotText), {{"out.txt", "old output"}}},
-    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 1, "", Line(messages::kNoLineBreak)},
-    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 1, "", Line(messages::kSameKind)},
     {{"convert", "--to", "unix", "dos.txt", "./sub/../dos.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "dos.txt", "link.txt"}, 1, "", Line(messages::kSameFile)},
     {{"convert", "--to", "unix", "dos.txt", ""}, 1, "", Line(messages::kNoOutputName)},
@@ -243,6 +252,10 @@ const Case kCases[] = {
      Says("missing.txt", messages::kSourceMissing) + Says("src/dos.txt", messages::kConverted),
      "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "-q", "-o", "out", "missing.txt", "src/dos.txt"}, 1,
+     Says("missing.txt", messages::kSourceMissing), "変換 1・変換不要 0・変換できません 0・失敗 1\n",
+     {{"out/dos.txt", "a\nb\n"}}},
+    {{"convert", "--to", "unix", "-q", "-r", "--in-place", "src"}, 0, "", "", {{"src/dos.txt", "a\nb\n"}}},
 };
 
 TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
@@ -265,7 +278,11 @@ TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
 
 // A wrong command line exits 2, says what was wrong, and touches nothing.
 TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+    bool japanese = false;  // the locale is Japanese
+  } cases[] = {
       {{}, "A subcommand is required"},
       {{"frobnicate"}, "unknown command: frobnicate"},
       {{"detect"}, "FILE is required"},
@@ -284,12 +301,20 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       // An output folder that is the sources' own: `cd A && -o . y.txt`, `cd P && -o . A`.
       {{"convert", "--to", "unix", "-o", ".", "dos.txt"}, "the output of dos.txt in . would be dos.txt itself"},
       {{"convert", "--to", "unix", "-r", "-o", "./src/..", "src"}, "the output of src in ./src/.. would be src itself"},
+      // CLI11's errors and ours, in Japanese
+      {{}, "コマンドを指定してください\n詳しくは --help を付けて実行してください。\n", true},
+      {{"convert", "dos.txt", "out.txt"}, "--to を指定してください", true},
+      {{"convert", "-t"}, "--to の値を指定してください", true},
+      {{"convert", "--to", "binary", "dos.txt", "out.txt"}, "binary は種類ではありません", true},
+      {{"convert", "--bogus", "a", "b"}, "不明なオプションです: --bogus", true},
+      {{"convert", "--to", "unix", "dos.txt"}, "convert: SRC と OUT を指定してください", true},
+      {{"convert", "--in-place", "--dry-run=x", "-t", "unix", "a"}, "コマンドラインが正しくありません（", true},
   };
-  for (const auto& [args, said] : cases) {
+  for (const auto& [args, said, japanese] : cases) {
     FakeFileSystem fs;
     MakeFiles(fs);
     const std::vector<std::string> before = fs.Paths();
-    const Outcome outcome = RunCli(fs, args);
+    const Outcome outcome = RunCli(fs, args, "", "", "", japanese);
     EXPECT_EQ(outcome.exit_code, 2) << said;
     EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
     EXPECT_EQ(fs.Paths(), before) << said;
@@ -297,6 +322,36 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
   FakeFileSystem fs;
   EXPECT_EQ(RunCli(fs, {"-V"}).out, Line(messages::kVersionText));
   EXPECT_NE(RunCli(fs, {"convert", "--help"}).out.find("tarnwhistle-cli convert"), std::string::npos);
+  const std::string help = RunCli(fs, {"convert", "--help"}, "", "", "", true).out;
+  for (const char* japanese : {"使い方: tarnwhistle-cli convert [オプション]", "\nオプション:\n  -h,--help", "変換後の種類"}) {
+    EXPECT_NE(help.find(japanese), std::string::npos) << help;
+  }
+  EXPECT_EQ(help.find("Options:"), std::string::npos) << help;
+}
+
+// The help's language follows the first of LC_ALL, LC_MESSAGES and LANG that is set.
+TEST(Cli, TheFirstLocaleVariableSetChoosesTheLanguage) {
+  const struct {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    bool japanese;
+  } cases[] = {
+      {nullptr, nullptr, "ja_JP.UTF-8", true},   {nullptr, "ja_JP.eucJP", "C.UTF-8", true},
+      {"C", nullptr, "ja_JP.UTF-8", false},      {"", "", "ja", true},
+      {nullptr, "en_US.UTF-8", "ja_JP.UTF-8", false}, {nullptr, nullptr, nullptr, false},
+  };
+  const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> were[3];
+  for (int i = 0; i < 3; ++i) {
+    if (const char* value = std::getenv(names[i])) were[i] = value;
+  }
+  for (const auto& c : cases) {
+    const char* const values[] = {c.lc_all, c.lc_messages, c.lang};
+    for (int i = 0; i < 3; ++i) values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
+    EXPECT_EQ(cli::JapaneseLocale(), c.japanese) << (c.lc_all ? c.lc_all : "-") << " " << (c.lang ? c.lang : "-");
+  }
+  for (int i = 0; i < 3; ++i) were[i] ? ::setenv(names[i], were[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {

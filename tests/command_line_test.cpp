@@ -24,6 +24,7 @@ TEST(CommandLine, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
     std::vector<std::string> files;
     bool batch;
     const char* output_contains;
+    bool japanese = false;  // the locale is Japanese
   } cases[] = {
       {{}, Action::OpenWindow, {}, false, ""},
       {{"a.txt"}, Action::OpenWindow, {"a.txt"}, false, ""},
@@ -37,11 +38,13 @@ TEST(CommandLine, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
       {{"--help"}, Action::PrintHelp, {}, false, "--batch"},
       {{"--bogus"}, Action::Fail, {}, false, "--bogus"},
       {{"-platformpluginpath", "x"}, Action::Fail, {}, false, "-platformpluginpath"},
+      {{"--help"}, Action::PrintHelp, {}, false, "一括変換のウィンドウを開きます", true},
+      {{"--bogus"}, Action::Fail, {}, false, "余分な引数です: --bogus\n詳しくは --help", true},
   };
   for (const auto& c : cases) {
     std::vector<const char*> argv = {"tarnwhistle"};
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-    const app::CommandLine line = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const app::CommandLine line = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), c.japanese);
     const std::string context = ::testing::PrintToString(c.arguments);
     EXPECT_EQ(line.action, c.action) << context;
     if (c.action == Action::OpenWindow) {

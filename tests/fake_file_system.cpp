@@ -92,6 +92,11 @@ class FakeWorkingFile : public platform::WorkingFile {
     node_->permissions = mode & 07777;
     return Reason::kNone;
   }
+  Reason SetModified(std::int64_t seconds, std::int64_t) override {
+    Lock lock(fs_.mutex());
+    node_->version = static_cast<std::uint64_t>(seconds);
+    return Reason::kNone;
+  }
   platform::Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
     Lock lock(fs_.mutex());
     if (fs_.Fails(Op::SetOwner) != Reason::kNone) return platform::Ownership::NotKept;

@@ -215,10 +215,10 @@ TEST_F(FileBrowserTest, ADroppedFileIsOpenedAndFoldersOrSeveralFilesGoToTheBatch
   EXPECT_EQ(window->findChild<windows::BatchWindow*>("FrmBatch"), nullptr);
 
   ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs"}));
-  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS", "UNIX"}));  // a.txt and b.txt
+  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS　ASCII（推定）", "UNIX　ASCII（推定）"}));  // a.txt and b.txt
   const std::string not_utf8 = dir.Write("bad\xff.txt", "x\ry\r");
   ASSERT_NO_FATAL_FAILURE(drop({disk + "/docs/a.txt", not_utf8}));
-  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS", "UNIX", "MAC"}));  // the one batch window, a.txt only once
+  EXPECT_EQ(batch_kinds(), (QStringList{"MS-DOS　ASCII（推定）", "UNIX　ASCII（推定）", "MAC　ASCII（推定）"}));  // the one batch window, a.txt only once
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
 
   window->findChild<QAction*>("mnuBatch")->trigger();  // the menu shows the same window

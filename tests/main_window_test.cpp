@@ -182,10 +182,10 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
     QStringList shown;
     QString status;
   } cases[] = {
-      {"LF", rewrite("a\nb\n"), "UNIX", {}, "CR LF: 0 行　LF: 2 行　CR: 0 行"},
-      {"CR", rewrite("a\rb\r"), "MAC", {}, "CR LF: 0 行　LF: 0 行　CR: 2 行"},
+      {"LF", rewrite("a\nb\n"), "UNIX", {}, "CR LF: 0 行　LF: 2 行　CR: 0 行　ASCII（推定）"},
+      {"CR", rewrite("a\rb\r"), "MAC", {}, "CR LF: 0 行　LF: 0 行　CR: 2 行　ASCII（推定）"},
       {"a NUL", rewrite(std::string("ab\0\n", 4)), "BINARY", {}, "CR LF: 0 行　LF: 1 行　CR: 0 行"},
-      {"mixed", rewrite(many + "a\nb\nc\n"), "MS-DOS", {}, "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）"},
+      {"mixed", rewrite(many + "a\nb\nc\n"), "MS-DOS", {}, "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）　ASCII（推定）"},
       {"UTF-16LE", rewrite(std::string("\xFF\xFE" "a\0\r\0\n\0", 8)), "MS-DOS", {},
        "CR LF: 1 行　LF: 0 行　CR: 0 行　UTF-16LE"},
       {"no line break", rewrite("abc"), "MS-DOS", {Text(messages::kNoLineBreak)}, ""},

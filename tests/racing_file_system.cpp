@@ -16,6 +16,9 @@ class RacingWorkingFile : public platform::WorkingFile {
   Reason Skip(std::uint64_t bytes) override { return inner_->Skip(bytes); }
   Reason Flush() override { return inner_->Flush(); }
   Reason SetPermissions(std::uint32_t mode) override { return inner_->SetPermissions(mode); }
+  Reason SetModified(std::int64_t seconds, std::int64_t nanoseconds) override {
+    return inner_->SetModified(seconds, nanoseconds);
+  }
   platform::Ownership SetOwner(std::uint32_t owner, std::uint32_t group) override {
     return inner_->SetOwner(owner, group);
   }

@@ -52,7 +52,7 @@ inline bool ControlAt(const Characters& text, const std::string& bytes, std::siz
   const std::uint32_t unit = text.units[i];
   if (!IsOtherControl(unit)) return false;
   if (unit != kEsc || text.encoding != Encoding::Bytes) return true;
-  for (const char* sequence : {"\x1b$@", "\x1b$B", "\x1b(B", "\x1b(J", "\x1b$(D"}) {
+  for (const char* sequence : {"\x1b$@", "\x1b$B", "\x1b(B", "\x1b(J", "\x1b$(D", "\x1b(I"}) {
     if (bytes.compare(i, std::string(sequence).size(), sequence) == 0) return false;
   }
   return true;

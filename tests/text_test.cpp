@@ -32,7 +32,15 @@ struct TextCase {
   std::uint64_t crlf, lf, cr;
   std::int64_t first_control;  // kNone: no control character
   std::int64_t first_nul;
+  const char* encoding_name = nullptr;  // what NameEncoding tells; nullptr: not looked at
 };
+
+const std::string kShiftJis =
+    "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x95\xb6\x8f\xcd\x82\xc5\x82\xb7\x81\x42\x89\xfc\x8d\x73\x82\xf0\x95\xcf\x8a"
+    "\xb7\x82\xb5\x82\xdc\x82\xb7\x81\x42";  // 日本語の文章です。改行を変換します。
+const std::string kEucJp =
+    "\xc6\xfc\xcb\xdc\xb8\xec\xa4\xce\xca\xb8\xbe\xcf\xa4\xc7\xa4\xb9\xa1\xa3\xb2\xfe\xb9\xd4\xa4\xf2\xca\xd1\xb4"
+    "\xb9\xa4\xb7\xa4\xde\xa4\xb9\xa1\xa3";
 
 const std::string kJapaneseLine = [] {
   std::string line;
@@ -46,7 +54,7 @@ const TextCase kTexts[] = {
     {"cr", "abc\rdef", K::Mac, Encoding::Bytes, 0, 0, 1, kNone, kNone},
     {"tab before crlf", "a\tb\r\n", K::MsDos, Encoding::Bytes, 1, 0, 0, kNone, kNone},
     {"nul before the break", "ab\0cd\n"s, K::Binary, Encoding::Bytes, 0, 1, 0, 2, 2},
-    {"nul after the break", "ab\ncd\0"s, K::Unix, Encoding::Bytes, 0, 1, 0, 5, 5},
+    {"nul after the break", "ab\ncd\0"s, K::Unix, Encoding::Bytes, 0, 1, 0, 5, 5, ""},
     {"cr cr lf: the second cr decides", "\r\r\n", K::Mac, Encoding::Bytes, 1, 0, 1, kNone, kNone},
     {"cr then esc", "\r\x1b", K::Binary, Encoding::Bytes, 0, 0, 1, 1, kNone},
     {"cr then nul", "\r\0"s, K::Binary, Encoding::Bytes, 0, 0, 1, 1, 1},
@@ -55,7 +63,12 @@ const TextCase kTexts[] = {
     {"unit separator is binary", "\x1f\n", K::Binary, Encoding::Bytes, 0, 1, 0, 0, kNone},
     {"delete and 0x80-0xff are text", "\x7f\x80\xfe\xff\n", K::Unix, Encoding::Bytes, 0, 1, 0, kNone, kNone},
     {"all three, mixed", "x\r\ny\nz\rw", K::MsDos, Encoding::Bytes, 1, 1, 1, kNone, kNone},
-    {"utf-8 with a byte order mark", "\xef\xbb\xbf" "a\r\nb\r\n", K::MsDos, Encoding::Bytes, 2, 0, 0, kNone, kNone},
+    {"utf-8 with a byte order mark", "\xef\xbb\xbf" "a\r\nb\r\n", K::MsDos, Encoding::Bytes, 2, 0, 0, kNone, kNone,
+     "UTF-8 BOM付き"},
+    // Other text in bytes: its encoding guessed, and said to be a guess.
+    {"shift_jis", kShiftJis + "\r\n" + kShiftJis, K::MsDos, Encoding::Bytes, 1, 0, 0, kNone, kNone, "Shift_JIS（推定）"},
+    {"euc-jp", kEucJp + "\n" + kEucJp, K::Unix, Encoding::Bytes, 0, 1, 0, kNone, kNone, "EUC-JP（推定）"},
+    {"latin-1 is none of them", "caf\xe9 na\xefve\n", K::Unix, Encoding::Bytes, 0, 1, 0, kNone, kNone, ""},
     {"more line ends than a byte counts", std::string(1000, '\n') + std::string(700, '\r'), K::Unix, Encoding::Bytes,
      0, 1000, 700, kNone, kNone},
     // The first line break decides, however far into the file it is.
@@ -68,12 +81,15 @@ const TextCase kTexts[] = {
     {"ends with a lone cr", Xs(300) + "\r", K::Mac, Encoding::Bytes, 0, 0, 1, kNone, kNone},
     {"empty", "", K::None, Encoding::Bytes, 0, 0, 0, kNone, kNone},
     // JIS-coded text: an ESC that opens a designation is text, any other is a control.
-    {"jis", "\x1b$B$3$s\x1b(B\r\n\x1b$@a\x1b(J\x1b$(D\r\n", K::MsDos, Encoding::Bytes, 2, 0, 0, kNone, kNone},
+    {"jis", "\x1b$B$3$s\x1b(B\r\n\x1b$@a\x1b(J\x1b$(D\r\n", K::MsDos, Encoding::Bytes, 2, 0, 0, kNone, kNone,
+     "ISO-2022-JP（推定）"},
+    {"jis with half-width katakana", "\x1b(I6@6E\x1b(B\r\n", K::MsDos, Encoding::Bytes, 1, 0, 0, kNone, kNone,
+     "ISO-2022-JP（推定）"},
     {"an escape sequence that is no designation", "\x1b[2J\n", K::Binary, Encoding::Bytes, 0, 1, 0, 0, kNone},
     {"an esc cut off at the end", "ab\x1b$", K::Binary, Encoding::Bytes, 0, 0, 0, 2, kNone},
     {"cr then a designation", "\r\x1b$Bx", K::Mac, Encoding::Bytes, 0, 0, 1, kNone, kNone},
     // UTF-16 with a byte order mark: the rules apply to code units, in either order.
-    {"utf-16le", "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s, K::MsDos, Encoding::Utf16Le, 1, 1, 0, kNone, kNone},
+    {"utf-16le", "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s, K::MsDos, Encoding::Utf16Le, 1, 1, 0, kNone, kNone, "UTF-16LE"},
     {"utf-16be", "\xfe\xff" "\0a\0\n\0\r"s, K::Unix, Encoding::Utf16Be, 0, 1, 1, kNone, kNone},
     {"utf-16le, a nul code unit", "\xff\xfe" "a\0\0\0\n\0"s, K::Binary, Encoding::Utf16Le, 0, 1, 0, 4, 4},
     {"utf-16le, a control code unit", "\xff\xfe" "\x1b\0\n\0"s, K::Binary, Encoding::Utf16Le, 0, 1, 0, 2, kNone},
@@ -98,6 +114,7 @@ TEST(Text, KindEncodingAndCountsWhateverTheReadSize) {
       const Examination whole = ExamineFile(fs, "/f");
       ASSERT_EQ(whole.status, Status::Ok) << where;
       EXPECT_EQ(whole.verdict, c.verdict) << where;
+      if (c.encoding_name != nullptr) EXPECT_EQ(whole.encoding_name, c.encoding_name) << where;
       const LineEndingCounts& got = whole.counts;
       EXPECT_EQ(std::make_tuple(got.crlf, got.lf, got.cr, got.bytes), std::make_tuple(c.crlf, c.lf, c.cr, c.bytes.size()))
           << where;

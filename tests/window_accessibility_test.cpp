@@ -45,7 +45,7 @@ const Heard kHeard[] = {
     {kMain, "Cmd2", QAccessible::Button, "変換"},
     {kMain, "Cmd3", QAccessible::Button, "取消"},
     {kMain, "Txt3", QAccessible::EditableText, "出力ファイル名"},
-    {kMain, "Lbl3", QAccessible::StaticText, "改行の数", "CR LF: 1 行　LF: 0 行　CR: 0 行"},
+    {kMain, "Lbl3", QAccessible::StaticText, "改行の数", "CR LF: 1 行　LF: 0 行　CR: 0 行　ASCII（推定）"},
     {kBatch, "grdFiles", QAccessible::Table, "変換するファイル"},
     {kBatch, "cmdAddFiles", QAccessible::Button, "ファイルを追加"},
     {kBatch, "cmdAddFolder", QAccessible::Button, "フォルダーを追加"},

@@ -50,8 +50,8 @@ std::vector<std::string> Patterns(const QString& text) {
 }
 
 // The kind as the table shows it: 改行なし for a text without a line break, and the
-// encoding after the kind for UTF-16.
-QString KindText(LineEndingKind kind, Encoding encoding) {
+// encoding after the kind when it can be told.
+QString KindText(LineEndingKind kind, std::string_view encoding) {
   return WithEncoding(kind == LineEndingKind::None ? QStringLiteral("改行なし") : Text(DisplayName(kind)), encoding);
 }
 
@@ -333,7 +333,7 @@ void BatchWindow::ShowExamined(std::size_t row, const Examination& whole) {
   }
   rows_[row].size = whole.identity.size;
   const LineEndingCounts& counts = whole.counts;
-  SetCell(table_, row, kKind, KindText(whole.verdict, whole.encoding));
+  SetCell(table_, row, kKind, KindText(whole.verdict, whole.encoding_name));
   SetCell(table_, row, kCrLf, QString::number(counts.crlf));
   SetCell(table_, row, kLf, QString::number(counts.lf));
   SetCell(table_, row, kCr, QString::number(counts.cr));

@@ -244,7 +244,7 @@ void MainWindow::OnExamined(const Examination& whole) {
     const std::string failure = messages::ForStatus(whole.status, whole.reason);
     if (!failure.empty()) services_.ShowMessage(this, Text(failure));
   } else if (whole.verdict != LineEndingKind::None && whole.status != Status::Cancelled) {
-    ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding)
+    ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding_name)
                                                          : Text(messages::ForStatus(whole.status, whole.reason)));
   }
 }

@@ -56,7 +56,7 @@ std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, con
   return bytes;
 }
 
-QString CountsText(const LineEndingCounts& counts, Encoding encoding) {
+QString CountsText(const LineEndingCounts& counts, std::string_view encoding) {
   const QLocale japanese(QLocale::Japanese, QLocale::Japan);  // thousands separated by commas
   QString text = QStringLiteral("CR LF: %1 行　LF: %2 行　CR: %3 行")
                      .arg(japanese.toString(static_cast<qulonglong>(counts.crlf)),
@@ -66,8 +66,8 @@ QString CountsText(const LineEndingCounts& counts, Encoding encoding) {
   return WithEncoding(text, encoding);
 }
 
-QString WithEncoding(QString text, Encoding encoding) {
-  if (encoding != Encoding::Bytes) text += QStringLiteral("　") + Text(EncodingName(encoding));
+QString WithEncoding(QString text, std::string_view encoding) {
+  if (!encoding.empty()) text += QStringLiteral("　") + Text(encoding);
   return text;
 }
 

@@ -30,12 +30,13 @@ QString PathText(const std::string& path);
 std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path);
 
 // A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",
-// the last part only when more than one kind occurs, and the encoding after it for
-// UTF-16.
-QString CountsText(const LineEndingCounts& counts, Encoding encoding);
+// the last part only when more than one kind occurs, and the encoding after it when it
+// can be told (NameEncoding).
+QString CountsText(const LineEndingCounts& counts, std::string_view encoding);
 
-// `text` with the encoding after it ("　UTF-16LE") for UTF-16, as it is for bytes.
-QString WithEncoding(QString text, Encoding encoding);
+// `text` with the encoding after it ("　UTF-16LE", "　Shift_JIS（推定）"), as it is when
+// none can be told.
+QString WithEncoding(QString text, std::string_view encoding);
 
 // Qt formats the dates of its file dialog with the system's locale, which it reads from
 // the environment once, as the application starts: called before the QApplication is
