@@ -62,7 +62,7 @@ OrReason<Folder> MakePath(platform::FileSystem& fs, const std::string& path) {
     const std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
     const std::filesystem::path above = whole.has_filename() ? whole.parent_path() : whole.parent_path().parent_path();
     if (above.empty() || above == whole) return place.reason;
-    OrReason<Folder> made = MakePath(fs, above.string());
+    OrReason<Folder> made = MakePath(fs, above.generic_string());
     if (!made) return made.reason;
     place = Place{made.value, LastName(path)};
   }
@@ -327,7 +327,7 @@ int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::stri
   std::filesystem::path nearest = std::filesystem::path(output_folder).lexically_normal();
   OrReason<Folder> folder = platform::FromErrno(ENOENT);
   for (;;) {
-    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : nearest.string());
+    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : nearest.generic_string());
     if (place) {
       folder = fs.Stat(place.value).kind == FileInfo::Kind::Folder ? fs.OpenFolder(place.value) : place.value.folder;
       break;
