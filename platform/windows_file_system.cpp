@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <cwctype>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -51,9 +53,17 @@ constexpr ULONG kSymlinkRelative = 1;
 
 }  // namespace
 
+// A source's handle, which a rename over the source may have to close (see Rename).
+struct SourceHandle {
+  std::mutex mutex;
+  Handle handle;
+};
+
 struct WindowsFileSystem::OpenFiles {
   std::mutex mutex;
   std::set<HANDLE> handles;  // the working files not yet closed
+  // The sources open for reading, by volume and file index.
+  std::multimap<std::pair<std::uint64_t, std::uint64_t>, std::weak_ptr<SourceHandle>> sources;
 };
 
 namespace {
@@ -268,11 +278,23 @@ OrReason<std::wstring> EntryName(const std::string& name) {
 
 class WindowsReadHandle : public ReadHandle {
  public:
-  WindowsReadHandle(Handle handle, FileInfo opened) : handle_(std::move(handle)), opened_(opened) {}
+  WindowsReadHandle(Handle handle, FileInfo opened, const std::shared_ptr<WindowsFileSystem::OpenFiles>& open)
+      : source_(std::make_shared<SourceHandle>()), opened_(opened), open_(open) {
+    source_->handle = std::move(handle);
+    std::lock_guard lock(open->mutex);
+    open->sources.emplace(Key(), source_);
+  }
+  ~WindowsReadHandle() override {
+    std::lock_guard lock(open_->mutex);
+    auto [first, end] = open_->sources.equal_range(Key());
+    for (auto it = first; it != end;) it = it->second.expired() || it->second.lock() == source_ ? open_->sources.erase(it) : ++it;
+  }
   OrReason<std::size_t> Read(std::span<std::uint8_t> data) override {
+    std::lock_guard lock(source_->mutex);
+    if (!source_->handle) return FromErrno(EBADF);
     DWORD read = 0;
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
-    if (!::ReadFile(handle_.get(), data.data(), wanted, &read, nullptr)) {
+    if (!::ReadFile(source_->handle.get(), data.data(), wanted, &read, nullptr)) {
       if (::GetLastError() == ERROR_HANDLE_EOF) return std::size_t{0};
       return LastWindowsError();
     }
@@ -280,17 +302,25 @@ class WindowsReadHandle : public ReadHandle {
   }
   const FileInfo& Opened() const override { return opened_; }
   Reason ChangedSinceOpened() override {
-    const FileInfo now = InfoOfHandle(handle_.get());
+    std::lock_guard lock(source_->mutex);
+    if (!source_->handle) return Reason::kChangedWhileRead;
+    const FileInfo now = InfoOfHandle(source_->handle.get());
     return now.identity == opened_.identity ? Reason::kNone : Reason::kChangedWhileRead;
   }
   Reason Rewind() override {
+    std::lock_guard lock(source_->mutex);
     LARGE_INTEGER start{};
-    return ::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN) ? Reason::kNone : LastWindowsError();
+    return source_->handle && ::SetFilePointerEx(source_->handle.get(), start, nullptr, FILE_BEGIN)
+               ? Reason::kNone
+               : LastWindowsError();
   }
 
  private:
-  Handle handle_;
+  std::pair<std::uint64_t, std::uint64_t> Key() const { return {opened_.identity.device, opened_.identity.inode}; }
+
+  std::shared_ptr<SourceHandle> source_;
   FileInfo opened_;
+  std::shared_ptr<WindowsFileSystem::OpenFiles> open_;
 };
 
 class WindowsWorkingFile : public WorkingFile {
@@ -384,29 +414,66 @@ class WindowsWorkingFile : public WorkingFile {
   }
 
  private:
-  // The rename in one step, relative to the target's folder held open: with POSIX
+  // The rename in one step, relative to the target's folder held open, by the native
+  // call: Win32's SetFileInformationByHandle takes the name as a path of its own in
+  // some versions (wine's among them), which a folder handle cannot go with. With POSIX
   // semantics where the system has them (Windows 10 1709 and later, on NTFS), which
-  // replace a file someone holds open (the old file, kept open until the new one has its
-  // name); else the classic rename.
+  // replace a file someone holds open (the old file, kept open until the new one has
+  // its name); else the classic rename.
   Reason Rename(HANDLE folder, const std::wstring& name, bool replacing) {
+    constexpr auto kRenameEx = static_cast<FILE_INFORMATION_CLASS>(65);  // FileRenameInformationEx
+    constexpr ULONG kReplace = 0x1, kPosixSemantics = 0x2;
     const std::size_t bytes = name.size() * sizeof(wchar_t);
-    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + bytes);
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->Flags = FILE_RENAME_FLAG_POSIX_SEMANTICS | (replacing ? FILE_RENAME_FLAG_REPLACE_IF_EXISTS : 0);
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFORMATION) + bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    const ULONG flags = kPosixSemantics | (replacing ? kReplace : 0);
+    std::memcpy(info, &flags, sizeof flags);  // the Ex form's flags, where ReplaceIfExists is
     info->RootDirectory = folder;
-    info->FileNameLength = static_cast<DWORD>(bytes);
+    info->FileNameLength = static_cast<ULONG>(bytes);
     std::copy(name.begin(), name.end(), info->FileName);
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    if (::SetFileInformationByHandle(handle_.get(), FileRenameInfoEx, info, size)) return Reason::kNone;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION &&
-        error != ERROR_CALL_NOT_IMPLEMENTED) {
-      return FromWindowsError(error);
+    const ULONG size = static_cast<ULONG>(buffer.size());
+    IO_STATUS_BLOCK io{};
+    NTSTATUS status = ::NtSetInformationFile(handle_.get(), &io, info, size, kRenameEx);
+    if (status >= 0) return Reason::kNone;
+    constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L), kInvalidParameter = static_cast<NTSTATUS>(0xC000000DL),
+                       kNotSupported = static_cast<NTSTATUS>(0xC00000BBL), kNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
+    if (status != kInvalidInfoClass && status != kInvalidParameter && status != kNotSupported && status != kNotImplemented) {
+      return FromStatus(status);
     }
-    info->Flags = 0;
+    std::memset(info, 0, offsetof(FILE_RENAME_INFORMATION, RootDirectory));
     info->ReplaceIfExists = replacing ? TRUE : FALSE;
-    return ::SetFileInformationByHandle(handle_.get(), FileRenameInfo, info, size) ? Reason::kNone
-                                                                                  : LastWindowsError();
+    status = ::NtSetInformationFile(handle_.get(), &io, info, size, FileRenameInformation);
+    if (status >= 0 || !replacing || FromStatus(status) != FromErrno(EACCES)) {
+      return status >= 0 ? Reason::kNone : FromStatus(status);
+    }
+    // The classic rename refuses a target anyone holds open, and in place this process
+    // holds the old file open as its source until the new file has its name. The source
+    // has been read whole by now: its handle is closed, and the rename tried once more.
+    if (!CloseSourcesAt(folder, name)) return FromStatus(status);
+    status = ::NtSetInformationFile(handle_.get(), &io, info, size, FileRenameInformation);
+    return status >= 0 ? Reason::kNone : FromStatus(status);
+  }
+  // Closes this process's handles on the file `name` in `folder`; false when it holds none.
+  bool CloseSourcesAt(HANDLE folder, const std::wstring& name) {
+    OrReason<Handle> target = OpenAt(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                                     FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    if (!target) return false;
+    const FileIdentity identity = InfoOfHandle(target.value.get()).identity;
+    target.value.Reset();
+    std::vector<std::shared_ptr<SourceHandle>> sources;
+    {
+      std::lock_guard lock(open_->mutex);
+      auto [first, end] = open_->sources.equal_range(std::pair(identity.device, identity.inode));
+      for (auto it = first; it != end;) {
+        if (auto source = it->second.lock()) sources.push_back(std::move(source));
+        it = open_->sources.erase(it);
+      }
+    }
+    for (const auto& source : sources) {
+      std::lock_guard lock(source->mutex);
+      source->handle.Reset();
+    }
+    return !sources.empty();
   }
   Reason Fail(Reason reason) {
     Discard();
@@ -563,7 +630,7 @@ OrReason<std::unique_ptr<ReadHandle>> WindowsFileSystem::OpenForRead(const Place
   const FileInfo info = InfoOfHandle(handle.value.get());
   if (info.kind == FileInfo::Kind::Link) return Reason::kSymbolicLink;
   if (info.kind != FileInfo::Kind::File) return Reason::kNotAFile;
-  return std::unique_ptr<ReadHandle>(new WindowsReadHandle(std::move(handle.value), info));
+  return std::unique_ptr<ReadHandle>(new WindowsReadHandle(std::move(handle.value), info, open_));
 }
 
 OrReason<std::unique_ptr<WorkingFile>> WindowsFileSystem::CreateWorkingFile(const Folder& folder,
