@@ -14,6 +14,7 @@
 
 #include "messages.h"
 #include "platform/name_patterns.h"
+#include "platform/paths.h"
 #include "platform/race_points.h"
 #include "platform/replacement_file.h"
 
@@ -32,9 +33,9 @@ constexpr std::int64_t kAbandonedAfterSeconds = 24 * 60 * 60;
 
 // A path's last name, as typed: "src/" and "src" are both "src".
 std::string LastName(const std::string& path) {
-  std::filesystem::path p(path);
+  std::filesystem::path p = platform::PathOf(path);
   if (!p.has_filename() && p.has_parent_path() && p.parent_path() != p.root_path()) p = p.parent_path();
-  return p.filename().string();
+  return platform::TextOf(p.filename());
 }
 
 // The name a folder named keeps below the output folder, as `cp -r` gives it; for "."
@@ -42,9 +43,9 @@ std::string LastName(const std::string& path) {
 std::string MirrorName(const std::string& path) {
   const std::string name = LastName(path);
   if (!name.empty() && name != "." && name != "..") return name;
-  std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+  std::filesystem::path absolute = std::filesystem::absolute(platform::PathOf(path)).lexically_normal();
   if (!absolute.has_filename()) absolute = absolute.parent_path();
-  return absolute == absolute.root_path() ? std::string() : absolute.filename().string();
+  return absolute == absolute.root_path() ? std::string() : platform::TextOf(absolute.filename());
 }
 
 // std has one 64-bit hash of a string; a second, independent one makes two different
@@ -59,10 +60,10 @@ std::uint64_t Fnv1a(std::string_view text) {
 OrReason<Folder> MakePath(platform::FileSystem& fs, const std::string& path) {
   OrReason<Place> place = fs.Locate(path);
   if (!place && place.reason == platform::FromErrno(ENOENT)) {
-    const std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    const std::filesystem::path whole = platform::PathOf(path).lexically_normal();
     const std::filesystem::path above = whole.has_filename() ? whole.parent_path() : whole.parent_path().parent_path();
     if (above.empty() || above == whole) return place.reason;
-    OrReason<Folder> made = MakePath(fs, above.generic_string());
+    OrReason<Folder> made = MakePath(fs, platform::TextOf(above));
     if (!made) return made.reason;
     place = Place{made.value, LastName(path)};
   }
@@ -112,7 +113,7 @@ void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, cons
   // made for its owner alone: a private source folder never gets an open copy.
   std::map<std::string, std::uint32_t> permissions;  // by their path below the output folder
   for (const BatchFile& file : files) {
-    const std::string relative = std::filesystem::path(file.relative).parent_path().string();
+    const std::string relative = platform::TextOf(platform::PathOf(file.relative).parent_path());
     if (file.place.folder && !permissions.contains(relative)) {
       permissions[relative] = fs.StatFolder(file.place.folder).permissions;
     }
@@ -123,16 +124,16 @@ void AssignOutputs(platform::FileSystem& fs, std::vector<BatchFile>& files, cons
     if (relative.empty()) return root;
     std::shared_ptr<OutputFolder>& found = made[relative];
     if (!found) {
-      const std::filesystem::path path(relative);
+      const std::filesystem::path path = platform::PathOf(relative);
       const auto known = permissions.find(relative);
-      found = std::make_shared<OutputFolder>(node(path.parent_path().string()), path.filename().string(),
+      found = std::make_shared<OutputFolder>(node(platform::TextOf(path.parent_path())), platform::TextOf(path.filename()),
                                              known == permissions.end() ? 0700 : known->second);
     }
     return found;
   };
   OutputClaims claims;
   for (BatchFile& file : files) {
-    file.output = node(std::filesystem::path(file.relative).parent_path().string());
+    file.output = node(platform::TextOf(platform::PathOf(file.relative).parent_path()));
     if (!claims.Claim(file.relative) && file.refused == Status::Ok) {
       file.refused = Status::OutputCannotWrite;
       file.reason = Reason::kSameOutput;
@@ -324,10 +325,10 @@ int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::stri
                            const std::string& output_folder) {
   if (output_folder.empty()) return -1;
   // The nearest folder of the output's path that exists, and every folder above it.
-  std::filesystem::path nearest = std::filesystem::path(output_folder).lexically_normal();
+  std::filesystem::path nearest = platform::PathOf(output_folder).lexically_normal();
   OrReason<Folder> folder = platform::FromErrno(ENOENT);
   for (;;) {
-    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : nearest.generic_string());
+    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : platform::TextOf(nearest));
     if (place) {
       folder = fs.Stat(place.value).kind == FileInfo::Kind::Folder ? fs.OpenFolder(place.value) : place.value.folder;
       break;

@@ -276,6 +276,14 @@ OrReason<std::wstring> EntryName(const std::string& name) {
   return wide;
 }
 
+bool ReadOnly(HANDLE folder, const std::wstring& name) {
+  OrReason<Handle> file =
+      OpenAt(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  FILE_BASIC_INFO basic{};
+  return file && ::GetFileInformationByHandleEx(file.value.get(), FileBasicInfo, &basic, sizeof basic) &&
+         (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 class WindowsReadHandle : public ReadHandle {
  public:
   WindowsReadHandle(Handle handle, FileInfo opened, const std::shared_ptr<WindowsFileSystem::OpenFiles>& open)
@@ -394,6 +402,9 @@ class WindowsWorkingFile : public WorkingFile {
     OrReason<std::wstring> name = EntryName(target.name);
     if (!name) return Fail(name.reason);
     if (!replacing && Win32Refuses(name.value)) return Fail(FromErrno(EINVAL));
+    // A read-only file is one Windows keeps from being changed or removed (del and
+    // Explorer refuse it), which some renames ignore: never replaced.
+    if (replacing && ReadOnly(Of(target.folder), name.value)) return Fail(FromErrno(EACCES));
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // no longer hidden
     if (!::SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic)) {
