@@ -47,12 +47,12 @@ int WakeDescriptor() { return wake_pipe[0]; }
 
 InterruptCatcher::InterruptCatcher() : watch_(std::make_unique<Watch>()) {
   caught_signal = 0;
-  int* quit_ = watch_->quit;
+  int* quit = watch_->quit;
   if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
-  if (wake_pipe[0] >= 0 && ::pipe2(quit_, O_CLOEXEC) == 0) {
+  if (wake_pipe[0] >= 0 && ::pipe2(quit, O_CLOEXEC) == 0) {
     // Waits without taking the wake-up byte, so that other waits see it too.
-    watch_->watcher = std::thread([this, quit_] {
-      pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit_[0], POLLIN, 0}};
+    watch_->watcher = std::thread([this, quit] {
+      pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit[0], POLLIN, 0}};
       while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
       }
       if (waits[0].revents != 0) stop_.request_stop();

@@ -128,6 +128,9 @@ TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
       {"a Japanese folder", {"convert", "--to", "unix", "-o", "出力", "フォルダー"}, "", 0, "フォルダー/b.txt: " + converted,
        "変換 1・変換不要 0・変換できません 0・失敗 0\n",
        "出力/フォルダー/b.txt", "x\ny\n"},
+      // Patterns matched as Windows users expect names to be: whatever their case.
+      {"a pattern in another case", {"convert", "--to", "unix", "-o", "out", "--include", "[A-C].TXT", "フォルダー"}, "", 0,
+       "フォルダー/b.txt: " + converted, "変換 1・変換不要 0・変換できません 0・失敗 0\n", "out/フォルダー/b.txt", "x\ny\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
