@@ -11,4 +11,5 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_PACKAGE_FILE_NAME tarnwhistle-cli-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)  # the symbols stay in build-windows/bin
 include(CPack)
