@@ -4,6 +4,8 @@
 #include <functional>
 #include <set>
 
+#include "platform/paths.h"
+
 namespace tarnwhistle {
 namespace {
 
@@ -28,10 +30,10 @@ std::uint64_t Fnv1a(std::string_view text) {
 OrReason<Folder> MakePath(platform::FileSystem& fs, const std::string& path) {
   OrReason<Place> place = fs.Locate(path);
   if (!place && place.reason == platform::FromErrno(ENOENT)) {
-    const std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    const std::filesystem::path whole = platform::PathOf(path).lexically_normal();
     const std::filesystem::path above = whole.has_filename() ? whole.parent_path() : whole.parent_path().parent_path();
     if (above.empty() || above == whole) return place.reason;
-    OrReason<Folder> made = MakePath(fs, above.string());
+    OrReason<Folder> made = MakePath(fs, platform::TextOf(above));
     if (!made) return made.reason;
     place = Place{made.value, LastName(path)};
   }
@@ -52,10 +54,10 @@ OrReason<Folder> ExistingFolder(platform::FileSystem& fs, const std::string& pat
 int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::string>& paths,
                            const std::string& output_folder) {
   // The nearest folder of the output's path that exists, and every folder above it.
-  std::filesystem::path nearest = std::filesystem::path(output_folder).lexically_normal();
+  std::filesystem::path nearest = platform::PathOf(output_folder).lexically_normal();
   OrReason<Folder> folder = platform::FromErrno(ENOENT);
   for (;;) {
-    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : nearest.string());
+    const OrReason<Place> place = fs.Locate(nearest.empty() ? "." : platform::TextOf(nearest));
     if (place) {
       folder = fs.Stat(place.value).kind == FileInfo::Kind::Folder ? fs.OpenFolder(place.value) : place.value.folder;
       break;
@@ -208,7 +210,7 @@ std::shared_ptr<OutputFolder> BatchPlan::MirrorOf(const SourceFolder* folder) {
   std::shared_ptr<OutputFolder>& found = mirrors_[folder->relative];
   if (!found) {
     found = std::make_shared<OutputFolder>(MirrorOf(folder->parent.get()),
-                                           std::filesystem::path(folder->relative).filename().string(),
+                                           platform::TextOf(platform::PathOf(folder->relative).filename()),
                                            folder->permissions, umask_);
   }
   return found;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/name_patterns.h"
+#include "platform/paths.h"
 
 namespace tarnwhistle {
 namespace {
@@ -22,19 +23,19 @@ FolderKey KeyOf(const platform::FileIdentity& identity) { return {identity.devic
 }  // namespace
 
 std::string LastName(const std::string& path) {
-  std::filesystem::path p(path);
+  std::filesystem::path p = platform::PathOf(path);
   if (!p.has_filename() && p.has_parent_path() && p.parent_path() != p.root_path()) p = p.parent_path();
-  return p.filename().string();
+  return platform::TextOf(p.filename());
 }
 
 OrReason<std::string> MirrorName(const std::string& path) {
   const std::string name = LastName(path);
   if (!name.empty() && name != "." && name != "..") return name;
   std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+  std::filesystem::path absolute = std::filesystem::absolute(platform::PathOf(path), error).lexically_normal();
   if (error) return platform::FromErrno(error.value());
   if (!absolute.has_filename()) absolute = absolute.parent_path();
-  return absolute == absolute.root_path() ? std::string() : absolute.filename().string();
+  return absolute == absolute.root_path() ? std::string() : platform::TextOf(absolute.filename());
 }
 
 WalkTake WhatTheWalkTakes(const platform::FolderEntry& entry, const BatchSettings& settings) {

@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include "platform/system.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -23,11 +25,12 @@ std::string ReasonText(platform::Reason reason) {
     case Reason::kFolderTooOpen: return "元のフォルダーより多くのユーザーに開かれたフォルダーです";
     case Reason::kOutputIsSource: return "出力先が変換するファイル自身です";
   }
-  switch (const int error = static_cast<int>(reason)) {
+  const int error = static_cast<int>(reason);
+  if (platform::DiskFull(error)) return "ディスクの空き容量が足りません";
+  if (platform::StaleFile(error)) return "ファイルが無効になりました (ネットワーク)";
+  switch (error) {
     case EACCES:
     case EPERM: return "アクセスが拒否されました";
-    case ENOSPC:
-    case EDQUOT: return "ディスクの空き容量が足りません";
     case EROFS: return "読み取り専用のファイル システムです";
     case EISDIR: return "フォルダーです";
     case EIO: return "入出力エラーが発生しました";
@@ -42,14 +45,11 @@ std::string ReasonText(platform::Reason reason) {
     case EBUSY:
     case ETXTBSY: return "使用中です";
     case EEXIST: return "同じ名前のものがあります";
-    case ESTALE: return "ファイルが無効になりました (ネットワーク)";
     case EOPNOTSUPP:
     case EINVAL: return "このファイル システムではできない操作です";
-    default: {
+    default:
       // Rare enough not to need words of its own: its name, for a search or a report.
-      const char* name = ::strerrorname_np(error);
-      return "エラー " + (name != nullptr ? std::string(name) : std::to_string(error));
-    }
+      return "エラー " + platform::ErrorName(error);
   }
 }
 

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <system_error>
+#include <thread>
 
 namespace tarnwhistle::platform {
 namespace {
@@ -27,6 +29,12 @@ extern "C" void Remember(int signal) {
 
 }  // namespace
 
+struct InterruptCatcher::Watch {
+  struct sigaction previous[3];
+  int quit[2] = {-1, -1};  // ends the watching thread
+  std::thread watcher;
+};
+
 void RaiseOpenFileLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
@@ -38,14 +46,15 @@ void RaiseOpenFileLimit() {
 bool InterruptRequested() { return caught_signal != 0; }
 int WakeDescriptor() { return wake_pipe[0]; }
 
-InterruptCatcher::InterruptCatcher() {
+InterruptCatcher::InterruptCatcher() : watch_(std::make_unique<Watch>()) {
   caught_signal = 0;
+  int* quit = watch_->quit;
   if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
-  if (wake_pipe[0] >= 0 && ::pipe2(quit_, O_CLOEXEC) == 0) {
+  if (wake_pipe[0] >= 0 && ::pipe2(quit, O_CLOEXEC) == 0) {
     // Waits without taking the wake-up byte, so that other waits see it too.
     try {
-      watcher_ = std::thread([this] {
-        pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit_[0], POLLIN, 0}};
+      watch_->watcher = std::thread([this, quit] {
+        pollfd waits[2] = {{wake_pipe[0], POLLIN, 0}, {quit[0], POLLIN, 0}};
         while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
         }
         if (waits[0].revents != 0) stop_.request_stop();
@@ -53,7 +62,7 @@ InterruptCatcher::InterruptCatcher() {
     } catch (const std::system_error&) {
       // No thread to be had: no one would tell the work of a signal, which is then left to
       // end the program at once, as by default (a nameless working file goes with it).
-      for (int i = 0; i < 3; ++i) sigaction(kSignals[i], nullptr, &previous_[i]);
+      for (int i = 0; i < 3; ++i) sigaction(kSignals[i], nullptr, &watch_->previous[i]);
       return;
     }
   }
@@ -61,18 +70,18 @@ InterruptCatcher::InterruptCatcher() {
   action.sa_handler = Remember;
   action.sa_flags = SA_RESTART;  // reads and writes carry on; the work watches its stop token
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous_[i]);
+  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &watch_->previous[i]);
 }
 
 InterruptCatcher::~InterruptCatcher() {
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-  if (watcher_.joinable()) {
+  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &watch_->previous[i], nullptr);
+  if (watch_->watcher.joinable()) {
     const char byte = 1;
-    while (::write(quit_[1], &byte, 1) < 0 && errno == EINTR) {
+    while (::write(watch_->quit[1], &byte, 1) < 0 && errno == EINTR) {
     }
-    watcher_.join();
+    watch_->watcher.join();
   }
-  for (int* pipe : {wake_pipe, quit_}) {
+  for (int* pipe : {wake_pipe, watch_->quit}) {
     for (int i = 0; i < 2; ++i) {
       if (pipe[i] >= 0) ::close(pipe[i]);
       pipe[i] = -1;

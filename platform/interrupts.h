@@ -1,13 +1,12 @@
 #pragma once
 
-#include <csignal>
+#include <memory>
 #include <stop_token>
-#include <thread>
 
 namespace tarnwhistle::platform {
 
-// Holds off SIGINT, SIGTERM and SIGHUP (Ctrl+C, kill, a logout) for as long as the
-// program runs, so that work is stopped through its stop token and cleans up instead of
+// Holds off SIGINT, SIGTERM and SIGHUP (Ctrl+C, kill, a logout; on Windows Ctrl+C,
+// Ctrl+Break and the console closed) for as long as the program runs, so that work is stopped through its stop token and cleans up instead of
 // being cut off in the middle. One per process, held by main().
 class InterruptCatcher {
  public:
@@ -25,10 +24,9 @@ class InterruptCatcher {
   void ResendIfCaught();
 
  private:
-  struct sigaction previous_[3];
+  struct Watch;  // the system's own part
   std::stop_source stop_;
-  int quit_[2] = {-1, -1};  // ends the watching thread
-  std::thread watcher_;
+  std::unique_ptr<Watch> watch_;
 };
 
 // Lets the process hold as many descriptors open as the system allows it (the soft
@@ -40,6 +38,7 @@ void RaiseOpenFileLimit();
 bool InterruptRequested();
 // Becomes readable, and stays so, once a signal has come; -1 when no catcher is held.
 // For a wait on something else, such as standard input, that a signal must cut short.
+// (On Windows a wait on an event, which standard_streams_windows.cpp reaches itself.)
 int WakeDescriptor();
 
 }  // namespace tarnwhistle::platform

@@ -1,15 +1,10 @@
 #include "replacement_file.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <fstream>
-#include <mutex>
-#include <sstream>
+
+#include "system.h"
 
 namespace tarnwhistle::platform {
 namespace {
@@ -23,63 +18,8 @@ constexpr std::uint32_t kAccessBits = 0777;
 constexpr std::string_view kWorkingMarker = ".tarnwhistle-";
 constexpr std::size_t kBootLength = 8;
 
-// The start of this boot's id: the same for every process until the machine restarts.
-std::string ThisBoot() {
-  static const std::string boot = [] {
-    std::ifstream id("/proc/sys/kernel/random/boot_id");
-    std::string text;
-    std::getline(id, text);
-    std::erase(text, '-');
-    text.resize(kBootLength, '0');
-    return text;
-  }();
-  return boot;
-}
-
-// When the process `pid` started, in clock ticks since the boot (field 22 of its stat
-// line); "" when it cannot be read. With the pid it tells a process apart from a later
-// one that was given the same number.
-std::string StartOf(const std::string& pid) {
-  std::ifstream stat("/proc/" + pid + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return {};
-  const std::size_t name_end = line.rfind(')');  // the name may hold spaces and parentheses
-  if (name_end == std::string::npos || name_end + 2 > line.size()) return {};
-  std::istringstream fields(line.substr(name_end + 2));
-  std::string field;
-  for (int i = 3; i <= 22 && fields >> field; ++i) {
-  }
-  return field;
-}
-
-// ".tarnwhistle-BOOT-PID-START-": what every working file of this process carries. Made
-// again in a child process, which a fork leaves with its parent's. Made on first use,
-// as tests ask for it while their own statics are made.
-struct Mark {
-  std::mutex mutex;
-  std::string text;
-};
-Mark& TheMark() {
-  static Mark mark;
-  return mark;
-}
-std::string ProcessMark() {
-  static const bool reset_in_child = [] {
-    return ::pthread_atfork([] { TheMark().mutex.lock(); }, [] { TheMark().mutex.unlock(); },
-                            [] {
-                              TheMark().text.clear();
-                              TheMark().mutex.unlock();
-                            }) == 0;
-  }();
-  Mark& mark = TheMark();
-  std::lock_guard lock(mark.mutex);
-  if (mark.text.empty() || !reset_in_child) {
-    const std::string pid = std::to_string(::getpid());
-    const std::string start = StartOf(pid);
-    mark.text = std::string(kWorkingMarker) + ThisBoot() + "-" + pid + "-" + (start.empty() ? "0" : start) + "-";
-  }
-  return mark.text;
-}
+// ".tarnwhistle-BOOT-PID-START-": what every working file of this process carries.
+std::string ProcessMark() { return std::string(kWorkingMarker) + ThisBoot() + "-" + ThisProcess() + "-"; }
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -126,13 +66,9 @@ WorkingFileState WorkingFileStateOf(std::string_view name) {
     return WorkingFileState::NotOurs;
   }
   if (fields[0] != ThisBoot()) return WorkingFileState::OtherBoot;
-  const std::string pid(fields[1]);
-  int number = 0;
-  std::from_chars(pid.data(), pid.data() + pid.size(), number);
-  // kill(pid, 0) sees processes that /proc may hide from this user (hidepid).
-  if (number <= 0 || (::kill(number, 0) != 0 && errno == ESRCH)) return WorkingFileState::Abandoned;
-  const std::string start = StartOf(pid);
-  return start.empty() || start == fields[2] ? WorkingFileState::InUse : WorkingFileState::Abandoned;
+  std::uint32_t pid = 0;
+  std::from_chars(fields[1].data(), fields[1].data() + fields[1].size(), pid);
+  return ProcessRunning(pid, fields[2]) ? WorkingFileState::InUse : WorkingFileState::Abandoned;
 }
 
 OrReason<std::unique_ptr<ReplacementFile>> ReplacementFile::Create(FileSystem& fs, const Place& target,

@@ -1,17 +1,28 @@
 #include "temp_dir.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <vector>
 
 namespace tarnwhistle::testkit {
 
+// As mkdtemp makes it (for Windows too, which has no mkdtemp): a new folder of a fresh
+// name, for its owner alone.
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tarnwhistle-test-XXXXXX").string();
-  path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    std::string name = "tarnwhistle-test-";
+    for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / name;
+    std::error_code error;
+    if (std::filesystem::create_directory(folder, error)) {
+      std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+      path_ = folder.string();
+    }
+  }
 }
 
 TempDir::~TempDir() {
