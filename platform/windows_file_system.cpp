@@ -362,6 +362,12 @@ class WindowsWorkingFile : public WorkingFile {
     read_only_ = (mode & 0222) == 0;
     return Reason::kNone;
   }
+  Reason SetModified(std::int64_t seconds, std::int64_t nanoseconds) override {
+    FILE_BASIC_INFO basic{};  // the times left 0 are left as they are
+    basic.LastWriteTime.QuadPart = (seconds + kEpochDifference) * 10'000'000 + nanoseconds / 100;
+    return ::SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic) ? Reason::kNone
+                                                                                            : LastWindowsError();
+  }
   // The owner comes with the access list, in CopyAccessList.
   Ownership SetOwner(std::uint32_t, std::uint32_t) override { return Ownership::Kept; }
   // The replaced file's access list (DACL) and, where the user may give it, its owner
@@ -398,7 +404,9 @@ class WindowsWorkingFile : public WorkingFile {
     return error == ERROR_SUCCESS ? Reason::kNone : FromWindowsError(error);
   }
 
-  Reason Publish(const Place& target, bool replacing) override {
+  // Windows renames over an existing file in one step: the file takes `target`'s own
+  // name at once, and Rename has nothing left to do.
+  Reason Name(const Place& target, bool replacing) override {
     OrReason<std::wstring> name = EntryName(target.name);
     if (!name) return Fail(name.reason);
     if (!replacing && Win32Refuses(name.value)) return Fail(FromErrno(EINVAL));
@@ -423,6 +431,7 @@ class WindowsWorkingFile : public WorkingFile {
     handle_.Reset();
     return Reason::kNone;
   }
+  Reason Rename(const Place&) override { return Reason::kNone; }
 
  private:
   // The rename in one step, relative to the target's folder held open, by the native
@@ -527,6 +536,13 @@ FileInfo InfoOfHandle(HANDLE handle) {
   const std::int64_t ticks = UnixTicks(data.ftLastWriteTime);
   info.identity.modified_seconds = ticks / 10'000'000;
   info.identity.modified_nanoseconds = (ticks % 10'000'000) * 100;
+  // The change time, which no one can put back as they can the modification time.
+  if (FILE_BASIC_INFO basic{}; ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+    const std::int64_t changed = basic.ChangeTime.QuadPart - kEpochDifference * 10'000'000;
+    info.identity.changed_seconds = changed / 10'000'000;
+    info.identity.changed_nanoseconds = (changed % 10'000'000) * 100;
+  }
+  info.links = data.nNumberOfLinks;
   const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLink(ReparseTag(handle))) {
     info.kind = FileInfo::Kind::Link;

@@ -7,9 +7,11 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "engine/detection.h"
 #include "engine/statistics.h"
+#include "platform/charset_guess.h"
 #include "fake_file_system.h"
 #include "text_model.h"
 
@@ -101,6 +103,9 @@ const TextCase kTexts[] = {
 // whole file's examination, however the file is split across reads; and the model
 // agrees with the row.
 TEST(Text, KindEncodingAndCountsWhateverTheReadSize) {
+  // Where the system has no guesser of encodings (Windows), a guessed name is no name.
+  const std::uint8_t ascii[] = {'a', '\n'};
+  const bool guesses = !platform::GuessCharset(ascii).empty();
   for (const TextCase& c : kTexts) {
     EXPECT_EQ(testkit::ModelVerdict(c.bytes), c.verdict) << c.name;
     for (std::size_t read_limit : {0, 1, 2, 3, 7, 255, 256}) {
@@ -114,7 +119,10 @@ TEST(Text, KindEncodingAndCountsWhateverTheReadSize) {
       const Examination whole = ExamineFile(fs, "/f");
       ASSERT_EQ(whole.status, Status::Ok) << where;
       EXPECT_EQ(whole.verdict, c.verdict) << where;
-      if (c.encoding_name != nullptr) EXPECT_EQ(whole.encoding_name, c.encoding_name) << where;
+      if (c.encoding_name != nullptr) {
+        const bool guessed = std::string_view(c.encoding_name).ends_with("（推定）");
+        EXPECT_EQ(whole.encoding_name, guessed && !guesses ? "" : c.encoding_name) << where;
+      }
       const LineEndingCounts& got = whole.counts;
       EXPECT_EQ(std::make_tuple(got.crlf, got.lf, got.cr, got.bytes), std::make_tuple(c.crlf, c.lf, c.cr, c.bytes.size()))
           << where;
