@@ -12,6 +12,7 @@
 #include "engine/batch.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
+#include "row_name.h"
 #include "platform/replacement_file.h"
 
 namespace tarnwhistle {
@@ -20,6 +21,7 @@ namespace {
 using namespace std::string_literals;
 using testkit::FakeFileSystem;
 using testkit::Op;
+using testkit::PrintTo;
 using K = LineEndingKind;
 
 const std::string kDos = "one\r\ntwo\r\n";
@@ -181,36 +183,39 @@ std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, con
   return told;
 }
 
-TEST(Batch, EachFileGetsItsResultAndADryRunDecidesTheSame) {
-  for (const Case& c : kCases) {
-    for (const bool whole : {true, false}) {
-      const std::string name = std::string(c.name) + (whole ? " (whole)" : " (in chunks)");
-      FakeFileSystem fs;
-      MakeFiles(fs, c);
-      const std::vector<std::string> before = fs.Paths();
-      BatchTotals dry, real;
-      const auto planned = RunCase(fs, c, whole, true, dry);
-      EXPECT_EQ(fs.Paths(), before) << name << ": a dry run writes nothing";
-      if (c.fail) fs.FailOn(*c.fail, c.nth);
-      const auto done = RunCase(fs, c, whole, false, real);
+class BatchCase : public ::testing::TestWithParam<Case> {};
 
-      EXPECT_EQ(LinesOf(done), c.lines) << name;
-      ASSERT_EQ(planned.size(), done.size()) << name;
-      for (std::size_t i = 0; i < done.size() && !c.fail; ++i) {
-        EXPECT_EQ(planned[i].second.verdict, done[i].second.verdict) << name << ": " << done[i].first;
-      }
-      if (!c.fail) {
-        EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
-      }
-      for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
-      for (const std::string& path : fs.Paths()) {
-        if (path.find(".tarnwhistle-") != std::string::npos && path.find("draft") == std::string::npos) {
-          EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
-        }
+TEST_P(BatchCase, EachFileGetsItsResultAndADryRunDecidesTheSame) {
+  const Case& c = GetParam();
+  for (const bool whole : {true, false}) {
+    const std::string name = std::string(c.name) + (whole ? " (whole)" : " (in chunks)");
+    FakeFileSystem fs;
+    MakeFiles(fs, c);
+    const std::vector<std::string> before = fs.Paths();
+    BatchTotals dry, real;
+    const auto planned = RunCase(fs, c, whole, true, dry);
+    EXPECT_EQ(fs.Paths(), before) << name << ": a dry run writes nothing";
+    if (c.fail) fs.FailOn(*c.fail, c.nth);
+    const auto done = RunCase(fs, c, whole, false, real);
+
+    EXPECT_EQ(LinesOf(done), c.lines) << name;
+    ASSERT_EQ(planned.size(), done.size()) << name;
+    for (std::size_t i = 0; i < done.size() && !c.fail; ++i) {
+      EXPECT_EQ(planned[i].second.verdict, done[i].second.verdict) << name << ": " << done[i].first;
+    }
+    if (!c.fail) {
+      EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
+    }
+    for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
+    for (const std::string& path : fs.Paths()) {
+      if (path.find(".tarnwhistle-") != std::string::npos && path.find("draft") == std::string::npos) {
+        EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
       }
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, BatchCase, ::testing::ValuesIn(kCases), testkit::NameRowsByName<Case>());
 
 // A stop leaves the file in progress as it was and begins no other. Files that replace
 // others are made durable and put in place a group at a time (up to 64 of a thread's
@@ -278,18 +283,33 @@ TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
 
 // An output folder that is, or lies inside, a folder named would take its own outputs
 // for sources: it is refused before anything is done.
-TEST(Batch, AnOutputFolderInsideAFolderNamedIsFound) {
+struct Inside {
+  std::string output;
+  std::vector<std::string> paths;
+  int inside;
+};
+
+std::vector<Inside> Insides() {
+  const Inside cases[] = {{"out", {"src"}, -1},          {"src/out", {"src"}, 0},         {"src/sub/new/deeper", {"other", "src"}, 1},
+               {"src", {"other", "src"}, 1}, {".", {"src", "."}, 1},         {"other", {"src/sub"}, -1}};
+  return {std::begin(cases), std::end(cases)};
+}
+
+class OutputFolderInside : public ::testing::TestWithParam<Inside> {};
+
+TEST_P(OutputFolderInside, AnOutputFolderInsideAFolderNamedIsFound) {
   FakeFileSystem fs;
   fs.AddDirectories("src/sub");
   fs.AddDirectories("other");
-  const struct {
-    std::string output;
-    std::vector<std::string> paths;
-    int inside;
-  } cases[] = {{"out", {"src"}, -1},          {"src/out", {"src"}, 0},         {"src/sub/new/deeper", {"other", "src"}, 1},
-               {"src", {"other", "src"}, 1}, {".", {"src", "."}, 1},         {"other", {"src/sub"}, -1}};
-  for (const auto& c : cases) EXPECT_EQ(OutputFolderInsidePath(fs, c.paths, c.output), c.inside) << c.output;
+  EXPECT_EQ(OutputFolderInsidePath(fs, GetParam().paths, GetParam().output), GetParam().inside);
 }
+
+INSTANTIATE_TEST_SUITE_P(, OutputFolderInside, ::testing::ValuesIn(Insides()),
+                         testkit::NameRows<Inside>([](const Inside& c) {
+                           std::string named = c.output == "." ? "dot" : c.output;
+                           for (const std::string& path : c.paths) named += " in " + (path == "." ? "dot" : path);
+                           return named;
+                         }));
 
 }  // namespace
 }  // namespace tarnwhistle
