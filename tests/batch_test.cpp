@@ -215,7 +215,7 @@ TEST_P(BatchCase, EachFileGetsItsResultAndADryRunDecidesTheSame) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, BatchCase, ::testing::ValuesIn(kCases), testkit::NameRowsByName<Case>());
+INSTANTIATE_TEST_SUITE_P(, BatchCase, ::testing::ValuesIn(kCases), testkit::NameRowsByName(kCases));
 
 // A stop leaves the file in progress as it was and begins no other. Files that replace
 // others are made durable and put in place a group at a time (up to 64 of a thread's
@@ -305,7 +305,7 @@ TEST_P(OutputFolderInside, AnOutputFolderInsideAFolderNamedIsFound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, OutputFolderInside, ::testing::ValuesIn(Insides()),
-                         testkit::NameRows<Inside>([](const Inside& c) {
+                         testkit::NameRows(Insides(), [](const Inside& c) {
                            std::string named = c.output == "." ? "dot" : c.output;
                            for (const std::string& path : c.paths) named += " in " + (path == "." ? "dot" : path);
                            return named;

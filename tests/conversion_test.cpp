@@ -99,7 +99,7 @@ TEST_P(RefusedConversion, RefusesWithTheFirstFailingCheck) {
   EXPECT_EQ(fs.Contents("/d/out"), "old output");
 }
 
-INSTANTIATE_TEST_SUITE_P(, RefusedConversion, ::testing::ValuesIn(Refusals()), testkit::NameRowsByName<Refusal>());
+INSTANTIATE_TEST_SUITE_P(, RefusedConversion, ::testing::ValuesIn(Refusals()), testkit::NameRowsByName(Refusals()));
 
 // The whole road, from one opening of the source: every line ending becomes the
 // target's (a mixed file is made one kind, even its own detected kind), a UTF-16 file
@@ -148,7 +148,7 @@ TEST_P(ConversionRoad, ConvertsEveryLineEndingOnce) {
   EXPECT_EQ(fs.Paths().size(), 10u) << "no file added or left behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(, ConversionRoad, ::testing::ValuesIn(Roads()), testkit::NameRowsByName<Road>());
+INSTANTIATE_TEST_SUITE_P(, ConversionRoad, ::testing::ValuesIn(Roads()), testkit::NameRowsByName(Roads()));
 
 struct Conversion {
   K from;
@@ -249,7 +249,7 @@ TEST_P(FailingConversion, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas
 }
 
 INSTANTIATE_TEST_SUITE_P(, FailingConversion, ::testing::ValuesIn(kConversions),
-                         testkit::NameRows<Conversion>([](const Conversion& c) {
+                         testkit::NameRows(kConversions, [](const Conversion& c) {
                            return std::string(DisplayName(c.from)) + " to " + std::string(DisplayName(c.to));
                          }));
 

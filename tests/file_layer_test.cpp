@@ -383,7 +383,7 @@ TEST_P(HostileFile, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   ::umask(umask_was);
 }
 
-INSTANTIATE_TEST_SUITE_P(, HostileFile, ::testing::ValuesIn(kHostileCases), testkit::NameRowsByName<HostileCase>());
+INSTANTIATE_TEST_SUITE_P(, HostileFile, ::testing::ValuesIn(kHostileCases), testkit::NameRowsByName(kHostileCases));
 
 // A disk that fills up part-way, made with a file-size limit in a child process (as
 // `ulimit -f` sets): the file layer itself keeps SIGXFSZ from killing the program, the
@@ -436,7 +436,7 @@ TEST_P(NotAFileRow, IsRefusedWithoutWaiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, NotAFileRow, ::testing::ValuesIn(testkit::kNotFiles),
-                         testkit::NameRowsByName<testkit::NotAFile>());
+                         testkit::NameRowsByName(testkit::kNotFiles));
 
 // Japanese names, spaces inside and at both ends, and names as long as a folder entry may
 // be work as source and output.
@@ -456,7 +456,7 @@ TEST_P(UnusualName, WorksAsSourceAndOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, UnusualName, ::testing::ValuesIn(testkit::UnusualNameCases()),
-                         testkit::NameRowsByName<testkit::UnusualNames>());
+                         testkit::NameRowsByName(testkit::UnusualNameCases()));
 
 // A path is resolved a name at a time, so that its length is never the system's concern:
 // paths of 4,095 bytes, the most the system takes in one call, and of one byte more work
@@ -624,7 +624,7 @@ TEST_P(RaceCase, FailsSafe) {
   race.verify(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(, RaceCase, ::testing::ValuesIn(kRaces), testkit::NameRowsByName<Race>());
+INSTANTIATE_TEST_SUITE_P(, RaceCase, ::testing::ValuesIn(kRaces), testkit::NameRowsByName(kRaces));
 
 // A run killed (SIGKILL) with its group of new files durable on the disk, before their
 // renames: every file is whole, as it was, and nothing is left beside them (the

@@ -135,7 +135,7 @@ TEST_P(LineEndingConverterCase, WholeAByteAtATimeAndSplitAnywhere) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, LineEndingConverterCase, ::testing::ValuesIn(Cases()), testkit::NameRowsByName<Case>());
+INSTANTIATE_TEST_SUITE_P(, LineEndingConverterCase, ::testing::ValuesIn(Cases()), testkit::NameRowsByName(Cases()));
 
 // Random streams dense in CR, LF, CR-and-LF look-alike units and the odd NUL, with runs
 // long enough for the vector blocks, against the model for every encoding, target and

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 namespace tarnwhistle::testkit {
 
@@ -34,22 +34,26 @@ inline std::string RowName(std::string_view text) {
   return name.empty() ? "row" : name;
 }
 
-// The name generator for INSTANTIATE_TEST_SUITE_P: each row is named by `describe(row)`,
-// and a name met before in the table takes its row's number after it.
-template <typename Row, typename Describe>
-auto NameRows(Describe describe) {
-  return [describe, seen = std::make_shared<std::map<std::string, int>>()](
-             const ::testing::TestParamInfo<Row>& info) {
-    std::string name = RowName(describe(info.param));
-    if ((*seen)[name]++ > 0) name += "_" + std::to_string(info.index + 1);
+// The name generator for INSTANTIATE_TEST_SUITE_P over `rows`: each row is named by
+// `describe(row)`, and a name an earlier row has takes its row's number after it.
+// (GoogleTest makes the generator afresh for every row, so it keeps no state.)
+// A table made on the spot is held by the generator; a table of static rows, only named.
+template <typename Rows, typename Describe>
+auto NameRows(Rows&& rows, Describe describe) {
+  using Held = std::conditional_t<std::is_lvalue_reference_v<Rows>, Rows, std::remove_cvref_t<Rows>>;
+  return [held = std::tuple<Held>(std::forward<Rows>(rows)), describe](const auto& info) {
+    const std::string name = RowName(describe(info.param));
+    for (std::size_t i = 0; i < info.index; ++i) {
+      if (RowName(describe(std::data(std::get<0>(held))[i])) == name) return name + "_" + std::to_string(info.index + 1);
+    }
     return name;
   };
 }
 
 // The usual case: a row named by its `name` member.
-template <typename Row>
-auto NameRowsByName() {
-  return NameRows<Row>([](const Row& row) { return std::string(row.name); });
+template <typename Rows>
+auto NameRowsByName(Rows&& rows) {
+  return NameRows(std::forward<Rows>(rows), [](const auto& row) { return std::string(row.name); });
 }
 
 // A row with a name is shown by it where GoogleTest lists or reports the row (a test

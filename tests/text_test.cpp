@@ -110,7 +110,7 @@ TEST_P(TextRow, KindEncodingAndCountsWhateverTheReadSize) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, TextRow, ::testing::ValuesIn(kTexts), testkit::NameRowsByName<TextCase>());
+INSTANTIATE_TEST_SUITE_P(, TextRow, ::testing::ValuesIn(kTexts), testkit::NameRowsByName(kTexts));
 
 // Random texts heavy in what the rules look at (CR, LF, NUL, controls, JIS escapes, a
 // UTF-16 mark), against the model: the kind and the counts. (The conversion of random
