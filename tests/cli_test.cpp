@@ -12,6 +12,7 @@
 #include "cli/printable_name.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
+#include "row_name.h"
 
 namespace tarnwhistle {
 namespace {
@@ -232,27 +233,40 @@ const Case kCases[] = {
      {{"out/dos.txt", "a\nb\n"}}},
 };
 
-TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
-  for (const Case& c : kCases) {
-    const std::string shown = ::testing::PrintToString(c.args) + (c.fail ? " with a failing " + std::string(testkit::OpName(*c.fail)) : "");
-    FakeFileSystem fs;
-    MakeFiles(fs);
-    if (c.fail) fs.FailOn(*c.fail);
-    const Outcome outcome = RunCli(fs, c.args, c.input, c.stdout_file);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << shown << "\n" << outcome.err;
-    if (c.out.size() < 200) {
-      EXPECT_EQ(outcome.out, c.out) << shown;
-    } else {  // past the first MiB, how much of a failed stream came out depends on the buffers
-      EXPECT_EQ(outcome.out.substr(0, c.out.size()), c.out) << shown;
-    }
-    EXPECT_EQ(outcome.err, c.err) << shown;
-    for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path).value_or("<none>"), bytes) << shown << ": " << path;
-  }
+// A row's name: its command line, and what it is run with.
+std::string Described(const Case& c) {
+  std::string described;
+  for (const std::string& arg : c.args) described += arg + " ";
+  if (c.fail) described += "failing " + std::string(testkit::OpName(*c.fail)) + " ";
+  if (!c.input.empty()) described += "from " + c.input.substr(0, 12) + " ";
+  if (!c.stdout_file.empty()) described += "into " + c.stdout_file;
+  return described;
 }
 
-// A wrong command line exits 2, says what was wrong, and touches nothing.
-TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
+class CliCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CliCase, PrintsWhatItDidAndLeavesTheFilesSo) {
+  const Case& c = GetParam();
+  FakeFileSystem fs;
+  MakeFiles(fs);
+  if (c.fail) fs.FailOn(*c.fail);
+  const Outcome outcome = RunCli(fs, c.args, c.input, c.stdout_file);
+  EXPECT_EQ(outcome.exit_code, c.exit_code) << outcome.err;
+  if (c.out.size() < 200) {
+    EXPECT_EQ(outcome.out, c.out);
+  } else {  // past the first MiB, how much of a failed stream came out depends on the buffers
+    EXPECT_EQ(outcome.out.substr(0, c.out.size()), c.out);
+  }
+  EXPECT_EQ(outcome.err, c.err);
+  for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path).value_or("<none>"), bytes) << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(, CliCase, ::testing::ValuesIn(kCases), testkit::NameRows(kCases, Described));
+
+using WrongLine = std::pair<std::vector<std::string>, std::string>;
+
+std::vector<WrongLine> WrongLines() {
+  const WrongLine cases[] = {
       {{}, "A subcommand is required"},
       {{"frobnicate"}, "unknown command: frobnicate"},
       {{"detect"}, "FILE is required"},
@@ -269,22 +283,36 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       {{"convert", "--to", "unix", "-r", "-o", "src/out", "src"}, "src/out is, or lies inside, src"},
       {{"convert", "--to", "unix", "-o", "src", "unix.txt", "src"}, "use --in-place"},
   };
-  for (const auto& [args, said] : cases) {
-    FakeFileSystem fs;
-    MakeFiles(fs);
-    const std::vector<std::string> before = fs.Paths();
-    const Outcome outcome = RunCli(fs, args);
-    EXPECT_EQ(outcome.exit_code, 2) << said;
-    EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
-    EXPECT_EQ(fs.Paths(), before) << said;
-  }
+  return {std::begin(cases), std::end(cases)};
+}
+
+// A wrong command line exits 2, says what was wrong, and touches nothing.
+class WrongCommandLine : public ::testing::TestWithParam<WrongLine> {};
+
+TEST_P(WrongCommandLine, SaysWhatWasWrong) {
+  const auto& [args, said] = GetParam();
+  FakeFileSystem fs;
+  MakeFiles(fs);
+  const std::vector<std::string> before = fs.Paths();
+  const Outcome outcome = RunCli(fs, args);
+  EXPECT_EQ(outcome.exit_code, 2);
+  EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
+  EXPECT_EQ(fs.Paths(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WrongCommandLine, ::testing::ValuesIn(WrongLines()),
+                         testkit::NameRows(WrongLines(), [](const WrongLine& line) { return line.second; }));
+
+TEST(Cli, PrintsItsVersionAndHelp) {
   FakeFileSystem fs;
   EXPECT_EQ(RunCli(fs, {"-V"}).out, Line(messages::kVersionText));
   EXPECT_NE(RunCli(fs, {"convert", "--help"}).out.find("tarnwhistle-cli convert"), std::string::npos);
 }
 
-TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
-  const std::pair<std::string, std::string> kCases[] = {
+using Printed = std::pair<std::string, std::string>;
+
+std::vector<Printed> PrintedNames() {
+  const Printed kCases[] = {
       {"plain.txt", "plain.txt"},
       {"日本語 の 名前.txt", "日本語 の 名前.txt"},
       {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt"},
@@ -299,8 +327,17 @@ TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
       {"nul\0"s, "nul\\x00"},
       {"del\x7f", "del\\x7f"},
   };
-  for (const auto& [name, printed] : kCases) EXPECT_EQ(cli::PrintableName(name), printed) << printed;
+  return {std::begin(kCases), std::end(kCases)};
 }
+
+class PrintableName : public ::testing::TestWithParam<Printed> {};
+
+TEST_P(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
+  EXPECT_EQ(cli::PrintableName(GetParam().first), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(, PrintableName, ::testing::ValuesIn(PrintedNames()),
+                         testkit::NameRows(PrintedNames(), [](const Printed& row) { return row.second; }));
 
 }  // namespace
 }  // namespace tarnwhistle
