@@ -18,12 +18,14 @@
 #include "engine/messages.h"
 #include "hostile_files.h"
 #include "process.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 using testkit::Outcome;
+using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::Snapshot;
 using testkit::TempDir;
@@ -52,8 +54,34 @@ class ToolForNobody {
   std::string folder_ = "/tmp/tarnwhistle-bin-XXXXXX";
 };
 
-TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
-  const bool as_root = ::geteuid() == 0;  // only root can act as nobody, to whom folders can be closed
+using platform::Reason;
+
+struct Refused {
+  std::vector<std::string> args;
+  std::string err;
+  bool as_nobody = false;
+};
+
+std::vector<Refused> RefusedRuns() {
+  const Reason denied = platform::FromErrno(EACCES);
+  const Refused runs[] = {
+      {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
+      {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
+      {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
+       true},
+      {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
+       true},
+  };
+  return {std::begin(runs), std::end(runs)};
+}
+
+class CliRefusal : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(CliRefusal, SaysWhyItCannotUseAFile) {
+  const Refused& r = GetParam();
+  if (r.as_nobody && ::geteuid() != 0) {  // only root can act as nobody, to whom folders can be closed
+    GTEST_SKIP() << "acting as another user needs root";
+  }
   ToolForNobody for_nobody;
   TempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -69,37 +97,23 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
   ASSERT_NO_FATAL_FAILURE(fifo.make(dir / "s"));
   const auto before = Snapshot(dir.path());
 
-  using platform::Reason;
-  const Reason denied = platform::FromErrno(EACCES);
-  struct {
-    std::vector<std::string> args;
-    std::string err;
-    bool as_nobody = false;
-  } const runs[] = {
-      {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
-      {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
-      {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
-       true},
-      {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
-       true},
-  };
-  for (const auto& r : runs) {
-    const std::string shown = ::testing::PrintToString(r.args) + (r.as_nobody ? " as nobody" : "");
-    if (r.as_nobody && !as_root) {
-      std::cout << "[ SKIPPED  ] " << shown << ": acting as another user needs root\n";
-      continue;
-    }
-    testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
-    if (r.as_nobody) run.user = 65534;
-    const Outcome outcome = testkit::Run(run);
-    EXPECT_FALSE(outcome.hung) << shown;
-    EXPECT_EQ(outcome.exit_code, 1) << shown << " (126: could not act as nobody)";
-    EXPECT_EQ(outcome.err, r.err) << shown;
-    EXPECT_EQ(outcome.out, "") << shown;
-    EXPECT_EQ(Snapshot(dir.path()), before) << shown;
-  }
+  testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
+  if (r.as_nobody) run.user = 65534;
+  const Outcome outcome = testkit::Run(run);
+  EXPECT_FALSE(outcome.hung);
+  EXPECT_EQ(outcome.exit_code, 1) << "126: could not act as nobody";
+  EXPECT_EQ(outcome.err, r.err);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(Snapshot(dir.path()), before);
   testkit::CloseFifoWriter();
 }
+
+INSTANTIATE_TEST_SUITE_P(, CliRefusal, ::testing::ValuesIn(RefusedRuns()),
+                         testkit::NameRows(RefusedRuns(), [](const Refused& r) {
+                           std::string described;
+                           for (const std::string& arg : r.args) described += arg + " ";
+                           return described + (r.as_nobody ? "as nobody" : "");
+                         }));
 
 // True while `pid` holds open a file with no name (the working file) under `folder`.
 bool HoldsNamelessFile(pid_t pid, const std::string& folder) {
@@ -148,31 +162,40 @@ TEST(CliProcess, ASignalEndsTheToolAndLeavesNoTrace) {
 
 // Exit 0 means OUT holds the converted file, whatever became of the message saying so;
 // a detect whose result cannot be printed has failed.
-TEST(CliProcess, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
-  struct {
-    const char* name;
-    std::vector<std::string> args;
-    bool closed;
-    int exit_code;
-  } const cases[] = {
+struct Printing {
+  const char* name;
+  std::vector<std::string> args;
+  bool closed;
+  int exit_code;
+};
+
+std::vector<Printing> Printings() {
+  const Printing cases[] = {
       {"detect to a full disk", {"detect", "dos.txt"}, false, 1},
       {"convert to a full disk", {"convert", "--to", "unix", "dos.txt", "out.txt"}, false, 0},
       {"convert with stdout closed", {"convert", "--to", "unix", "dos.txt", "out.txt"}, true, 0},
   };
-  for (const auto& c : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\n");
-    testkit::Invocation run = Tool(dir, c.args);
-    run.stdout_file = "/dev/full";
-    run.stdout_closed = c.closed;
-    const Outcome outcome = testkit::Run(run);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
-    EXPECT_FALSE(outcome.err.empty()) << c.name;
-    if (c.exit_code == 0) {
-      EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
-    }
+  return {std::begin(cases), std::end(cases)};
+}
+
+class CliPrinting : public ::testing::TestWithParam<Printing> {};
+
+TEST_P(CliPrinting, ThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
+  const Printing& c = GetParam();
+  TempDir dir;
+  dir.Write("dos.txt", "a\r\n");
+  testkit::Invocation run = Tool(dir, c.args);
+  run.stdout_file = "/dev/full";
+  run.stdout_closed = c.closed;
+  const Outcome outcome = testkit::Run(run);
+  EXPECT_EQ(outcome.exit_code, c.exit_code);
+  EXPECT_FALSE(outcome.err.empty());
+  if (c.exit_code == 0) {
+    EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, CliPrinting, ::testing::ValuesIn(Printings()), testkit::NameRowsByName(Printings()));
 
 }  // namespace
 }  // namespace tarnwhistle
