@@ -103,7 +103,6 @@ void MakeFiles(FakeFileSystem& fs) {
     fs.AddFile(path, bytes);
   }
   fs.AddDirectory("sub");
-  fs.AddSymlink("link.txt", "dos.txt");
   fs.AddSymlink("src/escape.txt", "../dos.txt");
 }
 
@@ -170,15 +169,9 @@ const Case kCases[] = {
      {{"out.txt", "a\nb\nc\n" + std::string(1000, 'x') + "\nd\x1b\n"}}},
     {{"convert", "--from", "mac", "--to", "unix", "esc.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "\x01\n"}}},
     {{"convert", "--from", "mac", "--to", "mac", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}},
-    // ...its refusals and failures: exit 1, the reason, and OUT as it was
-    {{"convert", "--to", "unix", "", "out.txt"}, 1, "", Line(messages::kNoSourceName), {{"out.txt", "old output"}}},
-    {{"convert", "--to", "dos", "binary.dat", "dos.txt"}, 1, "", Line(messages::kBinarySource)},
+    // ...its failures: exit 1, the reason, and OUT as it was (the engine's suite holds
+    // each refusal; the filter rows below print two)
     {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "", Says("png.dat", kNotText), {{"out.txt", "old output"}}},
-    {{"convert", "--to", "unix", "line.txt", "out.txt"}, 1, "", Line(messages::kNoLineBreak)},
-    {{"convert", "--to", "unix", "unix.txt", "out.txt"}, 1, "", Line(messages::kSameKind)},
-    {{"convert", "--to", "unix", "dos.txt", "./sub/../dos.txt"}, 1, "", Line(messages::kSameFile)},
-    {{"convert", "--to", "unix", "dos.txt", "link.txt"}, 1, "", Line(messages::kSameFile)},
-    {{"convert", "--to", "unix", "dos.txt", ""}, 1, "", Line(messages::kNoOutputName)},
     {{"convert", "--from", "dos", "--to", "unix", "missing.txt", "out.txt"}, 1, "",
      Says("missing.txt", messages::kSourceMissing)},
     {{"convert", "--from", "dos", "--to", "unix", "sub", "out.txt"}, 1, "", Says("sub", Status::SourceCannotOpen, EISDIR)},
