@@ -24,36 +24,12 @@
 #include "windows/file_browser.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
-#include "row_name.h"
 #include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
 
-using windows::ComposePath;
 using windows::Text;
-
-using Composed = std::array<const char*, 3>;  // a folder, a name, and the path they make
-
-const std::array<Composed, 5> kComposed = {{
-    {"/", "readme.txt", "/readme.txt"},
-    {"/home/user/docs", "a.txt", "/home/user/docs/a.txt"},
-    {"/home/user/docs/", "a.txt", "/home/user/docs/a.txt"},
-    {"/media/usb", "名前 with spaces.txt", "/media/usb/名前 with spaces.txt"},
-    {"/tmp", ".hidden", "/tmp/.hidden"},
-}};
-
-class ComposePathRow : public ::testing::TestWithParam<Composed> {};
-
-TEST_P(ComposePathRow, JoinsWithOneSeparator) {
-  const auto& [directory, name, path] = GetParam();
-  EXPECT_EQ(ComposePath(directory, name), path);
-}
-
-INSTANTIATE_TEST_SUITE_P(, ComposePathRow, ::testing::ValuesIn(kComposed),
-                         testkit::NameRows(kComposed, [](const Composed& row) {
-                           return std::string(row[0]) + " " + row[1];
-                         }));
 
 // Runs the event loop until `done` holds, checking again whenever `model` reports
 // progress; false after ten seconds without it.

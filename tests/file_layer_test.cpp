@@ -498,6 +498,31 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
   EXPECT_FALSE(same(dir / "missing.txt", dir / "missing.txt"));
 }
 
+// A folder and a name joined by one separator, as every path shown or walked is made.
+using Joined = std::array<const char*, 3>;  // a folder, a name, and the path they make
+
+const std::array<Joined, 7> kJoined = {{
+    {"/", "readme.txt", "/readme.txt"},
+    {"/home/user/docs", "a.txt", "/home/user/docs/a.txt"},
+    {"/home/user/docs/", "a.txt", "/home/user/docs/a.txt"},
+    {"/media/usb", "名前 with spaces.txt", "/media/usb/名前 with spaces.txt"},
+    {"/tmp", ".hidden", "/tmp/.hidden"},
+    {"", "a.txt", "a.txt"},  // a relative path stays relative
+    {"src/sub", ".", "src/sub"},
+}};
+
+class JoinPathRow : public ::testing::TestWithParam<Joined> {};
+
+TEST_P(JoinPathRow, JoinsWithOneSeparator) {
+  const auto& [directory, name, path] = GetParam();
+  EXPECT_EQ(platform::JoinPath(directory, name), path);
+}
+
+INSTANTIATE_TEST_SUITE_P(, JoinPathRow, ::testing::ValuesIn(kJoined),
+                         testkit::NameRows(kJoined, [](const Joined& row) {
+                           return std::string(row[0]) + " " + row[1];
+                         }));
+
 // Another user changing the files at the worst moment, played at the file layer's race
 // points, and links that lead out of a tree: whatever happens to the paths' texts, the
 // folder that was checked is the folder written, no link out of a walk is followed, and
