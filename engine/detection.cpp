@@ -105,10 +105,8 @@ platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::s
 
 Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop) {
   Detection detection;
-  // Small at first: nearly every text decides within its first line.
-  constexpr std::size_t kFirstRead = 64 * 1024, kLaterReads = 1024 * 1024;
-  platform::PageBuffer buffer(kLaterReads);
-  platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstRead}, 2);
+  platform::PageBuffer buffer(kReadSize);
+  platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstReadSize}, 2);
   if (got) detection.encoding = EncodingOf({buffer.data(), got.value});
   KindScanner scanner(detection.encoding);
   while (got && got.value > 0 && !scanner.Feed({buffer.data(), got.value})) {
@@ -116,7 +114,7 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
       detection.status = Status::Cancelled;
       return detection;
     }
-    got = file.Read({buffer.data(), kLaterReads});
+    got = file.Read({buffer.data(), kReadSize});
   }
   if (!got) {
     detection.status = Status::SourceReadFailed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stop_token>
@@ -10,6 +11,13 @@
 #include "status.h"
 
 namespace tarnwhistle {
+
+// The reads of a file. The first is small, since nearly every text decides its kind
+// within its first line, and a file no larger is read whole at once and kept (OpenSource).
+inline constexpr std::size_t kFirstReadSize = 64 * 1024;
+// Every later read: on a 256 MiB conversion 256 KiB reads measured about 15% slower and
+// 2 MiB no faster.
+inline constexpr std::size_t kReadSize = 1024 * 1024;
 
 // Decides a text's kind from its first line break, as the text arrives piece by piece:
 // a control character other than TAB, LF and CR before it makes it BINARY (an ESC that

@@ -180,7 +180,7 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
   if (!file) return fail(Status::SourceCannotOpen, file.reason);
   result.identity = file.value->Opened().identity;
 
-  platform::PageBuffer buffer(1024 * 1024);
+  platform::PageBuffer buffer(kReadSize);
   const std::span<std::uint8_t> room(buffer.data(), buffer.size());
   platform::OrReason<std::size_t> got = ReadAtLeast(*file.value, room, 2);
   if (got) result.encoding = EncodingOf({buffer.data(), got.value});
