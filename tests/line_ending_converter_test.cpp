@@ -52,7 +52,7 @@ Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std:
   }
   std::vector<std::uint8_t> out(LineEndingConverter::MaxOutput(0));
   r.out.append(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(converter.Finish(out.data())));
-  r.changed = converter.Changed();
+  r.changed = r.out != in;
   return r;
 }
 
@@ -123,7 +123,7 @@ std::vector<Case> Cases() {
 }
 
 // Every case whole, a byte at a time, and split in two at every offset (a CR LF or a
-// code unit across each edge); Changed() with each.
+// code unit across each edge); whether the output differs from the input with each.
 class LineEndingConverterCase : public ::testing::TestWithParam<Case> {};
 
 TEST_P(LineEndingConverterCase, WholeAByteAtATimeAndSplitAnywhere) {
