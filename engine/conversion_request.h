@@ -24,9 +24,6 @@ struct ConversionRequest {
   // The file the window's detection looked at: the conversion refuses any other, or the
   // same one changed since (ChangedSinceDetected).
   std::optional<platform::FileIdentity> detected_file;
-  // The source is replaced by its conversion, through the same atomic replacement as any
-  // output: `output` is not looked at, and the checks of the output do not apply.
-  bool in_place = false;
 };
 
 struct ConversionOutcome {

@@ -103,19 +103,17 @@ INSTANTIATE_TEST_SUITE_P(, RefusedConversion, ::testing::ValuesIn(Refusals()), t
 
 // The whole road, from one opening of the source: every line ending becomes the
 // target's (a mixed file is made one kind, even its own detected kind), a UTF-16 file
-// keeps its mark and byte order, --from is taken as given, in place replaces the source,
-// and a file changed since its detection is refused.
+// keeps its mark and byte order, --from is taken as given, and a file changed since its
+// detection is refused.
 struct Road {
   const char* name;
   ConversionRequest request;
   std::string source;  // written to the request's source first
   Status status;
-  std::string written;  // what the output (or the source, in place) holds afterwards
+  std::string written;  // what the output holds afterwards
 };
 
 std::vector<Road> Roads() {
-  ConversionRequest in_place = Request("/d/mixed", "", K::MsDos, K::Mac);
-  in_place.in_place = true;
   ConversionRequest stale = Request("/d/in", "/d/out", K::MsDos, K::Unix);
   stale.detected_file = platform::FileIdentity{1, 2, 11, 0, 0};  // another file's
   const Road cases[] = {
@@ -126,7 +124,6 @@ std::vector<Road> Roads() {
        Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
       {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,
        "\xfe\xff\0a\0\r\0\n"s},
-      {"in place", in_place, "a\r\nb\n", Status::Ok, "a\rb\r"},
       {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Status::SourceNotText,
        "old output"},
       {"changed since its detection", stale, "one\r\ntwo\r\n", Status::ChangedSinceDetected, "old output"},
@@ -144,7 +141,7 @@ TEST_P(ConversionRoad, ConvertsEveryLineEndingOnce) {
   const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
   EXPECT_EQ(outcome.refusal, "");
   EXPECT_EQ(outcome.result.status, c.status);
-  EXPECT_EQ(fs.Contents(c.request.in_place ? c.request.source : "/d/out"), c.written);
+  EXPECT_EQ(fs.Contents("/d/out"), c.written);
   EXPECT_EQ(fs.Paths().size(), 10u) << "no file added or left behind";
 }
 
