@@ -1,6 +1,7 @@
 #include "detection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/page_buffer.h"
 
@@ -13,7 +14,7 @@ bool KindScanner::Feed(std::span<const std::uint8_t> piece) {
 
 void KindScanner::Finish() {
   if (decided_) return;
-  if (in_escape_) {
+  if (escape_.Holding()) {
     Decide(LineEndingKind::Binary);  // an ESC that opens nothing before the end
   } else if (current_ == kCr) {
     Decide(LineEndingKind::Mac);  // a last lone CR
@@ -24,20 +25,13 @@ void KindScanner::Finish() {
 
 void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
   if (encoding_ != Encoding::Bytes) {
-    const bool little = encoding_ == Encoding::Utf16Le;
-    for (; p < end && !decided_; ++p) {
-      if (half_ < 0) {
-        half_ = *p;
-        continue;
-      }
-      const auto first = static_cast<std::uint32_t>(half_);
-      Step(little ? first | (std::uint32_t{*p} << 8) : (first << 8) | *p);
-      half_ = -1;
+    for (std::uint32_t unit = 0; p < end && !decided_; ++p) {
+      if (unit_.Take(*p, unit)) Step(unit);
     }
     return;
   }
   while (p < end && !decided_) {
-    if (in_escape_) {
+    if (escape_.Holding()) {
       StepEscape(*p++);
     } else if (*p < 0x20 || current_ == kCr) {
       Step(*p++);
@@ -55,9 +49,9 @@ void KindScanner::Step(std::uint32_t unit) {
   previous_ = current_;
   current_ = unit;
   if (unit == kEsc && encoding_ == Encoding::Bytes) {
-    in_escape_ = true;
+    escape_.Hold({&kEsc, 1});
     before_escape_ = previous_;
-    escape_size_ = 1;
+    escape_last_ = kEsc;
     return;
   }
   if (IsOtherControl(unit)) {
@@ -70,19 +64,18 @@ void KindScanner::Step(std::uint32_t unit) {
 }
 
 void KindScanner::StepEscape(std::uint8_t byte) {
-  escape_[escape_size_++] = byte;
-  switch (OpensDesignation({escape_, escape_size_})) {
+  const std::uint8_t before = std::exchange(escape_last_, byte);
+  switch (escape_.Take(byte)) {
     case Designation::TooShort: return;
     case Designation::No: Decide(LineEndingKind::Binary); return;
     case Designation::Yes: break;
   }
   // The ESC is text, and so is the rest of the designation.
-  in_escape_ = false;
   if (before_escape_ == kCr) {
     Decide(LineEndingKind::Mac);
     return;
   }
-  previous_ = escape_[escape_size_ - 2];
+  previous_ = before;
   current_ = byte;
 }
 

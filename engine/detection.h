@@ -46,14 +46,13 @@ class KindScanner {
   bool decided_ = false;
   LineEndingKind verdict_ = LineEndingKind::None;
   Encoding encoding_;
-  std::int16_t half_ = -1;      // in UTF-16, the first byte of a code unit split between pieces
+  UnitJoiner unit_{encoding_};
   std::uint32_t previous_ = 0;
   std::uint32_t current_ = 0;
   // After an ESC: the bytes that followed it, until they show whether it opens a designation.
-  bool in_escape_ = false;
+  EscapeJoiner escape_;
   std::uint32_t before_escape_ = 0;
-  std::uint8_t escape_[4] = {kEsc};
-  std::size_t escape_size_ = 1;
+  std::uint8_t escape_last_ = kEsc;  // the last byte of the escape taken so far
 };
 
 struct Detection {
