@@ -236,10 +236,10 @@ std::string Described(const Case& c) {
   return described;
 }
 
-class CliCase : public ::testing::TestWithParam<Case> {};
+class CliCase : public ::testing::TestWithParam<const Case*> {};
 
 TEST_P(CliCase, PrintsWhatItDidAndLeavesTheFilesSo) {
-  const Case& c = GetParam();
+  const Case& c = *GetParam();
   FakeFileSystem fs;
   MakeFiles(fs);
   if (c.fail) fs.FailOn(*c.fail);
@@ -254,7 +254,8 @@ TEST_P(CliCase, PrintsWhatItDidAndLeavesTheFilesSo) {
   for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path).value_or("<none>"), bytes) << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(, CliCase, ::testing::ValuesIn(kCases), testkit::NameRows(kCases, Described));
+INSTANTIATE_TEST_SUITE_P(, CliCase, ::testing::ValuesIn(testkit::EachRow(kCases)),
+                         testkit::NameRows(testkit::EachRow(kCases), [](const Case* c) { return Described(*c); }));
 
 using WrongLine = std::pair<std::vector<std::string>, std::string>;
 

@@ -335,10 +335,10 @@ const HostileCase kHostileCases[] = {
      "out", {Status::SourceCannotOpen, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
 };
 
-class HostileFile : public ::testing::TestWithParam<HostileCase> {};
+class HostileFile : public ::testing::TestWithParam<const HostileCase*> {};
 
 TEST_P(HostileFile, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
-  const HostileCase& c = GetParam();
+  const HostileCase& c = *GetParam();
   const bool as_other = c.who == HostileCase::kOtherUser || (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
   const bool without_proc = c.who == HostileCase::kRootWithoutProc;
   if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
@@ -383,7 +383,8 @@ TEST_P(HostileFile, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
   ::umask(umask_was);
 }
 
-INSTANTIATE_TEST_SUITE_P(, HostileFile, ::testing::ValuesIn(kHostileCases), testkit::NameRowsByName(kHostileCases));
+INSTANTIATE_TEST_SUITE_P(, HostileFile, ::testing::ValuesIn(testkit::EachRow(kHostileCases)),
+                         testkit::NameRowsByName(testkit::EachRow(kHostileCases)));
 
 // A disk that fills up part-way, made with a file-size limit in a child process (as
 // `ulimit -f` sets): the file layer itself keeps SIGXFSZ from killing the program, the

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 namespace tarnwhistle::testkit {
 
@@ -53,7 +54,23 @@ auto NameRows(Rows&& rows, Describe describe) {
 // The usual case: a row named by its `name` member.
 template <typename Rows>
 auto NameRowsByName(Rows&& rows) {
-  return NameRows(std::forward<Rows>(rows), [](const auto& row) { return std::string(row.name); });
+  return NameRows(std::forward<Rows>(rows), [](const auto& row) {
+    if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(row)>>) {
+      return std::string(row->name);
+    } else {
+      return std::string(row.name);
+    }
+  });
+}
+
+// The rows of a table of static rows by their addresses: GoogleTest copies a parameter
+// several times for each test, which rows holding megabytes of text make every run of
+// the suite pay for.
+template <typename Row, std::size_t kSize>
+std::vector<const Row*> EachRow(const Row (&rows)[kSize]) {
+  std::vector<const Row*> each;
+  for (const Row& row : rows) each.push_back(&row);
+  return each;
 }
 
 // A row with a name is shown by it where GoogleTest lists or reports the row (a test
