@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "engine/batch.h"
+#include "engine/conversion.h"
 #include "engine/conversion_request.h"
 #include "engine/messages.h"
 #include "engine/stream_conversion.h"
@@ -139,10 +140,7 @@ int RunStream(const Environment& env, const ConvertArguments& args) {
   if (!OpenStreamEnds(env, source, output, ends)) return kExitFailed;
   ConversionOutcome outcome = ConvertStream(ends.In(), ends.Out(), args.from, args.to, env.stop, ends.file.get());
   if (outcome.Converted() && ends.replacement) {
-    if (const platform::Reason committed = ends.replacement->Commit(env.stop); committed != platform::Reason::kNone) {
-      outcome.result = {committed == platform::Reason::kStopped ? Status::Cancelled : Status::OutputCannotWrite,
-                        committed};
-    }
+    if (const Result published = Publish(*ends.replacement, env.stop); !published.ok()) outcome.result = published;
   }
   // On standard output, the converted text itself says it is done.
   return Report(env, outcome, source, output, output != kStandardStream && !args.quiet);

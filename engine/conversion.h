@@ -38,14 +38,15 @@ struct Source {
   bool held_whole = false;
 };
 
-// Opens the file at `place` and decides its kind from its first line break, reading no
-// further than that; the file is left at its first byte again.
+// Opens the file at `place` and decides its kind from its first line break. A file of up
+// to 64 KiB (detection's first read) is read whole, once, and kept in `source.whole`; a
+// larger one is read no further than detection needs and left at its first byte again.
 Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source& source,
                   const std::stop_token& stop = {});
 
 // Whether every line ending of `source` is already `kind`'s, read to its end (a NUL
-// byte on the way does not matter); the file is left at its first byte again.
-// `nul`, when given, is told whether the file holds a NUL.
+// byte on the way does not matter); the file is left at its first byte again (a file
+// held whole is not read again). `nul`, when given, is told whether the file holds a NUL.
 Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nul = nullptr,
                         const std::stop_token& stop = {});
 

@@ -49,8 +49,8 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   // Located once: the file checked against the output is the file opened.
   const platform::OrReason<platform::Place> place = fs.Locate(request.source);
   platform::OrReason<platform::Place> output = platform::FromErrno(ENOENT);  // until located
-  bool output_checked = request.in_place;
-  if (!output_checked && !request.detect && request.detected != request.target) {
+  bool output_checked = false;
+  if (!request.detect && request.detected != request.target) {
     if (std::string_view refusal = OutputRefusal(fs, request, place, output); !refusal.empty()) return refuse(refusal);
     output_checked = true;
   }
@@ -78,7 +78,6 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   if (!output_checked) {
     if (std::string_view refusal = OutputRefusal(fs, request, place, output); !refusal.empty()) return refuse(refusal);
   }
-  if (request.in_place) output = source.place;
   if (!output) return fail({Status::OutputCannotWrite, output.reason});
   return fail(WriteConverted(fs, source, output.value, outcome.copied ? K::None : request.target, stop, progress,
                              request.keep_modified));

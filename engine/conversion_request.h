@@ -24,9 +24,6 @@ struct ConversionRequest {
   // The file the window's detection looked at: the conversion refuses any other, or the
   // same one changed since (ChangedSinceDetected).
   std::optional<platform::FileIdentity> detected_file;
-  // The source is replaced by its conversion, through the same atomic replacement as any
-  // output: `output` is not looked at, and the checks of the output do not apply.
-  bool in_place = false;
   // A source that needs no conversion (of the target kind already, or without a line
   // break) is copied to the output as it is, instead of refused (checks 3 and 5), as
   // the command line's `convert SRC OUT` does so that a script can run it twice.

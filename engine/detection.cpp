@@ -1,6 +1,7 @@
 #include "detection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/page_buffer.h"
 
@@ -13,7 +14,7 @@ bool KindScanner::Feed(std::span<const std::uint8_t> piece) {
 
 void KindScanner::Finish() {
   if (decided_) return;
-  if (in_escape_) {
+  if (escape_.Holding()) {
     Decide(LineEndingKind::Binary);  // an ESC that opens nothing before the end
   } else if (current_ == kCr) {
     Decide(LineEndingKind::Mac);  // a last lone CR
@@ -24,20 +25,13 @@ void KindScanner::Finish() {
 
 void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
   if (encoding_ != Encoding::Bytes) {
-    const bool little = encoding_ == Encoding::Utf16Le;
-    for (; p < end && !decided_; ++p) {
-      if (half_ < 0) {
-        half_ = *p;
-        continue;
-      }
-      const auto first = static_cast<std::uint32_t>(half_);
-      Step(little ? first | (std::uint32_t{*p} << 8) : (first << 8) | *p);
-      half_ = -1;
+    for (std::uint32_t unit = 0; p < end && !decided_; ++p) {
+      if (unit_.Take(*p, unit)) Step(unit);
     }
     return;
   }
   while (p < end && !decided_) {
-    if (in_escape_) {
+    if (escape_.Holding()) {
       StepEscape(*p++);
     } else if (*p < 0x20 || current_ == kCr) {
       Step(*p++);
@@ -55,9 +49,9 @@ void KindScanner::Step(std::uint32_t unit) {
   previous_ = current_;
   current_ = unit;
   if (unit == kEsc && encoding_ == Encoding::Bytes) {
-    in_escape_ = true;
+    escape_.Hold({&kEsc, 1});
     before_escape_ = previous_;
-    escape_size_ = 1;
+    escape_last_ = kEsc;
     return;
   }
   if (IsOtherControl(unit)) {
@@ -70,19 +64,18 @@ void KindScanner::Step(std::uint32_t unit) {
 }
 
 void KindScanner::StepEscape(std::uint8_t byte) {
-  escape_[escape_size_++] = byte;
-  switch (OpensDesignation({escape_, escape_size_})) {
+  const std::uint8_t before = std::exchange(escape_last_, byte);
+  switch (escape_.Take(byte)) {
     case Designation::TooShort: return;
     case Designation::No: Decide(LineEndingKind::Binary); return;
     case Designation::Yes: break;
   }
   // The ESC is text, and so is the rest of the designation.
-  in_escape_ = false;
   if (before_escape_ == kCr) {
     Decide(LineEndingKind::Mac);
     return;
   }
-  previous_ = escape_[escape_size_ - 2];
+  previous_ = before;
   current_ = byte;
 }
 
@@ -105,10 +98,8 @@ platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::s
 
 Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop) {
   Detection detection;
-  // Small at first: nearly every text decides within its first line.
-  constexpr std::size_t kFirstRead = 64 * 1024, kLaterReads = 1024 * 1024;
-  platform::PageBuffer buffer(kLaterReads);
-  platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstRead}, 2);
+  platform::PageBuffer buffer(kReadSize);
+  platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstReadSize}, 2);
   if (got) detection.encoding = EncodingOf({buffer.data(), got.value});
   KindScanner scanner(detection.encoding);
   while (got && got.value > 0 && !scanner.Feed({buffer.data(), got.value})) {
@@ -116,7 +107,7 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
       detection.status = Status::Cancelled;
       return detection;
     }
-    got = file.Read({buffer.data(), kLaterReads});
+    got = file.Read({buffer.data(), kReadSize});
   }
   if (!got) {
     detection.status = Status::SourceReadFailed;

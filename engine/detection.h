@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stop_token>
@@ -10,6 +11,13 @@
 #include "status.h"
 
 namespace tarnwhistle {
+
+// The reads of a file. The first is small, since nearly every text decides its kind
+// within its first line, and a file no larger is read whole at once and kept (OpenSource).
+inline constexpr std::size_t kFirstReadSize = 64 * 1024;
+// Every later read: on a 256 MiB conversion 256 KiB reads measured about 15% slower and
+// 2 MiB no faster.
+inline constexpr std::size_t kReadSize = 1024 * 1024;
 
 // Decides a text's kind from its first line break, as the text arrives piece by piece:
 // a control character other than TAB, LF and CR before it makes it BINARY (an ESC that
@@ -29,7 +37,7 @@ class KindScanner {
   bool Decided() const { return decided_; }
   LineEndingKind Verdict() const { return verdict_; }
   // An ESC waits for the bytes after it, which tell whether it opens a designation.
-  bool InEscape() const { return in_escape_; }
+  bool InEscape() const { return escape_.Holding(); }
 
  private:
   void FeedBytes(const std::uint8_t* p, const std::uint8_t* end);
@@ -40,14 +48,13 @@ class KindScanner {
   bool decided_ = false;
   LineEndingKind verdict_ = LineEndingKind::None;
   Encoding encoding_;
-  std::int16_t half_ = -1;      // in UTF-16, the first byte of a code unit split between pieces
+  UnitJoiner unit_{encoding_};
   std::uint32_t previous_ = 0;
   std::uint32_t current_ = 0;
   // After an ESC: the bytes that followed it, until they show whether it opens a designation.
-  bool in_escape_ = false;
+  EscapeJoiner escape_;
   std::uint32_t before_escape_ = 0;
-  std::uint8_t escape_[4] = {kEsc};
-  std::size_t escape_size_ = 1;
+  std::uint8_t escape_last_ = kEsc;  // the last byte of the escape taken so far
 };
 
 struct Detection {

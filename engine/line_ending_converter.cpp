@@ -131,23 +131,19 @@ inline std::uint64_t Edits64Sse2(const std::uint8_t* in, bool& nul) {
   return F::kUnit == 1 ? edits : edits & 0x5555555555555555;
 }
 
-// Blocks while at least 128 bytes are left; nullptr at a NUL. (`out` and `edited` are
-// kept in locals: the byte stores could change them, as far as the compiler knows.)
+// Blocks while at least 128 bytes are left; nullptr at a NUL. (`out` is kept in a
+// local: the byte stores could change it, as far as the compiler knows.)
 template <typename F>
-const std::uint8_t* BlocksSse2(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t*& out,
-                               std::uint64_t& edited) {
+const std::uint8_t* BlocksSse2(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t*& out) {
   std::uint8_t* next = out;
-  std::uint64_t any = 0;
   for (; end - in >= 128; in += 64) {
     bool nul;
     __builtin_prefetch(in + 1024);  // text not in the caches converted about a tenth faster
     const std::uint64_t edits = Edits64Sse2<F>(in, nul);
     if (nul) return nullptr;
-    any |= edits;
     next = EditBlock<F, Bytes16>(in, edits, next);
   }
   out = next;
-  edited = any;
   return in;
 }
 #endif
@@ -189,19 +185,16 @@ template <typename F>
 
 template <typename F>
 [[gnu::target("avx2")]] const std::uint8_t* BlocksAvx2(const std::uint8_t* in, const std::uint8_t* end,
-                                                       std::uint8_t*& out, std::uint64_t& edited) {
+                                                       std::uint8_t*& out) {
   std::uint8_t* next = out;
-  std::uint64_t any = 0;
   for (; end - in >= 128; in += 64) {
     bool nul;
     __builtin_prefetch(in + 1024);  // text not in the caches converted about a tenth faster
     const std::uint64_t edits = Edits64Avx2<F>(in, nul);
     if (nul) return nullptr;
-    any |= edits;
     next = EditBlock<F, Bytes32>(in, edits, next);
   }
   out = next;
-  edited = any;
   return in;
 }
 #endif
@@ -225,17 +218,12 @@ struct LineEndingConverter::Kernel {
     if (c.cr_held_) {
       c.cr_held_ = false;
       PutEnding<F>(out);
-      if (u == kLf) {
-        c.changed_ |= F::kTo != K::MsDos;
-        return true;
-      }
-      c.changed_ |= F::kTo != K::Mac;
+      if (u == kLf) return true;
     }
     if (u == kCr) {
       c.cr_held_ = true;
     } else if (u == kLf) {
       PutEnding<F>(out);
-      c.changed_ |= F::kTo != K::Unix;
     } else {
       std::memcpy(out, unit, F::kUnit);
       out += F::kUnit;
@@ -252,21 +240,16 @@ struct LineEndingConverter::Kernel {
   // a CR; to MS-DOS the missing LF goes in after a lone CR and the missing CR before a
   // lone LF.
   template <typename F, bool kAvx2>
-  static const std::uint8_t* Blocks(LineEndingConverter& c, const std::uint8_t* in, const std::uint8_t* end,
-                                    std::uint8_t*& out) {
+  static const std::uint8_t* Blocks(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t*& out) {
 #ifdef __SSE2__
-    std::uint64_t edited = 0;
 #ifdef TARNWHISTLE_AVX2
-    if constexpr (kAvx2) in = BlocksAvx2<F>(in, end, out, edited);
+    if constexpr (kAvx2) in = BlocksAvx2<F>(in, end, out);
 #endif
-    if constexpr (!kAvx2) in = BlocksSse2<F>(in, end, out, edited);
+    if constexpr (!kAvx2) in = BlocksSse2<F>(in, end, out);
     if (in == nullptr) return nullptr;
-    c.changed_ |= edited != 0;
     if (in != end && F::UnitAt(in - F::kUnit) == kCr) {  // a line ending across the last edge
       if (F::UnitAt(in) == kLf) {
-        if constexpr (F::kTo == K::Mac) {
-          c.changed_ = true;
-        } else {
+        if constexpr (F::kTo != K::Mac) {
           std::memcpy(out, in, F::kUnit);
           out += F::kUnit;
         }
@@ -274,11 +257,10 @@ struct LineEndingConverter::Kernel {
       } else if constexpr (F::kTo == K::MsDos) {
         std::memcpy(out, F::kLfUnit.data(), 4);
         out += F::kUnit;
-        c.changed_ = true;
       }
     }
 #else
-    (void)c, (void)end, (void)out;
+    (void)end, (void)out;
 #endif
     return in;
   }
@@ -302,7 +284,7 @@ struct LineEndingConverter::Kernel {
     for (; text && (c.cr_held_ || in == first || !aligned(in)) && end - in >= F::kUnit; in += F::kUnit) {
       text = Step<F>(c, in, out);
     }
-    if (text && !c.cr_held_ && in != first) text = (in = Blocks<F, kAvx2>(c, in, end, out)) != nullptr;
+    if (text && !c.cr_held_ && in != first) text = (in = Blocks<F, kAvx2>(in, end, out)) != nullptr;
     for (; text && end - in >= F::kUnit; in += F::kUnit) text = Step<F>(c, in, out);
     if (!text) {
       c.failed_ = true;
@@ -315,20 +297,48 @@ struct LineEndingConverter::Kernel {
     return out - start;
   }
 
+  // The end of the stream: a held CR becomes the target's ending, a held odd byte is
+  // copied as it is.
+  template <typename F>
+  static std::size_t Finish(LineEndingConverter& c, std::uint8_t* start) {
+    if (c.failed_) return 0;
+    std::uint8_t* out = start;
+    if (c.cr_held_) {
+      PutEnding<F>(out);
+      c.cr_held_ = false;
+    }
+    if (c.odd_held_) {
+      *out++ = c.odd_;
+      c.odd_held_ = false;
+    }
+    return static_cast<std::size_t>(out - start);
+  }
+
   static std::ptrdiff_t Refuse(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*) { return -1; }
+  static std::size_t FinishRefused(LineEndingConverter&, std::uint8_t*) { return 0; }
+
+  struct Routines {
+    Routine convert;
+    decltype(LineEndingConverter::finish_) finish;
+  };
+
+  template <typename F, bool kAvx2>
+  static Routines Of() {
+    return {&Convert<F, kAvx2>, &Finish<F>};
+  }
 
   template <std::size_t kWidth, bool kBigEndian, bool kAvx2>
-  static Routine For(K target) {
+  static Routines For(K target) {
     switch (target) {
-      case K::MsDos: return &Convert<Form<kWidth, kBigEndian, K::MsDos>, kAvx2>;
-      case K::Unix: return &Convert<Form<kWidth, kBigEndian, K::Unix>, kAvx2>;
-      case K::Mac: return &Convert<Form<kWidth, kBigEndian, K::Mac>, kAvx2>;
-      default: return &Refuse;  // no line ending to convert to: fail, never pass the text on
+      case K::MsDos: return Of<Form<kWidth, kBigEndian, K::MsDos>, kAvx2>();
+      case K::Unix: return Of<Form<kWidth, kBigEndian, K::Unix>, kAvx2>();
+      case K::Mac: return Of<Form<kWidth, kBigEndian, K::Mac>, kAvx2>();
+      default: return {&Refuse, &FinishRefused};  // no line ending to convert to: fail, never pass the text on
     }
   }
 
   template <bool kAvx2>
-  static Routine For(Encoding encoding, K target) {
+  static Routines For(Encoding encoding, K target) {
     switch (encoding) {
       case Encoding::Utf16Le: return For<2, false, kAvx2>(target);
       case Encoding::Utf16Be: return For<2, true, kAvx2>(target);
@@ -336,7 +346,7 @@ struct LineEndingConverter::Kernel {
     }
   }
 
-  static Routine For(Encoding encoding, K target) {
+  static Routines For(Encoding encoding, K target) {
 #ifdef TARNWHISTLE_AVX2
     if (__builtin_cpu_supports("avx2")) return For<true>(encoding, target);
 #endif
@@ -344,30 +354,10 @@ struct LineEndingConverter::Kernel {
   }
 };
 
-LineEndingConverter::LineEndingConverter(Encoding encoding, LineEndingKind target)
-    : convert_(Kernel::For(encoding, target)), target_(target) {
-  const char* ending = target == K::MsDos ? "\r\n" : target == K::Unix ? "\n" : "\r";
-  for (; *ending != '\0'; ++ending) {
-    if (encoding == Encoding::Utf16Be) ending_[ending_size_++] = 0;
-    ending_[ending_size_++] = static_cast<std::uint8_t>(*ending);
-    if (encoding == Encoding::Utf16Le) ending_[ending_size_++] = 0;
-  }
-}
-
-std::size_t LineEndingConverter::Finish(std::uint8_t* out) {
-  if (failed_) return 0;
-  std::size_t size = 0;
-  if (cr_held_) {
-    std::memcpy(out, ending_, ending_size_);
-    size = ending_size_;
-    changed_ |= target_ != K::Mac;
-    cr_held_ = false;
-  }
-  if (odd_held_) {
-    out[size++] = odd_;
-    odd_held_ = false;
-  }
-  return size;
+LineEndingConverter::LineEndingConverter(Encoding encoding, LineEndingKind target) {
+  const Kernel::Routines routines = Kernel::For(encoding, target);
+  convert_ = routines.convert;
+  finish_ = routines.finish;
 }
 
 }  // namespace tarnwhistle

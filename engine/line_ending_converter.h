@@ -33,11 +33,7 @@ class LineEndingConverter {
   // The end of the stream: writes what is still held back (a last CR becomes the
   // target's ending; in UTF-16 an odd last byte is copied as it is) and returns its
   // length; `out` has room for MaxOutput(0) bytes.
-  std::size_t Finish(std::uint8_t* out);
-
-  // True once a line ending was met that is not already the target's, that is, once
-  // the output differs from the input.
-  bool Changed() const { return changed_; }
+  std::size_t Finish(std::uint8_t* out) { return finish_(*this, out); }
 
  private:
   struct Kernel;  // the loops, one instance for each encoding and target
@@ -45,14 +41,13 @@ class LineEndingConverter {
   static constexpr std::size_t kMostHeld = 3;  // in UTF-16 a CR and half the unit after it
   static constexpr std::size_t kScratch = 64;  // runs are copied in whole 64-byte moves
 
+  // The kernel's routines for the encoding and the target, which spell the target's line
+  // ending at compile time.
   std::ptrdiff_t (*convert_)(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*);
-  LineEndingKind target_;
-  std::uint8_t ending_[4] = {};  // the target's line ending in the stream's encoding
-  std::uint8_t ending_size_ = 0;
+  std::size_t (*finish_)(LineEndingConverter&, std::uint8_t*);
   bool cr_held_ = false;
   bool odd_held_ = false;
   std::uint8_t odd_ = 0;
-  bool changed_ = false;
   bool failed_ = false;
 };
 

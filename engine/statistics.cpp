@@ -83,7 +83,7 @@ void LineEndingCounter::FeedBytes(std::span<const std::uint8_t> piece) {
   pairs_ += totals.pairs;
   if (cr_before_ && piece.front() == kLf) ++pairs_;
   cr_before_ = piece.back() == kCr;
-  if (!counts_.control && (totals.control || totals.escape || escape_size_ > 0)) FindControl(piece);
+  if (!counts_.control && (totals.control || totals.escape || escape_.Holding())) FindControl(piece);
   if (totals.nul && !counts_.nul) {
     const auto* at = static_cast<const std::uint8_t*>(std::memchr(piece.data(), 0, piece.size()));
     counts_.nul = true;
@@ -95,12 +95,8 @@ void LineEndingCounter::FeedBytes(std::span<const std::uint8_t> piece) {
 // whose designation runs into the next piece is decided there.
 void LineEndingCounter::FindControl(std::span<const std::uint8_t> piece) {
   std::size_t i = 0;
-  for (; escape_size_ > 0 && i < piece.size(); ++i) {
-    escape_[escape_size_++] = piece[i];
-    const Designation opens = OpensDesignation({escape_, escape_size_});
-    if (opens == Designation::TooShort) continue;
-    if (opens == Designation::No) ControlAt(escape_at_);
-    escape_size_ = 0;
+  for (; escape_.Holding() && i < piece.size(); ++i) {
+    if (escape_.Take(piece[i]) == Designation::No) ControlAt(escape_at_);
   }
   for (; i < piece.size() && !counts_.control; ++i) {
     if (!IsOtherControl(piece[i])) continue;
@@ -112,8 +108,7 @@ void LineEndingCounter::FindControl(std::span<const std::uint8_t> piece) {
     if (opens == Designation::No) ControlAt(counts_.bytes + i);
     if (opens == Designation::TooShort) {
       escape_at_ = counts_.bytes + i;
-      escape_size_ = piece.size() - i;
-      std::copy(piece.begin() + static_cast<std::ptrdiff_t>(i), piece.end(), escape_);
+      escape_.Hold(piece.subspan(i));
       return;
     }
   }
@@ -122,21 +117,15 @@ void LineEndingCounter::FindControl(std::span<const std::uint8_t> piece) {
 void LineEndingCounter::ControlAt(std::uint64_t offset) {
   counts_.control = true;
   counts_.first_control = offset;
-  escape_size_ = 0;
+  escape_.Drop();
 }
 
 void LineEndingCounter::FeedUnits(std::span<const std::uint8_t> piece) {
-  const bool little = encoding_ == Encoding::Utf16Le;
   // Offset of the unit's first byte: a unit begun in the piece before starts one byte back.
-  std::uint64_t offset = counts_.bytes - (half_ >= 0 ? 1 : 0);
+  std::uint64_t offset = counts_.bytes - (unit_.Holding() ? 1 : 0);
   for (const std::uint8_t byte : piece) {
-    if (half_ < 0) {
-      half_ = byte;
-      continue;
-    }
-    const auto first = static_cast<std::uint32_t>(half_);
-    const std::uint32_t unit = little ? first | (std::uint32_t{byte} << 8) : (first << 8) | byte;
-    half_ = -1;
+    std::uint32_t unit = 0;
+    if (!unit_.Take(byte, unit)) continue;
     lf_ += unit == kLf;
     cr_ += unit == kCr;
     pairs_ += cr_before_ && unit == kLf;
@@ -151,7 +140,7 @@ void LineEndingCounter::FeedUnits(std::span<const std::uint8_t> piece) {
 }
 
 const LineEndingCounts& LineEndingCounter::Finish() {
-  if (escape_size_ > 0) ControlAt(escape_at_);  // an ESC that opens nothing before the end
+  if (escape_.Holding()) ControlAt(escape_at_);  // an ESC that opens nothing before the end
   counts_.crlf = pairs_;
   counts_.lf = lf_ - pairs_;
   counts_.cr = cr_ - pairs_;
@@ -193,7 +182,7 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
   if (!file) return fail(Status::SourceCannotOpen, file.reason);
   result.identity = file.value->Opened().identity;
 
-  platform::PageBuffer buffer(1024 * 1024);
+  platform::PageBuffer buffer(kReadSize);
   const std::span<std::uint8_t> room(buffer.data(), buffer.size());
   platform::OrReason<std::size_t> got = ReadAtLeast(*file.value, room, 2);
   if (got) result.encoding = EncodingOf({buffer.data(), got.value});

@@ -50,12 +50,11 @@ class LineEndingCounter {
   LineEndingCounts counts_;
   std::uint64_t lf_ = 0, cr_ = 0, pairs_ = 0;
   bool cr_before_ = false;  // the last character of the piece before was a CR
-  std::int16_t half_ = -1;  // in UTF-16, the first byte of a code unit split between pieces
+  UnitJoiner unit_{encoding_};
   // An ESC too near the end of its piece to tell whether it opens a JIS designation: its
   // offset and the bytes from it on.
   std::uint64_t escape_at_ = 0;
-  std::uint8_t escape_[4] = {};
-  std::size_t escape_size_ = 0;
+  EscapeJoiner escape_;
 };
 
 // A whole file looked at once: its kind, as detection decides it, and its line ends.

@@ -17,7 +17,7 @@ using platform::Reason;
 constexpr std::size_t kMostHeldBack = 1024 * 1024;
 // An ESC among the last of them is told apart from a JIS designation by the bytes after it.
 constexpr std::size_t kLongestEscapeTail = 3;
-constexpr std::size_t kReadSize = 256 * 1024;
+constexpr std::size_t kStreamReadSize = 256 * 1024;  // a stream's reads, of a pipe as often as of a file
 
 // Reads the head of the stream into `head` (`held` bytes of it): until it decides the
 // stream's kind, or ends, or fills what may be held back (and, for an ESC at its end,
@@ -100,7 +100,7 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   std::uint64_t total = held;
   while (!ended) {
     if (stop.stop_requested()) return fail(Status::Cancelled, Reason::kStopped);
-    got = in.Read({head.data(), kReadSize});
+    got = in.Read({head.data(), kStreamReadSize});
     if (!got) return fail(Status::SourceReadFailed, got.reason);
     if (got.value == 0) break;
     total += got.value;

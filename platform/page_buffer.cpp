@@ -7,7 +7,9 @@ namespace {
 
 // Smaller blocks come from the allocator's own free lists cheaply.
 constexpr std::size_t kKeptFrom = 64 * 1024;
-// A reader and a writer are alive at once in a conversion.
+// Two kept a thread: the serial road's piece read and piece converted, or a file held
+// whole's one buffer. The overlapped road holds five at once (a piece read and four being
+// written); two of them are kept, the others allocated afresh each time.
 constexpr int kKept = 2;
 
 std::uint8_t* Allocate(std::size_t size) {

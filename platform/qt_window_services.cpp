@@ -11,17 +11,6 @@
 namespace tarnwhistle::platform {
 namespace {
 
-// The text files people convert: data, configuration, scripts, source code, subtitles
-// and documents, and the usual names without an extension.
-constexpr const char* kTextFiles =
-    "テキスト ファイル (*.txt *.text *.csv *.tsv *.log *.md *.markdown *.rst *.adoc *.tex *.srt *.vtt "
-    "*.ini *.cfg *.conf *.config *.properties *.toml *.yml *.yaml *.json *.xml *.html *.htm *.css *.scss "
-    "*.js *.jsx *.mjs *.ts *.tsx *.vue *.sql *.reg *.inf "
-    "*.bat *.cmd *.ps1 *.psm1 *.vbs *.sh *.bash *.zsh *.fish "
-    "*.c *.h *.cpp *.hpp *.cc *.cs *.java *.kt *.swift *.go *.rs *.py *.rb *.pl *.php *.lua *.r "
-    "Makefile makefile GNUmakefile Dockerfile Containerfile Jenkinsfile Vagrantfile "
-    "README* LICENSE* COPYING* CHANGELOG* NEWS* INSTALL* AUTHORS* TODO* *.mk *.cmake CMakeLists.txt)";
-
 // True for the volumes a person would choose in a file chooser. On Linux that leaves
 // out the kernel's pseudo file systems, snap images and the system's own mounts.
 bool IsUserVolume(const QStorageInfo& volume) {
@@ -49,7 +38,7 @@ void QtWindowServices::ShowMessage(QWidget* parent, const QString& text) {
 
 QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& directory) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("開く"), directory,
-                                      QString::fromUtf8(kTextFiles) + QStringLiteral(";;すべてのファイル (*)"));
+                                      QString::fromUtf8(kTextFilesFilter) + QStringLiteral(";;すべてのファイル (*)"));
 }
 
 bool QtWindowServices::Confirm(QWidget* parent, const QString& text, const QString& accept) {

@@ -10,6 +10,7 @@
 
 #include "fake_window_services.h"
 #include "platform/posix_file_system.h"
+#include "row_name.h"
 #include "temp_dir.h"
 #include "windows/about_window.h"
 #include "windows/main_window.h"
@@ -17,32 +18,44 @@
 namespace tarnwhistle {
 namespace {
 
+using testkit::PrintTo;
+
 TEST(AboutWindow, ShowsNameVersionAndNoticeAsLaidOut) {
   windows::AboutWindow about;
   EXPECT_EQ(about.objectName(), "FrmAbout");
   EXPECT_EQ(about.windowTitle(), "バージョン情報");
   EXPECT_EQ(about.size() * 15, QSize(4680, 1575));
-  struct {
-    const char* name;
-    QRect twips;
-    bool fits_text;
-  } const places[] = {{"Lbl1", {240, 240, 1575, 180}, true},
-                      {"Lbl2", {360, 720, 2460, 180}, true},
-                      {"Cmd1", {3240, 1080, 1215, 375}, false}};
-  for (const auto& p : places) {
-    QWidget* control = about.findChild<QWidget*>(p.name);
-    ASSERT_NE(control, nullptr) << p.name;
-    const QRect tabled(p.twips.topLeft() / 15, p.twips.size() / 15);
-    if (p.fits_text) {
-      EXPECT_TRUE(control->geometry().contains(tabled)) << p.name;
-    } else {
-      EXPECT_EQ(control->geometry(), tabled) << p.name;
-    }
-  }
   EXPECT_EQ(about.findChild<QLabel*>("Lbl1")->text(), "Tarnwhistle Ver 1.2");
   EXPECT_FALSE(about.findChild<QLabel*>("Lbl2")->text().isEmpty());
   EXPECT_EQ(about.findChild<QPushButton*>("Cmd1")->text(), "OK");
 }
+
+struct Place {
+  const char* name;
+  QRect twips;
+  bool fits_text;
+};
+
+const Place kPlaces[] = {{"Lbl1", {240, 240, 1575, 180}, true},
+                      {"Lbl2", {360, 720, 2460, 180}, true},
+                      {"Cmd1", {3240, 1080, 1215, 375}, false}};
+
+class AboutWindowPlace : public ::testing::TestWithParam<Place> {};
+
+TEST_P(AboutWindowPlace, IsAsTabled) {
+  const Place& p = GetParam();
+  windows::AboutWindow about;
+  QWidget* control = about.findChild<QWidget*>(p.name);
+  ASSERT_NE(control, nullptr);
+  const QRect tabled(p.twips.topLeft() / 15, p.twips.size() / 15);
+  if (p.fits_text) {
+    EXPECT_TRUE(control->geometry().contains(tabled));
+  } else {
+    EXPECT_EQ(control->geometry(), tabled);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, AboutWindowPlace, ::testing::ValuesIn(kPlaces), testkit::NameRowsByName(kPlaces));
 
 // Clicks `button` the way the window system delivers a click: through its top-level
 // window, where a modal window elsewhere can block it.

@@ -14,6 +14,7 @@
 #include "engine/batch.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
+#include "row_name.h"
 #include "platform/replacement_file.h"
 
 namespace tarnwhistle {
@@ -22,6 +23,7 @@ namespace {
 using namespace std::string_literals;
 using testkit::FakeFileSystem;
 using testkit::Op;
+using testkit::PrintTo;
 using K = LineEndingKind;
 
 const std::string kDos = "one\r\ntwo\r\n";
@@ -257,46 +259,49 @@ std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, con
   return told;
 }
 
-TEST(Batch, EachFileGetsItsResultAndADryRunDecidesTheSame) {
-  for (const Case& c : kCases) {
-    for (const bool whole : {true, false}) {
-      const std::string name = std::string(c.name) + (whole ? " (whole)" : " (in chunks)");
-      FakeFileSystem fs;
-      MakeFiles(fs, c);
-      const std::vector<std::string> before = fs.Paths();
-      BatchTotals dry, real;
-      const auto planned = RunCase(fs, c, whole, true, dry);
-      EXPECT_EQ(fs.Paths(), before) << name << ": a dry run writes nothing";
-      if (c.fail) fs.FailOn(*c.fail, c.nth);
-      const auto done = RunCase(fs, c, whole, false, real);
+class BatchCase : public ::testing::TestWithParam<Case> {};
 
-      EXPECT_EQ(LinesOf(done), c.lines) << name;
-      ASSERT_EQ(planned.size(), done.size()) << name;
-      for (std::size_t i = 0; i < done.size() && !c.fail; ++i) {
-        EXPECT_EQ(planned[i].second.verdict, done[i].second.verdict) << name << ": " << done[i].first;
-      }
-      if (!c.fail) {
-        EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
-      }
-      for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
-      const std::string prefix = platform::WorkingFilePrefix("x");
-      const std::string ours = prefix.substr(prefix.find(".tarnwhistle-"));  // this process's working files
-      for (const std::string& path : fs.Paths()) {
-        if (path.find(ours) != std::string::npos) EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
-      }
-      if (whole && c.settings.output_folder.empty() && !c.fail && c.files.size() <= 64) {
-        // In place, one group: every file complete (content, mode, owner, access list)
-        // before the flush, and only the renames after it.
-        const std::vector<Op> log = fs.Log();
-        const auto first_flush = std::find(log.begin(), log.end(), Op::Flush);
-        for (auto op = log.begin(); op != log.end(); ++op) {
-          const bool finishing = *op == Op::Flush || *op == Op::Close || *op == Op::Rename;
-          EXPECT_EQ(finishing, op >= first_flush) << name << ": " << testkit::OpName(*op) << " at " << op - log.begin();
-        }
+TEST_P(BatchCase, EachFileGetsItsResultAndADryRunDecidesTheSame) {
+  const Case& c = GetParam();
+  for (const bool whole : {true, false}) {
+    const std::string name = std::string(c.name) + (whole ? " (whole)" : " (in chunks)");
+    FakeFileSystem fs;
+    MakeFiles(fs, c);
+    const std::vector<std::string> before = fs.Paths();
+    BatchTotals dry, real;
+    const auto planned = RunCase(fs, c, whole, true, dry);
+    EXPECT_EQ(fs.Paths(), before) << name << ": a dry run writes nothing";
+    if (c.fail) fs.FailOn(*c.fail, c.nth);
+    const auto done = RunCase(fs, c, whole, false, real);
+
+    EXPECT_EQ(LinesOf(done), c.lines) << name;
+    ASSERT_EQ(planned.size(), done.size()) << name;
+    for (std::size_t i = 0; i < done.size() && !c.fail; ++i) {
+      EXPECT_EQ(planned[i].second.verdict, done[i].second.verdict) << name << ": " << done[i].first;
+    }
+    if (!c.fail) {
+      EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
+    }
+    for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
+    const std::string prefix = platform::WorkingFilePrefix("x");
+    const std::string ours = prefix.substr(prefix.find(".tarnwhistle-"));  // this process's working files
+    for (const std::string& path : fs.Paths()) {
+      if (path.find(ours) != std::string::npos) EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
+    }
+    if (whole && c.settings.output_folder.empty() && !c.fail && c.files.size() <= 64) {
+      // In place, one group: every file complete (content, mode, owner, access list)
+      // before the flush, and only the renames after it.
+      const std::vector<Op> log = fs.Log();
+      const auto first_flush = std::find(log.begin(), log.end(), Op::Flush);
+      for (auto op = log.begin(); op != log.end(); ++op) {
+        const bool finishing = *op == Op::Flush || *op == Op::Close || *op == Op::Rename;
+        EXPECT_EQ(finishing, op >= first_flush) << name << ": " << testkit::OpName(*op) << " at " << op - log.begin();
       }
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, BatchCase, ::testing::ValuesIn(kCases), testkit::NameRowsByName(kCases));
 
 // A stop leaves the file in progress as it was and begins no other. Files that replace
 // others are made durable and put in place a group at a time (up to 64 of a thread's
@@ -371,18 +376,16 @@ TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
 // for sources; a path named whose output would be itself would be replaced as if in
 // place. Both are refused before anything is done, found by what the paths are, not by
 // their texts.
-TEST(Batch, AnOutputThatIsOrHoldsASourceIsRefused) {
-  FakeFileSystem fs;
-  fs.AddDirectories("src/sub");
-  fs.AddDirectories("other");
-  fs.AddFile("src/y.txt", kDos);
+struct Refusal {
+  std::string output;
+  std::vector<std::string> paths;
+  BatchRefusal::Kind kind;
+  std::size_t path;
+};
+
+std::vector<Refusal> Refusals() {
   using Kind = BatchRefusal::Kind;
-  const struct {
-    std::string output;
-    std::vector<std::string> paths;
-    Kind kind;
-    std::size_t path;
-  } cases[] = {
+  const Refusal cases[] = {
       {"out", {"src"}, Kind::None, 0},
       {"src/out", {"src"}, Kind::OutputInsideSource, 0},
       {"src/sub/new/deeper", {"other", "src"}, Kind::OutputInsideSource, 1},
@@ -397,12 +400,28 @@ TEST(Batch, AnOutputThatIsOrHoldsASourceIsRefused) {
       {"src/sub/..", {"other", "./src/y.txt"}, Kind::OutputIsSource, 1},
       {"other", {"src/y.txt"}, Kind::None, 0},
   };
-  for (const auto& c : cases) {
-    BatchPlan plan(fs, c.paths, ToUnix(c.output));
-    const BatchRefusal refused = plan.Refusal();
-    EXPECT_EQ(std::make_pair(refused.kind, refused.path), std::make_pair(c.kind, c.path)) << c.output;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class OutputRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(OutputRefusal, AnOutputThatIsOrHoldsASourceIsRefused) {
+  FakeFileSystem fs;
+  fs.AddDirectories("src/sub");
+  fs.AddDirectories("other");
+  fs.AddFile("src/y.txt", kDos);
+  const Refusal& c = GetParam();
+  BatchPlan plan(fs, c.paths, ToUnix(c.output));
+  const BatchRefusal refused = plan.Refusal();
+  EXPECT_EQ(std::make_pair(refused.kind, refused.path), std::make_pair(c.kind, c.path));
+}
+
+INSTANTIATE_TEST_SUITE_P(, OutputRefusal, ::testing::ValuesIn(Refusals()),
+                         testkit::NameRows(Refusals(), [](const Refusal& c) {
+                           std::string named = c.output == "." ? "dot" : c.output;
+                           for (const std::string& path : c.paths) named += " in " + (path == "." ? "dot" : path);
+                           return named;
+                         }));
 
 }  // namespace
 }  // namespace tarnwhistle

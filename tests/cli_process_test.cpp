@@ -19,12 +19,14 @@
 #include "engine/messages.h"
 #include "hostile_files.h"
 #include "process.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 using testkit::Outcome;
+using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::Snapshot;
 using testkit::TempDir;
@@ -54,34 +56,21 @@ class ToolForNobody {
   std::string folder_ = "/tmp/tarnwhistle-bin-XXXXXX";
 };
 
-TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
-  const bool as_root = ::geteuid() == 0;  // only root can act as nobody, to whom folders can be closed
-  ToolForNobody for_nobody;
-  TempDir dir;
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-  dir.Write("dos.txt", "a\r\nb\r\n");
-  dir.Write("out.txt", "old");
-  dir.Write("secret.txt", "a\rb\r");
-  ASSERT_EQ(::chmod((dir / "secret.txt").c_str(), 0), 0);
-  ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
-  dir.Write("locked/out.txt", "old");
-  ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
-  const auto& fifo = testkit::kNotFiles[1];
-  ASSERT_STREQ(fifo.name, "fifo with a writer");  // read forever by a tool that would not refuse it
-  ASSERT_NO_FATAL_FAILURE(fifo.make(dir / "s"));
-  const auto before = Snapshot(dir.path());
+using platform::Reason;
 
-  using platform::Reason;
+struct Refused {
+  std::vector<std::string> args;
+  std::string err;
+  bool as_nobody = false;
+  int exit_code = 1;
+  std::string folder = "";  // an empty folder below, removed once the tool runs in it
+  std::string out = "";
+  std::string redirect = "";  // the standard streams as a shell redirects them
+};
+
+std::vector<Refused> RefusedRuns() {
   const Reason denied = platform::FromErrno(EACCES);
-  struct {
-    std::vector<std::string> args;
-    std::string err;
-    bool as_nobody = false;
-    int exit_code = 1;
-    std::string folder = "";  // an empty folder below, removed once the tool runs in it
-    std::string out = "";
-    std::string redirect = "";  // the standard streams as a shell redirects them
-  } const runs[] = {
+  const Refused runs[] = {
       {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
       {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
@@ -97,32 +86,58 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
       {{"convert", "--to", "unix", "-r", "-o", "/nonexistent/OUT", "."},
        "変換 0・変換不要 0・変換できません 0・失敗 1\n", false, 1, "gone", ".: " + std::string(messages::kSourceMissing) + "\n"},
   };
-  for (const auto& r : runs) {
-    const std::string shown = ::testing::PrintToString(r.args) + (r.as_nobody ? " as nobody" : "");
-    if (r.as_nobody && !as_root) {
-      std::cout << "[ SKIPPED  ] " << shown << ": acting as another user needs root\n";
-      continue;
-    }
-    testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
-    if (!r.redirect.empty()) {
-      run.args.insert(run.args.begin(), {"-c", "exec \"$0\" \"$@\" " + r.redirect, run.program});
-      run.program = "/bin/sh";
-    }
-    if (r.as_nobody) run.user = 65534;
-    if (!r.folder.empty()) {
-      ASSERT_EQ(::mkdir((dir / r.folder).c_str(), 0755), 0);
-      run.folder = dir / r.folder;
-      run.folder_removed = true;
-    }
-    const Outcome outcome = testkit::Run(run);
-    EXPECT_FALSE(outcome.hung) << shown;
-    EXPECT_EQ(outcome.exit_code, r.exit_code) << shown << " (126: could not act as nobody)";
-    EXPECT_EQ(outcome.err, r.err) << shown;
-    EXPECT_EQ(outcome.out, r.out) << shown;
-    EXPECT_EQ(Snapshot(dir.path()), before) << shown;
+  return {std::begin(runs), std::end(runs)};
+}
+
+class CliRefusal : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(CliRefusal, SaysWhyItCannotUseAFile) {
+  const Refused& r = GetParam();
+  if (r.as_nobody && ::geteuid() != 0) {  // only root can act as nobody, to whom folders can be closed
+    GTEST_SKIP() << "acting as another user needs root";
   }
+  ToolForNobody for_nobody;
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  dir.Write("dos.txt", "a\r\nb\r\n");
+  dir.Write("out.txt", "old");
+  dir.Write("secret.txt", "a\rb\r");
+  ASSERT_EQ(::chmod((dir / "secret.txt").c_str(), 0), 0);
+  ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0755), 0);
+  dir.Write("locked/out.txt", "old");
+  ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
+  const auto& fifo = testkit::kNotFiles[1];
+  ASSERT_STREQ(fifo.name, "fifo with a writer");  // read forever by a tool that would not refuse it
+  ASSERT_NO_FATAL_FAILURE(fifo.make(dir / "s"));
+  const auto before = Snapshot(dir.path());
+
+  testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
+  if (!r.redirect.empty()) {
+    run.args.insert(run.args.begin(), {"-c", "exec \"$0\" \"$@\" " + r.redirect, run.program});
+    run.program = "/bin/sh";
+  }
+  if (r.as_nobody) run.user = 65534;
+  if (!r.folder.empty()) {
+    ASSERT_EQ(::mkdir((dir / r.folder).c_str(), 0755), 0);
+    run.folder = dir / r.folder;
+    run.folder_removed = true;
+  }
+  const Outcome outcome = testkit::Run(run);
+  EXPECT_FALSE(outcome.hung);
+  EXPECT_EQ(outcome.exit_code, r.exit_code) << "126: could not act as nobody";
+  EXPECT_EQ(outcome.err, r.err);
+  EXPECT_EQ(outcome.out, r.out);
+  EXPECT_EQ(Snapshot(dir.path()), before);
   testkit::CloseFifoWriter();
 }
+
+INSTANTIATE_TEST_SUITE_P(, CliRefusal, ::testing::ValuesIn(RefusedRuns()),
+                         testkit::NameRows(RefusedRuns(), [](const Refused& r) {
+                           std::string described;
+                           for (const std::string& arg : r.args) described += arg + " ";
+                           return described + r.redirect + (r.folder.empty() ? "" : " in a removed folder") +
+                                  (r.as_nobody ? "as nobody" : "");
+                         }));
 
 // True while `pid` holds open a file with no name (the working file) under `folder`.
 bool HoldsNamelessFile(pid_t pid, const std::string& folder) {
@@ -171,58 +186,80 @@ TEST(CliProcess, ASignalEndsTheToolAndLeavesNoTrace) {
 
 // Exit 0 means OUT holds the converted file, whatever became of the message saying so;
 // a detect whose result cannot be printed has failed.
-TEST(CliProcess, PrintingThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
-  struct {
-    const char* name;
-    std::vector<std::string> args;
-    bool closed;
-    int exit_code;
-  } const cases[] = {
+struct Printing {
+  const char* name;
+  std::vector<std::string> args;
+  bool closed;
+  int exit_code;
+};
+
+std::vector<Printing> Printings() {
+  const Printing cases[] = {
       {"detect to a full disk", {"detect", "dos.txt"}, false, 1},
       {"convert to a full disk", {"convert", "--to", "unix", "dos.txt", "out.txt"}, false, 0},
       {"convert with stdout closed", {"convert", "--to", "unix", "dos.txt", "out.txt"}, true, 0},
   };
-  for (const auto& c : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\n");
-    testkit::Invocation run = Tool(dir, c.args);
-    run.stdout_file = "/dev/full";
-    run.stdout_closed = c.closed;
-    const Outcome outcome = testkit::Run(run);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.name;
-    EXPECT_FALSE(outcome.err.empty()) << c.name;
-    if (c.exit_code == 0) {
-      EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n") << c.name;
-    }
+  return {std::begin(cases), std::end(cases)};
+}
+
+class CliPrinting : public ::testing::TestWithParam<Printing> {};
+
+TEST_P(CliPrinting, ThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
+  const Printing& c = GetParam();
+  TempDir dir;
+  dir.Write("dos.txt", "a\r\n");
+  testkit::Invocation run = Tool(dir, c.args);
+  run.stdout_file = "/dev/full";
+  run.stdout_closed = c.closed;
+  const Outcome outcome = testkit::Run(run);
+  EXPECT_EQ(outcome.exit_code, c.exit_code);
+  EXPECT_FALSE(outcome.err.empty());
+  if (c.exit_code == 0) {
+    EXPECT_EQ(ReadAll(dir / "out.txt"), "a\n");
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(, CliPrinting, ::testing::ValuesIn(Printings()), testkit::NameRowsByName(Printings()));
+
 // -k: each output, converted or copied, in place or not, keeps its source's time (the
 // working file's, set before it takes its place).
-TEST(CliProcess, KeepDateGivesEachOutputItsSourcesModificationTime) {
-  const struct {
-    std::vector<std::string> args;
-    std::string output;
-  } cases[] = {
+struct KeptDate {
+  std::vector<std::string> args;
+  std::string output;
+};
+
+std::vector<KeptDate> KeptDates() {
+  const KeptDate cases[] = {
       {{"convert", "-k", "--to", "unix", "dos.txt", "out.txt"}, "out.txt"},
       {{"convert", "-k", "--to", "dos", "dos.txt", "out.txt"}, "out.txt"},  // copied: no conversion needed
       {{"convert", "--keep-date", "--to", "mac", "--in-place", "dos.txt"}, "dos.txt"},
       {{"convert", "-k", "--to", "dos", "-o", "o", "dos.txt"}, "o/dos.txt"},
   };
-  constexpr struct timespec kThen = {1000000000, 123456789};
-  for (const auto& c : cases) {
-    TempDir dir;
-    dir.Write("dos.txt", "a\r\n");
-    const struct timespec times[2] = {kThen, kThen};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "dos.txt").c_str(), times, 0), 0);
-    const Outcome outcome = testkit::Run(Tool(dir, c.args));
-    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
-    struct stat written {};
-    ASSERT_EQ(::stat((dir / c.output).c_str(), &written), 0) << c.output;
-    EXPECT_EQ(written.st_mtim.tv_sec, kThen.tv_sec) << c.output;
-    EXPECT_EQ(written.st_mtim.tv_nsec, kThen.tv_nsec) << c.output;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class KeepDate : public ::testing::TestWithParam<KeptDate> {};
+
+TEST_P(KeepDate, GivesEachOutputItsSourcesModificationTime) {
+  const KeptDate& c = GetParam();
+  constexpr struct timespec kThen = {1000000000, 123456789};
+  TempDir dir;
+  dir.Write("dos.txt", "a\r\n");
+  const struct timespec times[2] = {kThen, kThen};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "dos.txt").c_str(), times, 0), 0);
+  const Outcome outcome = testkit::Run(Tool(dir, c.args));
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  struct stat written {};
+  ASSERT_EQ(::stat((dir / c.output).c_str(), &written), 0) << c.output;
+  EXPECT_EQ(written.st_mtim.tv_sec, kThen.tv_sec) << c.output;
+  EXPECT_EQ(written.st_mtim.tv_nsec, kThen.tv_nsec) << c.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(, KeepDate, ::testing::ValuesIn(KeptDates()), testkit::NameRows(KeptDates(), [](const KeptDate& c) {
+                           std::string described;
+                           for (const std::string& arg : c.args) described += arg + " ";
+                           return described;
+                         }));
 
 }  // namespace
 }  // namespace tarnwhistle

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "app/command_line.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -17,15 +18,17 @@ namespace {
 
 using Action = app::CommandLine::Action;
 
-TEST(CommandLine, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
-  const struct {
-    std::vector<const char*> arguments;  // after the program's name
-    Action action;
-    std::vector<std::string> files;
-    bool batch;
-    const char* output_contains;
-    bool japanese = false;  // the locale is Japanese
-  } cases[] = {
+struct Parsed {
+  std::vector<const char*> arguments;  // after the program's name
+  Action action;
+  std::vector<std::string> files;
+  bool batch;
+  const char* output_contains;
+  bool japanese = false;  // the locale is Japanese
+};
+
+std::vector<Parsed> ParsedLines() {
+  const Parsed cases[] = {
       {{}, Action::OpenWindow, {}, false, ""},
       {{"a.txt"}, Action::OpenWindow, {"a.txt"}, false, ""},
       {{"bad\xff.txt"}, Action::OpenWindow, {"bad\xff.txt"}, false, ""},
@@ -41,20 +44,31 @@ TEST(CommandLine, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
       {{"--help"}, Action::PrintHelp, {}, false, "一括変換のウィンドウを開きます", true},
       {{"--bogus"}, Action::Fail, {}, false, "余分な引数です: --bogus\n詳しくは --help", true},
   };
-  for (const auto& c : cases) {
-    std::vector<const char*> argv = {"tarnwhistle"};
-    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-    const app::CommandLine line = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), c.japanese);
-    const std::string context = ::testing::PrintToString(c.arguments);
-    EXPECT_EQ(line.action, c.action) << context;
-    if (c.action == Action::OpenWindow) {
-      EXPECT_EQ(line.files, c.files) << context;
-      EXPECT_EQ(line.batch, c.batch) << context;
-    }
-    EXPECT_EQ(line.ExitCode(), c.action == Action::Fail ? 2 : 0) << context;
-    EXPECT_NE(line.output.find(c.output_contains), std::string::npos) << context << ": " << line.output;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class CommandLineParsed : public ::testing::TestWithParam<Parsed> {};
+
+TEST_P(CommandLineParsed, ReadsTheBytesItIsGivenBeforeQtSeesThem) {
+  const Parsed& c = GetParam();
+  std::vector<const char*> argv = {"tarnwhistle"};
+  argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+  const app::CommandLine line = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), c.japanese);
+  EXPECT_EQ(line.action, c.action);
+  if (c.action == Action::OpenWindow) {
+    EXPECT_EQ(line.files, c.files);
+    EXPECT_EQ(line.batch, c.batch);
+  }
+  EXPECT_EQ(line.ExitCode(), c.action == Action::Fail ? 2 : 0);
+  EXPECT_NE(line.output.find(c.output_contains), std::string::npos) << line.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(, CommandLineParsed, ::testing::ValuesIn(ParsedLines()),
+                         testkit::NameRows(ParsedLines(), [](const Parsed& c) {
+                           std::string described = "given";
+                           for (const char* argument : c.arguments) described += std::string(" ") + argument;
+                           return described;
+                         }));
 
 QProcessEnvironment Environment(const std::map<QString, QString>& set, const QStringList& unset = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -65,26 +79,36 @@ QProcessEnvironment Environment(const std::map<QString, QString>& set, const QSt
 
 // Without any display, where a window could not even start, the answers that need none
 // still come, on the right stream and with the right code, never by an abort.
-TEST(CommandLine, AnswersWithoutADisplay) {
-  const struct {
-    const char* option;
-    int code;
-    const char* out;
-    const char* err;
-  } cases[] = {{"--version", 0, "Tarnwhistle Ver 1.2\n", ""},
+struct Answer {
+  const char* option;
+  int code;
+  const char* out;
+  const char* err;
+};
+
+std::vector<Answer> Answers() {
+  const Answer cases[] = {{"--version", 0, "Tarnwhistle Ver 1.2\n", ""},
                {"--help", 0, "--version", ""},
                {"--bogus", 2, "", "--bogus"}};
-  for (const auto& c : cases) {
-    QProcess program;
-    program.setProcessEnvironment(Environment({{"QT_QPA_PLATFORM", "xcb"}}, {"DISPLAY", "WAYLAND_DISPLAY"}));
-    program.start(TARNWHISTLE_APP_PATH, {c.option});
-    ASSERT_TRUE(program.waitForFinished(10000)) << c.option;
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << c.option;
-    EXPECT_EQ(program.exitCode(), c.code) << c.option;
-    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(c.out)) << c.option;
-    EXPECT_TRUE(QString::fromUtf8(program.readAllStandardError()).contains(c.err)) << c.option;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class CommandLineAnswer : public ::testing::TestWithParam<Answer> {};
+
+TEST_P(CommandLineAnswer, ComesWithoutADisplay) {
+  const Answer& c = GetParam();
+  QProcess program;
+  program.setProcessEnvironment(Environment({{"QT_QPA_PLATFORM", "xcb"}}, {"DISPLAY", "WAYLAND_DISPLAY"}));
+  program.start(TARNWHISTLE_APP_PATH, {c.option});
+  ASSERT_TRUE(program.waitForFinished(10000));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), c.code);
+  EXPECT_TRUE(QString::fromUtf8(program.readAllStandardOutput()).contains(c.out));
+  EXPECT_TRUE(QString::fromUtf8(program.readAllStandardError()).contains(c.err));
+}
+
+INSTANTIATE_TEST_SUITE_P(, CommandLineAnswer, ::testing::ValuesIn(Answers()),
+                         testkit::NameRows(Answers(), [](const Answer& c) { return std::string(c.option); }));
 
 // Whether `pid` has a handler of its own for `signal` (SigCgt in /proc): it is then up.
 bool Catches(qint64 pid, int signal) {

@@ -11,6 +11,7 @@
 #include "engine/conversion_request.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
+#include "row_name.h"
 
 namespace tarnwhistle {
 namespace {
@@ -20,6 +21,7 @@ using K = LineEndingKind;
 using platform::Reason;
 using testkit::FakeFileSystem;
 using testkit::Op;
+using testkit::PrintTo;
 
 ConversionRequest Request(std::string source, std::string output, K detected, K target) {
   ConversionRequest request;
@@ -53,13 +55,15 @@ void MakeFiles(FakeFileSystem& fs) {
 // The checks in their order: each row fails exactly one check and passes those before
 // it. Checks 1 to 4, and 6 and 7 where the kinds differ, open no file; the others read
 // the source, and none writes anything.
-TEST(CheckAndConvert, RefusesWithTheFirstFailingCheck) {
-  const struct {
-    const char* name;
-    ConversionRequest request;
-    std::string_view refusal;
-    bool reads;
-  } cases[] = {
+struct Refusal {
+  const char* name;
+  ConversionRequest request;
+  std::string_view refusal;
+  bool reads;
+};
+
+std::vector<Refusal> Refusals() {
+  const Refusal cases[] = {
       {"no source name", Request("", "/d/out", K::MsDos, K::Unix), messages::kNoSourceName, false},
       {"no source name beats every kind", Request("", "", K::Binary, K::None), messages::kNoSourceName, false},
       {"binary before any target", Request("/d/in", "/d/out", K::Binary, K::None), messages::kBinarySource, false},
@@ -77,35 +81,42 @@ TEST(CheckAndConvert, RefusesWithTheFirstFailingCheck) {
       {"found without a line break", Detecting("/d/line", "/d/out", K::Unix), messages::kNoLineBreak, true},
       {"found of the kind", Detecting("/d/unix", "/d/out", K::Unix), messages::kSameKind, true},
   };
-  for (const auto& c : cases) {
-    FakeFileSystem fs;
-    MakeFiles(fs);
-    const std::vector<std::string> before = fs.Paths();
-    const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
-    EXPECT_EQ(outcome.refusal, c.refusal) << c.name;
-    EXPECT_EQ(fs.Calls(Op::OpenRead) > 0, c.reads) << c.name;
-    EXPECT_EQ(fs.Calls(Op::Create), 0) << c.name;
-    EXPECT_EQ(fs.Paths(), before) << c.name;
-    EXPECT_EQ(fs.Contents("/d/out"), "old output") << c.name;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class RefusedConversion : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedConversion, RefusesWithTheFirstFailingCheck) {
+  const Refusal& c = GetParam();
+  FakeFileSystem fs;
+  MakeFiles(fs);
+  const std::vector<std::string> before = fs.Paths();
+  const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
+  EXPECT_EQ(outcome.refusal, c.refusal);
+  EXPECT_EQ(fs.Calls(Op::OpenRead) > 0, c.reads);
+  EXPECT_EQ(fs.Calls(Op::Create), 0);
+  EXPECT_EQ(fs.Paths(), before);
+  EXPECT_EQ(fs.Contents("/d/out"), "old output");
+}
+
+INSTANTIATE_TEST_SUITE_P(, RefusedConversion, ::testing::ValuesIn(Refusals()), testkit::NameRowsByName(Refusals()));
 
 // The whole road, from one opening of the source: every line ending becomes the
 // target's (a mixed file is made one kind, even its own detected kind), a UTF-16 file
-// keeps its mark and byte order, --from is taken as given, in place replaces the source,
-// and a file changed since its detection is refused.
-TEST(CheckAndConvert, ConvertsEveryLineEndingOnce) {
-  ConversionRequest in_place = Request("/d/mixed", "", K::MsDos, K::Mac);
-  in_place.in_place = true;
+// keeps its mark and byte order, --from is taken as given, and a file changed since its
+// detection is refused.
+struct Road {
+  const char* name;
+  ConversionRequest request;
+  std::string source;  // written to the request's source first
+  Status status;
+  std::string written;  // what the output holds afterwards
+};
+
+std::vector<Road> Roads() {
   ConversionRequest stale = Request("/d/in", "/d/out", K::MsDos, K::Unix);
   stale.detected_file = platform::FileIdentity{1, 2, 11, 0, 0};  // another file's
-  const struct {
-    const char* name;
-    ConversionRequest request;
-    std::string source;  // written to the request's source first
-    Status status;
-    std::string written;  // what the output (or the source, in place) holds afterwards
-  } cases[] = {
+  const Road cases[] = {
       {"mixed, to MAC", Detecting("/d/mixed", "/d/out", K::Mac), "a\r\nb\nc\r\nd\re\n", Status::Ok, "a\rb\rc\rd\re\r"},
       {"mixed, to its own kind", Request("/d/mixed", "/d/out", K::Unix, K::Unix), "a\nb\r\nc\n", Status::Ok,
        "a\nb\nc\n"},
@@ -113,22 +124,28 @@ TEST(CheckAndConvert, ConvertsEveryLineEndingOnce) {
        Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
       {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,
        "\xfe\xff\0a\0\r\0\n"s},
-      {"in place", in_place, "a\r\nb\n", Status::Ok, "a\rb\r"},
       {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Status::SourceNotText,
        "old output"},
       {"changed since its detection", stale, "one\r\ntwo\r\n", Status::ChangedSinceDetected, "old output"},
   };
-  for (const auto& c : cases) {
-    FakeFileSystem fs;
-    MakeFiles(fs);
-    fs.AddFile(c.request.source, c.source);
-    const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
-    EXPECT_EQ(outcome.refusal, "") << c.name;
-    EXPECT_EQ(outcome.result.status, c.status) << c.name;
-    EXPECT_EQ(fs.Contents(c.request.in_place ? c.request.source : "/d/out"), c.written) << c.name;
-    EXPECT_EQ(fs.Paths().size(), 10u) << c.name << ": no file added or left behind";
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class ConversionRoad : public ::testing::TestWithParam<Road> {};
+
+TEST_P(ConversionRoad, ConvertsEveryLineEndingOnce) {
+  const Road& c = GetParam();
+  FakeFileSystem fs;
+  MakeFiles(fs);
+  fs.AddFile(c.request.source, c.source);
+  const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
+  EXPECT_EQ(outcome.refusal, "");
+  EXPECT_EQ(outcome.result.status, c.status);
+  EXPECT_EQ(fs.Contents("/d/out"), c.written);
+  EXPECT_EQ(fs.Paths().size(), 10u) << "no file added or left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(, ConversionRoad, ::testing::ValuesIn(Roads()), testkit::NameRowsByName(Roads()));
 
 struct Conversion {
   K from;
@@ -177,52 +194,61 @@ void ExpectUntouched(const FakeFileSystem& fs, const Scenario& scenario, const s
 // buffers (writes failing first, in the middle and last); and for the operations that
 // leave a working file behind, its removal failing as well. Each run ends in its failure
 // and its reason, never in "変換しました".
-TEST(CheckAndConvert, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
-  std::string big;
-  while (big.size() < 5 * 1024 * 1024) big += "a line of text\r\n\rand\n";  // overlapped reads and writes
+class FailingConversion : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(FailingConversion, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas) {
+  const Conversion& c = GetParam();
+  static const std::string big = [] {
+    std::string text;
+    while (text.size() < 5 * 1024 * 1024) text += "a line of text\r\n\rand\n";  // overlapped reads and writes
+    return text;
+  }();
   int runs = 0;
-  for (const Conversion& c : kConversions) {
-    // The large source for the conversions that shrink and that grow the text.
-    const bool large = c.from == K::MsDos ? c.to == K::Unix : c.from == K::Unix && c.to == K::MsDos;
-    const std::pair<std::string, std::vector<std::size_t>> sources[] = {{c.source, {0, 1, 3}},
-                                                                         {large ? big : "", {0}}};
-    for (const auto& [text, read_limits] : sources) {
-      if (text.empty()) continue;
-      for (const bool output_exists : {false, true}) {
-        for (const std::size_t read_limit : read_limits) {
-          const Scenario scenario{text, output_exists, read_limit};
-          const ConversionRequest request = Request("/d/in", "/d/out", c.from, c.to);
-          std::unique_ptr<FakeFileSystem> clean = Files(scenario);
-          ASSERT_TRUE(CheckAndConvert(*clean, request).Converted());
-          for (Op op : testkit::kAllOps) {
-            for (int nth = 1; nth <= clean->Calls(op) && op != Op::Remove; ++nth) {
-              for (const bool remove_fails : {false, true}) {
-                const std::string context = std::string(DisplayName(c.from)) + " to " + std::string(DisplayName(c.to)) +
-                                            ", " + std::to_string(text.size()) + " bytes in reads of " +
-                                            std::to_string(read_limit) + (output_exists ? ", output exists, " : ", ") +
-                                            testkit::OpName(op) + " #" + std::to_string(nth) +
-                                            (remove_fails ? " and the clean-up fail" : " fails");
-                std::unique_ptr<FakeFileSystem> fs = Files(scenario);
-                const std::vector<std::string> before = fs->Paths();
-                fs->FailOn(op, nth);
-                if (remove_fails) fs->FailOn(Op::Remove);
-                const ConversionOutcome outcome = CheckAndConvert(*fs, request);
-                ++runs;
-                const Status expected = op == Op::OpenRead ? Status::SourceCannotOpen
-                                        : op == Op::Read   ? Status::SourceReadFailed
-                                                           : Status::OutputCannotWrite;
-                const Reason why = op == Op::SetOwner ? Reason::kOwnerNotKept : testkit::DefaultReason(op);
-                EXPECT_EQ(outcome.Message(), messages::ForStatus(expected, why)) << context;
-                ExpectUntouched(*fs, scenario, before, remove_fails && fs->Calls(Op::Remove) > 0, context);
-              }
+  // The large source for the conversions that shrink and that grow the text.
+  const bool large = c.from == K::MsDos ? c.to == K::Unix : c.from == K::Unix && c.to == K::MsDos;
+  const std::pair<std::string, std::vector<std::size_t>> sources[] = {{c.source, {0, 1, 3}},
+                                                                       {large ? big : "", {0}}};
+  for (const auto& [text, read_limits] : sources) {
+    if (text.empty()) continue;
+    for (const bool output_exists : {false, true}) {
+      for (const std::size_t read_limit : read_limits) {
+        const Scenario scenario{text, output_exists, read_limit};
+        const ConversionRequest request = Request("/d/in", "/d/out", c.from, c.to);
+        std::unique_ptr<FakeFileSystem> clean = Files(scenario);
+        ASSERT_TRUE(CheckAndConvert(*clean, request).Converted());
+        for (Op op : testkit::kAllOps) {
+          for (int nth = 1; nth <= clean->Calls(op) && op != Op::Remove; ++nth) {
+            for (const bool remove_fails : {false, true}) {
+              const std::string context = std::string(DisplayName(c.from)) + " to " + std::string(DisplayName(c.to)) +
+                                          ", " + std::to_string(text.size()) + " bytes in reads of " +
+                                          std::to_string(read_limit) + (output_exists ? ", output exists, " : ", ") +
+                                          testkit::OpName(op) + " #" + std::to_string(nth) +
+                                          (remove_fails ? " and the clean-up fail" : " fails");
+              std::unique_ptr<FakeFileSystem> fs = Files(scenario);
+              const std::vector<std::string> before = fs->Paths();
+              fs->FailOn(op, nth);
+              if (remove_fails) fs->FailOn(Op::Remove);
+              const ConversionOutcome outcome = CheckAndConvert(*fs, request);
+              ++runs;
+              const Status expected = op == Op::OpenRead ? Status::SourceCannotOpen
+                                      : op == Op::Read   ? Status::SourceReadFailed
+                                                         : Status::OutputCannotWrite;
+              const Reason why = op == Op::SetOwner ? Reason::kOwnerNotKept : testkit::DefaultReason(op);
+              EXPECT_EQ(outcome.Message(), messages::ForStatus(expected, why)) << context;
+              ExpectUntouched(*fs, scenario, before, remove_fails && fs->Calls(Op::Remove) > 0, context);
             }
           }
         }
       }
     }
   }
-  EXPECT_GT(runs, 500);  // the sweep really ran
+  EXPECT_GT(runs, 100);  // the sweep really ran
 }
+
+INSTANTIATE_TEST_SUITE_P(, FailingConversion, ::testing::ValuesIn(kConversions),
+                         testkit::NameRows(kConversions, [](const Conversion& c) {
+                           return std::string(DisplayName(c.from)) + " to " + std::string(DisplayName(c.to));
+                         }));
 
 // A stop leaves the output as it was: during the reads (of a small file, and of a large
 // one, written on a thread of its own), and after the last one, while the new

@@ -29,19 +29,7 @@
 namespace tarnwhistle {
 namespace {
 
-using windows::ComposePath;
 using windows::Text;
-
-TEST(ComposePath, JoinsWithOneSeparator) {
-  const std::array<std::array<const char*, 3>, 5> cases = {{
-      {"/", "readme.txt", "/readme.txt"},
-      {"/home/user/docs", "a.txt", "/home/user/docs/a.txt"},
-      {"/home/user/docs/", "a.txt", "/home/user/docs/a.txt"},
-      {"/media/usb", "名前 with spaces.txt", "/media/usb/名前 with spaces.txt"},
-      {"/tmp", ".hidden", "/tmp/.hidden"},
-  }};
-  for (const auto& [directory, name, path] : cases) EXPECT_EQ(ComposePath(directory, name), path) << directory;
-}
 
 // Runs the event loop until `done` holds, checking again whenever `model` reports
 // progress; false after ten seconds without it.

@@ -29,6 +29,7 @@
 #include "hostile_files.h"
 #include "platform/posix_file_system.h"
 #include "racing_file_system.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
@@ -36,6 +37,7 @@ namespace {
 
 using namespace std::string_literals;
 using platform::Reason;
+using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::Snapshot;
 using testkit::TempDir;
@@ -358,56 +360,59 @@ const HostileCase kHostileCases[] = {
      "out", {Status::SourceCannotOpen, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
 };
 
-TEST(HostileFiles, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
-  const mode_t umask_was = ::umask(022);
-  for (const HostileCase& c : kHostileCases) {
-    const bool without_threads = c.who == HostileCase::kOtherUserWithoutThreads;
-    const bool as_other = c.who == HostileCase::kOtherUser || without_threads ||
-                          (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
-    const bool without_proc = c.who == HostileCase::kRootWithoutProc;
-    if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
-      std::cout << "[ SKIPPED  ] " << c.name << ": needs root and the user daemon\n";
-      continue;
-    }
-    TempDir dir;
-    dir.Write("in", c.source);
-    if (c.arrange != nullptr) {
-      ASSERT_NO_FATAL_FAILURE(c.arrange(dir)) << c.name;
-    }
-    const auto before = Snapshot(dir.path());
+class HostileFile : public ::testing::TestWithParam<const HostileCase*> {};
 
-    Result result;
-    if (as_other || without_proc) {
-      const auto done =
-          ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc, without_threads);
-      if (!done) {
-        std::cout << "[ SKIPPED  ] " << c.name << ": no mount namespace of its own\n";
-        continue;
-      }
-      result = *done;
-    } else {
-      platform::PosixFileSystem fs;
-      bool first = true;
-      result = Convert(fs, dir / "in", dir / c.output, [&](std::uint64_t, std::uint64_t, Stage) {
-        if (first && c.during != nullptr) c.during(dir);
-        first = false;
-      });
-    }
-    EXPECT_EQ(std::make_pair(result.status, result.reason), std::make_pair(c.expected.status, c.expected.reason))
-        << c.name;
-    if (!c.expected.ok()) {
-      if (c.during == nullptr) {
-        EXPECT_EQ(Snapshot(dir.path()), before) << c.name;
-      } else {
-        EXPECT_EQ(ReadAll(dir / "out"), "old") << c.name;  // the source itself has changed
-      }
-    } else if (c.verify != nullptr) {
-      c.verify(dir);
-    }
-    EXPECT_EQ(CountPrivateNamelessFiles(), 0) << c.name;
+TEST_P(HostileFile, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
+  const HostileCase& c = *GetParam();
+  const bool without_threads = c.who == HostileCase::kOtherUserWithoutThreads;
+  const bool as_other = c.who == HostileCase::kOtherUser || without_threads ||
+                        (c.who == HostileCase::kNotRoot && ::geteuid() == 0);
+  const bool without_proc = c.who == HostileCase::kRootWithoutProc;
+  if ((as_other || without_proc || c.who == HostileCase::kMeAsRoot) && !OtherUser()) {
+    GTEST_SKIP() << "needs root and the user daemon";
   }
+  const mode_t umask_was = ::umask(022);
+  TempDir dir;
+  dir.Write("in", c.source);
+  if (c.arrange != nullptr) {
+    ASSERT_NO_FATAL_FAILURE(c.arrange(dir)) << c.name;
+  }
+  const auto before = Snapshot(dir.path());
+
+  Result result;
+  if (as_other || without_proc) {
+    const auto done =
+        ConvertAs(as_other ? *OtherUser() : Owner{0, 0}, dir.path(), "in", c.output, without_proc, without_threads);
+    if (!done) {
+      ::umask(umask_was);
+      GTEST_SKIP() << "no mount namespace of its own";
+    }
+    result = *done;
+  } else {
+    platform::PosixFileSystem fs;
+    bool first = true;
+    result = Convert(fs, dir / "in", dir / c.output, [&](std::uint64_t, std::uint64_t, Stage) {
+      if (first && c.during != nullptr) c.during(dir);
+      first = false;
+    });
+  }
+  EXPECT_EQ(std::make_pair(result.status, result.reason), std::make_pair(c.expected.status, c.expected.reason))
+      << c.name;
+  if (!c.expected.ok()) {
+    if (c.during == nullptr) {
+      EXPECT_EQ(Snapshot(dir.path()), before) << c.name;
+    } else {
+      EXPECT_EQ(ReadAll(dir / "out"), "old") << c.name;  // the source itself has changed
+    }
+  } else if (c.verify != nullptr) {
+    c.verify(dir);
+  }
+  EXPECT_EQ(CountPrivateNamelessFiles(), 0) << c.name;
   ::umask(umask_was);
 }
+
+INSTANTIATE_TEST_SUITE_P(, HostileFile, ::testing::ValuesIn(testkit::EachRow(kHostileCases)),
+                         testkit::NameRowsByName(testkit::EachRow(kHostileCases)));
 
 // A disk that fills up part-way, made with a file-size limit in a child process (as
 // `ulimit -f` sets): the file layer itself keeps SIGXFSZ from killing the program, the
@@ -437,43 +442,56 @@ TEST(ReplacementFile, AFullDiskLeavesTheOldOutputAndNoPartialFile) {
 // A FIFO (with or without a writer), a folder, a device or a socket is refused at once by
 // detection, by the whole-file count and by a conversion, as a source and as an output,
 // and nothing is written.
-TEST(HostileFiles, ThingsThatAreNotFilesAreRefusedWithoutWaiting) {
+class NotAFileRow : public ::testing::TestWithParam<testkit::NotAFile> {};
+
+TEST_P(NotAFileRow, IsRefusedWithoutWaiting) {
+  const testkit::NotAFile& thing = GetParam();
   platform::PosixFileSystem fs;
-  for (const testkit::NotAFile& thing : testkit::kNotFiles) {
-    TempDir dir;
-    const std::string source = dir.Write("source.txt", kText);
-    const std::string odd = dir / "s";
-    ASSERT_NO_FATAL_FAILURE(thing.make(odd)) << thing.name;
-    const auto before = Snapshot(dir.path());
-    const Reason why = thing.name == std::string("folder") ? platform::FromErrno(EISDIR) : Reason::kNotAFile;
-    EXPECT_EQ(DetectLineEndings(fs, odd).reason, why) << thing.name;
-    EXPECT_EQ(ExamineFile(fs, odd).reason, why) << thing.name;
-    EXPECT_EQ(Convert(fs, odd, dir / "out").reason, why) << thing.name;
-    EXPECT_EQ(Convert(fs, source, odd).reason, why) << thing.name;
-    EXPECT_EQ(Snapshot(dir.path()), before) << thing.name;
-    testkit::CloseFifoWriter();
-  }
+  TempDir dir;
+  const std::string source = dir.Write("source.txt", kText);
+  const std::string odd = dir / "s";
+  ASSERT_NO_FATAL_FAILURE(thing.make(odd)) << thing.name;
+  const auto before = Snapshot(dir.path());
+  const Reason why = thing.name == std::string("folder") ? platform::FromErrno(EISDIR) : Reason::kNotAFile;
+  EXPECT_EQ(DetectLineEndings(fs, odd).reason, why) << thing.name;
+  EXPECT_EQ(ExamineFile(fs, odd).reason, why) << thing.name;
+  EXPECT_EQ(Convert(fs, odd, dir / "out").reason, why) << thing.name;
+  EXPECT_EQ(Convert(fs, source, odd).reason, why) << thing.name;
+  EXPECT_EQ(Snapshot(dir.path()), before) << thing.name;
+  testkit::CloseFifoWriter();
   struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "/dev/null was replaced";
 }
 
-// Japanese names, spaces inside and at both ends, names as long as a folder entry may be,
-// and paths of any length work as source and output.
+INSTANTIATE_TEST_SUITE_P(, NotAFileRow, ::testing::ValuesIn(testkit::kNotFiles),
+                         testkit::NameRowsByName(testkit::kNotFiles));
+
+// Japanese names, spaces inside and at both ends, and names as long as a folder entry may
+// be work as source and output.
+class UnusualName : public ::testing::TestWithParam<testkit::UnusualNames> {};
+
+TEST_P(UnusualName, WorksAsSourceAndOutput) {
+  const testkit::UnusualNames& c = GetParam();
+  platform::PosixFileSystem fs;
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / c.folder).c_str(), 0755), 0) << c.folder;
+  const std::string source = dir.Write(c.folder + "/" + c.source, kText);
+  const std::string output = dir / c.folder + "/" + c.output;
+  EXPECT_EQ(DetectLineEndings(fs, source).verdict, LineEndingKind::MsDos) << source;
+  EXPECT_TRUE(Convert(fs, source, output).ok()) << output;
+  EXPECT_EQ(ReadAll(output), kConverted) << output;
+  EXPECT_EQ(Snapshot(dir / c.folder).size(), 2u) << "nothing else is left in " << c.folder;
+}
+
+INSTANTIATE_TEST_SUITE_P(, UnusualName, ::testing::ValuesIn(testkit::UnusualNameCases()),
+                         testkit::NameRowsByName(testkit::UnusualNameCases()));
+
+// A path is resolved a name at a time, so that its length is never the system's concern:
+// paths of 4,095 bytes, the most the system takes in one call, and of one byte more work
+// as source and output.
 TEST(HostileFiles, OddPathsWorkUpToTheSystemsLimit) {
   platform::PosixFileSystem fs;
-  for (const testkit::UnusualNames& c : testkit::UnusualNameCases()) {
-    TempDir dir;
-    ASSERT_EQ(::mkdir((dir / c.folder).c_str(), 0755), 0) << c.folder;
-    const std::string source = dir.Write(c.folder + "/" + c.source, kText);
-    const std::string output = dir / c.folder + "/" + c.output;
-    EXPECT_EQ(DetectLineEndings(fs, source).verdict, LineEndingKind::MsDos) << source;
-    EXPECT_TRUE(Convert(fs, source, output).ok()) << output;
-    EXPECT_EQ(ReadAll(output), kConverted) << output;
-    EXPECT_EQ(Snapshot(dir / c.folder).size(), 2u) << "nothing else is left in " << c.folder;
-  }
-  // A path is resolved a name at a time, so that its length is never the system's
-  // concern: 4,095 bytes, the most the system takes in one call, and one byte more.
   for (std::size_t name_bytes : {1, 200}) {
     TempDir dir;
     const std::string folder = testkit::FolderForPathOf(dir.path(), 4095, name_bytes);
@@ -508,6 +526,31 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
   EXPECT_FALSE(same(file, dir / "missing.txt"));
   EXPECT_FALSE(same(dir / "missing.txt", dir / "missing.txt"));
 }
+
+// A folder and a name joined by one separator, as every path shown or walked is made.
+using Joined = std::array<const char*, 3>;  // a folder, a name, and the path they make
+
+const std::array<Joined, 7> kJoined = {{
+    {"/", "readme.txt", "/readme.txt"},
+    {"/home/user/docs", "a.txt", "/home/user/docs/a.txt"},
+    {"/home/user/docs/", "a.txt", "/home/user/docs/a.txt"},
+    {"/media/usb", "名前 with spaces.txt", "/media/usb/名前 with spaces.txt"},
+    {"/tmp", ".hidden", "/tmp/.hidden"},
+    {"", "a.txt", "a.txt"},  // a relative path stays relative
+    {"src/sub", ".", "src/sub"},
+}};
+
+class JoinPathRow : public ::testing::TestWithParam<Joined> {};
+
+TEST_P(JoinPathRow, JoinsWithOneSeparator) {
+  const auto& [directory, name, path] = GetParam();
+  EXPECT_EQ(platform::JoinPath(directory, name), path);
+}
+
+INSTANTIATE_TEST_SUITE_P(, JoinPathRow, ::testing::ValuesIn(kJoined),
+                         testkit::NameRows(kJoined, [](const Joined& row) {
+                           return std::string(row[0]) + " " + row[1];
+                         }));
 
 // Another user changing the files at the worst moment, played at the file layer's race
 // points, and links that lead out of a tree: whatever happens to the paths' texts, the
@@ -613,53 +656,56 @@ class Discard : public platform::ByteSink {
   Reason Write(std::span<const std::uint8_t>) override { return Reason::kNone; }
 };
 
-TEST(Races, EachFailsSafe) {
-  for (const Race& race : kRaces) {
-    TempDir dir;
-    Mkdir(dir, "tree");
-    Mkdir(dir, "victim");
-    dir.Write("victim/a.txt", "root's own\r\n");
-    dir.Write("tree/in", kText);
-    if (race.arrange != nullptr) {
-      ASSERT_NO_FATAL_FAILURE(race.arrange(dir)) << race.name;
-    }
-    bool attacked = false;
-    testkit::RacingFileSystem fs;
-    fs.SetHook([&](testkit::RacePoint point) {
-      if (point != race.at || attacked || race.attack == nullptr) return;
-      attacked = true;
-      race.attack(dir);
-    });
-    Status status = Status::Ok;
-    if (race.run == Race::kBatchInPlace) {
-      const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
-      BatchPlan plan(fs, {dir / "tree"}, settings);
-      RunBatch(fs, plan, {}, {}, 1);
-    } else if (race.run == Race::kBatchMirror) {
-      const BatchSettings settings{LineEndingKind::Unix, dir / "out", true, {}, false};
-      BatchPlan plan(fs, {dir / "tree"}, settings);
-      RunBatch(fs, plan, {}, {}, 1);
-    } else if (race.run == Race::kConvert) {
-      status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
-    } else if (race.run == Race::kFilterFromFile) {
-      auto file = platform::OpenPathForRead(fs, dir / "tree/in");
-      Discard out;
-      status = ConvertStream(*file.value, out, LineEndingKind::None, LineEndingKind::Unix, {}, file.value.get())
-                   .result.status;
-    } else {
-      ConversionRequest request;
-      request.source = dir / "tree/in";
-      request.output = dir / "tree/sub-out";
-      request.target = LineEndingKind::Unix;
-      request.detect = true;
-      status = CheckAndConvert(fs, request).result.status;
-    }
-    EXPECT_EQ(status, race.status) << race.name;
-    fs.SetHook(nullptr);
-    EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
-    race.verify(dir);
+class RaceCase : public ::testing::TestWithParam<Race> {};
+
+TEST_P(RaceCase, FailsSafe) {
+  const Race& race = GetParam();
+  TempDir dir;
+  Mkdir(dir, "tree");
+  Mkdir(dir, "victim");
+  dir.Write("victim/a.txt", "root's own\r\n");
+  dir.Write("tree/in", kText);
+  if (race.arrange != nullptr) {
+    ASSERT_NO_FATAL_FAILURE(race.arrange(dir)) << race.name;
   }
+  bool attacked = false;
+  testkit::RacingFileSystem fs;
+  fs.SetHook([&](testkit::RacePoint point) {
+    if (point != race.at || attacked || race.attack == nullptr) return;
+    attacked = true;
+    race.attack(dir);
+  });
+  Status status = Status::Ok;
+  if (race.run == Race::kBatchInPlace) {
+    const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
+    BatchPlan plan(fs, {dir / "tree"}, settings);
+    RunBatch(fs, plan, {}, {}, 1);
+  } else if (race.run == Race::kBatchMirror) {
+    const BatchSettings settings{LineEndingKind::Unix, dir / "out", true, {}, false};
+    BatchPlan plan(fs, {dir / "tree"}, settings);
+    RunBatch(fs, plan, {}, {}, 1);
+  } else if (race.run == Race::kConvert) {
+    status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
+  } else if (race.run == Race::kFilterFromFile) {
+    auto file = platform::OpenPathForRead(fs, dir / "tree/in");
+    Discard out;
+    status = ConvertStream(*file.value, out, LineEndingKind::None, LineEndingKind::Unix, {}, file.value.get())
+                 .result.status;
+  } else {
+    ConversionRequest request;
+    request.source = dir / "tree/in";
+    request.output = dir / "tree/sub-out";
+    request.target = LineEndingKind::Unix;
+    request.detect = true;
+    status = CheckAndConvert(fs, request).result.status;
+  }
+  EXPECT_EQ(status, race.status) << race.name;
+  fs.SetHook(nullptr);
+  EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
+  race.verify(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(, RaceCase, ::testing::ValuesIn(kRaces), testkit::NameRowsByName(kRaces));
 
 // A run killed (SIGKILL) with its group of new files durable on the disk, before their
 // renames: every file is whole, as it was, and nothing is left beside them (the

@@ -106,10 +106,10 @@ std::vector<UnusualNames> UnusualNameCases() {
   std::string longest;
   for (int i = 0; i < 85; ++i) longest += "変";
   return {
-      {"日本語 の フォルダ", "変換 テスト.txt", "出力 ファイル.txt"},
-      {"  spaces  ", " both ends ", "  out  "},
-      {"長い名前", longest, longest.substr(0, 252) + "_"},
-      {"long names", std::string(255, 's'), std::string(255, 'o')},
+      {"japanese with spaces", "日本語 の フォルダ", "変換 テスト.txt", "出力 ファイル.txt"},
+      {"spaces at both ends", "  spaces  ", " both ends ", "  out  "},
+      {"japanese of 255 bytes", "長い名前", longest, longest.substr(0, 252) + "_"},
+      {"255 bytes", "long names", std::string(255, 's'), std::string(255, 'o')},
   };
 }
 

@@ -40,6 +40,7 @@ void RemoveAt(const std::string& folder, const std::string& name);
 // both ends, and names as long as a folder entry may be (85 Japanese characters make
 // 255 bytes).
 struct UnusualNames {
+  const char* name;
   std::string folder;
   std::string source;
   std::string output;

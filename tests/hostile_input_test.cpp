@@ -20,12 +20,14 @@
 #include "temp_dir.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
+#include "row_name.h"
 #include "window_fixture.h"
 
 namespace tarnwhistle {
 namespace {
 
 using K = LineEndingKind;
+using testkit::PrintTo;
 using testkit::ReadAll;
 
 // What the message boxes said, as one line each, so that a failure prints readably.
@@ -47,18 +49,22 @@ class HostileInput : public testkit::WindowTest<windows::MainWindow> {
 
 // Odd names (Japanese, spaces inside and at both ends, names as long as a folder entry
 // may be) reach the disk through the text boxes unchanged.
-TEST_F(HostileInput, UnusualNamesReachTheDiskUnchanged) {
-  for (const testkit::UnusualNames& c : testkit::UnusualNameCases()) {
-    testkit::TempDir here;
-    std::filesystem::create_directories(here / c.folder);
-    const std::string source = here.Write(c.folder + "/" + c.source, "one\r\ntwo\r\n");
-    ASSERT_NO_FATAL_FAILURE(Detect(source));
-    ASSERT_EQ(window.DetectedKind(), K::MsDos) << c.folder;
-    ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, here / (c.folder + "/" + c.output)));
-    EXPECT_EQ(Messages(), kConverted) << c.folder;
-    EXPECT_EQ(ReadAll(here / (c.folder + "/" + c.output)), "one\ntwo\n") << c.folder;
-  }
+class UnusualNameTyped : public HostileInput, public ::testing::WithParamInterface<testkit::UnusualNames> {};
+
+TEST_P(UnusualNameTyped, ReachesTheDiskUnchanged) {
+  const testkit::UnusualNames& c = GetParam();
+  testkit::TempDir here;
+  std::filesystem::create_directories(here / c.folder);
+  const std::string source = here.Write(c.folder + "/" + c.source, "one\r\ntwo\r\n");
+  ASSERT_NO_FATAL_FAILURE(Detect(source));
+  ASSERT_EQ(window.DetectedKind(), K::MsDos);
+  ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, here / (c.folder + "/" + c.output)));
+  EXPECT_EQ(Messages(), kConverted);
+  EXPECT_EQ(ReadAll(here / (c.folder + "/" + c.output)), "one\ntwo\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(, UnusualNameTyped, ::testing::ValuesIn(testkit::UnusualNameCases()),
+                         testkit::NameRowsByName(testkit::UnusualNameCases()));
 
 // Not part of the default run (it writes over 8 GiB): bench/huge_file.sh runs it. A
 // source of more than 4 GiB of real text, so that any size or offset kept in 32 bits

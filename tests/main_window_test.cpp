@@ -22,6 +22,7 @@
 #include "windows/main_window.h"
 #include "windows/progress_window.h"
 #include "windows/texts.h"
+#include "row_name.h"
 #include "window_fixture.h"
 
 namespace tarnwhistle {
@@ -30,6 +31,7 @@ namespace {
 using K = LineEndingKind;
 using testkit::FakeFileSystem;
 using testkit::Op;
+using testkit::PrintTo;
 using windows::Text;
 
 using MainWindowTest = testkit::WindowTest<windows::MainWindow>;
@@ -41,12 +43,13 @@ QString Reasoned(std::string_view message, platform::Reason reason) {
 QString Reasoned(std::string_view message, int error) { return Reasoned(message, platform::FromErrno(error)); }
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
-TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
-  const struct {
-    const char* name;
-    QRect twips;
-    bool fits_text;
-  } places[] = {
+struct Place {
+  const char* name;
+  QRect twips;
+  bool fits_text;
+};
+
+const Place kPlaces[] = {
       {"Drv1", {120, 120, 2895, 300}, false}, {"Dir1", {120, 600, 2895, 2400}, false},
       {"Fil1", {3120, 600, 2895, 2430}, false}, {"Lbl1", {240, 3240, 1155, 180}, true},
       {"Txt1", {120, 3480, 5895, 270}, false},  {"Cmd1", {120, 3840, 1695, 375}, false},
@@ -55,19 +58,28 @@ TEST_F(MainWindowTest, LaysOutEveryControlAsTabledAtTheDefaultFont) {
       {"Lbl2", {240, 5400, 1215, 255}, true},   {"Txt3", {120, 5760, 5895, 270}, false},
       {"Line2", {120, 3120, 5880, 15}, false},  {"Line1", {120, 4320, 5880, 15}, false},
   };
-  auto pixels = [](const QRect& twips) { return QRect(twips.topLeft() / 15, twips.size() / 15); };
-  for (const auto& p : places) {
-    const QRect r = Find(p.name)->geometry();
-    if (p.fits_text) {
-      EXPECT_TRUE(r.contains(pixels(p.twips))) << p.name;
-    } else {
-      EXPECT_EQ(r, pixels(p.twips)) << p.name;
-    }
+
+QRect Pixels(const QRect& twips) { return QRect(twips.topLeft() / 15, twips.size() / 15); }
+
+class MainWindowPlace : public MainWindowTest, public ::testing::WithParamInterface<Place> {};
+
+TEST_P(MainWindowPlace, IsAsTabledAtTheDefaultFont) {
+  const Place& p = GetParam();
+  const QRect r = Find(p.name)->geometry();
+  if (p.fits_text) {
+    EXPECT_TRUE(r.contains(Pixels(p.twips)));
+  } else {
+    EXPECT_EQ(r, Pixels(p.twips));
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(, MainWindowPlace, ::testing::ValuesIn(kPlaces), testkit::NameRowsByName(kPlaces));
+
+TEST_F(MainWindowTest, LaysOutTheOptionsAndTheFormAsTabledAtTheDefaultFont) {
   const std::pair<K, QRect> options[] = {
       {K::MsDos, {240, 360, 1935, 180}}, {K::Unix, {240, 600, 1215, 180}}, {K::Mac, {240, 840, 1215, 180}}};
   for (const auto& [kind, twips] : options) {
-    EXPECT_TRUE(Option(kind)->geometry().contains(pixels(twips))) << static_cast<int>(kind);
+    EXPECT_TRUE(Option(kind)->geometry().contains(Pixels(twips))) << static_cast<int>(kind);
     EXPECT_EQ(Option(kind)->parent(), Find("Frm1"));
   }
   EXPECT_EQ(window.centralWidget()->size(), QSize(6135 / 15, 6150 / 15));
@@ -166,7 +178,15 @@ TEST_F(MainWindowTest, TheCheckedOptionIsTheTargetHoweverItWasChecked) {
 // A file detected as MS-DOS is changed, or made to fail, and detected again under the
 // same path: the new verdict, or the old one kept with the reason said, and the status
 // line with the whole file's line ends (or why they could not be counted).
-TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
+struct Redetection {
+  const char* name;
+  std::function<void(FakeFileSystem&, const std::string&)> change;
+  const char* kind;
+  QStringList shown;
+  QString status;
+};
+
+std::vector<Redetection> Redetections() {
   std::string many;
   for (int i = 0; i < 1200; ++i) many += "line\r\n";
   const auto rewrite = [](const std::string& bytes) {
@@ -175,13 +195,7 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
   const auto fail = [](Op op, int nth, int error) {
     return [=](FakeFileSystem& fs, const std::string&) { fs.FailOn(op, nth, platform::FromErrno(error)); };
   };
-  const struct {
-    const char* name;
-    std::function<void(FakeFileSystem&, const std::string&)> change;
-    const char* kind;
-    QStringList shown;
-    QString status;
-  } cases[] = {
+  const Redetection cases[] = {
       {"LF", rewrite("a\nb\n"), "UNIX", {}, "CR LF: 0 行　LF: 2 行　CR: 0 行　ASCII（推定）"},
       {"CR", rewrite("a\rb\r"), "MAC", {}, "CR LF: 0 行　LF: 0 行　CR: 2 行　ASCII（推定）"},
       {"a NUL", rewrite(std::string("ab\0\n", 4)), "BINARY", {}, "CR LF: 0 行　LF: 1 行　CR: 0 行"},
@@ -205,24 +219,31 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
        },
        "MS-DOS", {Reasoned(messages::kSourceUnreadable, EISDIR)}, ""},
   };
+  return {std::begin(cases), std::end(cases)};
+}
+
+class MainWindowRedetection : public MainWindowInMemory, public ::testing::WithParamInterface<Redetection> {};
+
+TEST_P(MainWindowRedetection, ShowsItsVerdictOrSaysWhyNot) {
+  const Redetection& c = GetParam();
   files.AddDirectory("/d");
   files.SetReadLimit(4);  // the verdict comes from the first read, the counts from more
-  int i = 0;
-  for (const auto& c : cases) {
-    const std::string path = "/d/" + std::to_string(i++);
-    files.AddFile(path, "dos\r\n");
-    ASSERT_NO_FATAL_FAILURE(Detect(path));
-    ASSERT_EQ(Box("Txt2")->text(), "MS-DOS") << c.name;
-    services.messages.clear();
-    c.change(files, path);
-    Click("Cmd1");
-    EXPECT_EQ(Box("Txt2")->text(), c.kind) << c.name;
-    EXPECT_EQ(Text(DisplayName(window.DetectedKind())), c.kind) << c.name;
-    EXPECT_EQ(services.messages, c.shown) << c.name;
-    auto* line = Find<QLabel>("Lbl3");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return line->text() == c.status; }, 10000)) << c.name << ": " << line->text().toStdString();
-  }
+  const std::string path = "/d/file";
+  files.AddFile(path, "dos\r\n");
+  ASSERT_NO_FATAL_FAILURE(Detect(path));
+  ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
+  services.messages.clear();
+  c.change(files, path);
+  Click("Cmd1");
+  EXPECT_EQ(Box("Txt2")->text(), c.kind);
+  EXPECT_EQ(Text(DisplayName(window.DetectedKind())), c.kind);
+  EXPECT_EQ(services.messages, c.shown);
+  auto* line = Find<QLabel>("Lbl3");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return line->text() == c.status; }, 10000)) << line->text().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(, MainWindowRedetection, ::testing::ValuesIn(Redetections()),
+                         testkit::NameRowsByName(Redetections()));
 
 // A new source path forgets the old verdict, so that a binary or MAC file is never
 // converted as if it were of the previous file's kind.
@@ -246,13 +267,15 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
 
 // Each way a Convert of a source detected as MS-DOS ends, told in one message, with the
 // output (holding "old") as the engine left it: the window's part is the message.
-TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
-  const struct {
-    const char* name;
-    std::function<void(FakeFileSystem&)> change;  // after detection
-    QStringList shown;
-    std::optional<std::string> output;
-  } cases[] = {
+struct Ending {
+  const char* name;
+  std::function<void(FakeFileSystem&)> change;  // after detection
+  QStringList shown;
+  std::optional<std::string> output;
+};
+
+std::vector<Ending> Endings() {
+  const Ending cases[] = {
       {"converted, twice from one detection", nullptr, {Text(messages::kConverted), Text(messages::kConverted)},
        "a\nb\n"},
       {"a refusal", [](FakeFileSystem& fs) { fs.AddHardLink("/d/in", "/d/out"); }, {Text(messages::kSameFile)},
@@ -262,22 +285,27 @@ TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
        {Reasoned(messages::kOutputUnwritable, ENOSPC)}, "old"},
   };
-  for (const auto& c : cases) {
-    files.RemovePath("/d/in");
-    files.RemovePath("/d/out");
-    files.AddDirectories("/d");
-    files.AddFile("/d/in", "a\r\nb\r\n");
-    files.AddFile("/d/out", "old");
-    ASSERT_NO_FATAL_FAILURE(Detect("/d/in"));
-    services.messages.clear();
-    if (c.change) c.change(files);
-    ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, "/d/out"));
-    if (!c.change) Click("Cmd2");
-    EXPECT_EQ(services.messages, c.shown) << c.name;
-    EXPECT_EQ(files.Contents("/d/out"), c.output) << c.name;
-    EXPECT_EQ(window.DetectedKind(), K::MsDos) << c.name;
-  }
+  return {std::begin(cases), std::end(cases)};
 }
+
+class MainWindowEnding : public MainWindowInMemory, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(MainWindowEnding, IsSaidInOneMessage) {
+  const Ending& c = GetParam();
+  files.AddDirectories("/d");
+  files.AddFile("/d/in", "a\r\nb\r\n");
+  files.AddFile("/d/out", "old");
+  ASSERT_NO_FATAL_FAILURE(Detect("/d/in"));
+  services.messages.clear();
+  if (c.change) c.change(files);
+  ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, "/d/out"));
+  if (!c.change) Click("Cmd2");
+  EXPECT_EQ(services.messages, c.shown);
+  EXPECT_EQ(files.Contents("/d/out"), c.output);
+  EXPECT_EQ(window.DetectedKind(), K::MsDos);
+}
+
+INSTANTIATE_TEST_SUITE_P(, MainWindowEnding, ::testing::ValuesIn(Endings()), testkit::NameRowsByName(Endings()));
 
 // Long work shows a progress window while it runs, with 書き込み中… while the new file
 // is flushed; 中止 stops a conversion, which says so and leaves no output, and Escape

@@ -13,6 +13,7 @@
 #include "engine/statistics.h"
 #include "platform/charset_guess.h"
 #include "fake_file_system.h"
+#include "row_name.h"
 #include "text_model.h"
 
 namespace tarnwhistle {
@@ -21,6 +22,7 @@ namespace {
 using namespace std::string_literals;
 using K = LineEndingKind;
 using testkit::FakeFileSystem;
+using testkit::PrintTo;
 
 std::string Xs(int count) { return std::string(static_cast<std::size_t>(count), 'x'); }
 
@@ -102,35 +104,38 @@ const TextCase kTexts[] = {
 // Every row, through detection (which stops at the first line break) and through the
 // whole file's examination, however the file is split across reads; and the model
 // agrees with the row.
-TEST(Text, KindEncodingAndCountsWhateverTheReadSize) {
+class TextRow : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextRow, KindEncodingAndCountsWhateverTheReadSize) {
+  const TextCase& c = GetParam();
   // Where the system has no guesser of encodings (Windows), a guessed name is no name.
   const std::uint8_t ascii[] = {'a', '\n'};
   const bool guesses = !platform::GuessCharset(ascii).empty();
-  for (const TextCase& c : kTexts) {
-    EXPECT_EQ(testkit::ModelVerdict(c.bytes), c.verdict) << c.name;
-    for (std::size_t read_limit : {0, 1, 2, 3, 7, 255, 256}) {
-      const std::string where = std::string(c.name) + ", reads of " + std::to_string(read_limit);
-      FakeFileSystem fs;
-      fs.AddFile("/f", c.bytes);
-      fs.SetReadLimit(read_limit);
-      const Detection detection = DetectLineEndings(fs, "/f");
-      EXPECT_EQ(detection.verdict, c.verdict) << where;
-      EXPECT_EQ(detection.encoding, c.encoding) << where;
-      const Examination whole = ExamineFile(fs, "/f");
-      ASSERT_EQ(whole.status, Status::Ok) << where;
-      EXPECT_EQ(whole.verdict, c.verdict) << where;
-      if (c.encoding_name != nullptr) {
-        const bool guessed = std::string_view(c.encoding_name).ends_with("（推定）");
-        EXPECT_EQ(whole.encoding_name, guessed && !guesses ? "" : c.encoding_name) << where;
-      }
-      const LineEndingCounts& got = whole.counts;
-      EXPECT_EQ(std::make_tuple(got.crlf, got.lf, got.cr, got.bytes), std::make_tuple(c.crlf, c.lf, c.cr, c.bytes.size()))
-          << where;
-      EXPECT_EQ(got.control ? static_cast<std::int64_t>(got.first_control) : kNone, c.first_control) << where;
-      EXPECT_EQ(got.nul ? static_cast<std::int64_t>(got.first_nul) : kNone, c.first_nul) << where;
+  EXPECT_EQ(testkit::ModelVerdict(c.bytes), c.verdict) << "the model";
+  for (std::size_t read_limit : {0, 1, 2, 3, 7, 255, 256}) {
+    const std::string where = "reads of " + std::to_string(read_limit);
+    FakeFileSystem fs;
+    fs.AddFile("/f", c.bytes);
+    fs.SetReadLimit(read_limit);
+    const Detection detection = DetectLineEndings(fs, "/f");
+    EXPECT_EQ(detection.verdict, c.verdict) << where;
+    EXPECT_EQ(detection.encoding, c.encoding) << where;
+    const Examination whole = ExamineFile(fs, "/f");
+    ASSERT_EQ(whole.status, Status::Ok) << where;
+    EXPECT_EQ(whole.verdict, c.verdict) << where;
+    if (c.encoding_name != nullptr) {
+      const bool guessed = std::string_view(c.encoding_name).ends_with("（推定）");
+      EXPECT_EQ(whole.encoding_name, guessed && !guesses ? "" : c.encoding_name) << where;
     }
+    const LineEndingCounts& got = whole.counts;
+    EXPECT_EQ(std::make_tuple(got.crlf, got.lf, got.cr, got.bytes), std::make_tuple(c.crlf, c.lf, c.cr, c.bytes.size()))
+        << where;
+    EXPECT_EQ(got.control ? static_cast<std::int64_t>(got.first_control) : kNone, c.first_control) << where;
+    EXPECT_EQ(got.nul ? static_cast<std::int64_t>(got.first_nul) : kNone, c.first_nul) << where;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, TextRow, ::testing::ValuesIn(kTexts), testkit::NameRowsByName(kTexts));
 
 // Random texts heavy in what the rules look at (CR, LF, NUL, controls, JIS escapes, a
 // UTF-16 mark), against the model: the kind and the counts. (The conversion of random
@@ -168,7 +173,7 @@ TEST(Text, DetectionReadsNoFurtherThanItNeeds) {
     fs.AddFile("/big", "first line\r\n" + std::string(8 << 20, 'x'));
     fs.SetReadLimit(read_limit);
     EXPECT_EQ(DetectLineEndings(fs, "/big").verdict, K::MsDos);
-    EXPECT_LE(fs.BytesRead(), 64u * 1024) << read_limit;
+    EXPECT_LE(fs.BytesRead(), kFirstReadSize) << read_limit;
   }
 }
 

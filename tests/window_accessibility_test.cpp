@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
+#include <memory>
 
+#include "row_name.h"
 #include "temp_dir.h"
 #include "windows/batch_window.h"
 #include "windows/main_window.h"
@@ -93,19 +95,56 @@ QString Cell(QWidget* view, int row, int column) {
   return cell == nullptr ? QStringLiteral("<none>") : cell->text(QAccessible::Name);
 }
 
-TEST(WindowAccessibility, BothWindowsReadAsTheyShow) {
+// Both windows as a user leaves them: a file detected in the main window, and converted
+// in the batch window into another folder. Made once for all of a suite's tests.
+struct BothWindows {
   testkit::TempDir dir;
   platform::PosixFileSystem files;
   testkit::FakeWindowServices services;
-  windows::MainWindow main(files, services);
-  main.show();
-  const std::string source = dir.Write("a file with a long name.txt", "a\r\n");
-  main.OpenFile(QString::fromStdString(source));
-  main.findChild<QPushButton*>("Cmd1")->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !main.findChild<QLabel*>("Lbl3")->text().isEmpty(); }, 10000));
+  windows::MainWindow main{files, services};
+  windows::BatchWindow batch{files, services};
+  std::string source = dir.Write("a file with a long name.txt", "a\r\n");
+};
+
+class WindowAccessibility : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    windows_ = std::make_unique<BothWindows>();
+    windows::MainWindow& main = windows_->main;
+    main.show();
+    main.OpenFile(QString::fromStdString(windows_->source));
+    main.findChild<QPushButton*>("Cmd1")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !main.findChild<QLabel*>("Lbl3")->text().isEmpty(); }, 10000));
+    windows::BatchWindow& batch = windows_->batch;
+    batch.show();
+    batch.AddPaths({windows_->source});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
+    batch.findChildren<QRadioButton*>("optTarget").at(2)->click();
+    batch.findChild<QLineEdit*>("txtOutputFolder")->setText(QString::fromStdString(windows_->dir / "out"));
+    batch.findChild<QPushButton*>("cmdConvert")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
+  }
+  static void TearDownTestSuite() { windows_.reset(); }
+
+ protected:
+  static inline std::unique_ptr<BothWindows> windows_;
+};
+
+class HeardControl : public WindowAccessibility, public ::testing::WithParamInterface<Heard> {};
+
+TEST_P(HeardControl, ReadsAsItShows) {
+  const Heard& heard = GetParam();
+  ExpectHeard(heard.window == kMain ? static_cast<QWidget&>(windows_->main) : windows_->batch, heard);
+}
+
+INSTANTIATE_TEST_SUITE_P(, HeardControl, ::testing::ValuesIn(kHeard), testkit::NameRows(kHeard, [](const Heard& heard) {
+                           return std::string(heard.window == kMain ? "main " : "batch ") + heard.control;
+                         }));
+
+TEST_F(WindowAccessibility, BothWindowsReadTheirListsAndTablesAsTheyShow) {
   // The browser's lists read the file names alone, under one column called 名前.
   for (const char* view : {"Dir1", "Fil1"}) {
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(main.findChild<QWidget*>(view));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(windows_->main.findChild<QWidget*>(view));
     EXPECT_TRUE(QTest::qWaitFor([&] { return list->tableInterface()->rowCount() > 0; }, 10000)) << view;
     EXPECT_EQ(list->tableInterface()->columnCount(), 1) << view;
     for (int i = 0; i < list->childCount(); ++i) {
@@ -115,19 +154,9 @@ TEST(WindowAccessibility, BothWindowsReadAsTheyShow) {
       }
     }
   }
-
-  windows::BatchWindow batch(files, services);
-  batch.show();
-  batch.AddPaths({source});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
-  batch.findChildren<QRadioButton*>("optTarget").at(2)->click();
-  batch.findChild<QLineEdit*>("txtOutputFolder")->setText(QString::fromStdString(dir / "out"));
-  batch.findChild<QPushButton*>("cmdConvert")->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.Busy(); }, 10000));
-  for (const Heard& heard : kHeard) ExpectHeard(heard.window == kMain ? static_cast<QWidget&>(main) : batch, heard);
   // Each row: the whole path, however it is shortened on the screen, and its result.
-  auto* table = batch.findChild<QTableWidget*>("grdFiles");
-  EXPECT_EQ(Cell(table, 0, 0), QString::fromStdString(source));
+  auto* table = windows_->batch.findChild<QTableWidget*>("grdFiles");
+  EXPECT_EQ(Cell(table, 0, 0), QString::fromStdString(windows_->source));
   EXPECT_EQ(Cell(table, 0, 6), "変換しました");
 }
 

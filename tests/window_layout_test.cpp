@@ -16,6 +16,7 @@
 
 #include "fake_window_services.h"
 #include "platform/posix_file_system.h"
+#include "row_name.h"
 #include "windows/about_window.h"
 #include "windows/main_window.h"
 
@@ -90,32 +91,36 @@ void ExpectLineDrawn(QWidget& window, const char* name, const std::string& conte
   }
 }
 
-TEST(WindowLayout, EveryFontShowsEveryCaptionWholeAndNothingOverlaps) {
+class WindowLayout : public ::testing::TestWithParam<double> {};
+
+TEST_P(WindowLayout, EveryFontShowsEveryCaptionWholeAndNothingOverlaps) {
+  const double points = GetParam();
   const std::string scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toStdString();
-  for (double points : kPointSizes) {
-    const std::string context = std::to_string(points).substr(0, 4) + " pt at " + scale + "x";
-    QFont font = QApplication::font();
-    font.setPointSizeF(points);
+  const std::string context = std::to_string(points).substr(0, 4) + " pt at " + scale + "x";
+  QFont font = QApplication::font();
+  font.setPointSizeF(points);
 
-    platform::PosixFileSystem files;
-    testkit::FakeWindowServices services;
-    windows::MainWindow window(files, services);
-    window.setFont(font);  // as a desktop's font setting arrives: after the window is built
-    window.show();
-    ExpectNothingClippedOrOverlapping(
-        window,
-        {"Drv1", "Dir1", "Fil1", "Line2", "Lbl1", "Txt1", "Cmd1", "Txt2", "Line1", "Frm1", "Opt1", "Cmd2", "Cmd3", "Lbl2", "Txt3"},
-        context);
-    for (const char* line : {"Line1", "Line2"}) ExpectLineDrawn(window, line, context);
-    window.layout()->activate();
-    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << context << ": the window is fixed to its form";
-    EXPECT_GE(window.centralWidget()->width(), window.centralWidget()->childrenRect().right()) << context;
+  platform::PosixFileSystem files;
+  testkit::FakeWindowServices services;
+  windows::MainWindow window(files, services);
+  window.setFont(font);  // as a desktop's font setting arrives: after the window is built
+  window.show();
+  ExpectNothingClippedOrOverlapping(
+      window,
+      {"Drv1", "Dir1", "Fil1", "Line2", "Lbl1", "Txt1", "Cmd1", "Txt2", "Line1", "Frm1", "Opt1", "Cmd2", "Cmd3", "Lbl2", "Txt3"},
+      context);
+  for (const char* line : {"Line1", "Line2"}) ExpectLineDrawn(window, line, context);
+  window.layout()->activate();
+  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << context << ": the window is fixed to its form";
+  EXPECT_GE(window.centralWidget()->width(), window.centralWidget()->childrenRect().right()) << context;
 
-    windows::AboutWindow about;
-    about.setFont(font);
-    ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Cmd1"}, context + ", About");
-  }
+  windows::AboutWindow about;
+  about.setFont(font);
+  ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Cmd1"}, context + ", About");
 }
+
+INSTANTIATE_TEST_SUITE_P(, WindowLayout, ::testing::ValuesIn(kPointSizes),
+                         testkit::NameRows(kPointSizes, [](double points) { return std::to_string(int(points)) + "pt"; }));
 
 }  // namespace
 }  // namespace tarnwhistle

@@ -40,8 +40,9 @@ void BackgroundTask::Send(std::uint64_t run, std::function<void()> call, bool la
   if (wake) QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
 }
 
-// One letter at a time: a call that opens a message box runs a nested event loop, which
-// may deliver the letters after it, still in their order.
+// One letter at a time, in their order. wake_pending_ stays set until the letters run
+// out, so no second Deliver is queued meanwhile: while a call opens a message box (a
+// nested event loop), the letters after it wait until the box is closed.
 void BackgroundTask::Deliver() {
   for (;;) {
     Letter letter;

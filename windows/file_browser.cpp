@@ -12,15 +12,10 @@
 #include <QTreeView>
 
 #include "engine/messages.h"
+#include "platform/file_system.h"
 #include "texts.h"
 
 namespace tarnwhistle::windows {
-
-QString ComposePath(const QString& directory, const QString& name) {
-  QString path = QDir::toNativeSeparators(directory);
-  if (path.endsWith(QDir::separator())) path.chop(1);
-  return path + QDir::separator() + name;
-}
 
 namespace {
 
@@ -198,7 +193,8 @@ void FileBrowser::ShowFiles(const QString& directory) {
 
 void FileBrowser::OnFileActivated(const QModelIndex& index) {
   if (!index.isValid()) return;
-  emit FileChosen(ComposePath(directory_, files_->fileName(file_names_->mapToSource(index))));
+  const QString name = files_->fileName(file_names_->mapToSource(index));
+  emit FileChosen(PathText(platform::JoinPath(LocalPath(directory_), LocalPath(name))));
 }
 
 }  // namespace tarnwhistle::windows

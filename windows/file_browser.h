@@ -18,11 +18,6 @@ namespace tarnwhistle::windows {
 class DriveFilter;
 class NameColumnOnly;
 
-// The path of the file `name` in `directory`, with the platform's separator:
-// ("/", "readme.txt") gives "/readme.txt", ("/home/user/docs", "a.txt") gives
-// "/home/user/docs/a.txt".
-QString ComposePath(const QString& directory, const QString& name);
-
 // The three-stage browser of the main window's upper half: the drive list (Drv1) moves
 // the folder tree (Dir1), whose current folder moves the file list (Fil1); a click (or
 // Enter) on a file in the list reports its full path. The lists load in the background.
