@@ -225,14 +225,21 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
 }
 
 // A new source path forgets the old verdict, so that a binary or MAC file is never
-// converted as if it were of the previous file's kind.
+// converted as if it were of the previous file's kind, and the output named for the old
+// file, so that the next conversion does not replace it: an output copied from the
+// source follows it.
 TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
-  Detect(dir.Write("dos.txt", "a\r\nb\r\n"));
+  window.OpenFile(QString::fromStdString(dir.Write("dos.txt", "a\r\nb\r\n")));
+  Click("Cmd1");
   ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
   Option(K::Unix)->click();
   Box("Txt1")->setFocus();
   QTest::keyClick(Box("Txt1"), Qt::Key_End);
   QTest::keyClicks(Box("Txt1"), "x");
+  EXPECT_EQ(Box("Txt3")->text().toStdString(), dir / "dos.txtx");
+  Type("Txt3", dir / "dos-unix.txt");
+  QTest::keyClicks(Box("Txt1"), "y");
+  EXPECT_TRUE(Box("Txt3")->text().isEmpty());
   EXPECT_TRUE(Box("Txt2")->text().isEmpty());
   EXPECT_TRUE(Find<QLabel>("Lbl3")->text().isEmpty());
   EXPECT_EQ(window.DetectedKind(), K::None);
@@ -247,22 +254,29 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
 // Each way a Convert of a source detected as MS-DOS ends, told in one message, with the
 // output (holding "old") as the engine left it: the window's part is the message.
 TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
+  // The output exists, so each conversion asks first (but for the source itself).
+  const QString asked = "/d/out は既にあります。置き換えますか？ [置き換える]";
   const struct {
     const char* name;
     std::function<void(FakeFileSystem&)> change;  // after detection
     QStringList shown;
     std::optional<std::string> output;
+    bool replace = true;  // the answer to the question
+    int questions = 1;  // each the one above
   } cases[] = {
       {"converted, twice from one detection", nullptr, {Text(messages::kConverted), Text(messages::kConverted)},
-       "a\nb\n"},
+       "a\nb\n", true, 2},
+      {"キャンセル at the question", nullptr, {}, "old", false, 2},
       {"a refusal", [](FakeFileSystem& fs) { fs.AddHardLink("/d/in", "/d/out"); }, {Text(messages::kSameFile)},
-       "a\r\nb\r\n"},
+       "a\r\nb\r\n", true, 0},
       {"changed since detection", [](FakeFileSystem& fs) { fs.Rewrite("/d/in", "a\rb\r"); },
        {Text(messages::kChangedSinceDetected)}, "old"},
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
        {Reasoned(messages::kOutputUnwritable, ENOSPC)}, "old"},
   };
   for (const auto& c : cases) {
+    services.confirmations.clear();
+    services.confirm_answer = c.replace;
     files.RemovePath("/d/in");
     files.RemovePath("/d/out");
     files.AddDirectories("/d");
@@ -273,6 +287,7 @@ TEST_F(MainWindowInMemory, EachConversionSaysHowItEnded) {
     if (c.change) c.change(files);
     ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, "/d/out"));
     if (!c.change) Click("Cmd2");
+    EXPECT_EQ(services.confirmations, QStringList(c.questions, asked)) << c.name;
     EXPECT_EQ(services.messages, c.shown) << c.name;
     EXPECT_EQ(files.Contents("/d/out"), c.output) << c.name;
     EXPECT_EQ(window.DetectedKind(), K::MsDos) << c.name;

@@ -37,6 +37,7 @@ namespace tarnwhistle::windows {
 namespace {
 
 const QString kDetecting = QStringLiteral("ファイル種類を検出しています…");
+const QString kReplaceQuestion = QStringLiteral("%1 は既にあります。置き換えますか？");
 
 // Progress from a working thread, passed on to the window no more often than a screen
 // can show it, and at every change of stage.
@@ -194,7 +195,16 @@ void MainWindow::Remember() {
 // A new source path makes the old verdict meaningless: both the box and the kind go,
 // so that Convert asks for detection again instead of converting the new file as if it
 // were of the old one's kind. A detection still running for the old path is dropped.
+//
+// An output named for the old source would be replaced by the new one's conversion:
+// one copied from it follows the new path, any other goes.
 void MainWindow::OnSourcePathChanged() {
+  const QString before = std::exchange(source_before_, source_path_->text());
+  if (output_path_->text() == before && !before.isEmpty()) {
+    output_path_->setText(source_before_);
+  } else {
+    output_path_->clear();
+  }
   detected_kind_box_->clear();
   detected_kind_ = LineEndingKind::None;
   examine_.Abandon();
@@ -263,6 +273,10 @@ void MainWindow::OnConvert() {
   request.detected = detected_kind_;
   request.target = target_kind_;
   request.detected_file = detected_file_;
+  if (WouldReplace(request) &&
+      !services_.Confirm(this, kReplaceQuestion.arg(output_path_->text()), QStringLiteral("置き換える"))) {
+    return;
+  }
   ShowProgress(Text(messages::kConverting), convert_);
   convert_.Start([this, request](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     ProgressThrottle throttle;
@@ -277,6 +291,20 @@ void MainWindow::OnConvert() {
         });
     outbox.Post([this, outcome] { OnConverted(outcome); });
   });
+}
+
+// Whether `request`, refused by none of the checks that need no reading, would replace
+// a file other than its source: asked first, since that file is lost.
+bool MainWindow::WouldReplace(const ConversionRequest& request) {
+  if (request.source.empty() || request.output.empty() || request.output == request.source ||
+      request.detected == LineEndingKind::None || request.detected == LineEndingKind::Binary ||
+      request.target == LineEndingKind::None) {
+    return false;
+  }
+  const auto output = files_.Locate(request.output);
+  if (!output || !files_.Stat(output.value).exists()) return false;
+  const auto source = files_.Locate(request.source);
+  return !source || !platform::SameExistingFile(files_, source.value, output.value);
 }
 
 // The refusal, the failure and why, "変換しました", or "中止しました" after 中止.

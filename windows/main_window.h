@@ -75,6 +75,7 @@ class MainWindow : public QMainWindow {
   void OnVerdict(const Examination& verdict);
   void OnExamined(const Examination& whole);
   void OnConvert();
+  bool WouldReplace(const ConversionRequest& request);
   void OnConverted(const ConversionOutcome& outcome);
   void OnTargetToggled(int kind, bool checked);
   void OnFileChosen(const QString& path);
@@ -92,6 +93,7 @@ class MainWindow : public QMainWindow {
   LineEndingKind target_kind_ = LineEndingKind::None;
   bool detecting_ = false;      // a detection has given no verdict yet
   QString open_folder_;         // where 開く opened last
+  QString source_before_;       // Txt1's text before its latest change
 
   FileBrowser* browser_ = nullptr;
   QLineEdit* source_path_ = nullptr;        // Txt1
