@@ -1,5 +1,5 @@
 // What a screen reader gets from both windows, through Qt's accessibility interface as
-// AT-SPI relays it: every control's name, what the target options mean, the current text
+// AT-SPI relays it (tests/bridge reads the real bridge): every control's name, what the target options mean, the current text
 // of the counts line, of the summary and of each result, the detected kind read-only and
 // the separator lines passed over.
 
@@ -82,6 +82,7 @@ void ExpectHeard(QWidget& window, const Heard& heard) {
   }
   if (heard.role == QAccessible::EditableText) {
     EXPECT_EQ(control->state().readOnly, heard.read_only) << heard.control;
+    EXPECT_NE(control->textInterface(), nullptr) << heard.control;  // the bridge reads text only through it
   }
   EXPECT_EQ(!control->state().invisible, heard.shown) << heard.control;
 }

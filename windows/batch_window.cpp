@@ -195,7 +195,7 @@ void BatchWindow::BuildProgress(QBoxLayout* layout) {
   progress_timer_ = new QTimer(this);
   progress_timer_->setInterval(100);
   connect(progress_timer_, &QTimer::timeout, this, &BatchWindow::ShowProgress);
-  summary_ = new QLabel(this);
+  summary_ = new LiveText(this);
   summary_->setObjectName("lblSummary");
   summary_->setAccessibleName(QStringLiteral("結果の集計"));
   summary_->setFocusPolicy(Qt::TabFocus);  // read by a screen reader on its way through

@@ -129,7 +129,7 @@ void MainWindow::BuildCommands(TwipsLayout& form, QWidget* client) {
 
 void MainWindow::BuildStatusLine() {
   statusBar()->setSizeGripEnabled(false);
-  counts_line_ = new QLabel(statusBar());
+  counts_line_ = new LiveText(statusBar());
   counts_line_->setObjectName("Lbl3");
   counts_line_->setAccessibleName(QStringLiteral("改行の数"));
   counts_line_->setContentsMargins(Px(120), 0, 0, 0);  // in line with the form's left edge
