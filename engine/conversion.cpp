@@ -55,6 +55,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
       scanner.Feed(source.whole);
       scanner.Finish();
       source.verdict = scanner.Verdict();
+      source.found = scanner.Found();
       return {};
     }
     source.whole.clear();
@@ -64,6 +65,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
   if (detection.status != Status::Ok) return {detection.status, detection.reason};
   source.encoding = detection.encoding;
   source.verdict = detection.verdict;
+  source.found = detection.found;
   return Rewound(source);
 }
 

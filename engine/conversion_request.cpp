@@ -22,7 +22,7 @@ std::string_view OutputRefusal(platform::FileSystem& fs, const ConversionRequest
 }  // namespace
 
 std::string ConversionOutcome::Message() const {
-  if (!refusal.empty()) return std::string(refusal);
+  if (!refusal.empty()) return messages::WithNotes(refusal, {note});
   return result.ok() ? std::string(messages::kConverted) : messages::ForStatus(result.status, result.reason);
 }
 
@@ -39,7 +39,10 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
     return outcome;
   };
   if (request.source.empty()) return refuse(messages::kNoSourceName);
-  if (!request.detect && request.detected == K::Binary) return refuse(messages::kBinarySource);
+  if (!request.detect && request.detected == K::Binary) {
+    outcome.note = messages::ControlNote(request.detected_found);
+    return refuse(messages::kBinarySource);
+  }
   if (!request.detect && request.detected == K::None) return refuse(messages::kNotDetected);
   if (request.target == K::None) return refuse(messages::kNoTarget);
 
@@ -59,7 +62,10 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   }
   if (request.detect) {
     kind = source.verdict;
-    if (kind == K::Binary) return refuse(messages::kBinarySource);
+    if (kind == K::Binary) {
+      outcome.note = messages::ControlNote(source.found);
+      return refuse(messages::kBinarySource);
+    }
     if (kind == K::None) return refuse(messages::kNoLineBreak);
   }
   if (kind == request.target) {

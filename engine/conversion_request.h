@@ -24,6 +24,8 @@ struct ConversionRequest {
   // The file the window's detection looked at: the conversion refuses any other, or the
   // same one changed since (ChangedSinceDetected).
   std::optional<platform::FileIdentity> detected_file;
+  // Where the detection found what made the file BINARY, said with the refusal.
+  ControlFound detected_found;
   // The source is replaced by its conversion, through the same atomic replacement as any
   // output: `output` is not looked at, and the checks of the output do not apply.
   bool in_place = false;
@@ -31,6 +33,7 @@ struct ConversionRequest {
 
 struct ConversionOutcome {
   std::string_view refusal;    // a check failed, and no file was written
+  std::string note;            // why, in brackets after the refusal, where it says
   Result result;               // otherwise, how the conversion went
 
   bool Converted() const { return refusal.empty() && result.ok(); }

@@ -1,20 +1,53 @@
 #include "detection.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "platform/page_buffer.h"
 
 namespace tarnwhistle {
 
+// The kind from the first line break stands once the window has been looked through for
+// a NUL (or the text ends), so that it does not depend on how the text was split.
 bool KindScanner::Feed(std::span<const std::uint8_t> piece) {
-  if (!decided_) FeedBytes(piece.data(), piece.data() + piece.size());
+  if (decided_) return true;
+  if (!known_) FeedBytes(piece.data(), piece.data() + piece.size());
+  if (verdict_ != LineEndingKind::Binary) FindNul(piece);  // what is found first is told
+  fed_ += piece.size();
+  decided_ = known_ && (verdict_ == LineEndingKind::Binary || fed_ >= kNulWindow);
   return decided_;
 }
 
+// A NUL in the part of `piece` within the window decides BINARY, on the line it is on:
+// the lines are counted as the window passes (LF, and CR not followed by LF).
+bool KindScanner::FindNul(std::span<const std::uint8_t> piece) {
+  if (fed_ >= kNulWindow) return false;
+  piece = piece.first(std::min<std::uint64_t>(piece.size(), kNulWindow - fed_));
+  const bool wide = encoding_ != Encoding::Bytes, little = encoding_ == Encoding::Utf16Le;
+  for (const std::uint8_t byte : piece) {
+    if (wide && window_half_ < 0) {
+      window_half_ = byte;
+      continue;
+    }
+    const auto first = static_cast<std::uint32_t>(window_half_);
+    const std::uint32_t unit = !wide ? byte : little ? first | (std::uint32_t{byte} << 8) : (first << 8) | byte;
+    window_half_ = -1;
+    if (unit == kLf || window_before_ == kCr) ++window_line_;
+    window_before_ = unit;
+    if (unit == 0) {
+      found_ = {0, window_line_};
+      Decide(LineEndingKind::Binary);
+      return true;
+    }
+  }
+  return false;
+}
+
 void KindScanner::Finish() {
-  if (decided_) return;
+  if (std::exchange(decided_, true) || known_) return;
   if (in_escape_) {
-    Decide(LineEndingKind::Binary);  // an ESC that opens nothing before the end
+    Control(kEsc, before_escape_);  // an ESC that opens nothing before the end
   } else if (current_ == kCr) {
     Decide(LineEndingKind::Mac);  // a last lone CR
   } else {
@@ -25,7 +58,7 @@ void KindScanner::Finish() {
 void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
   if (encoding_ != Encoding::Bytes) {
     const bool little = encoding_ == Encoding::Utf16Le;
-    for (; p < end && !decided_; ++p) {
+    for (; p < end && !known_; ++p) {
       if (half_ < 0) {
         half_ = *p;
         continue;
@@ -36,7 +69,7 @@ void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
     }
     return;
   }
-  while (p < end && !decided_) {
+  while (p < end && !known_) {
     if (in_escape_) {
       StepEscape(*p++);
     } else if (*p < 0x20 || current_ == kCr) {
@@ -61,7 +94,7 @@ void KindScanner::Step(std::uint32_t unit) {
     return;
   }
   if (IsOtherControl(unit)) {
-    Decide(LineEndingKind::Binary);
+    Control(unit, previous_);
   } else if (unit == kLf && previous_ != kCr) {
     Decide(LineEndingKind::Unix);
   } else if (previous_ == kCr) {
@@ -73,7 +106,7 @@ void KindScanner::StepEscape(std::uint8_t byte) {
   escape_[escape_size_++] = byte;
   switch (OpensDesignation({escape_, escape_size_})) {
     case Designation::TooShort: return;
-    case Designation::No: Decide(LineEndingKind::Binary); return;
+    case Designation::No: Control(kEsc, before_escape_); return;
     case Designation::Yes: break;
   }
   // The ESC is text, and so is the rest of the designation.
@@ -86,8 +119,15 @@ void KindScanner::StepEscape(std::uint8_t byte) {
   current_ = byte;
 }
 
+// A control character before the first line break: on the first line, or on the second
+// after a lone CR.
+void KindScanner::Control(std::uint32_t unit, std::uint32_t before) {
+  found_ = {unit, before == kCr ? 2U : 1U};
+  Decide(LineEndingKind::Binary);
+}
+
 void KindScanner::Decide(LineEndingKind verdict) {
-  decided_ = true;
+  known_ = true;
   verdict_ = verdict;
 }
 
@@ -106,7 +146,7 @@ platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::s
 Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop) {
   Detection detection;
   // Small at first: nearly every text decides within its first line.
-  constexpr std::size_t kFirstRead = 64 * 1024, kLaterReads = 1024 * 1024;
+  constexpr std::size_t kFirstRead = KindScanner::kNulWindow, kLaterReads = 1024 * 1024;
   platform::PageBuffer buffer(kLaterReads);
   platform::OrReason<std::size_t> got = ReadAtLeast(file, {buffer.data(), kFirstRead}, 2);
   if (got) detection.encoding = EncodingOf({buffer.data(), got.value});
@@ -125,6 +165,7 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
   }
   scanner.Finish();
   detection.verdict = scanner.Verdict();
+  detection.found = scanner.Found();
   return detection;
 }
 

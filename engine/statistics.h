@@ -66,6 +66,7 @@ struct Examination {
   Encoding encoding = Encoding::Bytes;
   LineEndingCounts counts;
   platform::FileIdentity identity;  // the file as it was opened
+  ControlFound found;               // for BINARY, what made it so
 };
 
 // Opens the file at `path` and reads it once to its end. `on_verdict`, when given, is

@@ -192,8 +192,8 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
       {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::kSourceUnreadable, EACCES)}, ""},
       {"a read fails while counting",
        [](FakeFileSystem& fs, const std::string& path) {
-         fs.Rewrite(path, "a\r\nbcdefgh\r\n");
-         fs.FailOn(Op::Read, 2, platform::FromErrno(EIO));
+         fs.Rewrite(path, "a\r\n" + std::string(70000, 'b') + "\r\n");
+         fs.FailOn(Op::Read, 64 * 1024 / 4 + 2, platform::FromErrno(EIO));  // past the first 64 KiB
        },
        "MS-DOS", {}, Reasoned(messages::kSourceUnreadable, EIO)},
       {"gone", [](FakeFileSystem& fs, const std::string& path) { fs.RemovePath(path); }, "MS-DOS",
@@ -206,7 +206,7 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
        "MS-DOS", {Reasoned(messages::kSourceUnreadable, EISDIR)}, ""},
   };
   files.AddDirectory("/d");
-  files.SetReadLimit(4);  // the verdict comes from the first read, the counts from more
+  files.SetReadLimit(4);  // the verdict comes from the first 64 KiB, the counts from more
   int i = 0;
   for (const auto& c : cases) {
     const std::string path = "/d/" + std::to_string(i++);

@@ -243,6 +243,7 @@ void MainWindow::OnVerdict(const Examination& verdict) {
     detected_kind_box_->setText(Text(DisplayName(verdict.verdict)));
     detected_kind_ = verdict.verdict;
     detected_file_ = verdict.identity;
+    detected_found_ = verdict.found;
   }
 }
 
@@ -273,6 +274,7 @@ void MainWindow::OnConvert() {
   request.detected = detected_kind_;
   request.target = target_kind_;
   request.detected_file = detected_file_;
+  request.detected_found = detected_found_;
   if (WouldReplace(request) &&
       !services_.Confirm(this, kReplaceQuestion.arg(output_path_->text()), QStringLiteral("置き換える"))) {
     return;

@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow {
 
   LineEndingKind detected_kind_ = LineEndingKind::None;
   platform::FileIdentity detected_file_;  // the file the verdict is of
+  ControlFound detected_found_;           // what made it BINARY
   LineEndingKind target_kind_ = LineEndingKind::None;
   bool detecting_ = false;      // a detection has given no verdict yet
   QString open_folder_;         // where 開く opened last
