@@ -37,6 +37,9 @@ constexpr int kSteps = 1000;
 const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定してください");
 const QString kNothingFound = QStringLiteral("該当するファイルがありません");
 const QString kResultsName = QStringLiteral("一括変換の結果.csv");
+// The seed's 変換ファイルの種類 is the main window's caption; this window's group is named so.
+const QString kNoBatchTarget = QStringLiteral("出力ファイルの種類 を選択してください");
+const QString kDiscardQuestion = QStringLiteral("一覧（%1 個のファイル）を破棄して閉じますか？ファイルそのものは変わりません。");
 
 // "*.txt; *.md" as the patterns the engine takes; "*" alone, or nothing, takes every name.
 std::vector<std::string> Patterns(const QString& text) {
@@ -310,6 +313,7 @@ void BatchWindow::EndWork() {
 }
 
 void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
+  saved_ = false;
   for (const BatchFile& file : files) {
     const int row = table_->rowCount();
     table_->insertRow(row);
@@ -366,6 +370,7 @@ void BatchWindow::OnAddTyped() {
 
 void BatchWindow::OnRemove() {
   if (Busy()) return;
+  saved_ = false;
   std::set<int> chosen;
   for (const QModelIndex& index : table_->selectionModel()->selectedRows()) chosen.insert(index.row());
   for (auto row = chosen.rbegin(); row != chosen.rend(); ++row) {
@@ -400,7 +405,7 @@ void BatchWindow::OnBrowseOutput() {
 void BatchWindow::OnConvert() {
   if (Busy() || rows_.empty()) return;
   BatchSettings settings = Settings();
-  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, Text(messages::kNoTarget));
+  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, kNoBatchTarget);
   const bool in_place = in_place_->isChecked();
   const std::optional<std::string> folder =
       in_place ? std::string() : UnambiguousLocalPath(files_, output_folder_->text().trimmed());
@@ -433,6 +438,7 @@ void BatchWindow::OnConvert() {
 }
 
 void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
+  saved_ = false;
   if (result.verdict != BatchVerdict::NotDone) SetCell(table_, row, kResult, Text(result.message));
   finished_weight_ += rows_[row].size + 1;
   totals_.Add(result);
@@ -459,6 +465,7 @@ void BatchWindow::OnSaveResults() {
   QString path = chosen.first();
   if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
   if (!SaveResults(path)) return services_.ShowMessage(this, Text(messages::kOutputUnwritable));
+  saved_ = true;
   WindowSettings().setValue("batch/results_folder", QFileInfo(path).absolutePath());
 }
 
@@ -491,13 +498,15 @@ bool BatchWindow::SaveResults(const QString& path) {
          file.value->Commit() == platform::Reason::kNone;
 }
 
-void BatchWindow::keyPressEvent(QKeyEvent* event) {
-  const QString question = QStringLiteral("一覧の %1 個のファイルを破棄して閉じますか？").arg(table_->rowCount());
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && table_->rowCount() > 0 &&
-      !services_.Confirm(this, question, QStringLiteral("閉じる"))) {
+// Escape, 閉じる and the title bar's close all come here: a table whose results are not
+// saved is thrown away only once the user says so.
+void BatchWindow::reject() {
+  if (table_->rowCount() > 0 && !saved_ &&
+      !services_.Confirm(this, kDiscardQuestion.arg(table_->rowCount()), QStringLiteral("閉じる"))) {
     return;
   }
-  QDialog::keyPressEvent(event);
+  task_.Stop();
+  QDialog::reject();
 }
 
 void BatchWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -511,10 +520,10 @@ void BatchWindow::dropEvent(QDropEvent* event) {
   AddPaths(paths);
 }
 
-// Closing stops the work; the file in progress is left as it was.
+// Closing stops the work (reject() asks first); the file in progress is left as it was.
 void BatchWindow::closeEvent(QCloseEvent* event) {
-  task_.Stop();
   QDialog::closeEvent(event);
+  if (event->isAccepted()) task_.Stop();
 }
 
 }  // namespace tarnwhistle::windows

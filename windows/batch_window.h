@@ -50,8 +50,8 @@ class BatchWindow : public QDialog {
   bool Busy() const { return task_.Running(); }
 
  protected:
-  // Escape asks before a table that holds files is thrown away.
-  void keyPressEvent(QKeyEvent* event) override;
+  // Escape, 閉じる and the title bar ask before a table not saved is thrown away.
+  void reject() override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -96,6 +96,7 @@ class BatchWindow : public QDialog {
   std::size_t added_ = 0;                // rows the latest adding found
   QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
+  bool saved_ = false;                   // the table, as it is, was saved
   std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file
   std::uint64_t finished_weight_ = 0;    // of the files whose results are in
   std::atomic<std::uint64_t> bytes_read_{0};  // told by the working threads
