@@ -150,6 +150,18 @@ TEST_F(BatchWindowTest, StopLeavesTheFilesAsTheyWere) {
   }
   EXPECT_EQ(Column(6), QStringList(5, ""));
   EXPECT_EQ(Column(0).last(), QString::fromStdString(dir / "late.txt"));
+  // Stopped once more, the bar shows only the files finished and the summary says so,
+  // with the files never reached.
+  {
+    testkit::Gate gate(platform::RacePoint::kSourceOpened);
+    Find<QPushButton>("cmdConvert")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.Reached(); }, 10000));
+    Find<QPushButton>("cmdStop")->click();
+    gate.Open();
+    WaitIdle();
+  }
+  EXPECT_EQ(Find<QProgressBar>("prgBatch")->text(), "0 / 5 ファイル　0%");
+  EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "中止しました（変換 0・変換不要 0・変換できません 0・失敗 0・未処理 5）");
 }
 
 // The report proposes its name in the folder of the last one, always ends in .csv, and

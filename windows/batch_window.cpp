@@ -220,7 +220,7 @@ void BatchWindow::BuildCommands(QBoxLayout* layout) {
   layout->addLayout(row);
   idle_only_.push_back(convert);
   connect(convert, &QPushButton::clicked, this, &BatchWindow::OnConvert);
-  connect(stop_button_, &QPushButton::clicked, &task_, &BackgroundTask::Stop);
+  connect(stop_button_, &QPushButton::clicked, this, &BatchWindow::OnStop);
   connect(save_button_, &QPushButton::clicked, this, &BatchWindow::OnSaveResults);
   connect(close_button, &QPushButton::clicked, this, &BatchWindow::close);
 }
@@ -306,8 +306,19 @@ void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<st
   UpdateEnabled();
 }
 
+// A run stopped says so, with what it did and how many files it never reached; its bar
+// shows the files finished, not the bytes of those left half read.
 void BatchWindow::EndWork() {
+  const bool converting = progress_timer_->isActive();
   progress_timer_->stop();
+  if (converting && std::exchange(stop_pressed_, false)) {
+    bytes_read_ = 0;
+    ShowProgress();
+    const QString summary = Text(messages::WithNotes(
+        messages::kCancelled, {BatchSummary(totals_), "未処理 " + std::to_string(rows_.size() - FilesDone())}));
+    ShowLiveText(summary_, summary);
+  }
+  stop_pressed_ = false;
   UpdateEnabled();
   if (!pending_.empty()) AddPaths(std::exchange(pending_, {}));
 }
@@ -437,10 +448,17 @@ void BatchWindow::OnConvert() {
   UpdateEnabled();
 }
 
+void BatchWindow::OnStop() {
+  stop_pressed_ = true;
+  task_.Stop();
+}
+
 void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
   saved_ = false;
-  if (result.verdict != BatchVerdict::NotDone) SetCell(table_, row, kResult, Text(result.message));
-  finished_weight_ += rows_[row].size + 1;
+  if (result.verdict != BatchVerdict::NotDone) {
+    SetCell(table_, row, kResult, Text(result.message));
+    finished_weight_ += rows_[row].size + 1;
+  }
   totals_.Add(result);
   ShowLiveText(summary_, Text(BatchSummary(totals_)));
   ShowProgress();
@@ -448,9 +466,12 @@ void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
 
 // Files whose results are in count whole; the bytes read count for the files still in
 // hand, so that the bar moves through a large file too.
+std::size_t BatchWindow::FilesDone() const {
+  return totals_.converted + totals_.already_target + totals_.not_convertible + totals_.skipped + totals_.failed;
+}
+
 void BatchWindow::ShowProgress() {
-  const std::size_t files_done = totals_.converted + totals_.already_target + totals_.not_convertible +
-                                 totals_.skipped + totals_.failed + totals_.not_done;
+  const std::size_t files_done = FilesDone();
   const std::uint64_t done = std::min(
       total_weight_, std::max(finished_weight_, bytes_read_.load(std::memory_order_relaxed) + files_done));
   progress_->setValue(total_weight_ == 0 ? 0 : static_cast<int>(done * kSteps / total_weight_));

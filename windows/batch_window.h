@@ -74,6 +74,7 @@ class BatchWindow : public QDialog {
   void OnBrowseOutput();
   void OnConvert();
   void OnSaveResults();
+  void OnStop();
   void UpdateEnabled();
 
   void StartAdding(const std::vector<std::string>& paths, std::set<std::string> known);
@@ -82,6 +83,7 @@ class BatchWindow : public QDialog {
   void ShowExamined(std::size_t row, const Examination& whole);
   void ShowResult(std::size_t row, const BatchResult& result);
   void ShowProgress();
+  std::size_t FilesDone() const;  // of a run: files with a result, not those left as they were
   BatchSettings Settings() const;
   QString WalkChoice() const;  // the filter and subfolder choice, as walked_with_ holds it
   QString ResultsFolder() const;
@@ -97,6 +99,7 @@ class BatchWindow : public QDialog {
   QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
   bool saved_ = false;                   // the table, as it is, was saved
+  bool stop_pressed_ = false;            // 中止 was pressed during the work running
   std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file
   std::uint64_t finished_weight_ = 0;    // of the files whose results are in
   std::atomic<std::uint64_t> bytes_read_{0};  // told by the working threads
