@@ -20,6 +20,8 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <QTimer>
+#include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -89,7 +91,19 @@ BatchWindow::BatchWindow(platform::FileSystem& files, platform::WindowServices& 
   BuildCommands(layout);
   Restore();
   UpdateEnabled();
-  resize(760, 560);
+}
+
+// As large as the table needs, at most most of the screen it opens on, whatever the
+// scale: every button stays on it.
+void BatchWindow::showEvent(QShowEvent* event) {
+  if (!sized_ && screen() != nullptr) {
+    sized_ = true;
+    const QSize room = screen()->availableGeometry().size() * 9 / 10;
+    const QFontMetrics metrics(font());
+    resize(QSize(metrics.horizontalAdvance(QLatin1Char('x')) * 110, metrics.height() * 34).boundedTo(room)
+               .expandedTo(minimumSizeHint().boundedTo(room)));
+  }
+  QDialog::showEvent(event);
 }
 
 BatchWindow::~BatchWindow() { Remember(); }
@@ -108,10 +122,23 @@ void BatchWindow::BuildTable(QBoxLayout* layout) {
   // the whole path is in the tooltip, and it is what assistive tools read.
   table_->setTextElideMode(Qt::ElideMiddle);
   table_->setWordWrap(false);
-  table_->horizontalHeader()->setSectionResizeMode(kPath, QHeaderView::Stretch);
-  table_->setColumnWidth(kKind, 150);
-  table_->setColumnWidth(kResult, 250);
-  for (int column : {kCrLf, kLf, kCr, kMixed}) table_->setColumnWidth(column, 52);
+  // Every column can be widened; the name takes what the others leave, and the result
+  // what is left past the last column. Widths follow the font.
+  QHeaderView* header = table_->horizontalHeader();
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setStretchLastSection(true);
+  const QFontMetrics metrics(table_->font());
+  const int margin = metrics.horizontalAdvance(QLatin1Char('x')) * 2;
+  table_->setColumnWidth(kKind, metrics.horizontalAdvance(QStringLiteral("MS-DOS　UTF-16LE")) + margin);
+  for (int column : {kCrLf, kLf, kCr, kMixed}) {
+    table_->setColumnWidth(column, metrics.horizontalAdvance(QStringLiteral("99,999")) + margin);
+  }
+  table_->setColumnWidth(kResult, metrics.horizontalAdvance(QLatin1Char('x')) * 24);
+  table_->viewport()->installEventFilter(this);
+  connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+    if (column == kPath && !fitting_names_) names_widened_ = true;
+  });
+
   table_->verticalHeader()->hide();
   layout->addWidget(table_, 1);
 }
@@ -476,6 +503,19 @@ void BatchWindow::ShowProgress() {
       total_weight_, std::max(finished_weight_, bytes_read_.load(std::memory_order_relaxed) + files_done));
   progress_->setValue(total_weight_ == 0 ? 0 : static_cast<int>(done * kSteps / total_weight_));
   progress_->setFormat(QStringLiteral("%1 / %2 ファイル　%p%").arg(files_done).arg(rows_.size()));
+}
+
+// The name column takes the table's room left by the others, until the user sets its width.
+bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_->viewport() && event->type() == QEvent::Resize && !names_widened_) {
+    int others = 0;
+    for (int column = kKind; column < kColumns - 1; ++column) others += table_->columnWidth(column);
+    const int least = table_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 24;  // the result's too
+    fitting_names_ = true;
+    table_->setColumnWidth(kPath, std::max(table_->viewport()->width() - others - least, least));
+    fitting_names_ = false;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 // Proposed in the folder results were last saved in; the name always ends in .csv.

@@ -55,6 +55,8 @@ class BatchWindow : public QDialog {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildTable(QBoxLayout* layout);
@@ -98,6 +100,9 @@ class BatchWindow : public QDialog {
   std::size_t added_ = 0;                // rows the latest adding found
   QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
+  bool names_widened_ = false;           // the user set the name column's width
+  bool fitting_names_ = false;           // the window sets it
+  bool sized_ = false;                   // to the screen, when first shown
   bool saved_ = false;                   // the table, as it is, was saved
   bool stop_pressed_ = false;            // 中止 was pressed during the work running
   std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file

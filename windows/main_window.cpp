@@ -374,7 +374,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   }
 }
 
-void MainWindow::OpenBatch(const std::vector<std::string>& paths) {
+BatchWindow* MainWindow::OpenBatch(const std::vector<std::string>& paths) {
   if (batch_window_ == nullptr) {
     batch_window_ = new BatchWindow(files_, services_, this);
     batch_window_->setAttribute(Qt::WA_DeleteOnClose);
@@ -384,6 +384,7 @@ void MainWindow::OpenBatch(const std::vector<std::string>& paths) {
   batch_window_->show();
   batch_window_->raise();
   batch_window_->activateWindow();
+  return batch_window_;
 }
 
 }  // namespace tarnwhistle::windows

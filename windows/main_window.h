@@ -51,8 +51,9 @@ class MainWindow : public QMainWindow {
   void OpenFile(const QString& path);
 
   // Shows the batch window (one at a time) with `paths` (as bytes) added to its table,
-  // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
-  void OpenBatch(const std::vector<std::string>& paths);
+  // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do;
+  // returns it.
+  BatchWindow* OpenBatch(const std::vector<std::string>& paths);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
