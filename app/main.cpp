@@ -54,7 +54,7 @@ int main(int argc, char* argv[]) {
     if (batch) {
       QObject::connect(window.OpenBatch(line.files), &QDialog::finished, &application, &QApplication::quit);
     } else {
-      if (!line.files.empty()) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
+      if (!line.files.empty()) window.OpenFile(line.files.front());
       window.show();
     }
     code = QApplication::exec();

@@ -229,7 +229,7 @@ TEST_F(MainWindowInMemory, EachDetectionShowsItsVerdictOrSaysWhyNot) {
 // file, so that the next conversion does not replace it: an output copied from the
 // source follows it.
 TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
-  window.OpenFile(QString::fromStdString(dir.Write("dos.txt", "a\r\nb\r\n")));
+  window.OpenFile(dir.Write("dos.txt", "a\r\nb\r\n"));
   Click("Cmd1");
   ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
   Option(K::Unix)->click();
@@ -353,7 +353,7 @@ TEST_F(MainWindowTest, RemembersItsFoldersButNeverTheTarget) {
     windows::MainWindow first(files, services);
     services.file_to_open = QString::fromStdString(dir.Write("opened/a.txt", "a\n"));
     first.findChild<QAction*>("mnuOpen")->trigger();
-    first.OpenFile(QString::fromStdString(dir.Write("browsed/b.txt", "b\n")));
+    first.OpenFile(dir.Write("browsed/b.txt", "b\n"));
     first.findChildren<QRadioButton*>("Opt1").at(2)->click();
   }
   services.file_to_open.clear();  // the dialog is cancelled from now on

@@ -101,7 +101,7 @@ TEST(WindowAccessibility, BothWindowsReadAsTheyShow) {
   windows::MainWindow main(files, services);
   main.show();
   const std::string source = dir.Write("a file with a long name.txt", "a\r\n");
-  main.OpenFile(QString::fromStdString(source));
+  main.OpenFile(source);
   main.findChild<QPushButton*>("Cmd1")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !main.findChild<QLabel*>("Lbl3")->text().isEmpty(); }, 10000));
   // The browser's lists read the file names alone, under one column called 名前.

@@ -20,6 +20,7 @@
 #include <QStatusBar>
 #include <QTreeView>
 #include <chrono>
+#include <filesystem>
 
 #include "about_window.h"
 #include "batch_window.h"
@@ -157,6 +158,9 @@ void MainWindow::BuildMenus() {
 
 void MainWindow::Connect() {
   connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
+  connect(output_path_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (text != output_bytes_.shown) output_bytes_ = {};  // bytes given go with the text that showed them
+  });
   connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
   connect(convert_button_, &QPushButton::clicked, this, &MainWindow::OnConvert);
   connect(close_button_, &QPushButton::clicked, this, &MainWindow::close);
@@ -200,8 +204,10 @@ void MainWindow::Remember() {
 // one copied from it follows the new path, any other goes.
 void MainWindow::OnSourcePathChanged() {
   const QString before = std::exchange(source_before_, source_path_->text());
+  if (source_path_->text() != source_bytes_.shown) source_bytes_ = {};
   if (output_path_->text() == before && !before.isEmpty()) {
     output_path_->setText(source_before_);
+    output_bytes_ = source_bytes_;
   } else {
     output_path_->clear();
   }
@@ -215,9 +221,8 @@ void MainWindow::OnSourcePathChanged() {
 // Examines the file in one reading: its kind as soon as it is decided, then the counts
 // of its whole line ends for the status line.
 void MainWindow::OnDetect() {
-  const QString path = source_path_->text();
-  if (path.isEmpty() || Busy()) return;
-  const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
+  if (source_path_->text().isEmpty() || Busy()) return;
+  const std::optional<std::string> local = PathIn(source_path_, source_bytes_);
   if (!local) {
     services_.ShowMessage(this, Text(messages::kSourceMissing));
     return;
@@ -262,8 +267,8 @@ void MainWindow::OnExamined(const Examination& whole) {
 
 void MainWindow::OnConvert() {
   if (Busy()) return;
-  const std::optional<std::string> source = UnambiguousLocalPath(files_, source_path_->text());
-  const std::optional<std::string> output = UnambiguousLocalPath(files_, output_path_->text());
+  const std::optional<std::string> source = PathIn(source_path_, source_bytes_);
+  const std::optional<std::string> output = PathIn(output_path_, output_bytes_);
   if (!source || !output) {
     services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
     return;
@@ -336,10 +341,24 @@ void MainWindow::OnFileChosen(const QString& path) {
   output_path_->setText(path);
 }
 
-void MainWindow::OpenFile(const QString& path) {
-  const QFileInfo file(path);
-  browser_->ShowDirectory(file.absolutePath());
-  OnFileChosen(QDir::toNativeSeparators(file.absoluteFilePath()));
+void MainWindow::OpenFile(const std::string& path) {
+  if (path.empty()) return;
+  std::error_code failed;
+  const std::string here = std::filesystem::current_path(failed).native();
+  const std::string whole = path.front() == '/' || failed ? path : platform::JoinPath(here, path);
+  browser_->ShowDirectory(QFileInfo(PathText(whole)).absolutePath());
+  ShowPath(source_path_, source_bytes_, whole);
+  ShowPath(output_path_, output_bytes_, whole);
+}
+
+void MainWindow::ShowPath(QLineEdit* box, KnownBytes& known, const std::string& bytes) {
+  known = {PathText(bytes), bytes};
+  box->setText(known.shown);
+}
+
+std::optional<std::string> MainWindow::PathIn(const QLineEdit* box, const KnownBytes& known) {
+  if (!known.bytes.empty() && box->text() == known.shown) return known.bytes;
+  return UnambiguousLocalPath(files_, box->text());
 }
 
 // The dialog opens where it was left, or where the browser is; it only shows the disk:
@@ -349,7 +368,10 @@ void MainWindow::OnOpen() {
   const QString path = services_.AskFileToOpen(this, known ? open_folder_ : browser_->Directory());
   if (path.isEmpty()) return;
   open_folder_ = QFileInfo(path).absolutePath();
-  OpenFile(path);
+  // The dialog gives a name that is not UTF-8 with U+FFFD in it: its bytes are found again.
+  const std::optional<std::string> bytes = UnambiguousLocalPath(files_, path);
+  if (!bytes) return services_.ShowMessage(this, Text(messages::kSourceMissing));
+  OpenFile(*bytes);
 }
 
 void MainWindow::OnAbout() {
@@ -368,7 +390,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   if (paths.empty()) return;
   event->acceptProposedAction();
   if (paths.size() == 1 && !IsFolder(files_, paths.front())) {
-    OpenFile(PathText(paths.front()));
+    OpenFile(paths.front());
   } else {
     OpenBatch(paths);
   }

@@ -46,9 +46,10 @@ class MainWindow : public QMainWindow {
   // True while a detection or a conversion runs (the count after a detection aside).
   bool Busy() const { return detecting_ || convert_.Running(); }
 
-  // Fills both path boxes with `path` and moves the browser to its folder, as the File
-  // menu's Open and a file dropped on the window do.
-  void OpenFile(const QString& path);
+  // Fills both path boxes with `path` (its bytes, kept for every operation on the file
+  // while the boxes show it) and moves the browser to its folder, as the File menu's
+  // Open, a file dropped on the window and the command line do.
+  void OpenFile(const std::string& path);
 
   // Shows the batch window (one at a time) with `paths` (as bytes) added to its table,
   // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do;
@@ -83,6 +84,16 @@ class MainWindow : public QMainWindow {
   void OnOpen();
   void OnAbout();
 
+  // A path given as bytes, shown in `box` in a readable form.
+  struct KnownBytes {
+    QString shown;
+    std::string bytes;
+  };
+  void ShowPath(QLineEdit* box, KnownBytes& known, const std::string& bytes);
+  // The bytes of the path in `box`: those it was given while it still shows them, else
+  // its text's (typed text is UTF-8); nothing where the text stands for several files.
+  std::optional<std::string> PathIn(const QLineEdit* box, const KnownBytes& known);
+
   void ShowProgress(const QString& label, BackgroundTask& task);  // 中止 stops `task`
   void CloseProgress();
 
@@ -96,6 +107,8 @@ class MainWindow : public QMainWindow {
   bool detecting_ = false;      // a detection has given no verdict yet
   QString open_folder_;         // where 開く opened last
   QString source_before_;       // Txt1's text before its latest change
+  KnownBytes source_bytes_;     // of Txt1
+  KnownBytes output_bytes_;     // of Txt3
 
   FileBrowser* browser_ = nullptr;
   QLineEdit* source_path_ = nullptr;        // Txt1
