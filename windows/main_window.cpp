@@ -38,6 +38,14 @@ namespace tarnwhistle::windows {
 namespace {
 
 const QString kDetecting = QStringLiteral("ファイル種類を検出しています…");
+
+// How the controls follow a window made larger: the browser's lists share the extra
+// width and take the extra height; what is below them moves down, the path boxes and
+// the lines widen, and the commands keep to the right edge.
+using Fit = TwipsLayout::Fit;
+constexpr TwipsLayout::Grow kBelow{0, 0, 1, 1};
+constexpr TwipsLayout::Grow kWiderBelow{0, 1, 1, 1};
+constexpr TwipsLayout::Grow kRightBelow{1, 1, 1, 1};
 const QString kReplaceQuestion = QStringLiteral("%1 は既にあります。置き換えますか？");
 
 // Progress from a working thread, passed on to the window no more often than a screen
@@ -68,8 +76,8 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   setAcceptDrops(true);
   auto* client = new QWidget(this);
   setCentralWidget(client);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);  // the window is as large as its form, never larger
-  auto* form = new TwipsLayout(client, QSize(6135, 6150));
+  // As large as its form, or larger: the lists and the path boxes take the room.
+  auto* form = new TwipsLayout(client, QSize(6135, 6150), true);
   BuildBrowser(*form, client);
   BuildSource(*form, client);
   BuildTargetOptions(*form, client);
@@ -79,38 +87,39 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   Connect();
   SetTabOrder();
   Restore();
+  resize(minimumSizeHint());
 }
 
 MainWindow::~MainWindow() { Remember(); }
 
 void MainWindow::BuildBrowser(TwipsLayout& form, QWidget* client) {
   browser_ = new FileBrowser(services_, client);
-  form.Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
-  form.Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
-  form.Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
+  form.Place(browser_->drive_list(), QRect(120, 120, 2895, 300), Fit::AsTabled, {0, 0.5, 0, 0});
+  form.Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400), Fit::AsTabled, {0, 0.5, 0, 1});
+  form.Place(browser_->file_list(), QRect(3120, 600, 2895, 2430), Fit::AsTabled, {0.5, 1, 0, 1});
   auto* line = new SeparatorLine(client);
   line->setObjectName("Line2");
-  form.Place(line, QRect(120, 3120, 5880, kTwipsPerPixel));
+  form.Place(line, QRect(120, 3120, 5880, kTwipsPerPixel), Fit::AsTabled, kWiderBelow);
 }
 
 // The source path, its detection and the kind detected.
 void MainWindow::BuildSource(TwipsLayout& form, QWidget* client) {
-  NewLabel(form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
+  NewLabel(form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180), kBelow);
   source_path_ = NewTextBox(new QLineEdit(client), "Txt1", QStringLiteral("変換ファイル名"));
-  form.Place(source_path_, QRect(120, 3480, 5895, 270));
+  form.Place(source_path_, QRect(120, 3480, 5895, 270), Fit::AsTabled, kWiderBelow);
   detect_button_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"));
-  form.Place(detect_button_, QRect(120, 3840, 1695, 375));
+  form.Place(detect_button_, QRect(120, 3840, 1695, 375), Fit::AsTabled, kBelow);
   detected_kind_box_ = NewTextBox(new DisplayBox(client), "Txt2", QStringLiteral("ファイル種類"));
-  form.Place(detected_kind_box_, QRect(1920, 3840, 2775, 375));
+  form.Place(detected_kind_box_, QRect(1920, 3840, 2775, 375), Fit::AsTabled, kBelow);
   auto* line = new SeparatorLine(client);
   line->setObjectName("Line1");
-  form.Place(line, QRect(120, 4320, 5880, kTwipsPerPixel));
+  form.Place(line, QRect(120, 4320, 5880, kTwipsPerPixel), Fit::AsTabled, kWiderBelow);
 }
 
 void MainWindow::BuildTargetOptions(TwipsLayout& form, QWidget* client) {
   auto* frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
   frame->setObjectName("Frm1");
-  form.Place(frame, QRect(1920, 4440, 2295, 1215));
+  form.Place(frame, QRect(1920, 4440, 2295, 1215), Fit::AsTabled, kBelow);
   target_options_ = new QButtonGroup(this);
   const QList<QRadioButton*> options = NewTargetOptions(frame, target_options_, "Opt1");
   const QRect places[] = {QRect(240, 360, 1935, 180), QRect(240, 600, 1215, 180), QRect(240, 840, 1215, 180)};
@@ -120,12 +129,12 @@ void MainWindow::BuildTargetOptions(TwipsLayout& form, QWidget* client) {
 // Convert, Cancel and the output path.
 void MainWindow::BuildCommands(TwipsLayout& form, QWidget* client) {
   convert_button_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"));
-  form.Place(convert_button_, QRect(4440, 4680, 1455, 375));
+  form.Place(convert_button_, QRect(4440, 4680, 1455, 375), Fit::AsTabled, kRightBelow);
   close_button_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"));
-  form.Place(close_button_, QRect(4440, 5160, 1455, 375));
-  NewLabel(form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
+  form.Place(close_button_, QRect(4440, 5160, 1455, 375), Fit::AsTabled, kRightBelow);
+  NewLabel(form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255), kBelow);
   output_path_ = NewTextBox(new QLineEdit(client), "Txt3", QStringLiteral("出力ファイル名"));
-  form.Place(output_path_, QRect(120, 5760, 5895, 270));
+  form.Place(output_path_, QRect(120, 5760, 5895, 270), Fit::AsTabled, kWiderBelow);
 }
 
 void MainWindow::BuildStatusLine() {
