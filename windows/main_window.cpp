@@ -231,6 +231,7 @@ void MainWindow::OnSourcePathChanged() {
 // of its whole line ends for the status line.
 void MainWindow::OnDetect() {
   if (source_path_->text().isEmpty() || Busy()) return;
+  browser_->SelectFile(source_path_->text());  // the file the window now works on
   const std::optional<std::string> local = PathIn(source_path_, source_bytes_);
   if (!local) {
     services_.ShowMessage(this, Text(messages::kSourceMissing));
@@ -358,6 +359,7 @@ void MainWindow::OpenFile(const std::string& path) {
   browser_->ShowDirectory(QFileInfo(PathText(whole)).absolutePath());
   ShowPath(source_path_, source_bytes_, whole);
   ShowPath(output_path_, output_bytes_, whole);
+  browser_->SelectFile(source_path_->text());
 }
 
 void MainWindow::ShowPath(QLineEdit* box, KnownBytes& known, const std::string& bytes) {
