@@ -1,5 +1,6 @@
 #include "qt_window_services.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStorageInfo>
+#include <QUrl>
 #include <algorithm>
 
 namespace tarnwhistle::platform {
@@ -99,6 +101,8 @@ QStringList QtWindowServices::AskPaths(QWidget* parent, PathRequest request, con
   }
   return {};
 }
+bool QtWindowServices::OpenUrl(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
+
 QList<Drive> QtWindowServices::Drives() {
   // The root comes first and always, even where the mount table does not show it (in a
   // chroot, say).

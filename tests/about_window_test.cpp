@@ -28,6 +28,8 @@ TEST(AboutWindow, ShowsNameVersionAndNoticeAsLaidOut) {
     bool fits_text;
   } const places[] = {{"Lbl1", {240, 240, 1575, 180}, true},
                       {"Lbl2", {360, 720, 2460, 180}, true},
+                      {"Lbl3", {360, 960, 2700, 180}, true},
+                      {"Lbl4", {360, 1200, 2700, 180}, true},
                       {"Cmd1", {3240, 1080, 1215, 375}, false}};
   for (const auto& p : places) {
     QWidget* control = about.findChild<QWidget*>(p.name);
@@ -41,6 +43,8 @@ TEST(AboutWindow, ShowsNameVersionAndNoticeAsLaidOut) {
   }
   EXPECT_EQ(about.findChild<QLabel*>("Lbl1")->text(), "Tarnwhistle Ver 1.2");
   EXPECT_FALSE(about.findChild<QLabel*>("Lbl2")->text().isEmpty());
+  EXPECT_EQ(about.findChild<QLabel*>("Lbl3")->text(), "MIT ライセンス");
+  EXPECT_EQ(about.findChild<QLabel*>("Lbl4")->text(), "マニュアル: man tarnwhistle");
   EXPECT_EQ(about.findChild<QPushButton*>("Cmd1")->text(), "OK");
 }
 

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -93,13 +95,22 @@ TEST_F(MainWindowTest, StartsEmptyWithItsCaptionsAndMenus) {
 
   const std::pair<const char*, const char*> menus[] = {
       {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuBatch", "一括変換(&B)..."}, {"mnuEnd", "終了(&X)"},
-      {"mnuHelp", "ヘルプ(&H)"}, {"mnuAbout", "バージョン情報(&A)"}};
+      {"mnuHelp", "ヘルプ(&H)"}, {"mnuManual", "マニュアル(&M)"}, {"mnuAbout", "バージョン情報(&A)"}};
   for (const auto& [name, caption] : menus) EXPECT_EQ(Find<QAction>(name)->text(), caption) << name;
   EXPECT_EQ(Find<QAction>("mnuOpen")->shortcut(), QKeySequence("Ctrl+O"));
   EXPECT_EQ(window.menuBar()->actions(), (QList<QAction*>{Find<QAction>("mnuFile"), Find<QAction>("mnuHelp")}));
   EXPECT_EQ(Find<QMenu>("mnuFile")->actions(),
             (QList<QAction*>{Find<QAction>("mnuOpen"), Find<QAction>("mnuBatch"), Find<QAction>("mnuEnd")}));
-  EXPECT_EQ(Find<QMenu>("mnuHelp")->actions(), QList<QAction*>{Find<QAction>("mnuAbout")});
+  EXPECT_EQ(Find<QMenu>("mnuHelp")->actions(), (QList<QAction*>{Find<QAction>("mnuManual"), Find<QAction>("mnuAbout")}));
+  // マニュアル gives the desktop the README beside the sources the program runs from, and
+  // says what to do where nothing opens it.
+  Find<QAction>("mnuManual")->trigger();
+  services.url_opens = false;
+  Find<QAction>("mnuManual")->trigger();
+  EXPECT_EQ(services.opened_urls,
+            QStringList(2, QUrl::fromLocalFile(QFileInfo(QStringLiteral(TW_SOURCE_DIR "/README.md")).canonicalFilePath())
+                               .toString()));
+  EXPECT_EQ(services.messages, QStringList{"マニュアルを開けません（端末で man tarnwhistle を実行してください）"});
 }
 
 TEST_F(MainWindowTest, TabsThroughTheControlsInOrder) {

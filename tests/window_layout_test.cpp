@@ -120,7 +120,7 @@ TEST(WindowLayout, EveryFontShowsEveryCaptionWholeAndNothingOverlaps) {
 
     windows::AboutWindow about;
     about.setFont(font);
-    ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Cmd1"}, context + ", About");
+    ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Lbl3", "Lbl4", "Cmd1"}, context + ", About");
   }
 }
 

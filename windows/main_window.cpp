@@ -2,6 +2,8 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QUrl>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -161,6 +163,9 @@ void MainWindow::BuildMenus() {
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help->menuAction()->setObjectName("mnuHelp");
   help->setObjectName("mnuHelp");
+  QAction* manual = help->addAction(QStringLiteral("マニュアル(&M)"), this, &MainWindow::OnManual);
+  manual->setObjectName("mnuManual");
+  manual->setShortcut(QKeySequence::HelpContents);
   QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &MainWindow::OnAbout);
   about->setObjectName("mnuAbout");
 }
@@ -383,6 +388,17 @@ void MainWindow::OnOpen() {
   const std::optional<std::string> bytes = UnambiguousLocalPath(files_, path);
   if (!bytes) return services_.ShowMessage(this, Text(messages::kSourceMissing));
   OpenFile(*bytes);
+}
+
+// The README beside the program's sources where it runs from its build, else the
+// installed manual page, with whatever the desktop opens them with.
+void MainWindow::OnManual() {
+  const QFileInfo readme(QCoreApplication::applicationDirPath() + QStringLiteral("/../../README.md"));
+  const QString url = readme.exists() ? QUrl::fromLocalFile(readme.canonicalFilePath()).toString()
+                                      : QStringLiteral("man:tarnwhistle(1)");
+  if (!services_.OpenUrl(url)) {
+    services_.ShowMessage(this, QStringLiteral("マニュアルを開けません（端末で man tarnwhistle を実行してください）"));
+  }
 }
 
 void MainWindow::OnAbout() {

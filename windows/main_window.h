@@ -82,6 +82,7 @@ class MainWindow : public QMainWindow {
   void OnTargetToggled(int kind, bool checked);
   void OnFileChosen(const QString& path);
   void OnOpen();
+  void OnManual();
   void OnAbout();
 
   // A path given as bytes, shown in `box` in a readable form.
