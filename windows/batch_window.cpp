@@ -100,7 +100,7 @@ void BatchWindow::showEvent(QShowEvent* event) {
     sized_ = true;
     const QSize room = screen()->availableGeometry().size() * 9 / 10;
     const QFontMetrics metrics(font());
-    resize(QSize(metrics.horizontalAdvance(QLatin1Char('x')) * 110, metrics.height() * 34).boundedTo(room)
+    resize(QSize(metrics.horizontalAdvance(QLatin1Char('x')) * 120, metrics.height() * 44).boundedTo(room)
                .expandedTo(minimumSizeHint().boundedTo(room)));
   }
   QDialog::showEvent(event);
