@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite, the Debian package through lintian,
-# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, the same
-# suite built with ThreadSanitizer (the engine and the windows work on several threads), and
-# the engine and tarnwhistle-cli.exe built for Windows and run under wine, and the engine's
-# fuzz target for a bounded time (TW_FUZZ_SECONDS, 20 by default).
+# Sets up, builds and runs every test: the suite, the windows read over AT-SPI, the Debian
+# package through lintian, the same suite built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the same suite built with ThreadSanitizer (the engine and the
+# windows work on several threads), the engine and tarnwhistle-cli.exe built for Windows
+# and run under wine, and the engine's fuzz target for a bounded time (TW_FUZZ_SECONDS, 20
+# by default).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -11,6 +12,10 @@ source scripts/setup.sh
 tw_need_packages "${TW_BUILD_PACKAGES[@]}"
 tw_build build -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+# The windows as a screen reader hears them, through the real AT-SPI bridge.
+tw_need_packages "${TW_BRIDGE_PACKAGES[@]}"
+tests/bridge/run.sh build
 
 tw_need_packages lintian desktop-file-utils appstream bash-completion
 packaging/check.sh build

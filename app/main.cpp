@@ -10,6 +10,7 @@
 #include "platform/interrupts.h"
 #include "platform/posix_file_system.h"
 #include "platform/qt_window_services.h"
+#include "windows/batch_window.h"
 #include "windows/controls.h"
 #include "windows/main_window.h"
 #include "windows/texts.h"
@@ -49,11 +50,14 @@ int main(int argc, char* argv[]) {
     platform::QtWindowServices services(windows::Text(messages::kProductName));
     windows::MainWindow window(files, services);
     // One file opens in the main window; several (line.batch then), or a folder, in the
-    // batch window.
+    // batch window alone, whose closing ends the program.
     const bool batch = line.batch || (line.files.size() == 1 && windows::IsFolder(files, line.files.front()));
-    if (!batch && !line.files.empty()) window.OpenFile(QFile::decodeName(line.files.front().c_str()));
-    window.show();
-    if (batch) window.OpenBatch(line.files);
+    if (batch) {
+      QObject::connect(window.OpenBatch(line.files), &QDialog::finished, &application, &QApplication::quit);
+    } else {
+      if (!line.files.empty()) window.OpenFile(line.files.front());
+      window.show();
+    }
     code = QApplication::exec();
   }  // the windows' work, if any, has stopped and cleaned up
   interrupts.ResendIfCaught();

@@ -57,12 +57,18 @@ int UsageError(const Environment& env, std::string_view english, std::string_vie
 }
 
 // Says how one conversion of `source` into `output` went, and returns its exit code: a
-// refusal or a failure on stderr (a failure with the name of the file it concerns),
+// refusal or a failure on stderr (a failure, or a refusal for what the file holds, with
+// the name of the file it concerns),
 // nothing when the user stopped it, "変換しました" on stdout when `say_done`.
 int Report(const Environment& env, const ConversionOutcome& outcome, const std::string& source,
            const std::string& output, bool say_done) {
   if (!outcome.refusal.empty()) {
-    env.err << outcome.refusal << '\n';
+    // A refusal for what the file holds names it, as a failure does.
+    if (outcome.note.empty()) {
+      env.err << outcome.refusal << '\n';
+    } else {
+      Complain(env, source, outcome.Message());
+    }
     return kExitFailed;
   }
   if (outcome.result.status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say

@@ -68,8 +68,8 @@ Result WhatItNeeds(Source& source, const BatchSettings& settings, const std::sto
 void NotConverted(BatchResult& result, const Source& source, bool nul, bool mirror, bool dry_run) {
   if (source.verdict == LineEndingKind::Binary || nul) {
     result.verdict = BatchVerdict::NotConvertible;
-    result.message = messages::WithNotes(messages::kBinarySource,
-                                         {nul ? messages::kNulNote : "バイナリ ファイルです", CopyNote(mirror, dry_run)});
+    const std::string found = nul ? std::string(messages::kNulNote) : messages::ControlNote(source.found);
+    result.message = messages::WithNotes(messages::kBinarySource, {found, CopyNote(mirror, dry_run)});
   } else {
     result.verdict = BatchVerdict::AlreadyTarget;
     result.message = messages::WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? messages::kNoLineBreakNote : "",

@@ -53,6 +53,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
       scanner.Feed(source.whole);
       scanner.Finish();
       source.verdict = scanner.Verdict();
+      source.found = scanner.Found();
       return {};
     }
     source.whole.clear();
@@ -62,6 +63,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
   if (detection.status != Status::Ok) return {detection.status, detection.reason};
   source.encoding = detection.encoding;
   source.verdict = detection.verdict;
+  source.found = detection.found;
   return Rewound(source);
 }
 

@@ -32,6 +32,7 @@ struct Source {
   std::unique_ptr<platform::ReadHandle> file;
   Encoding encoding = Encoding::Bytes;
   LineEndingKind verdict = LineEndingKind::None;  // from its first line break, as detection decides
+  ControlFound found;                             // for BINARY, what made it so
   // A small file's bytes, when its first read held all of them: read from here again,
   // not from the file, which a batch of thousands of small files feels.
   std::vector<std::uint8_t> whole;

@@ -22,7 +22,7 @@ std::string_view OutputRefusal(platform::FileSystem& fs, const ConversionRequest
 }  // namespace
 
 std::string ConversionOutcome::Message() const {
-  if (!refusal.empty()) return std::string(refusal);
+  if (!refusal.empty()) return messages::WithNotes(refusal, {note});
   if (!result.ok()) return messages::ForStatus(result.status, result.reason);
   if (!copied) return std::string(messages::kConverted);
   return messages::WithNotes(messages::kAlreadyTarget,
@@ -42,7 +42,10 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
     return outcome;
   };
   if (request.source.empty()) return refuse(messages::kNoSourceName);
-  if (!request.detect && request.detected == K::Binary) return refuse(messages::kBinarySource);
+  if (!request.detect && request.detected == K::Binary) {
+    outcome.note = messages::ControlNote(request.detected_found);
+    return refuse(messages::kBinarySource);
+  }
   if (!request.detect && request.detected == K::None) return refuse(messages::kNotDetected);
   if (request.target == K::None) return refuse(messages::kNoTarget);
 
@@ -62,7 +65,10 @@ ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequ
   }
   if (request.detect) {
     kind = source.verdict;
-    if (kind == K::Binary) return refuse(messages::kBinarySource);
+    if (kind == K::Binary) {
+      outcome.note = messages::ControlNote(source.found);
+      return refuse(messages::kBinarySource);
+    }
     if (kind == K::None && !request.copy_unneeded) return refuse(messages::kNoLineBreak);
     outcome.copied = outcome.no_line_break = kind == K::None;
   }

@@ -24,6 +24,8 @@ struct ConversionRequest {
   // The file the window's detection looked at: the conversion refuses any other, or the
   // same one changed since (ChangedSinceDetected).
   std::optional<platform::FileIdentity> detected_file;
+  // Where the detection found what made the file BINARY, said with the refusal.
+  ControlFound detected_found;
   // A source that needs no conversion (of the target kind already, or without a line
   // break) is copied to the output as it is, instead of refused (checks 3 and 5), as
   // the command line's `convert SRC OUT` does so that a script can run it twice.
@@ -34,6 +36,7 @@ struct ConversionRequest {
 
 struct ConversionOutcome {
   std::string_view refusal;    // a check failed, and no file was written
+  std::string note;            // why, in brackets after the refusal, where it says
   Result result;               // otherwise, how the conversion went
   bool copied = false;         // needing no conversion, the source was copied as it is
   bool no_line_break = false;  // ...for it has no line break

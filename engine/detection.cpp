@@ -1,21 +1,48 @@
 #include "detection.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "platform/page_buffer.h"
 
 namespace tarnwhistle {
 
+// The kind from the first line break stands once the window has been looked through for
+// a NUL (or the text ends), so that it does not depend on how the text was split.
 bool KindScanner::Feed(std::span<const std::uint8_t> piece) {
-  if (!decided_) FeedBytes(piece.data(), piece.data() + piece.size());
+  if (decided_) return true;
+  if (!known_) FeedBytes(piece.data(), piece.data() + piece.size());
+  if (verdict_ != LineEndingKind::Binary) FindNul(piece);  // what is found first is told
+  fed_ += piece.size();
+  decided_ = known_ && (verdict_ == LineEndingKind::Binary || fed_ >= kNulWindow);
   return decided_;
 }
 
+// A NUL in the part of `piece` within the window decides BINARY, on the line it is on:
+// the lines are counted as the window passes (LF, and CR not followed by LF).
+bool KindScanner::FindNul(std::span<const std::uint8_t> piece) {
+  if (fed_ >= kNulWindow) return false;
+  piece = piece.first(std::min<std::uint64_t>(piece.size(), kNulWindow - fed_));
+  const bool wide = encoding_ != Encoding::Bytes;
+  for (const std::uint8_t byte : piece) {
+    std::uint32_t unit = byte;
+    if (wide && !window_unit_.Take(byte, unit)) continue;
+    if (unit == kLf || window_before_ == kCr) ++window_line_;
+    window_before_ = unit;
+    if (unit == 0) {
+      found_ = {0, window_line_};
+      Decide(LineEndingKind::Binary);
+      return true;
+    }
+  }
+  return false;
+}
+
 void KindScanner::Finish() {
-  if (decided_) return;
+  if (std::exchange(decided_, true) || known_) return;
   if (escape_.Holding()) {
-    Decide(LineEndingKind::Binary);  // an ESC that opens nothing before the end
+    Control(kEsc, before_escape_);  // an ESC that opens nothing before the end
   } else if (current_ == kCr) {
     Decide(LineEndingKind::Mac);  // a last lone CR
   } else {
@@ -25,12 +52,12 @@ void KindScanner::Finish() {
 
 void KindScanner::FeedBytes(const std::uint8_t* p, const std::uint8_t* end) {
   if (encoding_ != Encoding::Bytes) {
-    for (std::uint32_t unit = 0; p < end && !decided_; ++p) {
+    for (std::uint32_t unit = 0; p < end && !known_; ++p) {
       if (unit_.Take(*p, unit)) Step(unit);
     }
     return;
   }
-  while (p < end && !decided_) {
+  while (p < end && !known_) {
     if (escape_.Holding()) {
       StepEscape(*p++);
     } else if (*p < 0x20 || current_ == kCr) {
@@ -55,7 +82,7 @@ void KindScanner::Step(std::uint32_t unit) {
     return;
   }
   if (IsOtherControl(unit)) {
-    Decide(LineEndingKind::Binary);
+    Control(unit, previous_);
   } else if (unit == kLf && previous_ != kCr) {
     Decide(LineEndingKind::Unix);
   } else if (previous_ == kCr) {
@@ -67,7 +94,7 @@ void KindScanner::StepEscape(std::uint8_t byte) {
   const std::uint8_t before = std::exchange(escape_last_, byte);
   switch (escape_.Take(byte)) {
     case Designation::TooShort: return;
-    case Designation::No: Decide(LineEndingKind::Binary); return;
+    case Designation::No: Control(kEsc, before_escape_); return;
     case Designation::Yes: break;
   }
   // The ESC is text, and so is the rest of the designation.
@@ -79,8 +106,15 @@ void KindScanner::StepEscape(std::uint8_t byte) {
   current_ = byte;
 }
 
+// A control character before the first line break: on the first line, or on the second
+// after a lone CR.
+void KindScanner::Control(std::uint32_t unit, std::uint32_t before) {
+  found_ = {unit, before == kCr ? 2U : 1U};
+  Decide(LineEndingKind::Binary);
+}
+
 void KindScanner::Decide(LineEndingKind verdict) {
-  decided_ = true;
+  known_ = true;
   verdict_ = verdict;
 }
 
@@ -116,6 +150,7 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
   }
   scanner.Finish();
   detection.verdict = scanner.Verdict();
+  detection.found = scanner.Found();
   return detection;
 }
 

@@ -21,6 +21,13 @@ enum class LineEndingKind : std::int16_t {
   Binary = 4,  // not a text file
 };
 
+// What made a text BINARY: the control character (0 for a NUL) and the line it is on,
+// from 1. Line 0: nothing was found.
+struct ControlFound {
+  std::uint32_t unit = 0;
+  std::uint64_t line = 0;
+};
+
 inline constexpr std::uint8_t kTab = 0x09;
 inline constexpr std::uint8_t kLf = 0x0A;
 inline constexpr std::uint8_t kCr = 0x0D;

@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace tarnwhistle::messages {
@@ -51,6 +52,14 @@ std::string ReasonText(platform::Reason reason) {
       // Rare enough not to need words of its own: its name, for a search or a report.
       return "エラー " + platform::ErrorName(error);
   }
+}
+
+std::string ControlNote(const ControlFound& found) {
+  if (found.line == 0) return {};
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(found.unit));
+  const std::string where = std::to_string(found.line) + " 行目に";
+  return where + (found.unit == 0 ? std::string(" NUL 文字があります") : "制御文字 " + std::string(code) + " があります");
 }
 
 std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes) {

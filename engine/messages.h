@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "line_ending_kind.h"
 #include "status.h"
 #include "platform/reason.h"
 
@@ -49,6 +50,10 @@ std::string ReasonText(platform::Reason reason);
 
 // Why a file is not text: a NUL among its bytes.
 inline constexpr std::string_view kNulNote = "NUL 文字を含んでいます";
+
+// Why a file is BINARY, where it was found: "1 行目に制御文字 0x1B があります",
+// "3 行目に NUL 文字があります"; empty when nothing was found.
+std::string ControlNote(const ControlFound& found);
 
 // `message` with the notes that are not empty after it, in full-width brackets and
 // apart by "・": "このファイルは変換できません（バイナリ ファイルです・コピーしました）".

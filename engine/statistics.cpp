@@ -192,6 +192,7 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
   std::vector<std::uint8_t> sample;
   const auto decided = [&] {
     result.verdict = scanner.Verdict();
+    result.found = scanner.Found();
     if (on_verdict) on_verdict(result);
   };
   for (; got && got.value > 0; got = file.value->Read(room)) {

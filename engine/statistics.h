@@ -67,6 +67,7 @@ struct Examination {
   std::string encoding_name;
   LineEndingCounts counts;
   platform::FileIdentity identity;  // the file as it was opened
+  ControlFound found;               // for BINARY, what made it so
 };
 
 // "UTF-16LE" or "UTF-16BE" for a text with that byte order mark, "UTF-8 BOM付き" for

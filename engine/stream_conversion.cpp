@@ -80,6 +80,7 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   const bool checks_kind = from == K::None;
   if (checks_kind && scanner.Verdict() == K::Binary) {
     outcome.refusal = messages::kBinarySource;
+    outcome.note = messages::ControlNote(scanner.Found());
     return outcome;
   }
 
@@ -95,6 +96,7 @@ ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& ou
   if (Result passed = pass_on({head.data(), held}); !passed.ok()) {
     if (passed.status != Status::SourceNotText) return fail(passed.status, passed.reason);
     outcome.refusal = messages::kBinarySource;
+    outcome.note = messages::kNulNote;
     return outcome;
   }
   std::uint64_t total = held;

@@ -1,11 +1,14 @@
 #include "qt_window_services.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStorageInfo>
+#include <QUrl>
 #include <algorithm>
 
 namespace tarnwhistle::platform {
@@ -29,10 +32,30 @@ bool IsUserVolume(const QStorageInfo& volume) {
 #endif
 }
 
+// `text` as a message box shows it: a long one wraps only between words, at a space,
+// after a full stop, a comma, a closing bracket, "・" or "/", and before an opening
+// bracket, never inside a word as Qt would ("行ってくださ" / "い"): a WORD JOINER
+// (U+2060, which is not drawn) holds every other two characters together. Screen
+// readers are given the text as it was.
+void ShowWholeWords(QMessageBox& box, const QString& text) {
+  static const QString kBreakAfter = QStringLiteral(" 。、）・？/");
+  QString shown;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    shown += text[i];
+    if (i + 1 < text.size() && !kBreakAfter.contains(text[i]) && text[i + 1] != QChar(0xFF08) &&
+        !text[i].isHighSurrogate() && text[i + 1] != ' ') {
+      shown += QChar(0x2060);
+    }
+  }
+  box.setText(shown);
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) label->setAccessibleName(text);
+}
+
 }  // namespace
 
 void QtWindowServices::ShowMessage(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, title_, {}, QMessageBox::Ok, parent);
+  ShowWholeWords(box, text);
   box.exec();
 }
 
@@ -42,7 +65,8 @@ QString QtWindowServices::AskFileToOpen(QWidget* parent, const QString& director
 }
 
 bool QtWindowServices::Confirm(QWidget* parent, const QString& text, const QString& accept) {
-  QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::NoButton, parent);
+  QMessageBox box(QMessageBox::NoIcon, title_, {}, QMessageBox::NoButton, parent);
+  ShowWholeWords(box, text);
   QPushButton* yes = box.addButton(accept, QMessageBox::AcceptRole);
   box.setDefaultButton(box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole));
   box.exec();
@@ -66,6 +90,8 @@ QStringList QtWindowServices::AskPaths(QWidget* parent, PathRequest request, con
   }
   return {};
 }
+bool QtWindowServices::OpenUrl(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
+
 QList<Drive> QtWindowServices::Drives() {
   // The root comes first and always, even where the mount table does not show it (in a
   // chroot, say).

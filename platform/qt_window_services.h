@@ -24,6 +24,7 @@ class QtWindowServices : public WindowServices {
   void ShowMessage(QWidget* parent, const QString& text) override;
   QString AskFileToOpen(QWidget* parent, const QString& directory) override;
   QList<Drive> Drives() override;
+  bool OpenUrl(const QString& url) override;
   bool Confirm(QWidget* parent, const QString& text, const QString& accept) override;
   QStringList AskPaths(QWidget* parent, PathRequest request, const QString& directory) override;
 

@@ -44,6 +44,10 @@ class WindowServices {
   enum class PathRequest { OpenFiles, Folder, SaveFile };
   virtual QStringList AskPaths(QWidget* parent, PathRequest request, const QString& directory) = 0;
 
+  // Opens `url` (a file, or man:page(1)) with the desktop's handler; false when none
+  // took it.
+  virtual bool OpenUrl(const QString& url) = 0;
+
   // The drives a user would pick from: the root and the mounted disks and media, not
   // the system's own pseudo file systems.
   virtual QList<Drive> Drives() = 0;

@@ -24,6 +24,10 @@ TW_BUILD_PACKAGES=(
   libuchardet-dev
 )
 
+# What the test that reads the real windows over AT-SPI needs: a virtual display, a
+# session bus, the accessibility bus and a client for it.
+TW_BRIDGE_PACKAGES=(xvfb xauth dbus at-spi2-core python3-pyatspi)
+
 tw_build() {  # tw_build DIR [cmake options...]
   local dir=$1
   shift

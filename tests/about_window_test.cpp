@@ -27,6 +27,8 @@ TEST(AboutWindow, ShowsNameVersionAndNoticeAsLaidOut) {
   EXPECT_EQ(about.size() * 15, QSize(4680, 1575));
   EXPECT_EQ(about.findChild<QLabel*>("Lbl1")->text(), "Tarnwhistle Ver 1.2");
   EXPECT_FALSE(about.findChild<QLabel*>("Lbl2")->text().isEmpty());
+  EXPECT_EQ(about.findChild<QLabel*>("Lbl3")->text(), "MIT ライセンス");
+  EXPECT_EQ(about.findChild<QLabel*>("Lbl4")->text(), "マニュアル: man tarnwhistle");
   EXPECT_EQ(about.findChild<QPushButton*>("Cmd1")->text(), "OK");
 }
 
@@ -38,6 +40,8 @@ struct Place {
 
 const Place kPlaces[] = {{"Lbl1", {240, 240, 1575, 180}, true},
                       {"Lbl2", {360, 720, 2460, 180}, true},
+                      {"Lbl3", {360, 960, 2700, 180}, true},
+                      {"Lbl4", {360, 1200, 2700, 180}, true},
                       {"Cmd1", {3240, 1080, 1215, 375}, false}};
 
 class AboutWindowPlace : public ::testing::TestWithParam<Place> {};

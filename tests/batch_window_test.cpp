@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <functional>
 #include <filesystem>
 
 #include "engine/messages.h"
@@ -66,7 +67,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
 
   // Converting asks for a target first and writes nothing without one.
   Click("cmdConvert");
-  EXPECT_EQ(services.messages, QStringList{Text(messages::kNoTarget)});
+  EXPECT_EQ(services.messages, QStringList{"出力ファイルの種類 を選択してください"});
   Option(LineEndingKind::Unix, "optTarget")->click();
   // An output folder inside the folder added would take its own outputs, nesting on
   // every run: refused as the command line refuses it, and nothing is made.
@@ -155,6 +156,18 @@ TEST_F(BatchWindowTest, StopLeavesTheFilesAsTheyWere) {
   }
   EXPECT_EQ(Column(6), QStringList(5, ""));
   EXPECT_EQ(Column(0).last(), QString::fromStdString(dir / "late.txt"));
+  // Stopped once more, the bar shows only the files finished and the summary says so,
+  // with the files never reached.
+  {
+    testkit::Gate gate(files, testkit::RacePoint::kSourceOpened);
+    Find<QPushButton>("cmdConvert")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate.Reached(); }, 10000));
+    Find<QPushButton>("cmdStop")->click();
+    gate.Open();
+    WaitIdle();
+  }
+  EXPECT_EQ(Find<QProgressBar>("prgBatch")->text(), "0 / 5 ファイル　0%");
+  EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "中止しました（変換 0・変換不要 0・変換できません 0・失敗 0・未処理 5）");
 }
 
 // The report proposes its name in the folder of the last one, always ends in .csv, and
@@ -174,17 +187,37 @@ TEST_F(BatchWindowTest, SavesItsResultsAsCsv) {
   EXPECT_EQ(services.opened_at.toStdString(), dir / "一括変換の結果.csv");
 }
 
-// Escape throws a table away only once the user says so.
-TEST_F(BatchWindowTest, EscapeAsksBeforeDiscardingTheTable) {
-  window.show();
+// However the window is closed, a table not saved is thrown away only once the user
+// says so; one just saved goes unasked.
+TEST_F(BatchWindowTest, ClosingAsksBeforeDiscardingTheTable) {
+  const QString asked = "一覧（1 個のファイル）を破棄して閉じますか？ファイルそのものは変わりません。 [閉じる]";
+  const struct {
+    const char* name;
+    std::function<void()> close;
+  } ways[] = {
+      {"Escape", [this] { QTest::keyClick(&window, Qt::Key_Escape); }},
+      {"閉じる", [this] { Click("cmdClose"); }},
+      {"the title bar", [this] { window.close(); }},
+  };
   Add({dir.Write("a.txt", "a\n")});
-  services.confirm_answer = false;
-  QTest::keyClick(&window, Qt::Key_Escape);
-  EXPECT_TRUE(window.isVisible());
-  EXPECT_EQ(services.confirmations, QStringList{"一覧の 1 個のファイルを破棄して閉じますか？ [閉じる]"});
-  services.confirm_answer = true;
-  QTest::keyClick(&window, Qt::Key_Escape);
+  for (const auto& way : ways) {
+    window.show();
+    services.confirmations.clear();
+    services.confirm_answer = false;
+    way.close();
+    EXPECT_TRUE(window.isVisible()) << way.name;
+    services.confirm_answer = true;
+    way.close();
+    EXPECT_FALSE(window.isVisible()) << way.name;
+    EXPECT_EQ(services.confirmations, QStringList(2, asked)) << way.name;
+  }
+  window.show();
+  services.confirmations.clear();
+  services.paths_to_answer = {QString::fromStdString(dir / "r.csv")};
+  Click("cmdSaveResults");
+  Click("cmdClose");
   EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(services.confirmations.isEmpty());
 }
 
 // The next window offers the output folder, target, filter and subfolder choice of the

@@ -148,10 +148,10 @@ struct Case {
 const Case kCases[] = {
     // detect and info
     {{"detect", "dos.txt"}, 0, "MS-DOS\n", ""},
-    {{"detect", "unix.txt", "mac.txt", "binary.dat", "long.txt", "line.txt", "u16.txt", "jis.txt"},
+    {{"detect", "unix.txt", "mac.txt", "binary.dat", "png.dat", "long.txt", "line.txt", "u16.txt", "jis.txt"},
      0,
-     "unix.txt: UNIX\nmac.txt: MAC\nbinary.dat: BINARY\nlong.txt: MS-DOS\nline.txt: NONE\nu16.txt: MS-DOS\n"
-     "jis.txt: MS-DOS\n",
+     "unix.txt: UNIX\nmac.txt: MAC\nbinary.dat: BINARY\npng.dat: BINARY\nlong.txt: MS-DOS\nline.txt: NONE\n"
+     "u16.txt: MS-DOS\njis.txt: MS-DOS\n",
      ""},
     {{"detect", "missing.txt", "sub", "dos.txt"}, 1, "dos.txt: MS-DOS\n",
      Says("missing.txt", messages::kSourceMissing) + Says("sub", Status::SourceCannotOpen, EISDIR)},
@@ -185,7 +185,13 @@ const Case kCases[] = {
      {{"out.txt", "no break"}}},
     // ...its failures: exit 1, the reason, and OUT as it was (the engine's suite holds
     // each refusal; the filter rows below print two)
-    {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "", Says("png.dat", kNotText), {{"out.txt", "old output"}}},
+    // what made it BINARY, and where
+    {{"convert", "--to", "dos", "binary.dat", "dos.txt"}, 1, "",
+     Says("binary.dat", "このファイルは変換できません（1 行目に NUL 文字があります）")},
+    {{"convert", "--to", "dos", "esc.txt", "dos.txt"}, 1, "",
+     Says("esc.txt", "このファイルは変換できません（1 行目に制御文字 0x01 があります）")},
+    {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "",
+     Says("png.dat", "このファイルは変換できません（3 行目に NUL 文字があります）"), {{"out.txt", "old output"}}},
     {{"convert", "-f", "dos", "-t", "dos", "binary.dat", "out.txt"}, 1, "", Line(messages::kSameKind),
      {{"out.txt", "old output"}}},
     {{"convert", "-q", "--to", "unix", "unix.txt", "unix.txt"}, 1, "", Line(messages::kSameFile)},
@@ -205,14 +211,16 @@ const Case kCases[] = {
     {{"convert", "-f", "mac", "-t", "unix", "-", "-"}, 0, "a\nb", "", {}, "a\r\nb"},
     {{"convert", "--to", "unix", "-", "-"}, 0, "a\nb\n", "", {}, "a\nb\r\n"},
     {{"convert", "--to", "unix", "-", "-"}, 0, "no break", "", {}, "no break"},
-    {{"convert", "--to", "unix", "-", "-"}, 1, "", Line(messages::kBinarySource), {}, "\x01\r\n"},
-    {{"convert", "--to", "unix", "-", "-"}, 1, "", Line(messages::kBinarySource), {}, "a\r\nb\0c\r\n"s},
+    {{"convert", "--to", "unix", "-", "-"}, 1, "", Says("-", "このファイルは変換できません（1 行目に制御文字 0x01 があります）"),
+     {}, "\x01\r\n"},
+    {{"convert", "--to", "unix", "-", "-"}, 1, "", Says("-", "このファイルは変換できません（2 行目に NUL 文字があります）"), {},
+     "a\r\nb\0c\r\n"s},
     {{"convert", "--to", "unix", "-", "-"}, 1, kBigUnix.substr(0, 1 << 20), Says("-", kNotText), {},
      kBigDos + "\0"s},
     // a control character at the first held-back MiB's last byte (an ESC, decided by the
     // byte after it) refuses it whole; one just past it, after that MiB is passed on
-    {{"convert", "--to", "unix", "-", "-"}, 1, "", Line(messages::kBinarySource), {},
-     std::string((1 << 20) - 1, 'a') + "\x1b" "x\r\n"},
+    {{"convert", "--to", "unix", "-", "-"}, 1, "", Says("-", "このファイルは変換できません（1 行目に制御文字 0x1B があります）"),
+     {}, std::string((1 << 20) - 1, 'a') + "\x1b" "x\r\n"},
     {{"convert", "--to", "unix", "-", "-"}, 1, std::string(1 << 20, 'a'),
      Says("-", messages::ForStatus(Status::SourceNotText, platform::Reason::kControlCharacter)), {},
      std::string(1 << 20, 'a') + "\x01\r\n"},
@@ -227,7 +235,7 @@ const Case kCases[] = {
     {{"convert", "--to", "unix", "-r", "-o", "out", "src"},
      0,
      Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
-         Says("src/image.bin", "このファイルは変換できません（バイナリ ファイルです・コピーしました）") +
+         Says("src/image.bin", "このファイルは変換できません（1 行目に制御文字 0x01 があります・コピーしました）") +
          Says("src/notes.md", messages::kConverted) + Says("src/sub/deeper.txt", messages::kConverted) +
          Says("src/unix.txt", "変換不要（コピーしました）"),
      "変換 3・変換不要 1・変換できません 1・失敗 0・コピー 2・リンク 1\n",

@@ -58,15 +58,21 @@ void MakeFiles(FakeFileSystem& fs) {
 struct Refusal {
   const char* name;
   ConversionRequest request;
-  std::string_view refusal;
+  std::string_view refusal;  // with the note after it
   bool reads;
 };
 
 std::vector<Refusal> Refusals() {
+  ConversionRequest binary = Request("/d/in", "/d/out", K::Binary, K::None);
+  binary.detected_found = {kEsc, 1};  // what the window's detection found
+  const auto not_text = [](const char* found) { return messages::WithNotes(messages::kBinarySource, {found}); };
+  static const std::string escape = not_text("1 行目に制御文字 0x1B があります"),
+                           control = not_text("1 行目に制御文字 0x01 があります"),
+                           nul = not_text("3 行目に NUL 文字があります");
   const Refusal cases[] = {
       {"no source name", Request("", "/d/out", K::MsDos, K::Unix), messages::kNoSourceName, false},
       {"no source name beats every kind", Request("", "", K::Binary, K::None), messages::kNoSourceName, false},
-      {"binary before any target", Request("/d/in", "/d/out", K::Binary, K::None), messages::kBinarySource, false},
+      {"binary before any target", binary, escape, false},
       {"not detected", Request("/d/in", "/d/out", K::None, K::Unix), messages::kNotDetected, false},
       {"no target", Request("/d/in", "/d/out", K::MsDos, K::None), messages::kNoTarget, false},
       {"same kind, every line of it", Request("/d/unix", "/d/out", K::Unix, K::Unix), messages::kSameKind, true},
@@ -77,7 +83,8 @@ std::vector<Refusal> Refusals() {
       {"hard link to the source", Request("/d/in", "/d/hard", K::MsDos, K::Unix), messages::kSameFile, false},
       {"symbolic link to the source", Request("/d/in", "/d/soft", K::MsDos, K::Unix), messages::kSameFile, false},
       {"no output name", Request("/d/in", "", K::MsDos, K::Unix), messages::kNoOutputName, false},
-      {"found binary, by a control byte", Detecting("/d/esc", "/d/out", K::Unix), messages::kBinarySource, true},
+      {"found binary, by a control byte", Detecting("/d/esc", "/d/out", K::Unix), control, true},
+      {"found binary, by a NUL past the first line break", Detecting("/d/png", "/d/out", K::Unix), nul, true},
       {"found without a line break", Detecting("/d/line", "/d/out", K::Unix), messages::kNoLineBreak, true},
       {"found of the kind", Detecting("/d/unix", "/d/out", K::Unix), messages::kSameKind, true},
   };
@@ -92,7 +99,8 @@ TEST_P(RefusedConversion, RefusesWithTheFirstFailingCheck) {
   MakeFiles(fs);
   const std::vector<std::string> before = fs.Paths();
   const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
-  EXPECT_EQ(outcome.refusal, c.refusal);
+  EXPECT_FALSE(outcome.refusal.empty());
+  EXPECT_EQ(outcome.Message(), c.refusal);
   EXPECT_EQ(fs.Calls(Op::OpenRead) > 0, c.reads);
   EXPECT_EQ(fs.Calls(Op::Create), 0);
   EXPECT_EQ(fs.Paths(), before);

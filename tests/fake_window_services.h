@@ -17,6 +17,8 @@ class FakeWindowServices : public platform::WindowServices {
   QStringList paths_to_answer;         // the next path dialog's answer
   bool confirm_answer = true;
   QStringList confirmations;           // every question asked, with its button: "text [button]"
+  QStringList opened_urls;             // every URL given to the desktop
+  bool url_opens = true;
 
   void ShowMessage(QWidget*, const QString& text) override { messages.append(text); }
   QString AskFileToOpen(QWidget*, const QString& directory) override {
@@ -24,6 +26,10 @@ class FakeWindowServices : public platform::WindowServices {
     return file_to_open;
   }
   QList<platform::Drive> Drives() override { return drives; }
+  bool OpenUrl(const QString& url) override {
+    opened_urls.append(url);
+    return url_opens;
+  }
   bool Confirm(QWidget*, const QString& text, const QString& accept) override {
     confirmations.append(text + " [" + accept + "]");
     return confirm_answer;

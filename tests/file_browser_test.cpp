@@ -157,7 +157,13 @@ TEST_F(FileBrowserTest, AClickOrEnterOnAFileFillsBothBoxesAndForgetsTheKind) {
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(other + "/c.txt"));
 }
 
+// The file list selects the file the window works on, however it came: one in another
+// folder selects none.
 TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
+  const auto selected = [this] {
+    const QModelIndexList rows = FileList()->selectionModel()->selectedIndexes();
+    return rows.size() == 1 ? rows.first().data().toString() : QString("<%1 selected>").arg(rows.size());
+  };
   services.file_to_open = QString::fromStdString(disk + "/docs/b.txt");
   Find<QAction>("mnuOpen")->trigger();
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), services.file_to_open);
@@ -165,10 +171,15 @@ TEST_F(FileBrowserTest, OpenFillsBothBoxesAndMovesTheBrowser) {
   EXPECT_EQ(DriveList()->currentIndex(), 1);
   EXPECT_EQ(FolderShown(), QString::fromStdString(disk + "/docs"));
   EXPECT_EQ(FilesShown(2), (QStringList{"a.txt", "b.txt"}));
+  EXPECT_TRUE(WaitFor(FilesModel(), [&] { return selected() == "b.txt"; })) << selected().toStdString();
 
   services.file_to_open.clear();  // the dialog cancelled: nothing changes
   Find<QAction>("mnuOpen")->trigger();
   EXPECT_EQ(Find<QLineEdit>("Txt1")->text(), QString::fromStdString(disk + "/docs/b.txt"));
+  Detect(disk + "/docs/a.txt");
+  EXPECT_EQ(selected(), "a.txt");
+  Detect(other + "/c.txt");
+  EXPECT_EQ(selected(), "<0 selected>");
 }
 
 // One dropped file is opened here; a folder or several files go to the batch window,

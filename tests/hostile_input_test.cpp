@@ -117,7 +117,8 @@ TEST_F(HostileInput, DISABLED_AFileOver4GiB) {
 
 // A name that is not UTF-8 reads in a box as its look-alike with U+FFFD. Where both
 // exist, the text names neither for sure, so the window refuses it instead of detecting,
-// converting or overwriting the look-alike; where only the look-alike exists, it is used.
+// converting or overwriting the look-alike; where only one exists, it is used. A name
+// given as bytes keeps them.
 TEST_F(HostileInput, ANameThatIsNotUtf8IsNeverTakenForItsLookAlike) {
   const std::string invalid = dir.Write("bad\xff.txt", "not utf-8\r\n");
   const std::string look_alike = dir.Write("bad\xef\xbf\xbd.txt", "look-alike\n");
@@ -133,6 +134,20 @@ TEST_F(HostileInput, ANameThatIsNotUtf8IsNeverTakenForItsLookAlike) {
   EXPECT_EQ(Messages(), kOutputUnwritable);
   EXPECT_EQ(ReadAll(look_alike), "look-alike\n");
   EXPECT_EQ(ReadAll(invalid), "not utf-8\r\n");
+
+  // Given as bytes (a drop, the command line), the name is kept whole, look-alike or not.
+  window.OpenFile(invalid);
+  EXPECT_EQ(Box("Txt1")->text().toStdString(), shown);
+  Click("Cmd1");
+  EXPECT_EQ(Box("Txt2")->text(), "MS-DOS");
+  Convert(K::Unix, dir / "from-bytes.txt");
+  EXPECT_EQ(ReadAll(dir / "from-bytes.txt"), "not utf-8\n");
+  // As a list or a dialog gives it, the text stands for the one name that reads so.
+  std::filesystem::remove(look_alike);
+  Detect(shown);
+  EXPECT_EQ(Box("Txt2")->text(), "MS-DOS");
+  EXPECT_EQ(Messages(), kConverted);
+  dir.Write("bad\xef\xbf\xbd.txt", "look-alike\n");
 
   std::filesystem::remove(invalid);
   Detect(shown);

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -105,13 +107,22 @@ TEST_F(MainWindowTest, StartsEmptyWithItsCaptionsAndMenus) {
 
   const std::pair<const char*, const char*> menus[] = {
       {"mnuFile", "ファイル(&F)"}, {"mnuOpen", "開く(&A)"}, {"mnuBatch", "一括変換(&B)..."}, {"mnuEnd", "終了(&X)"},
-      {"mnuHelp", "ヘルプ(&H)"}, {"mnuAbout", "バージョン情報(&A)"}};
+      {"mnuHelp", "ヘルプ(&H)"}, {"mnuManual", "マニュアル(&M)"}, {"mnuAbout", "バージョン情報(&A)"}};
   for (const auto& [name, caption] : menus) EXPECT_EQ(Find<QAction>(name)->text(), caption) << name;
   EXPECT_EQ(Find<QAction>("mnuOpen")->shortcut(), QKeySequence("Ctrl+O"));
   EXPECT_EQ(window.menuBar()->actions(), (QList<QAction*>{Find<QAction>("mnuFile"), Find<QAction>("mnuHelp")}));
   EXPECT_EQ(Find<QMenu>("mnuFile")->actions(),
             (QList<QAction*>{Find<QAction>("mnuOpen"), Find<QAction>("mnuBatch"), Find<QAction>("mnuEnd")}));
-  EXPECT_EQ(Find<QMenu>("mnuHelp")->actions(), QList<QAction*>{Find<QAction>("mnuAbout")});
+  EXPECT_EQ(Find<QMenu>("mnuHelp")->actions(), (QList<QAction*>{Find<QAction>("mnuManual"), Find<QAction>("mnuAbout")}));
+  // マニュアル gives the desktop the README beside the sources the program runs from, and
+  // says what to do where nothing opens it.
+  Find<QAction>("mnuManual")->trigger();
+  services.url_opens = false;
+  Find<QAction>("mnuManual")->trigger();
+  EXPECT_EQ(services.opened_urls,
+            QStringList(2, QUrl::fromLocalFile(QFileInfo(QStringLiteral(TW_SOURCE_DIR "/README.md")).canonicalFilePath())
+                               .toString()));
+  EXPECT_EQ(services.messages, QStringList{"マニュアルを開けません（端末で man tarnwhistle を実行してください）"});
 }
 
 TEST_F(MainWindowTest, TabsThroughTheControlsInOrder) {
@@ -206,8 +217,8 @@ std::vector<Redetection> Redetections() {
       {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::kSourceUnreadable, EACCES)}, ""},
       {"a read fails while counting",
        [](FakeFileSystem& fs, const std::string& path) {
-         fs.Rewrite(path, "a\r\nbcdefgh\r\n");
-         fs.FailOn(Op::Read, 2, platform::FromErrno(EIO));
+         fs.Rewrite(path, "a\r\n" + std::string(70000, 'b') + "\r\n");
+         fs.FailOn(Op::Read, 64 * 1024 / 4 + 2, platform::FromErrno(EIO));  // past the first 64 KiB
        },
        "MS-DOS", {}, Reasoned(messages::kSourceUnreadable, EIO)},
       {"gone", [](FakeFileSystem& fs, const std::string& path) { fs.RemovePath(path); }, "MS-DOS",
@@ -227,7 +238,7 @@ class MainWindowRedetection : public MainWindowInMemory, public ::testing::WithP
 TEST_P(MainWindowRedetection, ShowsItsVerdictOrSaysWhyNot) {
   const Redetection& c = GetParam();
   files.AddDirectory("/d");
-  files.SetReadLimit(4);  // the verdict comes from the first read, the counts from more
+  files.SetReadLimit(4);  // the verdict comes from the first 64 KiB, the counts from more
   const std::string path = "/d/file";
   files.AddFile(path, "dos\r\n");
   ASSERT_NO_FATAL_FAILURE(Detect(path));
@@ -246,14 +257,21 @@ INSTANTIATE_TEST_SUITE_P(, MainWindowRedetection, ::testing::ValuesIn(Redetectio
                          testkit::NameRowsByName(Redetections()));
 
 // A new source path forgets the old verdict, so that a binary or MAC file is never
-// converted as if it were of the previous file's kind.
+// converted as if it were of the previous file's kind, and the output named for the old
+// file, so that the next conversion does not replace it: an output copied from the
+// source follows it.
 TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
-  Detect(dir.Write("dos.txt", "a\r\nb\r\n"));
+  window.OpenFile(dir.Write("dos.txt", "a\r\nb\r\n"));
+  Click("Cmd1");
   ASSERT_EQ(Box("Txt2")->text(), "MS-DOS");
   Option(K::Unix)->click();
   Box("Txt1")->setFocus();
   QTest::keyClick(Box("Txt1"), Qt::Key_End);
   QTest::keyClicks(Box("Txt1"), "x");
+  EXPECT_EQ(Box("Txt3")->text().toStdString(), dir / "dos.txtx");
+  Type("Txt3", dir / "dos-unix.txt");
+  QTest::keyClicks(Box("Txt1"), "y");
+  EXPECT_TRUE(Box("Txt3")->text().isEmpty());
   EXPECT_TRUE(Box("Txt2")->text().isEmpty());
   EXPECT_TRUE(Find<QLabel>("Lbl3")->text().isEmpty());
   EXPECT_EQ(window.DetectedKind(), K::None);
@@ -272,14 +290,17 @@ struct Ending {
   std::function<void(FakeFileSystem&)> change;  // after detection
   QStringList shown;
   std::optional<std::string> output;
+  bool replace = true;  // the answer to the question the output's existence asks
+  int questions = 1;    // how many times it is asked
 };
 
 std::vector<Ending> Endings() {
   const Ending cases[] = {
       {"converted, twice from one detection", nullptr, {Text(messages::kConverted), Text(messages::kConverted)},
-       "a\nb\n"},
+       "a\nb\n", true, 2},
+      {"キャンセル at the question", nullptr, {}, "old", false, 2},
       {"a refusal", [](FakeFileSystem& fs) { fs.AddHardLink("/d/in", "/d/out"); }, {Text(messages::kSameFile)},
-       "a\r\nb\r\n"},
+       "a\r\nb\r\n", true, 0},
       {"changed since detection", [](FakeFileSystem& fs) { fs.Rewrite("/d/in", "a\rb\r"); },
        {Text(messages::kChangedSinceDetected)}, "old"},
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
@@ -292,6 +313,9 @@ class MainWindowEnding : public MainWindowInMemory, public ::testing::WithParamI
 
 TEST_P(MainWindowEnding, IsSaidInOneMessage) {
   const Ending& c = GetParam();
+  // The output exists, so each conversion asks first (but for the source itself).
+  const QString asked = "/d/out は既にあります。置き換えますか？ [置き換える]";
+  services.confirm_answer = c.replace;
   files.AddDirectories("/d");
   files.AddFile("/d/in", "a\r\nb\r\n");
   files.AddFile("/d/out", "old");
@@ -300,6 +324,7 @@ TEST_P(MainWindowEnding, IsSaidInOneMessage) {
   if (c.change) c.change(files);
   ASSERT_NO_FATAL_FAILURE(Convert(K::Unix, "/d/out"));
   if (!c.change) Click("Cmd2");
+  EXPECT_EQ(services.confirmations, QStringList(c.questions, asked));
   EXPECT_EQ(services.messages, c.shown);
   EXPECT_EQ(files.Contents("/d/out"), c.output);
   EXPECT_EQ(window.DetectedKind(), K::MsDos);
@@ -366,7 +391,7 @@ TEST_F(MainWindowTest, RemembersItsFoldersButNeverTheTarget) {
     windows::MainWindow first(files, services);
     services.file_to_open = QString::fromStdString(dir.Write("opened/a.txt", "a\n"));
     first.findChild<QAction*>("mnuOpen")->trigger();
-    first.OpenFile(QString::fromStdString(dir.Write("browsed/b.txt", "b\n")));
+    first.OpenFile(dir.Write("browsed/b.txt", "b\n"));
     first.findChildren<QRadioButton*>("Opt1").at(2)->click();
   }
   services.file_to_open.clear();  // the dialog is cancelled from now on

@@ -60,6 +60,10 @@ inline bool ControlAt(const Characters& text, const std::string& bytes, std::siz
 
 inline LineEndingKind ModelVerdict(const std::string& bytes) {
   const Characters text = Decode(bytes);
+  const std::size_t width = text.encoding == Encoding::Bytes ? 1 : 2;
+  for (std::size_t i = 0; i < text.units.size() && (i + 1) * width <= 64 * 1024; ++i) {
+    if (text.units[i] == 0) return LineEndingKind::Binary;  // a NUL in the first 64 KiB
+  }
   for (std::size_t i = 0; i < text.units.size(); ++i) {
     const std::uint32_t before = i == 0 ? 0 : text.units[i - 1];
     if (ControlAt(text, bytes, i)) return LineEndingKind::Binary;

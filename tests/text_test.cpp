@@ -58,7 +58,9 @@ const TextCase kTexts[] = {
     {"cr", "abc\rdef", K::Mac, Encoding::Bytes, 0, 0, 1, kNone, kNone},
     {"tab before crlf", "a\tb\r\n", K::MsDos, Encoding::Bytes, 1, 0, 0, kNone, kNone},
     {"nul before the break", "ab\0cd\n"s, K::Binary, Encoding::Bytes, 0, 1, 0, 2, 2},
-    {"nul after the break", "ab\ncd\0"s, K::Unix, Encoding::Bytes, 0, 1, 0, 5, 5, ""},
+    // A NUL in the first 64 KiB makes it BINARY wherever it is; past them it decides nothing.
+    {"nul after the break", "ab\ncd\0"s, K::Binary, Encoding::Bytes, 0, 1, 0, 5, 5},
+    {"nul past the first 64 KiB", "ab\n" + Xs(65533) + "\0"s, K::Unix, Encoding::Bytes, 0, 1, 0, 65536, 65536},
     {"cr cr lf: the second cr decides", "\r\r\n", K::Mac, Encoding::Bytes, 1, 0, 1, kNone, kNone},
     {"cr then esc", "\r\x1b", K::Binary, Encoding::Bytes, 0, 0, 1, 1, kNone},
     {"cr then nul", "\r\0"s, K::Binary, Encoding::Bytes, 0, 0, 1, 1, 1},
@@ -166,14 +168,15 @@ TEST(Text, RandomTextsAgreeWithTheModel) {
 }
 
 // However the system splits its reads, a file whose first line breaks early is decided
-// from its first read, and a huge one costs no more than a small one.
+// once its first 64 KiB are looked through for a NUL, and a huge one costs no more than
+// a small one.
 TEST(Text, DetectionReadsNoFurtherThanItNeeds) {
   for (std::size_t read_limit : {0, 1, 100, 4096}) {
     FakeFileSystem fs;
     fs.AddFile("/big", "first line\r\n" + std::string(8 << 20, 'x'));
     fs.SetReadLimit(read_limit);
     EXPECT_EQ(DetectLineEndings(fs, "/big").verdict, K::MsDos);
-    EXPECT_LE(fs.BytesRead(), kFirstReadSize) << read_limit;
+    EXPECT_LE(fs.BytesRead(), kFirstReadSize + read_limit) << read_limit;
   }
 }
 
@@ -181,8 +184,8 @@ TEST(Text, DetectionReadsNoFurtherThanItNeeds) {
 // stops when asked.
 TEST(Text, AnExaminationTellsTheKindEarlyAndStopsWhenAsked) {
   FakeFileSystem fs;
-  fs.AddFile("/file", std::string(100, '\n'));
-  fs.SetReadLimit(10);
+  fs.AddFile("/file", std::string(200000, '\n'));
+  fs.SetReadLimit(4096);
   std::stop_source stop;
   int told = 0;
   const Examination stopped = ExamineFile(fs, "/file", stop.get_token(), [&](const Examination& early) {
@@ -192,7 +195,7 @@ TEST(Text, AnExaminationTellsTheKindEarlyAndStopsWhenAsked) {
   });
   EXPECT_EQ(stopped.status, Status::Cancelled);
   EXPECT_EQ(told, 1);
-  EXPECT_EQ(fs.BytesRead(), 10u);
+  EXPECT_EQ(fs.BytesRead(), 64u * 1024);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // What a screen reader gets from both windows, through Qt's accessibility interface as
-// AT-SPI relays it: every control's name, what the target options mean, the current text
+// AT-SPI relays it (tests/bridge reads the real bridge): every control's name, what the target options mean, the current text
 // of the counts line, of the summary and of each result, the detected kind read-only and
 // the separator lines passed over.
 
@@ -84,6 +84,7 @@ void ExpectHeard(QWidget& window, const Heard& heard) {
   }
   if (heard.role == QAccessible::EditableText) {
     EXPECT_EQ(control->state().readOnly, heard.read_only) << heard.control;
+    EXPECT_NE(control->textInterface(), nullptr) << heard.control;  // the bridge reads text only through it
   }
   EXPECT_EQ(!control->state().invisible, heard.shown) << heard.control;
 }
@@ -112,7 +113,7 @@ class WindowAccessibility : public ::testing::Test {
     windows_ = std::make_unique<BothWindows>();
     windows::MainWindow& main = windows_->main;
     main.show();
-    main.OpenFile(QString::fromStdString(windows_->source));
+    main.OpenFile(windows_->source);
     main.findChild<QPushButton*>("Cmd1")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !main.findChild<QLabel*>("Lbl3")->text().isEmpty(); }, 10000));
     windows::BatchWindow& batch = windows_->batch;

@@ -105,18 +105,25 @@ TEST_P(WindowLayout, EveryFontShowsEveryCaptionWholeAndNothingOverlaps) {
   windows::MainWindow window(files, services);
   window.setFont(font);  // as a desktop's font setting arrives: after the window is built
   window.show();
-  ExpectNothingClippedOrOverlapping(
-      window,
-      {"Drv1", "Dir1", "Fil1", "Line2", "Lbl1", "Txt1", "Cmd1", "Txt2", "Line1", "Frm1", "Opt1", "Cmd2", "Cmd3", "Lbl2", "Txt3"},
-      context);
+  const QStringList names = {"Drv1", "Dir1", "Fil1", "Line2", "Lbl1", "Txt1", "Cmd1", "Txt2",
+                             "Line1", "Frm1", "Opt1", "Cmd2", "Cmd3", "Lbl2", "Txt3"};
+  ExpectNothingClippedOrOverlapping(window, names, context);
   for (const char* line : {"Line1", "Line2"}) ExpectLineDrawn(window, line, context);
   window.layout()->activate();
-  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << context << ": the window is fixed to its form";
+  EXPECT_EQ(window.size(), window.minimumSize()) << context << ": it opens as large as its form";
   EXPECT_GE(window.centralWidget()->width(), window.centralWidget()->childrenRect().right()) << context;
+  // Enlarged, the lists and the path boxes take the room, and still nothing overlaps.
+  const QSize lists = window.findChild<QWidget*>("Fil1")->size();
+  const int box = window.findChild<QWidget*>("Txt3")->width();
+  window.resize(window.size() + QSize(300, 200));
+  window.layout()->activate();
+  ExpectNothingClippedOrOverlapping(window, names, context + ", enlarged");
+  EXPECT_EQ(window.findChild<QWidget*>("Fil1")->size(), lists + QSize(150, 200)) << context;
+  EXPECT_EQ(window.findChild<QWidget*>("Txt3")->width(), box + 300) << context;
 
   windows::AboutWindow about;
   about.setFont(font);
-  ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Cmd1"}, context + ", About");
+  ExpectNothingClippedOrOverlapping(about, {"Lbl1", "Lbl2", "Lbl3", "Lbl4", "Cmd1"}, context + ", About");
 }
 
 INSTANTIATE_TEST_SUITE_P(, WindowLayout, ::testing::ValuesIn(kPointSizes),

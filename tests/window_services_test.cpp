@@ -31,7 +31,9 @@ TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
     auto* box = qobject_cast<QMessageBox*>(shown);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), "Tarnwhistle");
-    EXPECT_EQ(box->text(), "変換しました");
+    // It wraps only between words (a WORD JOINER holds the rest), and reads as written.
+    EXPECT_EQ(box->text(), QString::fromUtf8("も\u2060う\u2060一\u2060度 フ\u2060ァ\u2060イ\u2060ル"));
+    EXPECT_EQ(box->findChild<QLabel*>("qt_msgbox_label")->accessibleName(), "もう一度 ファイル");
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
   };
@@ -66,7 +68,7 @@ TEST(QtWindowServices, DialogsReadAsTheProductsOwn) {
     std::function<void(QWidget*)> inspect;
     std::function<void()> show;  // returns only once the dialog is closed
   } dialogs[] = {
-      {"message box", message_box, [&] { services.ShowMessage(nullptr, "変換しました"); }},
+      {"message box", message_box, [&] { services.ShowMessage(nullptr, "もう一度 ファイル"); }},
       {"question", question, [&] { EXPECT_FALSE(services.Confirm(nullptr, "?", "置き換える")); }},
       {"open dialog", open_dialog, [&] { EXPECT_EQ(services.AskFileToOpen(nullptr, QString::fromStdString(dir.path())), ""); }},
   };

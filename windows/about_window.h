@@ -4,7 +4,8 @@
 
 namespace tarnwhistle::windows {
 
-// The version window, FrmAbout: the product's name and version and the maker's notice.
+// The version window, FrmAbout: the product's name and version, the maker's notice, the
+// licence's name and where the manual is.
 // Each opening builds a fresh window; OK or the close control unloads it.
 class AboutWindow : public QDialog {
   Q_OBJECT

@@ -20,6 +20,8 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <QTimer>
+#include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -37,6 +39,9 @@ constexpr int kSteps = 1000;
 const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定してください");
 const QString kNothingFound = QStringLiteral("該当するファイルがありません");
 const QString kResultsName = QStringLiteral("一括変換の結果.csv");
+// The seed's 変換ファイルの種類 is the main window's caption; this window's group is named so.
+const QString kNoBatchTarget = QStringLiteral("出力ファイルの種類 を選択してください");
+const QString kDiscardQuestion = QStringLiteral("一覧（%1 個のファイル）を破棄して閉じますか？ファイルそのものは変わりません。");
 
 // "*.txt; *.md" as the patterns the engine takes; "*" alone, or nothing, takes every name.
 std::vector<std::string> Patterns(const QString& text) {
@@ -86,7 +91,19 @@ BatchWindow::BatchWindow(platform::FileSystem& files, platform::WindowServices& 
   BuildCommands(layout);
   Restore();
   UpdateEnabled();
-  resize(760, 560);
+}
+
+// As large as the table needs, at most most of the screen it opens on, whatever the
+// scale: every button stays on it.
+void BatchWindow::showEvent(QShowEvent* event) {
+  if (!sized_ && screen() != nullptr) {
+    sized_ = true;
+    const QSize room = screen()->availableGeometry().size() * 9 / 10;
+    const QFontMetrics metrics(font());
+    resize(QSize(metrics.horizontalAdvance(QLatin1Char('x')) * 120, metrics.height() * 44).boundedTo(room)
+               .expandedTo(minimumSizeHint().boundedTo(room)));
+  }
+  QDialog::showEvent(event);
 }
 
 BatchWindow::~BatchWindow() { Remember(); }
@@ -105,10 +122,23 @@ void BatchWindow::BuildTable(QBoxLayout* layout) {
   // the whole path is in the tooltip, and it is what assistive tools read.
   table_->setTextElideMode(Qt::ElideMiddle);
   table_->setWordWrap(false);
-  table_->horizontalHeader()->setSectionResizeMode(kPath, QHeaderView::Stretch);
-  table_->setColumnWidth(kKind, 150);
-  table_->setColumnWidth(kResult, 250);
-  for (int column : {kCrLf, kLf, kCr, kMixed}) table_->setColumnWidth(column, 52);
+  // Every column can be widened; the name takes what the others leave, and the result
+  // what is left past the last column. Widths follow the font.
+  QHeaderView* header = table_->horizontalHeader();
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setStretchLastSection(true);
+  const QFontMetrics metrics(table_->font());
+  const int margin = metrics.horizontalAdvance(QLatin1Char('x')) * 2;
+  table_->setColumnWidth(kKind, metrics.horizontalAdvance(QStringLiteral("MS-DOS　UTF-16LE")) + margin);
+  for (int column : {kCrLf, kLf, kCr, kMixed}) {
+    table_->setColumnWidth(column, metrics.horizontalAdvance(QStringLiteral("99,999")) + margin);
+  }
+  table_->setColumnWidth(kResult, metrics.horizontalAdvance(QLatin1Char('x')) * 24);
+  table_->viewport()->installEventFilter(this);
+  connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+    if (column == kPath && !fitting_names_) names_widened_ = true;
+  });
+
   table_->verticalHeader()->hide();
   layout->addWidget(table_, 1);
 }
@@ -195,7 +225,7 @@ void BatchWindow::BuildProgress(QBoxLayout* layout) {
   progress_timer_ = new QTimer(this);
   progress_timer_->setInterval(100);
   connect(progress_timer_, &QTimer::timeout, this, &BatchWindow::ShowProgress);
-  summary_ = new QLabel(this);
+  summary_ = new LiveText(this);
   summary_->setObjectName("lblSummary");
   summary_->setAccessibleName(QStringLiteral("結果の集計"));
   summary_->setFocusPolicy(Qt::TabFocus);  // read by a screen reader on its way through
@@ -217,7 +247,7 @@ void BatchWindow::BuildCommands(QBoxLayout* layout) {
   layout->addLayout(row);
   idle_only_.push_back(convert);
   connect(convert, &QPushButton::clicked, this, &BatchWindow::OnConvert);
-  connect(stop_button_, &QPushButton::clicked, &task_, &BackgroundTask::Stop);
+  connect(stop_button_, &QPushButton::clicked, this, &BatchWindow::OnStop);
   connect(save_button_, &QPushButton::clicked, this, &BatchWindow::OnSaveResults);
   connect(close_button, &QPushButton::clicked, this, &BatchWindow::close);
 }
@@ -303,13 +333,25 @@ void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<st
   UpdateEnabled();
 }
 
+// A run stopped says so, with what it did and how many files it never reached; its bar
+// shows the files finished, not the bytes of those left half read.
 void BatchWindow::EndWork() {
+  const bool converting = progress_timer_->isActive();
   progress_timer_->stop();
+  if (converting && std::exchange(stop_pressed_, false)) {
+    bytes_read_ = 0;
+    ShowProgress();
+    const QString summary = Text(messages::WithNotes(
+        messages::kCancelled, {BatchSummary(totals_), "未処理 " + std::to_string(rows_.size() - FilesDone())}));
+    ShowLiveText(summary_, summary);
+  }
+  stop_pressed_ = false;
   UpdateEnabled();
   if (!pending_.empty()) AddPaths(std::exchange(pending_, {}));
 }
 
 void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
+  saved_ = false;
   for (const BatchFile& file : files) {
     const int row = table_->rowCount();
     table_->insertRow(row);
@@ -366,6 +408,7 @@ void BatchWindow::OnAddTyped() {
 
 void BatchWindow::OnRemove() {
   if (Busy()) return;
+  saved_ = false;
   std::set<int> chosen;
   for (const QModelIndex& index : table_->selectionModel()->selectedRows()) chosen.insert(index.row());
   for (auto row = chosen.rbegin(); row != chosen.rend(); ++row) {
@@ -400,7 +443,7 @@ void BatchWindow::OnBrowseOutput() {
 void BatchWindow::OnConvert() {
   if (Busy() || rows_.empty()) return;
   BatchSettings settings = Settings();
-  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, Text(messages::kNoTarget));
+  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, kNoBatchTarget);
   const bool in_place = in_place_->isChecked();
   const std::optional<std::string> folder =
       in_place ? std::string() : UnambiguousLocalPath(files_, output_folder_->text().trimmed());
@@ -438,9 +481,17 @@ void BatchWindow::OnConvert() {
   UpdateEnabled();
 }
 
+void BatchWindow::OnStop() {
+  stop_pressed_ = true;
+  task_.Stop();
+}
+
 void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
-  if (result.verdict != BatchVerdict::NotDone) SetCell(table_, row, kResult, Text(result.message));
-  finished_weight_ += rows_[row].size + 1;
+  saved_ = false;
+  if (result.verdict != BatchVerdict::NotDone) {
+    SetCell(table_, row, kResult, Text(result.message));
+    finished_weight_ += rows_[row].size + 1;
+  }
   totals_.Add(result);
   ShowLiveText(summary_, Text(BatchSummary(totals_)));
   ShowProgress();
@@ -448,12 +499,29 @@ void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
 
 // Files whose results are in count whole; the bytes read count for the files still in
 // hand, so that the bar moves through a large file too.
+std::size_t BatchWindow::FilesDone() const {
+  return totals_.Files() - totals_.not_done;
+}
+
 void BatchWindow::ShowProgress() {
-  const std::size_t files_done = totals_.Files();
+  const std::size_t files_done = FilesDone();
   const std::uint64_t done = std::min(
       total_weight_, std::max(finished_weight_, bytes_read_.load(std::memory_order_relaxed) + files_done));
   progress_->setValue(total_weight_ == 0 ? 0 : static_cast<int>(done * kSteps / total_weight_));
   progress_->setFormat(QStringLiteral("%1 / %2 ファイル　%p%").arg(files_done).arg(rows_.size()));
+}
+
+// The name column takes the table's room left by the others, until the user sets its width.
+bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_->viewport() && event->type() == QEvent::Resize && !names_widened_) {
+    int others = 0;
+    for (int column = kKind; column < kColumns - 1; ++column) others += table_->columnWidth(column);
+    const int least = table_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 24;  // the result's too
+    fitting_names_ = true;
+    table_->setColumnWidth(kPath, std::max(table_->viewport()->width() - others - least, least));
+    fitting_names_ = false;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 // Proposed in the folder results were last saved in; the name always ends in .csv.
@@ -464,6 +532,7 @@ void BatchWindow::OnSaveResults() {
   QString path = chosen.first();
   if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
   if (!SaveResults(path)) return services_.ShowMessage(this, Text(messages::kOutputUnwritable));
+  saved_ = true;
   WindowSettings().setValue("batch/results_folder", QFileInfo(path).absolutePath());
 }
 
@@ -496,13 +565,15 @@ bool BatchWindow::SaveResults(const QString& path) {
          file.value->Commit() == platform::Reason::kNone;
 }
 
-void BatchWindow::keyPressEvent(QKeyEvent* event) {
-  const QString question = QStringLiteral("一覧の %1 個のファイルを破棄して閉じますか？").arg(table_->rowCount());
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && table_->rowCount() > 0 &&
-      !services_.Confirm(this, question, QStringLiteral("閉じる"))) {
+// Escape, 閉じる and the title bar's close all come here: a table whose results are not
+// saved is thrown away only once the user says so.
+void BatchWindow::reject() {
+  if (table_->rowCount() > 0 && !saved_ &&
+      !services_.Confirm(this, kDiscardQuestion.arg(table_->rowCount()), QStringLiteral("閉じる"))) {
     return;
   }
-  QDialog::keyPressEvent(event);
+  task_.Stop();
+  QDialog::reject();
 }
 
 void BatchWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -516,10 +587,10 @@ void BatchWindow::dropEvent(QDropEvent* event) {
   AddPaths(paths);
 }
 
-// Closing stops the work; the file in progress is left as it was.
+// Closing stops the work (reject() asks first); the file in progress is left as it was.
 void BatchWindow::closeEvent(QCloseEvent* event) {
-  task_.Stop();
   QDialog::closeEvent(event);
+  if (event->isAccepted()) task_.Stop();
 }
 
 }  // namespace tarnwhistle::windows

@@ -50,11 +50,13 @@ class BatchWindow : public QDialog {
   bool Busy() const { return task_.Running(); }
 
  protected:
-  // Escape asks before a table that holds files is thrown away.
-  void keyPressEvent(QKeyEvent* event) override;
+  // Escape, 閉じる and the title bar ask before a table not saved is thrown away.
+  void reject() override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildTable(QBoxLayout* layout);
@@ -74,6 +76,7 @@ class BatchWindow : public QDialog {
   void OnBrowseOutput();
   void OnConvert();
   void OnSaveResults();
+  void OnStop();
   void UpdateEnabled();
 
   void StartAdding(const std::vector<std::string>& paths, std::set<std::string> known);
@@ -82,6 +85,7 @@ class BatchWindow : public QDialog {
   void ShowExamined(std::size_t row, const Examination& whole);
   void ShowResult(std::size_t row, const BatchResult& result);
   void ShowProgress();
+  std::size_t FilesDone() const;  // of a run: files with a result, not those left as they were
   BatchSettings Settings() const;
   QString WalkChoice() const;  // the filter and subfolder choice, as walked_with_ holds it
   QString ResultsFolder() const;
@@ -96,6 +100,11 @@ class BatchWindow : public QDialog {
   std::size_t added_ = 0;                // rows the latest adding found
   QString walked_with_;                  // the filter and subfolder choice the rows were found by
   BatchTotals totals_;
+  bool names_widened_ = false;           // the user set the name column's width
+  bool fitting_names_ = false;           // the window sets it
+  bool sized_ = false;                   // to the screen, when first shown
+  bool saved_ = false;                   // the table, as it is, was saved
+  bool stop_pressed_ = false;            // 中止 was pressed during the work running
   std::uint64_t total_weight_ = 0;       // of a run: every file's size, and 1 a file
   std::uint64_t finished_weight_ = 0;    // of the files whose results are in
   std::atomic<std::uint64_t> bytes_read_{0};  // told by the working threads

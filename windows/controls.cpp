@@ -9,17 +9,26 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QUrl>
+#include <type_traits>
 
 #include "engine/line_ending_kind.h"
 
 namespace tarnwhistle::windows {
 namespace {
 
-// Read-only to assistive tools, whatever the keyboard may do.
-class DisplayBoxAccessible : public QAccessibleWidget {
+// A text that assistive tools read, and may select, but not change, whatever the
+// keyboard may do: a box that only shows (QLineEdit's own interface would say it is
+// editable) or a label whose text changes (QLabel's has no text at all). Written here
+// because Qt's own implementations of both are private.
+template <typename W>
+class ReadOnlyTextAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
  public:
-  explicit DisplayBoxAccessible(QWidget* box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+  ReadOnlyTextAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
 
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
   QAccessible::State state() const override {
     QAccessible::State state = QAccessibleWidget::state();
     state.readOnly = true;
@@ -27,9 +36,57 @@ class DisplayBoxAccessible : public QAccessibleWidget {
     return state;
   }
   QString text(QAccessible::Text which) const override {
-    if (which == QAccessible::Value) return static_cast<QLineEdit*>(widget())->text();
+    if (which == QAccessible::Value) return Shown()->text();
     return QAccessibleWidget::text(which);
   }
+
+  QString text(int start, int end) const override { return Shown()->text().mid(start, end - start); }
+  int characterCount() const override { return static_cast<int>(Shown()->text().size()); }
+  int selectionCount() const override { return Shown()->hasSelectedText() ? 1 : 0; }
+  void selection(int index, int* start, int* end) const override {
+    *start = *end = 0;
+    if (index != 0 || !Shown()->hasSelectedText()) return;
+    *start = Shown()->selectionStart();
+    *end = *start + static_cast<int>(Shown()->selectedText().size());
+  }
+  void addSelection(int start, int end) override { setSelection(0, start, end); }
+  void removeSelection(int) override { Shown()->setSelection(0, 0); }
+  void setSelection(int, int start, int end) override { Shown()->setSelection(start, end - start); }
+  int cursorPosition() const override {
+    if constexpr (std::is_same_v<W, QLineEdit>) return Shown()->cursorPosition();
+    return 0;
+  }
+  void setCursorPosition(int position) override {
+    if constexpr (std::is_same_v<W, QLineEdit>) Shown()->setCursorPosition(position);
+  }
+  void scrollToSubstring(int start, int) override { setCursorPosition(start); }
+  QString attributes(int, int* start, int* end) const override {
+    *start = 0;
+    *end = characterCount();
+    return {};
+  }
+  // The text starts at the left of the contents, on one line, as both show it here.
+  QRect characterRect(int offset) const override {
+    const QString text = Shown()->text();
+    if (offset < 0 || offset >= text.size()) return {};
+    const QFontMetrics metrics(Shown()->font());
+    const QRect contents = Shown()->contentsRect();
+    const int left = contents.left() + kMargin + metrics.horizontalAdvance(text.left(offset));
+    const QRect box(left, contents.center().y() - metrics.height() / 2, metrics.horizontalAdvance(text.at(offset)),
+                    metrics.height());
+    return QRect(Shown()->mapToGlobal(box.topLeft()), box.size());
+  }
+  int offsetAtPoint(const QPoint& point) const override {
+    const QString text = Shown()->text();
+    for (int offset = 0; offset < text.size(); ++offset) {
+      if (characterRect(offset).contains(point)) return offset;
+    }
+    return -1;
+  }
+
+ private:
+  static constexpr int kMargin = std::is_same_v<W, QLineEdit> ? 2 : 0;  // QLineEdit's own, before its text
+  W* Shown() const { return static_cast<W*>(widget()); }
 };
 
 // A separator, and one assistive tools do not show: AT-SPI leaves it out of what a screen
@@ -52,7 +109,10 @@ QAccessibleInterface* OwnAccessible(const QString& class_name, QObject* object) 
     return new SeparatorAccessible(static_cast<QWidget*>(object));
   }
   if (class_name == QLatin1String(DisplayBox::staticMetaObject.className())) {
-    return new DisplayBoxAccessible(static_cast<QWidget*>(object));
+    return new ReadOnlyTextAccessible<QLineEdit>(static_cast<QWidget*>(object), QAccessible::EditableText);
+  }
+  if (class_name == QLatin1String(LiveText::staticMetaObject.className())) {
+    return new ReadOnlyTextAccessible<QLabel>(static_cast<QWidget*>(object), QAccessible::StaticText);
   }
   return nullptr;
 }
@@ -113,8 +173,11 @@ SeparatorLine::SeparatorLine(QWidget* parent) : QFrame(parent) {
   setAutoFillBackground(true);
 }
 
+DisplayBox::DisplayBox(QWidget* parent) : QLineEdit(parent) { InstallOwnAccessible(); }
+
+LiveText::LiveText(QWidget* parent) : QLabel(parent) { InstallOwnAccessible(); }
+
 void ShowLiveText(QLabel* label, const QString& text) {
-  InstallOwnAccessible();
   label->setText(text);
   label->setAccessibleDescription(text);
 }

@@ -5,6 +5,7 @@
 // remembered settings.
 
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QList>
 #include <string>
@@ -13,7 +14,6 @@
 #include "platform/file_system.h"
 
 class QButtonGroup;
-class QLabel;
 class QMimeData;
 class QPushButton;
 class QRadioButton;
@@ -45,17 +45,26 @@ class SeparatorLine : public QFrame {
 
 // A text box that only shows what the window puts there, such as the detected kind: it
 // may be typed in, as any text box, but assistive tools are told it is read-only, since
-// nothing typed there is ever read.
+// nothing typed there is ever read; they read and select its text as any text box's.
 class DisplayBox : public QLineEdit {
   Q_OBJECT
 
  public:
-  using QLineEdit::QLineEdit;
+  explicit DisplayBox(QWidget* parent);
 };
 
-// Shows `text` in `label`, whose accessible name says what it is ("改行の数"), and
-// gives the text to assistive tools as its description, so that they read the current
-// counts or summary and not only the name.
+// A label whose text the window changes, such as the counts of line ends: assistive
+// tools read its text as text, not only its name.
+class LiveText : public QLabel {
+  Q_OBJECT
+
+ public:
+  explicit LiveText(QWidget* parent);
+};
+
+// Shows `text` in `label` (a LiveText), whose accessible name says what it is
+// ("改行の数"), and gives the text to assistive tools as its description too, which a
+// screen reader speaks after the name.
 void ShowLiveText(QLabel* label, const QString& text);
 
 // The local files and folders a drag carries, as the bytes of their paths (a name that is

@@ -113,6 +113,7 @@ FileBrowser::FileBrowser(platform::WindowServices& services, QWidget* client)
   connect(folder_tree_, &QTreeView::collapsed, this, user_took_over);
   connect(drive_list_, &QComboBox::currentIndexChanged, this, &FileBrowser::OnDriveChosen);
   connect(folder_tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &FileBrowser::OnFolderChosen);
+  connect(files_, &QFileSystemModel::directoryLoaded, this, &FileBrowser::ShowSelected);
   connect(file_list_, &QListView::clicked, this, &FileBrowser::OnFileActivated);
   connect(file_list_, &QListView::activated, this, &FileBrowser::OnFileActivated);
 }
@@ -189,6 +190,24 @@ void FileBrowser::ShowFiles(const QString& directory) {
   directory_ = directory;
   files_->setRootPath(directory);
   file_list_->setRootIndex(file_names_->mapFromSource(files_->index(directory)));
+}
+
+void FileBrowser::SelectFile(const QString& path) {
+  selected_ = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+  ShowSelected();
+}
+
+// The list loads in the background: the file is selected when its row is there.
+void FileBrowser::ShowSelected() {
+  const QModelIndex row = QFileInfo(selected_).absolutePath() == directory_
+                              ? file_names_->mapFromSource(files_->index(selected_))
+                              : QModelIndex();
+  if (row.isValid()) {
+    file_list_->setCurrentIndex(row);
+    file_list_->scrollTo(row);
+  } else {
+    file_list_->selectionModel()->clear();
+  }
 }
 
 void FileBrowser::OnFileActivated(const QModelIndex& index) {

@@ -40,6 +40,9 @@ class FileBrowser : public QObject {
   void ShowDirectory(const QString& directory);
   // The folder the file list shows.
   QString Directory() const { return directory_; }
+  // Selects the file at `path` in the file list, once listed, as the file the window
+  // works on; where the list shows another folder, it selects none.
+  void SelectFile(const QString& path);
 
  signals:
   void FileChosen(const QString& path);
@@ -49,6 +52,7 @@ class FileBrowser : public QObject {
   void OnFolderChosen(const QModelIndex& current);
   void KeepCurrentFolderInView();
   void OnFileActivated(const QModelIndex& index);
+  void ShowSelected();
 
   int DriveIndexFor(const QString& directory) const;
   void ShowDrive(int index, const QString& directory);
@@ -58,6 +62,7 @@ class FileBrowser : public QObject {
   QList<platform::Drive> drives_;
   int drive_ = -1;  // the drive shown before the latest change
   QString directory_;
+  QString selected_;  // the file SelectFile() was given
   bool scroll_pending_ = false;  // the folder tree keeps its current folder in view while it loads
   bool scroll_queued_ = false;
 

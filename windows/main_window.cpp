@@ -2,6 +2,8 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QUrl>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -20,6 +22,7 @@
 #include <QStatusBar>
 #include <QTreeView>
 #include <chrono>
+#include <filesystem>
 
 #include "about_window.h"
 #include "batch_window.h"
@@ -37,6 +40,15 @@ namespace tarnwhistle::windows {
 namespace {
 
 const QString kDetecting = QStringLiteral("ファイル種類を検出しています…");
+
+// How the controls follow a window made larger: the browser's lists share the extra
+// width and take the extra height; what is below them moves down, the path boxes and
+// the lines widen, and the commands keep to the right edge.
+using Fit = TwipsLayout::Fit;
+constexpr TwipsLayout::Grow kBelow{0, 0, 1, 1};
+constexpr TwipsLayout::Grow kWiderBelow{0, 1, 1, 1};
+constexpr TwipsLayout::Grow kRightBelow{1, 1, 1, 1};
+const QString kReplaceQuestion = QStringLiteral("%1 は既にあります。置き換えますか？");
 
 // Progress from a working thread, passed on to the window no more often than a screen
 // can show it, and at every change of stage.
@@ -66,8 +78,8 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   setAcceptDrops(true);
   auto* client = new QWidget(this);
   setCentralWidget(client);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);  // the window is as large as its form, never larger
-  auto* form = new TwipsLayout(client, QSize(6135, 6150));
+  // As large as its form, or larger: the lists and the path boxes take the room.
+  auto* form = new TwipsLayout(client, QSize(6135, 6150), true);
   BuildBrowser(*form, client);
   BuildSource(*form, client);
   BuildTargetOptions(*form, client);
@@ -77,38 +89,39 @@ MainWindow::MainWindow(platform::FileSystem& files, platform::WindowServices& se
   Connect();
   SetTabOrder();
   Restore();
+  resize(minimumSizeHint());
 }
 
 MainWindow::~MainWindow() { Remember(); }
 
 void MainWindow::BuildBrowser(TwipsLayout& form, QWidget* client) {
   browser_ = new FileBrowser(services_, client);
-  form.Place(browser_->drive_list(), QRect(120, 120, 2895, 300));
-  form.Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400));
-  form.Place(browser_->file_list(), QRect(3120, 600, 2895, 2430));
+  form.Place(browser_->drive_list(), QRect(120, 120, 2895, 300), Fit::AsTabled, {0, 0.5, 0, 0});
+  form.Place(browser_->folder_tree(), QRect(120, 600, 2895, 2400), Fit::AsTabled, {0, 0.5, 0, 1});
+  form.Place(browser_->file_list(), QRect(3120, 600, 2895, 2430), Fit::AsTabled, {0.5, 1, 0, 1});
   auto* line = new SeparatorLine(client);
   line->setObjectName("Line2");
-  form.Place(line, QRect(120, 3120, 5880, kTwipsPerPixel));
+  form.Place(line, QRect(120, 3120, 5880, kTwipsPerPixel), Fit::AsTabled, kWiderBelow);
 }
 
 // The source path, its detection and the kind detected.
 void MainWindow::BuildSource(TwipsLayout& form, QWidget* client) {
-  NewLabel(form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180));
+  NewLabel(form, client, "Lbl1", QStringLiteral("変換ファイル名"), QRect(240, 3240, 1155, 180), kBelow);
   source_path_ = NewTextBox(new QLineEdit(client), "Txt1", QStringLiteral("変換ファイル名"));
-  form.Place(source_path_, QRect(120, 3480, 5895, 270));
+  form.Place(source_path_, QRect(120, 3480, 5895, 270), Fit::AsTabled, kWiderBelow);
   detect_button_ = NewButton(client, "Cmd1", QStringLiteral("ファイル種類検出"));
-  form.Place(detect_button_, QRect(120, 3840, 1695, 375));
+  form.Place(detect_button_, QRect(120, 3840, 1695, 375), Fit::AsTabled, kBelow);
   detected_kind_box_ = NewTextBox(new DisplayBox(client), "Txt2", QStringLiteral("ファイル種類"));
-  form.Place(detected_kind_box_, QRect(1920, 3840, 2775, 375));
+  form.Place(detected_kind_box_, QRect(1920, 3840, 2775, 375), Fit::AsTabled, kBelow);
   auto* line = new SeparatorLine(client);
   line->setObjectName("Line1");
-  form.Place(line, QRect(120, 4320, 5880, kTwipsPerPixel));
+  form.Place(line, QRect(120, 4320, 5880, kTwipsPerPixel), Fit::AsTabled, kWiderBelow);
 }
 
 void MainWindow::BuildTargetOptions(TwipsLayout& form, QWidget* client) {
   auto* frame = new QGroupBox(QStringLiteral("出力ファイルの種類"), client);
   frame->setObjectName("Frm1");
-  form.Place(frame, QRect(1920, 4440, 2295, 1215));
+  form.Place(frame, QRect(1920, 4440, 2295, 1215), Fit::AsTabled, kBelow);
   target_options_ = new QButtonGroup(this);
   const QList<QRadioButton*> options = NewTargetOptions(frame, target_options_, "Opt1");
   const QRect places[] = {QRect(240, 360, 1935, 180), QRect(240, 600, 1215, 180), QRect(240, 840, 1215, 180)};
@@ -118,17 +131,17 @@ void MainWindow::BuildTargetOptions(TwipsLayout& form, QWidget* client) {
 // Convert, Cancel and the output path.
 void MainWindow::BuildCommands(TwipsLayout& form, QWidget* client) {
   convert_button_ = NewButton(client, "Cmd2", QStringLiteral("変　　換"));
-  form.Place(convert_button_, QRect(4440, 4680, 1455, 375));
+  form.Place(convert_button_, QRect(4440, 4680, 1455, 375), Fit::AsTabled, kRightBelow);
   close_button_ = NewButton(client, "Cmd3", QStringLiteral("取　　消"));
-  form.Place(close_button_, QRect(4440, 5160, 1455, 375));
-  NewLabel(form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255));
+  form.Place(close_button_, QRect(4440, 5160, 1455, 375), Fit::AsTabled, kRightBelow);
+  NewLabel(form, client, "Lbl2", QStringLiteral("出力ファイル名"), QRect(240, 5400, 1215, 255), kBelow);
   output_path_ = NewTextBox(new QLineEdit(client), "Txt3", QStringLiteral("出力ファイル名"));
-  form.Place(output_path_, QRect(120, 5760, 5895, 270));
+  form.Place(output_path_, QRect(120, 5760, 5895, 270), Fit::AsTabled, kWiderBelow);
 }
 
 void MainWindow::BuildStatusLine() {
   statusBar()->setSizeGripEnabled(false);
-  counts_line_ = new QLabel(statusBar());
+  counts_line_ = new LiveText(statusBar());
   counts_line_->setObjectName("Lbl3");
   counts_line_->setAccessibleName(QStringLiteral("改行の数"));
   counts_line_->setContentsMargins(Px(120), 0, 0, 0);  // in line with the form's left edge
@@ -150,12 +163,18 @@ void MainWindow::BuildMenus() {
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help->menuAction()->setObjectName("mnuHelp");
   help->setObjectName("mnuHelp");
+  QAction* manual = help->addAction(QStringLiteral("マニュアル(&M)"), this, &MainWindow::OnManual);
+  manual->setObjectName("mnuManual");
+  manual->setShortcut(QKeySequence::HelpContents);
   QAction* about = help->addAction(QStringLiteral("バージョン情報(&A)"), this, &MainWindow::OnAbout);
   about->setObjectName("mnuAbout");
 }
 
 void MainWindow::Connect() {
   connect(source_path_, &QLineEdit::textChanged, this, &MainWindow::OnSourcePathChanged);
+  connect(output_path_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (text != output_bytes_.shown) output_bytes_ = {};  // bytes given go with the text that showed them
+  });
   connect(detect_button_, &QPushButton::clicked, this, &MainWindow::OnDetect);
   connect(convert_button_, &QPushButton::clicked, this, &MainWindow::OnConvert);
   connect(close_button_, &QPushButton::clicked, this, &MainWindow::close);
@@ -194,7 +213,18 @@ void MainWindow::Remember() {
 // A new source path makes the old verdict meaningless: both the box and the kind go,
 // so that Convert asks for detection again instead of converting the new file as if it
 // were of the old one's kind. A detection still running for the old path is dropped.
+//
+// An output named for the old source would be replaced by the new one's conversion:
+// one copied from it follows the new path, any other goes.
 void MainWindow::OnSourcePathChanged() {
+  const QString before = std::exchange(source_before_, source_path_->text());
+  if (source_path_->text() != source_bytes_.shown) source_bytes_ = {};
+  if (output_path_->text() == before && !before.isEmpty()) {
+    output_path_->setText(source_before_);
+    output_bytes_ = source_bytes_;
+  } else {
+    output_path_->clear();
+  }
   detected_kind_box_->clear();
   detected_kind_ = LineEndingKind::None;
   examine_.Abandon();
@@ -205,9 +235,9 @@ void MainWindow::OnSourcePathChanged() {
 // Examines the file in one reading: its kind as soon as it is decided, then the counts
 // of its whole line ends for the status line.
 void MainWindow::OnDetect() {
-  const QString path = source_path_->text();
-  if (path.isEmpty() || Busy()) return;
-  const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
+  if (source_path_->text().isEmpty() || Busy()) return;
+  browser_->SelectFile(source_path_->text());  // the file the window now works on
+  const std::optional<std::string> local = PathIn(source_path_, source_bytes_);
   if (!local) {
     services_.ShowMessage(this, Text(messages::kSourceMissing));
     return;
@@ -233,6 +263,7 @@ void MainWindow::OnVerdict(const Examination& verdict) {
     detected_kind_box_->setText(Text(DisplayName(verdict.verdict)));
     detected_kind_ = verdict.verdict;
     detected_file_ = verdict.identity;
+    detected_found_ = verdict.found;
   }
 }
 
@@ -251,8 +282,8 @@ void MainWindow::OnExamined(const Examination& whole) {
 
 void MainWindow::OnConvert() {
   if (Busy()) return;
-  const std::optional<std::string> source = UnambiguousLocalPath(files_, source_path_->text());
-  const std::optional<std::string> output = UnambiguousLocalPath(files_, output_path_->text());
+  const std::optional<std::string> source = PathIn(source_path_, source_bytes_);
+  const std::optional<std::string> output = PathIn(output_path_, output_bytes_);
   if (!source || !output) {
     services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
     return;
@@ -263,6 +294,11 @@ void MainWindow::OnConvert() {
   request.detected = detected_kind_;
   request.target = target_kind_;
   request.detected_file = detected_file_;
+  request.detected_found = detected_found_;
+  if (WouldReplace(request) &&
+      !services_.Confirm(this, kReplaceQuestion.arg(output_path_->text()), QStringLiteral("置き換える"))) {
+    return;
+  }
   ShowProgress(Text(messages::kConverting), convert_);
   convert_.Start([this, request](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     ProgressThrottle throttle;
@@ -277,6 +313,20 @@ void MainWindow::OnConvert() {
         });
     outbox.Post([this, outcome] { OnConverted(outcome); });
   });
+}
+
+// Whether `request`, refused by none of the checks that need no reading, would replace
+// a file other than its source: asked first, since that file is lost.
+bool MainWindow::WouldReplace(const ConversionRequest& request) {
+  if (request.source.empty() || request.output.empty() || request.output == request.source ||
+      request.detected == LineEndingKind::None || request.detected == LineEndingKind::Binary ||
+      request.target == LineEndingKind::None) {
+    return false;
+  }
+  const auto output = files_.Locate(request.output);
+  if (!output || !files_.Stat(output.value).exists()) return false;
+  const auto source = files_.Locate(request.source);
+  return !source || !platform::SameExistingFile(files_, source.value, output.value);
 }
 
 // The refusal, the failure and why, "変換しました", or "中止しました" after 中止.
@@ -306,10 +356,25 @@ void MainWindow::OnFileChosen(const QString& path) {
   output_path_->setText(path);
 }
 
-void MainWindow::OpenFile(const QString& path) {
-  const QFileInfo file(path);
-  browser_->ShowDirectory(file.absolutePath());
-  OnFileChosen(QDir::toNativeSeparators(file.absoluteFilePath()));
+void MainWindow::OpenFile(const std::string& path) {
+  if (path.empty()) return;
+  std::error_code failed;
+  const std::string here = std::filesystem::current_path(failed).native();
+  const std::string whole = path.front() == '/' || failed ? path : platform::JoinPath(here, path);
+  browser_->ShowDirectory(QFileInfo(PathText(whole)).absolutePath());
+  ShowPath(source_path_, source_bytes_, whole);
+  ShowPath(output_path_, output_bytes_, whole);
+  browser_->SelectFile(source_path_->text());
+}
+
+void MainWindow::ShowPath(QLineEdit* box, KnownBytes& known, const std::string& bytes) {
+  known = {PathText(bytes), bytes};
+  box->setText(known.shown);
+}
+
+std::optional<std::string> MainWindow::PathIn(const QLineEdit* box, const KnownBytes& known) {
+  if (!known.bytes.empty() && box->text() == known.shown) return known.bytes;
+  return UnambiguousLocalPath(files_, box->text());
 }
 
 // The dialog opens where it was left, or where the browser is; it only shows the disk:
@@ -319,7 +384,21 @@ void MainWindow::OnOpen() {
   const QString path = services_.AskFileToOpen(this, known ? open_folder_ : browser_->Directory());
   if (path.isEmpty()) return;
   open_folder_ = QFileInfo(path).absolutePath();
-  OpenFile(path);
+  // The dialog gives a name that is not UTF-8 with U+FFFD in it: its bytes are found again.
+  const std::optional<std::string> bytes = UnambiguousLocalPath(files_, path);
+  if (!bytes) return services_.ShowMessage(this, Text(messages::kSourceMissing));
+  OpenFile(*bytes);
+}
+
+// The README beside the program's sources where it runs from its build, else the
+// installed manual page, with whatever the desktop opens them with.
+void MainWindow::OnManual() {
+  const QFileInfo readme(QCoreApplication::applicationDirPath() + QStringLiteral("/../../README.md"));
+  const QString url = readme.exists() ? QUrl::fromLocalFile(readme.canonicalFilePath()).toString()
+                                      : QStringLiteral("man:tarnwhistle(1)");
+  if (!services_.OpenUrl(url)) {
+    services_.ShowMessage(this, QStringLiteral("マニュアルを開けません（端末で man tarnwhistle を実行してください）"));
+  }
 }
 
 void MainWindow::OnAbout() {
@@ -338,13 +417,13 @@ void MainWindow::dropEvent(QDropEvent* event) {
   if (paths.empty()) return;
   event->acceptProposedAction();
   if (paths.size() == 1 && !IsFolder(files_, paths.front())) {
-    OpenFile(PathText(paths.front()));
+    OpenFile(paths.front());
   } else {
     OpenBatch(paths);
   }
 }
 
-void MainWindow::OpenBatch(const std::vector<std::string>& paths) {
+BatchWindow* MainWindow::OpenBatch(const std::vector<std::string>& paths) {
   if (batch_window_ == nullptr) {
     batch_window_ = new BatchWindow(files_, services_, this);
     batch_window_->setAttribute(Qt::WA_DeleteOnClose);
@@ -354,6 +433,7 @@ void MainWindow::OpenBatch(const std::vector<std::string>& paths) {
   batch_window_->show();
   batch_window_->raise();
   batch_window_->activateWindow();
+  return batch_window_;
 }
 
 }  // namespace tarnwhistle::windows

@@ -46,13 +46,15 @@ class MainWindow : public QMainWindow {
   // True while a detection or a conversion runs (the count after a detection aside).
   bool Busy() const { return detecting_ || convert_.Running(); }
 
-  // Fills both path boxes with `path` and moves the browser to its folder, as the File
-  // menu's Open and a file dropped on the window do.
-  void OpenFile(const QString& path);
+  // Fills both path boxes with `path` (its bytes, kept for every operation on the file
+  // while the boxes show it) and moves the browser to its folder, as the File menu's
+  // Open, a file dropped on the window and the command line do.
+  void OpenFile(const std::string& path);
 
   // Shows the batch window (one at a time) with `paths` (as bytes) added to its table,
-  // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do.
-  void OpenBatch(const std::vector<std::string>& paths);
+  // as the File menu's 一括変換, several dropped files and `tarnwhistle --batch` do;
+  // returns it.
+  BatchWindow* OpenBatch(const std::vector<std::string>& paths);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -75,11 +77,23 @@ class MainWindow : public QMainWindow {
   void OnVerdict(const Examination& verdict);
   void OnExamined(const Examination& whole);
   void OnConvert();
+  bool WouldReplace(const ConversionRequest& request);
   void OnConverted(const ConversionOutcome& outcome);
   void OnTargetToggled(int kind, bool checked);
   void OnFileChosen(const QString& path);
   void OnOpen();
+  void OnManual();
   void OnAbout();
+
+  // A path given as bytes, shown in `box` in a readable form.
+  struct KnownBytes {
+    QString shown;
+    std::string bytes;
+  };
+  void ShowPath(QLineEdit* box, KnownBytes& known, const std::string& bytes);
+  // The bytes of the path in `box`: those it was given while it still shows them, else
+  // its text's (typed text is UTF-8); nothing where the text stands for several files.
+  std::optional<std::string> PathIn(const QLineEdit* box, const KnownBytes& known);
 
   void ShowProgress(const QString& label, BackgroundTask& task);  // 中止 stops `task`
   void CloseProgress();
@@ -89,9 +103,13 @@ class MainWindow : public QMainWindow {
 
   LineEndingKind detected_kind_ = LineEndingKind::None;
   platform::FileIdentity detected_file_;  // the file the verdict is of
+  ControlFound detected_found_;           // what made it BINARY
   LineEndingKind target_kind_ = LineEndingKind::None;
   bool detecting_ = false;      // a detection has given no verdict yet
   QString open_folder_;         // where 開く opened last
+  QString source_before_;       // Txt1's text before its latest change
+  KnownBytes source_bytes_;     // of Txt1
+  KnownBytes output_bytes_;     // of Txt3
 
   FileBrowser* browser_ = nullptr;
   QLineEdit* source_path_ = nullptr;        // Txt1

@@ -14,18 +14,18 @@ namespace {
 
 bool HasLookAlike(const QString& text) { return text.contains(QChar::ReplacementCharacter); }
 
-// Whether a name other than `name` in the folder at `folder` reads as the same text.
-bool AnotherNameReadsAlike(platform::FileSystem& files, const std::string& folder, const std::string& name) {
+// The names in the folder at `folder` that read as `text`, as bytes.
+std::vector<std::string> NamesReadingAs(platform::FileSystem& files, const std::string& folder, const QString& text) {
+  std::vector<std::string> alike;
   const auto place = files.Locate(folder);
-  if (!place) return false;
+  if (!place) return alike;
   const auto opened = files.OpenFolder(place.value);
   std::vector<platform::FolderEntry> entries;
-  if (!opened || files.List(opened.value, entries) != platform::Reason::kNone) return false;
-  const QString text = QFile::decodeName(QByteArray::fromStdString(name));
+  if (!opened || files.List(opened.value, entries) != platform::Reason::kNone) return alike;
   for (const platform::FolderEntry& entry : entries) {
-    if (entry.name != name && QFile::decodeName(QByteArray::fromStdString(entry.name)) == text) return true;
+    if (QFile::decodeName(QByteArray::fromStdString(entry.name)) == text) alike.push_back(entry.name);
   }
-  return false;
+  return alike;
 }
 
 // The value LC_TIME had before PrepareQtJapanese(), to be given back.
@@ -44,16 +44,19 @@ QString PathText(const std::string& path) { return QDir::toNativeSeparators(QFil
 std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path) {
   const std::string bytes = LocalPath(path);
   if (!HasLookAlike(path)) return bytes;  // every name that reads so is exactly these bytes
-  std::string above = bytes.front() == '/' ? "/" : ".";
+  std::string found = bytes.front() == '/' ? "/" : ".";
   const std::vector<std::string> names = platform::NamesLastFirst(bytes);
   for (auto part = names.rbegin(); part != names.rend(); ++part) {
-    if (HasLookAlike(QFile::decodeName(QByteArray::fromStdString(*part))) &&
-        AnotherNameReadsAlike(files, above, *part)) {
-      return std::nullopt;
+    std::string name = *part;
+    const QString text = QFile::decodeName(QByteArray::fromStdString(name));
+    if (HasLookAlike(text)) {
+      const std::vector<std::string> alike = NamesReadingAs(files, found, text);
+      if (alike.size() > 1) return std::nullopt;
+      if (alike.size() == 1) name = alike.front();  // the bytes the text was read from
     }
-    above = platform::JoinPath(above, *part);
+    found = platform::JoinPath(found, name);
   }
-  return bytes;
+  return bytes.front() == '/' ? found : found.substr(2);  // without the "./" it was looked up from
 }
 
 QString CountsText(const LineEndingCounts& counts, std::string_view encoding) {

@@ -22,11 +22,13 @@ std::string LocalPath(const QString& path);
 // A path's bytes as a box shows them (a name that is not UTF-8 shows U+FFFD).
 QString PathText(const std::string& path);
 
-// LocalPath, or nothing where the text may stand for another file than the one its
-// bytes name. A name that is not valid UTF-8 (bad\xff.txt) reads as U+FFFD and cannot
-// be told apart in a QString from a real U+FFFD (bad\uFFFD.txt); where both exist, the
-// text is refused rather than taken for the wrong one. The folders on the way are
-// listed through `files`.
+// The bytes of the file `path` names as it reads, or nothing where it may stand for more
+// than one. A name that is not valid UTF-8 (a Shift_JIS name from a Windows zip file,
+// bad\xff.txt) reads as U+FFFD, as Qt's dialogs and lists give it: it stands for the one
+// name in its folder that reads so, whose bytes are taken. Where several read alike
+// (bad\xfe.txt, or a real U+FFFD), the text is refused rather than taken for the wrong
+// one. The folders on the way are listed through `files`. Text with no U+FFFD is
+// LocalPath's UTF-8.
 std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path);
 
 // A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",

@@ -43,18 +43,27 @@ double ScaleFor(const QFont& font) {
                    static_cast<double>(metrics.averageCharWidth()) / kDesignCharWidth});
 }
 
-TwipsLayout::TwipsLayout(QWidget* form, QSize twips) : QObject(form), form_(form), twips_(twips) {
+TwipsLayout::TwipsLayout(QWidget* form, QSize twips, bool grows)
+    : QObject(form), form_(form), twips_(twips), grows_(grows) {
   form_->installEventFilter(this);
   ApplyAll();
 }
 
-void TwipsLayout::Place(QWidget* control, const QRect& twips, Fit fit) {
-  entries_.append({control, twips, fit});
-  Apply(entries_.last(), ScaleFor(form_->font()));
+void TwipsLayout::Place(QWidget* control, const QRect& twips, Fit fit, Grow grow) {
+  entries_.append({control, twips, fit, grow});
+  const double scale = ScaleFor(form_->font());
+  Apply(entries_.last(), scale, Extra(scale));
 }
 
-void TwipsLayout::Apply(const Entry& entry, double scale) const {
+QSize TwipsLayout::Extra(double scale) const {
+  return (form_->size() - ScaledRect(QRect(QPoint(0, 0), twips_), scale).size()).expandedTo(QSize(0, 0));
+}
+
+void TwipsLayout::Apply(const Entry& entry, double scale, QSize extra) const {
   QRect place = ScaledRect(entry.twips, scale);
+  const auto share = [](double part, int of) { return static_cast<int>(std::lround(part * of)); };
+  place.adjust(share(entry.grow.left, extra.width()), share(entry.grow.top, extra.height()),
+               share(entry.grow.right, extra.width()), share(entry.grow.bottom, extra.height()));
   if (entry.fit == Fit::Caption) {
     place.setWidth(std::max(place.width(), entry.control->sizeHint().width()));
     const int grow = CaptionHeight(entry.control) - place.height();
@@ -65,19 +74,27 @@ void TwipsLayout::Apply(const Entry& entry, double scale) const {
 
 void TwipsLayout::ApplyAll() {
   const double scale = ScaleFor(form_->font());
-  form_->setFixedSize(ScaledRect(QRect(QPoint(0, 0), twips_), scale).size());
-  for (const Entry& entry : entries_) Apply(entry, scale);
+  const QSize tabled = ScaledRect(QRect(QPoint(0, 0), twips_), scale).size();
+  if (!grows_) {
+    form_->setFixedSize(tabled);
+  } else {
+    form_->setMinimumSize(tabled);
+    if (!form_->isVisible()) form_->resize(tabled);
+  }
+  const QSize extra = Extra(scale);
+  for (const Entry& entry : entries_) Apply(entry, scale, extra);
 }
 
 bool TwipsLayout::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == form_ && event->type() == QEvent::FontChange) ApplyAll();
+  if (watched == form_ && (event->type() == QEvent::FontChange || event->type() == QEvent::Resize)) ApplyAll();
   return QObject::eventFilter(watched, event);
 }
 
-QLabel* NewLabel(TwipsLayout& layout, QWidget* parent, const char* name, const QString& caption, const QRect& twips) {
+QLabel* NewLabel(TwipsLayout& layout, QWidget* parent, const char* name, const QString& caption, const QRect& twips,
+                 TwipsLayout::Grow grow) {
   auto* label = new QLabel(caption, parent);
   label->setObjectName(name);
-  layout.Place(label, twips, TwipsLayout::Fit::Caption);
+  layout.Place(label, twips, TwipsLayout::Fit::Caption, grow);
   return label;
 }
 
