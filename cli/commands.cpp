@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check_command.h"
 #include "convert_command.h"
 #include "engine/detection.h"
 #include "engine/messages.h"
@@ -92,7 +93,7 @@ bool ReportedUnexpected(const CLI::App& app, const Environment& env) {
   if (first.size() > 1 && first.front() == '-') {
     env.err << "unknown option: " << PrintableName(first) << '\n';
   } else if (app.get_subcommands().empty()) {
-    env.err << "unknown command: " << PrintableName(first) << " (the commands are detect, convert and info)\n";
+    env.err << "unknown command: " << PrintableName(first) << " (the commands are detect, info, convert and check)\n";
   } else {
     env.err << "unexpected argument: " << PrintableName(first) << '\n';
   }
@@ -142,6 +143,8 @@ int Run(int argc, const char* const argv[], const Environment& env) {
       files, format);
   ConvertArguments convert_args;
   CLI::App* convert = AddConvertCommand(app, convert_args);
+  CheckArguments check_args;
+  CLI::App* check = AddCheckCommand(app, check_args);
 
   try {
     app.parse(argc, argv);
@@ -155,6 +158,7 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   if (detect->parsed()) code = Detect(env, format, files);
   if (info->parsed()) code = Info(env, format, files);
   if (convert->parsed()) code = RunConvert(env, convert_args);
+  if (check->parsed()) code = RunCheck(env, check_args);
 
   env.out.flush();
   if (!env.out) {

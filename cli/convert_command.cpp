@@ -9,6 +9,7 @@
 #include "engine/batch.h"
 #include "engine/conversion_request.h"
 #include "engine/messages.h"
+#include "editorconfig_rules.h"
 #include "engine/stream_conversion.h"
 #include "platform/replacement_file.h"
 #include "printable_name.h"
@@ -22,23 +23,6 @@ constexpr std::string_view kStandardStream = "-";
 
 // What a shell's redirection would give a new file, before the umask.
 constexpr std::uint32_t kNewFilePermissions = 0666;
-
-// The one check of a kind's name: dos, unix and mac, or the line ending itself (crlf,
-// lf, cr), in any case. It hands CLI11 the kind's code to store.
-CLI::Validator KindName() {
-  return CLI::Validator(
-      [](std::string& name) -> std::string {
-        static const std::map<std::string, K> kNames = {{"dos", K::MsDos}, {"crlf", K::MsDos}, {"unix", K::Unix},
-                                                        {"lf", K::Unix},   {"mac", K::Mac},    {"cr", K::Mac}};
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        const auto kind = kNames.find(lower);
-        if (kind == kNames.end()) return name + " is not a kind: give dos (crlf), unix (lf) or mac (cr)";
-        name = std::to_string(static_cast<int>(kind->second));
-        return {};
-      },
-      "KIND");
-}
 
 int UsageError(const Environment& env, std::string_view problem) {
   env.err << "convert: " << problem << "\nRun with --help for more information.\n";
@@ -141,12 +125,77 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
   const bool written_elsewhere = file.output && result.verdict != BatchVerdict::Failed &&
                                  result.verdict != BatchVerdict::Skipped;
   if (settings.dry_run && result.verdict == BatchVerdict::Converted) {
-    env.out << DisplayName(result.detected) << " -> " << DisplayName(settings.target);
+    env.out << DisplayName(result.detected) << " -> "
+            << DisplayName(file.target != K::None ? file.target : settings.target);
   } else {
     env.out << result.message;
   }
   if (settings.dry_run && written_elsewhere) env.out << ": " << PrintableName(OutputPath(file));
   env.out << '\n';
+}
+
+// The files of `walker`, each converted to the end_of_line its EditorConfig sets; a file
+// it sets none for is told and left as it is (not copied below an output folder either:
+// nothing says what it should be).
+int RunByEditorConfig(const Environment& env, BatchWalker& walker, const BatchSettings& settings,
+                      const BatchObserver& print) {
+  EditorConfigRules rules(env.fs);
+  BatchTotals totals;
+  std::size_t unset = 0;
+  std::vector<BatchFile> found, taken;
+  std::vector<std::size_t> taken_at;                   // each file's place among those found
+  std::vector<std::pair<std::size_t, std::string>> said;  // the files left out, told in the walk's order
+  while (!env.stop.stop_requested() && (found.clear(), walker.Next(found, kBatchChunk))) {
+    taken.clear();
+    taken_at.clear();
+    said.clear();
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      BatchFile& file = found[i];
+      const EditorConfigRule rule =
+          file.skipped_link || file.refused != Status::Ok ? EditorConfigRule{} : rules.For(file);
+      if (rule.state == EditorConfigRule::State::Failed) {
+        said.emplace_back(i, "\n" + rule.note);  // to standard error
+        ++totals.failed;
+      } else if (rule.state == EditorConfigRule::State::Set || file.skipped_link || file.refused != Status::Ok) {
+        file.target = rule.kind;
+        taken.push_back(std::move(file));
+        taken_at.push_back(i);
+      } else {
+        said.emplace_back(i, rule.note.empty() ? "EditorConfig に end_of_line がないため飛ばしました"
+                                               : "EditorConfig の " + rule.note + " は使えないため飛ばしました");
+        ++unset;
+      }
+    }
+    std::size_t next_said = 0;
+    const auto tell_until = [&](std::size_t at) {
+      for (; next_said < said.size() && said[next_said].first < at; ++next_said) {
+        const auto& [i, text] = said[next_said];
+        if (text.starts_with('\n')) {
+          Complain(env, found[i].source, std::string_view(text).substr(1));
+        } else {
+          env.out << PrintableName(found[i].source) << ": " << text << '\n';
+        }
+      }
+    };
+    const BatchTotals done = RunBatch(
+        env.fs, taken, settings,
+        [&](std::size_t i, const BatchResult& result) {
+          tell_until(taken_at[i]);
+          print(taken[i], result);
+        },
+        env.stop, BatchWorkers(settings));
+    if (!env.stop.stop_requested()) tell_until(found.size());
+    totals.converted += done.converted;
+    totals.already_target += done.already_target;
+    totals.not_convertible += done.not_convertible;
+    totals.copied += done.copied;
+    totals.skipped += done.skipped;
+    totals.failed += done.failed;
+    totals.not_done += done.not_done;
+  }
+  env.err << BatchSummary(totals) << (unset != 0 ? "・飛ばしました " + std::to_string(unset) : "") << '\n';
+  const bool stopped = env.stop.stop_requested() && totals.not_done == 0;
+  return totals.failed == 0 && totals.not_done == 0 && !stopped ? kExitOk : kExitFailed;
 }
 
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
@@ -161,6 +210,7 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
     PrintResult(env, settings, file, result);
   };
+  if (args.editorconfig) return RunByEditorConfig(env, walker, settings, print);
   const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, BatchWorkers(settings));
   env.err << BatchSummary(totals) << '\n';
   return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
@@ -168,12 +218,28 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
 
 }  // namespace
 
+// The one check of a kind's name: dos, unix and mac, or the line ending itself (crlf,
+// lf, cr), in any case. It hands CLI11 the kind's code to store.
+CLI::Validator KindName() {
+  return CLI::Validator(
+      [](std::string& name) -> std::string {
+        static const std::map<std::string, K> kNames = {{"dos", K::MsDos}, {"crlf", K::MsDos}, {"unix", K::Unix},
+                                                        {"lf", K::Unix},   {"mac", K::Mac},    {"cr", K::Mac}};
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        const auto kind = kNames.find(lower);
+        if (kind == kNames.end()) return name + " is not a kind: give dos (crlf), unix (lf) or mac (cr)";
+        name = std::to_string(static_cast<int>(kind->second));
+        return {};
+      },
+      "KIND");
+}
+
 CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
   CLI::App* convert = app.add_subcommand(
       "convert", "Write a copy of SRC with every line ending (CR LF, LF or CR) made KIND's, replacing OUT whole "
                  "only on success; or convert many files.");
   convert->add_option("-t,--to", args.to, "The kind to convert to: dos (crlf), unix (lf) or mac (cr)")
-      ->required()
       ->transform(KindName());
   convert->add_option("-f,--from", args.from,
                       "The kind SRC is, taken as given without detecting it (a BINARY first line is then converted "
@@ -195,10 +261,18 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
       ->type_name("PATTERN")
       ->allow_extra_args(false);
   convert->add_flag("--dry-run", args.dry_run, "Print what would be done, deciding as a real run would, and write nothing");
+  convert->add_flag("--editorconfig", args.editorconfig,
+                    "With -o DIR or --in-place, in place of --to: convert each file to the end_of_line of its "
+                    ".editorconfig files, and skip the files they set none for");
   return convert;
 }
 
 int RunConvert(const Environment& env, const ConvertArguments& args) {
+  if (args.editorconfig && args.to != K::None) return UsageError(env, "--to and --editorconfig exclude each other");
+  if (!args.editorconfig && args.to == K::None) return UsageError(env, "--to is required (or --editorconfig)");
+  if (args.editorconfig && !args.output_folder_given && !args.in_place) {
+    return UsageError(env, "--editorconfig needs -o DIR or --in-place");
+  }
   if (args.output_folder_given && args.in_place) return UsageError(env, "-o and --in-place exclude each other");
   if (args.output_folder_given || args.in_place) {
     if (args.output_folder_given && args.output_folder.empty()) return UsageError(env, "-o needs a folder");

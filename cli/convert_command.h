@@ -8,6 +8,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace tarnwhistle::cli {
@@ -23,7 +24,11 @@ struct ConvertArguments {
   bool recursive = false;
   std::vector<std::string> include;
   bool dry_run = false;
+  bool editorconfig = false;  // each file's target from its EditorConfig, in place of --to
 };
+
+// Checks a kind's name (dos, unix, mac, crlf, lf, cr, in any case) and gives CLI11 its code.
+CLI::Validator KindName();
 
 // Adds `convert` and its options to `app`.
 CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args);

@@ -65,6 +65,7 @@ struct BatchFile {
   Status refused = Status::Ok;                // set when the file is refused before it is opened
   platform::Reason reason = platform::Reason::kNone;
   bool skipped_link = false;                  // a symbolic link met by the walk: told, never followed
+  LineEndingKind target = LineEndingKind::None;  // this file's own target, in place of the batch's
 };
 
 // Gives files collected earlier (the batch window's rows, added in several goes) their
