@@ -67,6 +67,11 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
   const auto& fifo = testkit::kNotFiles[1];
   ASSERT_STREQ(fifo.name, "fifo with a writer");  // read forever by a tool that would not refuse it
   ASSERT_NO_FATAL_FAILURE(fifo.make(dir / "s"));
+  // A .editorconfig that is a FIFO no one writes to: a library opening it by its path
+  // would wait forever.
+  ASSERT_EQ(::mkdir((dir / "q").c_str(), 0755), 0);
+  dir.Write("q/a.txt", "a\n");
+  ASSERT_NO_FATAL_FAILURE(testkit::kNotFiles[0].make(dir / "q/.editorconfig"));
   const auto before = Snapshot(dir.path());
 
   using platform::Reason;
@@ -78,6 +83,7 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
   } const runs[] = {
       {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
+      {{"check", "q/a.txt"}, "q/a.txt: " + Says(dir / "q/.editorconfig", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
        true},
       {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),

@@ -96,6 +96,10 @@ void MakeFiles(FakeFileSystem& fs) {
       {"src/image.bin", "\x01\x02\0\r\n"s},
       {"src/notes.md", "a\r\n"},
       {"src/sub/deeper.txt", "a\rb\r"},
+      // Read by check by default and by --editorconfig; a section with a "/" matches
+      // below this file's own folder only.
+      {".editorconfig", "root = true\n[*]\nend_of_line = lf\n[*.md]\nend_of_line = CRLF\n[src/sub/**]\n"
+                        "end_of_line = cr\n[{unix.txt,mixed.txt}]\nend_of_line = unset\n"},
   };
   for (const auto& [path, bytes] : files) {
     fs.AddDirectories(std::filesystem::path(path).parent_path().string());
@@ -230,6 +234,36 @@ const Case kCases[] = {
      Says("missing.txt", messages::kSourceMissing) + Says("src/dos.txt", messages::kConverted),
      "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
+    {{"convert", "--editorconfig", "--in-place", "-r", "src"},
+     0,
+     Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+         Says("src/image.bin", "このファイルは変換できません（バイナリ ファイルです）") +
+         Says("src/notes.md", messages::kAlreadyTarget) + Says("src/sub/deeper.txt", messages::kAlreadyTarget) +
+         Says("src/unix.txt", "EditorConfig に end_of_line がないため飛ばしました"),
+     "変換 1・変換不要 2・変換できません 1・失敗 0・リンク 1・飛ばしました 1\n",
+     {{"src/dos.txt", "a\nb\n"}, {"src/notes.md", "a\r\n"}, {"src/sub/deeper.txt", "a\rb\r"}}},
+    // check: every line end of each file against what it should end with; the files
+    // that differ on stdout, those that cannot be read on stderr
+    {{"check", "-r", "src"}, 1, "src/dos.txt: CRLF 2、期待 LF\n", ""},
+    {{"check", "-t", "unix", "mixed.txt", "unix.txt", "binary.dat", "line.txt", "missing.txt", "u16.txt"},
+     1,
+     "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
+     Says("missing.txt", messages::kSourceMissing)},
+    {{"check", "unix.txt", "mixed.txt", "dos.txt"}, 1, "mixed.txt: 混在（CRLF 2・LF 2・CR 1）\ndos.txt: CRLF 2、期待 LF\n", ""},
+    {{"check", "--editorconfig", "-v", "--format=json", "src/unix.txt", "src/notes.md", "src/escape.txt"},
+     1,
+     "{\"path\":\"src/unix.txt\",\"expected\":null,\"found\":null,\"crlf\":0,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"skipped\",\"message\":\"EditorConfig に end_of_line がないため飛ばしました\"}\n"
+     "{\"path\":\"src/notes.md\",\"expected\":\"crlf\",\"found\":\"crlf\",\"crlf\":1,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"agrees\",\"message\":\"CRLF 1、期待 CRLF\"}\n"
+     "{\"path\":\"src/escape.txt\",\"expected\":\"lf\",\"found\":\"crlf\",\"crlf\":2,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"differs\",\"message\":\"CRLF 2、期待 LF\"}\n",
+     "一致 1・不一致 1・飛ばしました 1・失敗 0\n"},
+    {{"check", "-t", "dos", "--format", "json", kEvil},
+     1,
+     "{\"path\":\"evil: MS-DOS\\u000aother\\u001b[2J.txt\",\"expected\":\"crlf\",\"found\":\"lf\",\"crlf\":0,"
+     "\"lf\":2,\"cr\":0,\"verdict\":\"differs\",\"message\":\"LF 2、期待 CRLF\"}\n",
+     ""},
 };
 
 TEST(Cli, EachCommandPrintsWhatItDidAndLeavesTheFilesSo) {
@@ -268,6 +302,9 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       {{"convert", "--to", "unix", "--in-place", "-"}, "'-' is for one file only"},
       {{"convert", "--to", "unix", "-r", "-o", "src/out", "src"}, "src/out is, or lies inside, src"},
       {{"convert", "--to", "unix", "-o", "src", "unix.txt", "src"}, "use --in-place"},
+      {{"convert", "--editorconfig", "dos.txt", "out.txt"}, "--editorconfig needs -o DIR or --in-place"},
+      {{"check", "-t", "lf", "--editorconfig", "src"}, "exclude each other"},
+      {{"check", "--format=xml", "src"}, "xml not in {text,json}"},
   };
   for (const auto& [args, said] : cases) {
     FakeFileSystem fs;
