@@ -27,6 +27,10 @@ _tarnwhistle_cli()
         --include)
             return # a pattern such as '*.txt': nothing to offer
             ;;
+        --format)
+            COMPREPLY=($(compgen -W 'text json' -- "$cur"))
+            return
+            ;;
     esac
     $split && return
 
@@ -47,14 +51,14 @@ _tarnwhistle_cli()
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help -h --version -V' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'detect info convert' -- "$cur"))
+            COMPREPLY=($(compgen -W 'detect info convert check' -- "$cur"))
         fi
         return
     fi
 
     if $names_only || [[ $cur != -* ]]; then
         case $command in
-            detect | info | convert) _filedir ;;
+            detect | info | convert | check) _filedir ;;
         esac
         return
     fi
@@ -71,8 +75,9 @@ _tarnwhistle_cli()
             _tarnwhistle_cli_given "$used" '-f|--from' && pair=true
             _tarnwhistle_cli_given "$used" \
                 '-o|--output-folder|--in-place|-r|--recursive|--include|--dry-run' && bulk=true
-            _tarnwhistle_cli_given "$used" '-t|--to' || options+=" --to -t"
+            _tarnwhistle_cli_given "$used" '-t|--to|--editorconfig' || options+=" --to -t"
             $bulk || $pair || options+=" --from -f"
+            $pair || _tarnwhistle_cli_given "$used" '-t|--to|--editorconfig' || options+=" --editorconfig"
             if ! $pair; then
                 _tarnwhistle_cli_given "$used" '-o|--output-folder|--in-place' ||
                     options+=" --output-folder -o --in-place"
@@ -80,6 +85,13 @@ _tarnwhistle_cli()
                 _tarnwhistle_cli_given "$used" '--dry-run' || options+=" --dry-run"
                 options+=" --include"
             fi
+            ;;
+        check)
+            _tarnwhistle_cli_given "$used" '-t|--to|--editorconfig' || options+=" --to -t --editorconfig"
+            _tarnwhistle_cli_given "$used" '-r|--recursive' || options+=" --recursive -r"
+            _tarnwhistle_cli_given "$used" '-v|--verbose' || options+=" --verbose -v"
+            _tarnwhistle_cli_given "$used" '--format' || options+=" --format"
+            options+=" --include"
             ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

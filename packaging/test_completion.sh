@@ -17,14 +17,14 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" && touch a.txt b.csv ./-z.txt && mkdir sub
 
 tests=(
-  'tarnwhistle-cli |convert detect info'
+  'tarnwhistle-cli |check convert detect info'
   'tarnwhistle-cli -|--help --version -V -h'
   'tarnwhistle-cli in|info'
   'tarnwhistle-cli detect -|--null -z'
   'tarnwhistle-cli info -z -|'
   'tarnwhistle-cli detect |-z.txt a.txt b.csv sub'
   'tarnwhistle-cli detect -- -|-z.txt'
-  'tarnwhistle-cli convert -|--dry-run --from --in-place --include --output-folder --recursive --to -f -o -r -t'
+  'tarnwhistle-cli convert -|--dry-run --editorconfig --from --in-place --include --output-folder --recursive --to -f -o -r -t'
   'tarnwhistle-cli convert -t |cr crlf dos lf mac unix'
   'tarnwhistle-cli convert --to=u|unix'
   'tarnwhistle-cli convert -t unix -f C|cr crlf'
@@ -33,8 +33,10 @@ tests=(
   'tarnwhistle-cli convert -t unix -o |sub'
   'tarnwhistle-cli convert --output-folder=|sub'
   'tarnwhistle-cli convert --to=unix --in-place -r -|--dry-run --include'
-  'tarnwhistle-cli convert --include x -o sub -|--dry-run --include --recursive --to -r -t'
+  'tarnwhistle-cli convert --include x -o sub -|--dry-run --editorconfig --include --recursive --to -r -t'
   'tarnwhistle-cli convert --include |'
+  'tarnwhistle-cli check --editorconfig -|--format --include --recursive --verbose -r -v'
+  'tarnwhistle-cli check --format |json text'
 )
 
 failures=0
