@@ -63,7 +63,81 @@ std::string Join(const std::vector<std::string>& names, std::size_t from, std::s
   return path;
 }
 
+// Whether `text` holds none of the characters that make a glob of it.
+bool Literal(std::string_view text) { return text.find_first_of("*?[]{}\\,") == std::string_view::npos; }
+
+// Adds one alternative of a section name's last part to `classes`: a name, or "*" (or
+// "**") and an end. False when it is neither.
+bool AddAlternative(std::string_view part, NameClasses& classes) {
+  if (part.empty()) return false;
+  if (Literal(part)) {
+    classes.names.insert(std::string(part));
+    return true;
+  }
+  std::size_t stars = 0;
+  while (stars < part.size() && part[stars] == '*') ++stars;
+  if (stars == 0 || stars > 2 || !Literal(part.substr(stars))) return false;
+  classes.ends.insert(std::string(part.substr(stars)));
+  return true;
+}
+
+// Reads one section name into `classes`; false when it is beyond the reading.
+bool AddSection(std::string_view section, NameClasses& classes) {
+  const std::size_t slash = section.rfind('/');
+  if (slash != std::string_view::npos) classes.slash = true;
+  if (slash != std::string_view::npos && section.substr(0, slash).find_first_of("?[]{}\\,") != std::string_view::npos) {
+    return false;
+  }
+  const std::string_view last = slash == std::string_view::npos ? section : section.substr(slash + 1);
+  const std::size_t open = last.find('{');
+  if (open == std::string_view::npos) return AddAlternative(last, classes);
+  // One pair of braces, at the end: a head ("", "*" or "*.") and alternatives.
+  if (last.back() != '}' || last.find('{', open + 1) != std::string_view::npos ||
+      last.find('}') != last.size() - 1 || last.find("..") != std::string_view::npos) {
+    return false;
+  }
+  const std::string_view head = last.substr(0, open);
+  std::string_view inside = last.substr(open + 1, last.size() - open - 2);
+  for (;;) {
+    const std::size_t comma = inside.find(',');
+    const std::string alternative = std::string(head) + std::string(inside.substr(0, comma));
+    if (!AddAlternative(alternative, classes)) return false;
+    if (comma == std::string_view::npos) return true;
+    inside.remove_prefix(comma + 1);
+  }
+}
+
 }  // namespace
+
+void NameClasses::Read(std::string_view text) {
+  std::size_t at = 0;
+  while (known && at < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string line = Trim(text.substr(at, end - at));
+    at = end + 1;
+    if (line.empty() || line[0] != '[') continue;
+    if (line.back() != ']' || line.find_first_of("#;") != std::string::npos ||
+        !AddSection(std::string_view(line).substr(1, line.size() - 2), *this)) {
+      known = false;
+    }
+  }
+}
+
+void NameClasses::Add(const NameClasses& other) {
+  known = known && other.known;
+  slash = slash || other.slash;
+  names.insert(other.names.begin(), other.names.end());
+  ends.insert(other.ends.begin(), other.ends.end());
+}
+
+std::string NameClasses::Of(std::string_view name) const {
+  std::string key;
+  key.reserve(names.size() + ends.size());
+  for (const std::string& whole : names) key += name == whole ? '1' : '0';
+  for (const std::string& end : ends) key += name.ends_with(end) ? '1' : '0';
+  return key;
+}
 
 EditorConfigRules::EditorConfigRules(platform::FileSystem& fs) : fs_(fs) {}
 
@@ -113,6 +187,7 @@ const EditorConfigRules::Config& EditorConfigRules::ConfigOf(const Key& key, con
   }
   if (config.text.starts_with("\xef\xbb\xbf")) config.text.erase(0, 3);
   config.root = SaysRoot(config.text);
+  config.classes.Read(config.text);
   return config;
 }
 
@@ -213,25 +288,34 @@ std::string EditorConfigRules::Mirror(const Chain& chain, const std::vector<std:
   return mirror_root_ + "/" + tree + (folder.empty() ? "" : "/" + folder);
 }
 
-const EditorConfigRules::FolderRules& EditorConfigRules::RulesOf(const platform::Folder& folder,
-                                                                 const std::string& shown) {
-  const auto [found, fresh] = folders_.try_emplace(shown);
+EditorConfigRules::FolderRules& EditorConfigRules::RulesOf(const platform::Folder& folder,
+                                                                 const std::string& folder_path) {
+  const auto [found, fresh] = folders_.try_emplace(folder_path);
   FolderRules& rules = found->second;
   if (!fresh) return rules;
+  // The folder's names as given, made absolute without resolving links.
+  const std::filesystem::path shown = std::filesystem::absolute(folder_path).lexically_normal();
   std::vector<std::string> names;
-  for (const auto& name : std::filesystem::path(shown)) {
+  for (const auto& name : shown) {
     if (name != "/" && !name.empty()) names.push_back(name.string());
   }
   Chain chain;
   platform::Folder at = folder;
   Key key = KeyOfInfo(fs_.StatFolder(at));
+  const Key start = key;
   for (std::size_t level = 0; level < kMostLevels; ++level) {
+    // A folder above that was asked about before holds the rest of the chain.
+    if (const auto known = chains_.find(key); level > 0 && known != chains_.end()) {
+      chain.failure = known->second.failure;
+      for (const auto& [config, above] : known->second.configs) chain.configs.emplace_back(config, above + level);
+      break;
+    }
     std::string here = "/";
     here += level <= names.size() ? Join(names, 0, names.size() - level) : std::string("…");
     const Config& config = ConfigOf(key, at, here);
     if (!config.failure.empty()) {
-      rules.failure = config.shown + ": " + config.failure;
-      return rules;
+      chain.failure = config.shown + ": " + config.failure;
+      break;
     }
     if (config.read) chain.configs.emplace_back(&config, level);
     if (config.root) break;
@@ -242,23 +326,48 @@ const EditorConfigRules::FolderRules& EditorConfigRules::RulesOf(const platform:
     at = parent.value;
     key = above;
   }
-  if (!chain.configs.empty()) rules.mirror = Mirror(chain, names, rules.failure);
+  chains_[start] = chain;
+  rules.failure = chain.failure;
+  if (!rules.failure.empty() || chain.configs.empty()) return rules;
+  std::vector<const Config*> configs;
+  for (const auto& [config, level] : chain.configs) {
+    rules.classes.Add(config->classes);
+    configs.push_back(config);
+  }
+  rules.mirror = Mirror(chain, names, rules.failure);
+  // Without a "/" in any section name, where a file is does not matter: every folder
+  // under the same .editorconfig files shares the answers.
+  rules.answers = rules.classes.slash ? &rules.own_answers : &shared_answers_[configs];
   return rules;
 }
 
 EditorConfigRule EditorConfigRules::For(const BatchFile& file) {
-  std::filesystem::path folder_path = std::filesystem::path(file.source).parent_path();
-  if (folder_path.empty()) folder_path = ".";
-  const std::string shown = std::filesystem::absolute(folder_path).lexically_normal().string();
-  std::string mirror;
+  const std::string_view source = file.source;
+  const std::size_t slash = source.rfind('/');
+  const std::string folder(slash == std::string_view::npos ? std::string_view(".") : source.substr(0, slash + 1));
+  std::string mirror, name_class;
+  FolderRules* rules = nullptr;
   {
     std::lock_guard lock(mutex_);
-    const FolderRules& rules = RulesOf(file.place.folder, shown);
-    if (!rules.failure.empty()) return {Rule::State::Failed, LineEndingKind::None, rules.failure};
-    mirror = rules.mirror;
+    rules = &RulesOf(file.place.folder, folder);
+    if (!rules->failure.empty()) return {Rule::State::Failed, LineEndingKind::None, rules->failure};
+    mirror = rules->mirror;
+    if (!mirror.empty() && rules->classes.known) {
+      name_class = rules->classes.Of(file.place.name);
+      const auto answered = rules->answers->find(name_class);
+      if (answered != rules->answers->end()) return answered->second;
+    }
   }
   if (mirror.empty()) return {};
-  const std::string asked = mirror + "/" + file.place.name;
+  Rule rule = Ask(mirror + "/" + file.place.name);
+  if (rules->classes.known && rule.state != Rule::State::Failed) {
+    std::lock_guard lock(mutex_);
+    rules->answers->emplace(name_class, rule);
+  }
+  return rule;
+}
+
+EditorConfigRule EditorConfigRules::Ask(const std::string& asked) {
   const editorconfig_handle handle = editorconfig_handle_init();
   const int parsed = editorconfig_parse(asked.c_str(), handle);
   Rule rule;

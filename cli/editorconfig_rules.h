@@ -33,6 +33,25 @@ struct EditorConfigRule {
 // followed or waited on), and copied into a private folder the library is pointed at
 // instead. So the library never opens a file of the tree walked, however other users
 // change it while the run goes on.
+// The names of one folder that no section of some .editorconfig files can tell apart,
+// as far as a conservative reading of their section names shows. Each section name's
+// last part (after its last "/") is a name, "*" and a name's end ("*.c", "**.c"), or
+// braces of those ("{Makefile,*.mk}", "*.{c,h}"), and its folders hold no braces,
+// brackets or "?": then whether a section matches a file of a given folder depends only
+// on whether the file's name is one of the names, and which of the ends it has. Any other
+// section name (or a line the reading is not sure of) makes `known` false, and the
+// library is asked about every file.
+struct NameClasses {
+  bool known = true;
+  bool slash = false;  // a section name holds a "/": it matches in some folders only
+  std::set<std::string> names, ends;
+
+  void Read(std::string_view text);
+  void Add(const NameClasses& other);
+  // The class of `name`: one character a name and an end, each '1' when it matches.
+  std::string Of(std::string_view name) const;
+};
+
 class EditorConfigRules {
  public:
   explicit EditorConfigRules(platform::FileSystem& fs);
@@ -52,6 +71,7 @@ class EditorConfigRules {
     std::string text;
     std::string shown;  // its path, for messages
     std::string failure;
+    NameClasses classes;  // what its sections can tell apart in the names of one folder
   };
   // The .editorconfig files that bear on a folder, nearest first, each with the number of
   // folders it is above that folder.
@@ -62,9 +82,16 @@ class EditorConfigRules {
   struct FolderRules {
     std::string mirror;   // the folder the library is asked about, "" when no .editorconfig applies
     std::string failure;  // why the rules could not be known
+    NameClasses classes;  // of every .editorconfig that bears on it
+    // The library's answers by class, when `classes.known`: the folder's own, or those of
+    // every folder under the same .editorconfig files.
+    std::map<std::string, EditorConfigRule> own_answers;
+    std::map<std::string, EditorConfigRule>* answers = &own_answers;
   };
 
-  const FolderRules& RulesOf(const platform::Folder& folder, const std::string& shown);
+  FolderRules& RulesOf(const platform::Folder& folder, const std::string& folder_path);
+  // What the library says of the file at `asked`, a path below the private folder.
+  EditorConfigRule Ask(const std::string& asked);
   const Config& ConfigOf(const Key& key, const platform::Folder& folder, const std::string& shown);
   std::string Mirror(const Chain& chain, const std::vector<std::string>& names, std::string& failure);
   bool WriteMirrorFile(const std::string& relative, const std::string& text, std::string& failure);
@@ -78,7 +105,9 @@ class EditorConfigRules {
   std::vector<std::string> made_;  // below the private folder, in the order made
   std::set<std::string> made_set_;
   std::map<Key, Config> configs_;
-  std::map<std::string, FolderRules> folders_;  // by the folder's path as shown
+  std::map<Key, Chain> chains_;  // by the folder each was found for
+  std::map<std::vector<const Config*>, std::map<std::string, EditorConfigRule>> shared_answers_;
+  std::map<std::string, FolderRules> folders_;  // by the folder's path as the file's name gives it
   std::map<std::string, std::string> shown_configs_;  // the copies' paths -> the originals' paths
   std::map<const Config*, std::string> trees_;      // by the topmost .editorconfig of a chain
   std::map<std::string, const Config*> copies_;     // below the private folder

@@ -100,6 +100,10 @@ void MakeFiles(FakeFileSystem& fs) {
       // below this file's own folder only.
       {".editorconfig", "root = true\n[*]\nend_of_line = lf\n[*.md]\nend_of_line = CRLF\n[src/sub/**]\n"
                         "end_of_line = cr\n[{unix.txt,mixed.txt}]\nend_of_line = unset\n"},
+      // A section name with "?": the names of this folder must each be asked about.
+      {"ec/.editorconfig", "[d?s.txt]\nend_of_line = crlf\n"},
+      {"ec/dos.txt", "a\r\n"},
+      {"ec/mac.txt", "a\rb"},
   };
   for (const auto& [path, bytes] : files) {
     fs.AddDirectories(std::filesystem::path(path).parent_path().string());
@@ -249,6 +253,7 @@ const Case kCases[] = {
      1,
      "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
      Says("missing.txt", messages::kSourceMissing)},
+    {{"check", "ec/dos.txt", "ec/mac.txt"}, 1, "ec/mac.txt: CR 1、期待 LF\n", ""},
     {{"check", "unix.txt", "mixed.txt", "dos.txt"}, 1, "mixed.txt: 混在（CRLF 2・LF 2・CR 1）\ndos.txt: CRLF 2、期待 LF\n", ""},
     {{"check", "--editorconfig", "-v", "--format=json", "src/unix.txt", "src/notes.md", "src/escape.txt"},
      1,
