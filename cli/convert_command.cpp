@@ -134,10 +134,10 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
   env.out << '\n';
 }
 
-// The files of `walker`, each converted to the end_of_line its EditorConfig sets; a file
+// The files of `plan`, each converted to the end_of_line its EditorConfig sets; a file
 // it sets none for is told and left as it is (not copied below an output folder either:
 // nothing says what it should be).
-int RunByEditorConfig(const Environment& env, BatchWalker& walker, const BatchSettings& settings,
+int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettings& settings,
                       const BatchObserver& print) {
   EditorConfigRules rules(env.fs);
   BatchTotals totals;
@@ -145,7 +145,7 @@ int RunByEditorConfig(const Environment& env, BatchWalker& walker, const BatchSe
   std::vector<BatchFile> found, taken;
   std::vector<std::size_t> taken_at;                   // each file's place among those found
   std::vector<std::pair<std::size_t, std::string>> said;  // the files left out, told in the walk's order
-  while (!env.stop.stop_requested() && (found.clear(), walker.Next(found, kBatchChunk))) {
+  while (!env.stop.stop_requested() && (found.clear(), plan.Next(found, kBatchChunk))) {
     taken.clear();
     taken_at.clear();
     said.clear();
@@ -201,17 +201,21 @@ int RunByEditorConfig(const Environment& env, BatchWalker& walker, const BatchSe
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   const BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
                                args.include, args.dry_run};
-  if (const int inside = OutputFolderInsidePath(env.fs, args.paths, settings.output_folder); inside >= 0) {
-    return UsageError(env, "the output folder " + PrintableName(settings.output_folder) + " is, or lies inside, " +
-                               PrintableName(args.paths[static_cast<std::size_t>(inside)]) +
-                               ", a folder being converted: use --in-place to convert in place");
+  BatchPlan plan(env.fs, args.paths, settings);
+  if (const BatchRefusal refused = plan.Refusal()) {
+    const std::string path = PrintableName(args.paths[refused.path]);
+    const std::string what = refused.kind == BatchRefusal::Kind::OutputInsideSource
+                                 ? "the output folder " + PrintableName(settings.output_folder) +
+                                       " is, or lies inside, " + path + ", a folder being converted"
+                                 : "the output of " + path + " in " + PrintableName(settings.output_folder) +
+                                       " would be " + path + " itself";
+    return UsageError(env, what + ": use --in-place to convert in place");
   }
-  BatchWalker walker(env.fs, args.paths, settings);
   const auto print = [&env, &settings](const BatchFile& file, const BatchResult& result) {
     PrintResult(env, settings, file, result);
   };
-  if (args.editorconfig) return RunByEditorConfig(env, walker, settings, print);
-  const BatchTotals totals = RunBatch(env.fs, walker, settings, print, env.stop, BatchWorkers(settings));
+  if (args.editorconfig) return RunByEditorConfig(env, plan, settings, print);
+  const BatchTotals totals = RunBatch(env.fs, plan, print, env.stop, BatchWorkers(settings));
   env.err << BatchSummary(totals) << '\n';
   return totals.failed == 0 && totals.not_done == 0 ? kExitOk : kExitFailed;
 }

@@ -294,7 +294,10 @@ EditorConfigRules::FolderRules& EditorConfigRules::RulesOf(const platform::Folde
   FolderRules& rules = found->second;
   if (!fresh) return rules;
   // The folder's names as given, made absolute without resolving links.
-  const std::filesystem::path shown = std::filesystem::absolute(folder_path).lexically_normal();
+  // (None when the working folder was removed: the folders between a .editorconfig and
+  // the file are then named "-", which only sections naming folders could tell.)
+  std::error_code no_folder;
+  const std::filesystem::path shown = std::filesystem::absolute(folder_path, no_folder).lexically_normal();
   std::vector<std::string> names;
   for (const auto& name : shown) {
     if (name != "/" && !name.empty()) names.push_back(name.string());

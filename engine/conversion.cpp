@@ -199,6 +199,42 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
   return {};
 }
 
+// A copy of a file with holes, keeping them: each run of whole blocks of zeros is left a
+// hole, as `cp` does for a file that has holes, so that a copy of a disk image or a
+// database takes no more room than its source.
+Result MoveSparse(platform::ReadHandle& file, platform::WorkingFile& out, const std::stop_token& stop,
+                  const std::function<void(std::uint64_t)>& read, std::uint64_t& done) {
+  constexpr std::size_t kBlock = 4096;
+  static constexpr std::uint8_t kZeros[kBlock] = {};
+  platform::PageBuffer in(kPiece);
+  for (;;) {
+    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    const platform::OrReason<std::size_t> got = file.Read({in.data(), kPiece});
+    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (got.value == 0) return {};
+    const std::span<const std::uint8_t> piece{in.data(), got.value};
+    const auto put = [&](std::size_t from, std::size_t to, bool zeros) {
+      return zeros ? out.Skip(to - from) : out.Write(piece.subspan(from, to - from));
+    };
+    std::size_t run = 0;  // where the run of data, or of zeros, began
+    bool zeros = false;
+    for (std::size_t at = 0; at < piece.size(); at += kBlock) {
+      const std::size_t size = std::min(kBlock, piece.size() - at);
+      const bool zero = size == kBlock && std::memcmp(piece.data() + at, kZeros, kBlock) == 0;
+      if (at > run && zero != zeros) {
+        if (const Reason failed = put(run, at, zeros); failed != Reason::kNone) return {Status::OutputCannotWrite, failed};
+        run = at;
+      }
+      zeros = zero;
+    }
+    if (const Reason failed = put(run, piece.size(), zeros); failed != Reason::kNone) {
+      return {Status::OutputCannotWrite, failed};
+    }
+    done += got.value;
+    read(done);
+  }
+}
+
 }  // namespace
 
 Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platform::Place& output,
@@ -218,7 +254,9 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
   constexpr std::uint64_t kOverlappedFrom = 4 * 1024 * 1024;
   LineEndingConverter* const converting = copy ? nullptr : &converter;
   const Result moved =
-      source.held_whole        ? MoveHeld(source.whole, replacement.value->Sink(), converting, read, done)
+      copy && !source.held_whole && file.Opened().sparse
+          ? MoveSparse(file, replacement.value->Working(), stop, read, done)
+      : source.held_whole        ? MoveHeld(source.whole, replacement.value->Sink(), converting, read, done)
       : total >= kOverlappedFrom ? MoveOverlapped(file, replacement.value->Sink(), converting, stop, read, done)
                                  : MoveSerial(file, replacement.value->Sink(), converting, stop, read, done);
   if (!moved.ok()) return {moved, nullptr};

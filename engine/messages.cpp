@@ -18,6 +18,9 @@ std::string ReasonText(platform::Reason reason) {
     case Reason::kSymbolicLink: return "シンボリック リンクです";
     case Reason::kStopped: return std::string(kCancelled);
     case Reason::kSameOutput: return "別のファイルと出力先が同じです";
+    case Reason::kOthersFolder: return "他のユーザーのフォルダーです";
+    case Reason::kFolderTooOpen: return "元のフォルダーより多くのユーザーに開かれたフォルダーです";
+    case Reason::kOutputIsSource: return "出力先が変換するファイル自身です";
   }
   switch (const int error = static_cast<int>(reason)) {
     case EACCES:

@@ -37,6 +37,9 @@ inline constexpr std::string_view kSourceMissing = "ファイル名が存在し�
 inline constexpr std::string_view kSourceUnreadable = "ファイルを読み込めません";
 inline constexpr std::string_view kOutputUnwritable = "出力ファイルに書き込めません";
 inline constexpr std::string_view kDriveNotReady = "ドライブの準備ができていません";
+// Refusals of a whole batch into an output folder.
+inline constexpr std::string_view kOutputFolderInsideSource = "出力フォルダーが変換するフォルダーの中にあります";
+inline constexpr std::string_view kOutputIsSource = "出力先が変換するファイルやフォルダーそのものです";
 
 // Why an operation failed, in a few words: "アクセスが拒否されました". Empty for kNone.
 std::string ReasonText(platform::Reason reason);

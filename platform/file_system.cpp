@@ -31,6 +31,16 @@ OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std:
   return fs.OpenForRead(place.value);
 }
 
+Reason WorkingFile::Skip(std::uint64_t bytes) {
+  static constexpr std::uint8_t kZeros[4096] = {};
+  for (; bytes > 0;) {
+    const std::size_t some = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, sizeof kZeros));
+    if (const Reason written = Write({kZeros, some}); written != Reason::kNone) return written;
+    bytes -= some;
+  }
+  return Reason::kNone;
+}
+
 Reason ChangedWhileRead(ReadHandle& file, std::uint64_t read) {
   return read != file.Opened().identity.size ? Reason::kChangedWhileRead : file.ChangedSinceOpened();
 }

@@ -45,6 +45,8 @@ struct FileInfo {
   std::uint32_t permissions = 0;  // the low 12 bits of the mode
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  std::uint64_t links = 1;        // the names it has
+  bool sparse = false;            // fewer bytes on the disk than its size: it has holes
 
   bool exists() const { return kind != Kind::Missing; }
 };
@@ -117,6 +119,9 @@ enum class Ownership {
 // it has no name at all until Publish(). Dropped before Publish(), it is gone.
 class WorkingFile : public ByteSink {
  public:
+  // Leaves the next `bytes` bytes a hole, which reads as zeros and, where the file
+  // system keeps holes, takes no room on the disk. By default, writes the zeros.
+  virtual Reason Skip(std::uint64_t bytes);
   // Makes what was written durable on the disk.
   virtual Reason Flush() = 0;
   virtual Reason SetPermissions(std::uint32_t mode) = 0;

@@ -133,6 +133,12 @@ class PosixWorkingFile : public WorkingFile {
   PosixWorkingFile& operator=(const PosixWorkingFile&) = delete;
 
   Reason Write(std::span<const std::uint8_t> data) override { return WriteAll(fd_.get(), data); }
+  // The offset moved past the hole, and the size made to reach it, as a file ending in a
+  // hole would otherwise stop short of it.
+  Reason Skip(std::uint64_t bytes) override {
+    const off_t end = ::lseek(fd_.get(), static_cast<off_t>(bytes), SEEK_CUR);
+    return end >= 0 && ::ftruncate(fd_.get(), end) == 0 ? Reason::kNone : LastError();
+  }
   Reason Flush() override { return ::fdatasync(fd_.get()) == 0 ? Reason::kNone : LastError(); }
   Reason SetPermissions(std::uint32_t mode) override {
     return ::fchmod(fd_.get(), static_cast<mode_t>(mode)) == 0 ? Reason::kNone : LastError();
@@ -232,6 +238,8 @@ FileInfo InfoOf(const struct stat& st) {
   info.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.owner = st.st_uid;
   info.group = st.st_gid;
+  info.links = st.st_nlink;
+  info.sparse = S_ISREG(st.st_mode) && st.st_blocks * 512 < st.st_size;
   return info;
 }
 

@@ -19,6 +19,9 @@ enum class Reason : int {
   kSymbolicLink = -7,              // a link met where none may be followed (inside a walk)
   kStopped = -8,                   // the user asked to stop first
   kSameOutput = -9,                // another file of the same batch lands on the same output
+  kOthersFolder = -10,             // an output folder that exists and belongs to another user
+  kFolderTooOpen = -11,            // an output folder that exists and is more open than its source
+  kOutputIsSource = -12,           // the output would be the source itself
 };
 
 constexpr Reason FromErrno(int error) { return static_cast<Reason>(error); }

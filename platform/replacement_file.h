@@ -47,6 +47,7 @@ class ReplacementFile {
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
   ByteSink& Sink() { return *file_; }
+  WorkingFile& Working() { return *file_; }
   bool ReplacesExisting() const { return replaces_existing_; }
   const Place& Target() const { return target_; }
 

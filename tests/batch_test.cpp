@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -33,6 +34,8 @@ std::string NotText(const std::string& notes) { return std::string(messages::kBi
 std::string Failed(Status status, int error) { return messages::ForStatus(status, platform::FromErrno(error)); }
 const std::string kSameOutput = messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kSameOutput);
 const std::string kLink = "シンボリック リンクのため飛ばしました";
+const std::string kRemoved = "残っていた作業ファイルを削除しました";
+const std::string kInUseNote = "変換中の作業ファイルのため飛ばしました";
 
 struct Case {
   const char* name;
@@ -44,6 +47,7 @@ struct Case {
   std::optional<Op> fail = std::nullopt;  // this operation fails...
   int nth = 1;                            // ...on its nth call
   std::map<std::string, std::string> links = {};  // symbolic links and their targets
+  void (*arrange)(FakeFileSystem& fs) = nullptr;  // anything else, after the files
 };
 
 BatchSettings ToUnix(std::string folder, bool recursive = false, std::vector<std::string> patterns = {}) {
@@ -79,16 +83,63 @@ const Case kCases[] = {
      ToUnix(""),
      {Line("src/dos.txt", kConverted), Line("src/unix.txt", Already()), Line("src/mixed.txt", kConverted)},
      {{"src/dos.txt", kUnix}, {"src/unix.txt", kUnix}, {"src/mixed.txt", "a\nb\n"}}},
-    {"recursion passes over hidden folders and a live run's working file, removes an abandoned one, and takes a "
-     "user's file whatever its name",
+    {"in place, recursion passes over hidden folders and a live run's working file, removes an abandoned one and "
+     "says so, and takes a user's file whatever its name",
      {{"src/a.txt", kDos}, {"src/sub/deeper/b.txt", kMac}, {"src/.git/config", kDos}, {"src/" + kAbandoned, kDos},
       {"src/" + kInUse, kDos}, {"src/.notes.tarnwhistle-draft", kDos}},
      {"src"},
      ToUnix("", true),
-     {Line("src/.notes.tarnwhistle-draft", kConverted), Line("src/a.txt", kConverted),
+     {Line("src/" + kAbandoned, kRemoved), Line("src/" + kInUse, kInUseNote),
+      Line("src/.notes.tarnwhistle-draft", kConverted), Line("src/a.txt", kConverted),
       Line("src/sub/deeper/b.txt", kConverted)},
      {{"src/sub/deeper/b.txt", kUnix}, {"src/.git/config", kDos}, {"src/" + kAbandoned, std::nullopt},
       {"src/" + kInUse, kDos}}},
+    {"in place, a look-alike of an abandoned working file that is another user's, or has another name, is a file "
+     "like any other",
+     {{"a/" + kAbandoned, kDos}, {"b/" + kAbandoned, kDos}, {"b/kept.txt", kDos}},
+     {"a", "b"},
+     ToUnix(""),
+     {Line("a/" + kAbandoned, kConverted), Line("b/" + kAbandoned, kConverted), Line("b/kept.txt", kConverted)},
+     {{"a/" + kAbandoned, kUnix}, {"b/kept.txt", kUnix}},
+     std::nullopt,
+     1,
+     {},
+     [](FakeFileSystem& fs) {
+       fs.AddFile("a/" + kAbandoned, kDos, 0644, 65534);
+       fs.AddHardLink("b/kept.txt", "b/" + kAbandoned);
+     }},
+    {"into a folder, working files' look-alikes are files like any other: copied, and none removed",
+     {{"src/" + kAbandoned, kUnix}, {"src/" + kInUse, kDos}},
+     {"src"},
+     ToUnix("out"),
+     {Line("src/" + kAbandoned, Already("（コピーしました）")), Line("src/" + kInUse, kConverted)},
+     {{"src/" + kAbandoned, kUnix}, {"out/src/" + kAbandoned, kUnix}, {"out/src/" + kInUse, kUnix}}},
+    {"existing output folders that another user made, or that are open to more than their sources are, are not "
+     "used: their files fail, saying why",
+     {{"a/x.txt", kDos}, {"b/y.txt", kDos}, {"c/z.txt", kDos}},
+     {"a", "b", "c"},
+     ToUnix("out"),
+     {Line("a/x.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kOthersFolder)),
+      Line("b/y.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kFolderTooOpen)),
+      Line("c/z.txt", kConverted)},
+     {{"out/a/x.txt", std::nullopt}, {"out/b/y.txt", std::nullopt}, {"out/c/z.txt", kUnix}},
+     std::nullopt,
+     1,
+     {},
+     [](FakeFileSystem& fs) {
+       fs.AddDirectory("out");
+       fs.AddDirectory("out/a", 0777, 65534);  // made beforehand by someone else, for all to read
+       fs.AddDirectory("b", 0700);
+       fs.AddDirectory("out/b", 0755);        // the user's own, but its source is private
+       fs.AddDirectory("c", 0750);
+       fs.AddDirectory("out/c", 0750);        // as a run before made it
+     }},
+    {"an output folder whose mirror is the sources themselves replaces none of them",
+     {{"src/a.txt", kDos}},
+     {"src"},
+     ToUnix("."),
+     {Line("src/a.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kOutputIsSource))},
+     {{"src/a.txt", kDos}}},
     {"without recursion a folder gives its own files; the filter picks names; a file named is taken, below its "
      "own name",
      {{"src/a.txt", kDos}, {"src/b.md", kDos}, {"src/c.TXT", kDos}, {"src/sub/d.txt", kDos}, {"e.md", kDos}},
@@ -153,6 +204,7 @@ void MakeFiles(FakeFileSystem& fs, const Case& c) {
     fs.AddFile(path, bytes);
   }
   for (const auto& [path, target] : c.links) fs.AddSymlink(path, target);
+  if (c.arrange != nullptr) c.arrange(fs);
 }
 
 // Runs the case whole or in chunks; tells each file's source and result.
@@ -168,13 +220,14 @@ std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, con
     BatchWalker walker(fs, c.paths, collecting);
     while (walker.Next(files, 3)) {
     }
-    AssignOutputs(fs, files, settings.output_folder);
+    BatchPlan plan(fs, c.paths, settings);
+    for (BatchFile& file : files) plan.Assign(file);
     totals = RunBatch(fs, files, settings, [&](std::size_t index, const BatchResult& result) {
       told.emplace_back(files[index].source, result);
     }, {}, 1);
   } else {
-    BatchWalker walker(fs, c.paths, settings);
-    totals = RunBatch(fs, walker, settings, [&](const BatchFile& file, const BatchResult& result) {
+    BatchPlan plan(fs, c.paths, settings);
+    totals = RunBatch(fs, plan, [&](const BatchFile& file, const BatchResult& result) {
       told.emplace_back(file.source, result);
     }, {}, 1, 2);
   }
@@ -203,9 +256,19 @@ TEST(Batch, EachFileGetsItsResultAndADryRunDecidesTheSame) {
         EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
       }
       for (const auto& [path, bytes] : c.after) EXPECT_EQ(fs.Contents(path), bytes) << name << ": " << path;
+      const std::string prefix = platform::WorkingFilePrefix("x");
+      const std::string ours = prefix.substr(prefix.find(".tarnwhistle-"));  // this process's working files
       for (const std::string& path : fs.Paths()) {
-        if (path.find(".tarnwhistle-") != std::string::npos && path.find("draft") == std::string::npos) {
-          EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
+        if (path.find(ours) != std::string::npos) EXPECT_TRUE(path.ends_with(kInUse)) << name << ": " << path;
+      }
+      if (whole && c.settings.output_folder.empty() && !c.fail) {
+        // In place, one group: every file complete (content, mode, owner, access list)
+        // before the flush, and only the renames after it.
+        const std::vector<Op> log = fs.Log();
+        const auto first_flush = std::find(log.begin(), log.end(), Op::Flush);
+        for (auto op = log.begin(); op != log.end(); ++op) {
+          const bool finishing = *op == Op::Flush || *op == Op::Close || *op == Op::Rename;
+          EXPECT_EQ(finishing, op >= first_flush) << name << ": " << testkit::OpName(*op) << " at " << op - log.begin();
         }
       }
     }
@@ -227,15 +290,15 @@ TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
     const BatchProgress progress = [&](std::uint64_t bytes) {
       if ((read += bytes) > kDos.size()) stop.request_stop();  // in b.txt
     };
-    BatchWalker walker(fs, {"src"}, settings);
+    BatchPlan plan(fs, {"src"}, settings);
     BatchTotals totals;
     if (whole) {  // one group: a.txt, b.txt and c.txt
       std::vector<BatchFile> files;
-      while (walker.Next(files, 10)) {
+      while (plan.Next(files, 10)) {
       }
       totals = RunBatch(fs, files, settings, {}, stop.get_token(), 1, progress);
     } else {  // handed out one at a time: a group each
-      totals = RunBatch(fs, walker, settings, {}, stop.get_token(), 1, 1, progress);
+      totals = RunBatch(fs, plan, {}, stop.get_token(), 1, 1, progress);
     }
     EXPECT_EQ(totals.converted, whole ? 0u : 1u);
     EXPECT_EQ(fs.Contents("src/a.txt"), whole ? kDos : kUnix);
@@ -250,26 +313,31 @@ TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
 // A folder made below the output folder takes its source folder's permission bits less
 // the umask, as cp gives them, and its owner may always write into it; so too when the
 // window assigns the outputs after collecting, with a subfolder met before the folder's
-// own files.
+// own files, and for a folder that holds only folders.
 TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
+  const struct {
+    std::uint32_t source, mirrored;
+    bool own_file;
+  } cases[] = {{0750, 0750, true}, {0555, 0755, true}, {0777, 0755, true}, {0750, 0750, false}};
   for (const bool whole : {false, true}) {
-    for (const auto& [source, mirrored] : {std::pair{0750u, 0750u}, {0555u, 0755u}, {0777u, 0755u}}) {
+    for (const auto& [source, mirrored, own_file] : cases) {
       FakeFileSystem fs;
       fs.AddDirectory("src", source);
       fs.AddDirectories("src/sub");
       fs.AddFile("src/sub/a.txt", kDos);
-      fs.AddFile("src/z.txt", kDos);
+      if (own_file) fs.AddFile("src/z.txt", kDos);
       const BatchSettings settings = ToUnix("out", true);
       if (whole) {
         std::vector<BatchFile> files;
         BatchWalker walker(fs, {"src"}, ToUnix("", true));
         while (walker.Next(files, 10)) {
         }
-        AssignOutputs(fs, files, settings.output_folder);
+        BatchPlan plan(fs, {"src"}, settings);
+        for (BatchFile& file : files) plan.Assign(file);
         RunBatch(fs, files, settings, {}, {}, 1);
       } else {
-        BatchWalker walker(fs, {"src"}, settings);
-        RunBatch(fs, walker, settings, {}, {}, 1);
+        BatchPlan plan(fs, {"src"}, settings);
+        RunBatch(fs, plan, {}, {}, 1);
       }
       EXPECT_EQ(fs.Permissions("out/src"), mirrored) << std::oct << source << (whole ? " (whole)" : "");
     }
@@ -277,18 +345,40 @@ TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
 }
 
 // An output folder that is, or lies inside, a folder named would take its own outputs
-// for sources: it is refused before anything is done.
-TEST(Batch, AnOutputFolderInsideAFolderNamedIsFound) {
+// for sources; a path named whose output would be itself would be replaced as if in
+// place. Both are refused before anything is done, found by what the paths are, not by
+// their texts.
+TEST(Batch, AnOutputThatIsOrHoldsASourceIsRefused) {
   FakeFileSystem fs;
   fs.AddDirectories("src/sub");
   fs.AddDirectories("other");
+  fs.AddFile("src/y.txt", kDos);
+  using Kind = BatchRefusal::Kind;
   const struct {
     std::string output;
     std::vector<std::string> paths;
-    int inside;
-  } cases[] = {{"out", {"src"}, -1},          {"src/out", {"src"}, 0},         {"src/sub/new/deeper", {"other", "src"}, 1},
-               {"src", {"other", "src"}, 1}, {".", {"src", "."}, 1},         {"other", {"src/sub"}, -1}};
-  for (const auto& c : cases) EXPECT_EQ(OutputFolderInsidePath(fs, c.paths, c.output), c.inside) << c.output;
+    Kind kind;
+    std::size_t path;
+  } cases[] = {
+      {"out", {"src"}, Kind::None, 0},
+      {"src/out", {"src"}, Kind::OutputInsideSource, 0},
+      {"src/sub/new/deeper", {"other", "src"}, Kind::OutputInsideSource, 1},
+      {"src", {"other", "src"}, Kind::OutputInsideSource, 1},
+      {".", {"src", "."}, Kind::OutputInsideSource, 1},
+      {"other", {"src/sub"}, Kind::None, 0},
+      // The folder holding the folder named: its mirror is the folder itself.
+      {".", {"other", "src"}, Kind::OutputIsSource, 0},
+      {"src/..", {"src/sub/../../other"}, Kind::OutputIsSource, 0},
+      // The folder holding the file named, however either is written.
+      {"src", {"src/y.txt"}, Kind::OutputIsSource, 0},
+      {"src/sub/..", {"other", "./src/y.txt"}, Kind::OutputIsSource, 1},
+      {"other", {"src/y.txt"}, Kind::None, 0},
+  };
+  for (const auto& c : cases) {
+    BatchPlan plan(fs, c.paths, ToUnix(c.output));
+    const BatchRefusal refused = plan.Refusal();
+    EXPECT_EQ(std::make_pair(refused.kind, refused.path), std::make_pair(c.kind, c.path)) << c.output;
+  }
 }
 
 }  // namespace

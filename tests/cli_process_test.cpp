@@ -80,6 +80,9 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
     std::vector<std::string> args;
     std::string err;
     bool as_nobody = false;
+    int exit_code = 1;
+    std::string folder = "";  // an empty folder below, removed once the tool runs in it
+    std::string out = "";
   } const runs[] = {
       {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
       {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
@@ -88,6 +91,12 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
        true},
       {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
        true},
+      {{"convert", "--to", "unix", "-r", "-o", "OUT", "."},
+       "convert: the output folder OUT is, or lies inside, ., a folder being converted: use --in-place to convert in "
+       "place\nRun with --help for more information.\n",
+       false, 2, "gone"},
+      {{"convert", "--to", "unix", "-r", "-o", "/nonexistent/OUT", "."},
+       "変換 0・変換不要 0・変換できません 0・失敗 1\n", false, 1, "gone", ".: " + std::string(messages::kSourceMissing) + "\n"},
   };
   for (const auto& r : runs) {
     const std::string shown = ::testing::PrintToString(r.args) + (r.as_nobody ? " as nobody" : "");
@@ -97,11 +106,16 @@ TEST(CliProcess, EachCommandSaysWhyItCannotUseAFile) {
     }
     testkit::Invocation run{r.as_nobody ? for_nobody.path() : TARNWHISTLE_CLI_PATH, r.args, dir.path()};
     if (r.as_nobody) run.user = 65534;
+    if (!r.folder.empty()) {
+      ASSERT_EQ(::mkdir((dir / r.folder).c_str(), 0755), 0);
+      run.folder = dir / r.folder;
+      run.folder_removed = true;
+    }
     const Outcome outcome = testkit::Run(run);
     EXPECT_FALSE(outcome.hung) << shown;
-    EXPECT_EQ(outcome.exit_code, 1) << shown << " (126: could not act as nobody)";
+    EXPECT_EQ(outcome.exit_code, r.exit_code) << shown << " (126: could not act as nobody)";
     EXPECT_EQ(outcome.err, r.err) << shown;
-    EXPECT_EQ(outcome.out, "") << shown;
+    EXPECT_EQ(outcome.out, r.out) << shown;
     EXPECT_EQ(Snapshot(dir.path()), before) << shown;
   }
   testkit::CloseFifoWriter();

@@ -167,9 +167,10 @@ void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes, 
   node->group = group;
   nodes_[path] = node;
 }
-void FakeFileSystem::AddDirectory(const std::string& path, std::uint32_t permissions) {
+void FakeFileSystem::AddDirectory(const std::string& path, std::uint32_t permissions, std::uint32_t owner) {
   Lock lock(mutex_);
   nodes_[path] = NewNode(Node::Kind::Directory, "", permissions);
+  nodes_[path]->owner = owner;
 }
 void FakeFileSystem::AddDirectories(const std::string& path) {
   Lock lock(mutex_);
@@ -184,6 +185,7 @@ void FakeFileSystem::AddFifo(const std::string& path) {
 void FakeFileSystem::AddHardLink(const std::string& existing, const std::string& path) {
   Lock lock(mutex_);
   nodes_[path] = nodes_.at(existing);
+  ++nodes_[path]->links;
 }
 void FakeFileSystem::AddSymlink(const std::string& path, const std::string& target) {
   Lock lock(mutex_);
@@ -227,6 +229,11 @@ int FakeFileSystem::Calls(Op op) const {
   return calls_[static_cast<int>(op)];
 }
 
+std::vector<Op> FakeFileSystem::Log() const {
+  Lock lock(mutex_);
+  return log_;
+}
+
 std::uint64_t FakeFileSystem::BytesRead() const {
   Lock lock(mutex_);
   return bytes_read_;
@@ -235,6 +242,7 @@ std::uint64_t FakeFileSystem::BytesRead() const {
 Reason FakeFileSystem::Fails(Op op) {
   Lock lock(mutex_);
   const int call = ++calls_[static_cast<int>(op)];
+  log_.push_back(op);
   const auto planned = failures_.find(op);
   if (planned == failures_.end()) return Reason::kNone;
   const auto failure = planned->second.find(call);
@@ -270,6 +278,7 @@ platform::FileInfo FakeFileSystem::InfoOf(const Node& node) const {
   info.permissions = node.permissions;
   info.owner = node.owner;
   info.group = node.group;
+  info.links = node.links;
   return info;
 }
 

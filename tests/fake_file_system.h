@@ -34,7 +34,7 @@ class FakeFileSystem : public platform::FileSystem {
  public:
   void AddFile(const std::string& path, const std::string& bytes, std::uint32_t permissions = 0644,
                std::uint32_t owner = 0, std::uint32_t group = 0);
-  void AddDirectory(const std::string& path, std::uint32_t permissions = 0755);
+  void AddDirectory(const std::string& path, std::uint32_t permissions = 0755, std::uint32_t owner = 0);
   // The folder and every one above it that is missing.
   void AddDirectories(const std::string& path);
   void AddFifo(const std::string& path);
@@ -54,6 +54,8 @@ class FakeFileSystem : public platform::FileSystem {
   // The `nth` call of `op` from now on fails (1 is the next one), for `reason`.
   void FailOn(Op op, int nth = 1, platform::Reason reason = platform::Reason::kNone);
   int Calls(Op op) const;
+  // Every operation counted so far, in the order called.
+  std::vector<Op> Log() const;
   // Bytes handed out by reads, over all files.
   std::uint64_t BytesRead() const;
   // Caps how many bytes one read returns, to split files across many reads.
@@ -83,6 +85,7 @@ class FakeFileSystem : public platform::FileSystem {
     std::uint32_t group = 0;
     std::uint64_t inode = 0;
     std::uint64_t version = 0;  // changed by every Rewrite, as a modification time is
+    std::uint64_t links = 1;
   };
 
   // For the fake's own handles: counts a call of `op`, and says why it fails, if it is
@@ -108,6 +111,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::map<std::string, std::shared_ptr<Node>> nodes_;
   std::uint64_t next_inode_ = 2;  // 1 is the folders every path starts from
   int calls_[std::size(kAllOps)] = {};
+  std::vector<Op> log_;
   std::map<Op, std::map<int, platform::Reason>> failures_;  // call numbers that fail, per operation
   std::uint64_t bytes_read_ = 0;
   std::size_t read_limit_ = 0;

@@ -488,7 +488,7 @@ TEST(SameExistingFile, SeesThroughEveryOtherNameOfAFile) {
 // folder of root's outside the tree "tree/" that another user owns.
 struct Race {
   const char* name;
-  enum { kConvert, kDetectAndConvert, kBatchInPlace, kFilterFromFile } run;
+  enum { kConvert, kDetectAndConvert, kBatchInPlace, kBatchMirror, kFilterFromFile } run;
   platform::RacePoint at;
   void (*arrange)(const TempDir& dir);
   void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
@@ -551,6 +551,29 @@ const Race kRaces[] = {
        ASSERT_EQ(::rename((dir / "tree/saved").c_str(), (dir / "tree/in").c_str()), 0);
      },
      [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "tree/sub-out"), kConverted); }},
+    {"a folder of the mirror made beforehand, open to all, by another user in a shared folder: nothing of root's "
+     "goes into it", Race::kBatchMirror, platform::RacePoint::kLocated,
+     [](const TempDir& dir) {
+       Mkdir(dir, "out");
+       ASSERT_EQ(::chmod((dir / "out").c_str(), 01777), 0);
+       Mkdir(dir, "out/tree");
+       ASSERT_EQ(::chmod((dir / "out/tree").c_str(), 0777), 0);
+       if (::geteuid() == 0) ASSERT_EQ(::chown((dir / "out/tree").c_str(), kNobody.uid, kNobody.gid), 0);
+     },
+     nullptr, [](const TempDir& dir) { EXPECT_EQ(testkit::Snapshot(dir / "out/tree").size(), 0u); }},
+    {"a file with a 40 MiB hole copied into a mirror keeps its hole", Race::kBatchMirror,
+     platform::RacePoint::kLocated,
+     [](const TempDir& dir) {
+       dir.Write("tree/disk.img", "\x7f" "ELF\0"s);
+       ASSERT_EQ(::truncate((dir / "tree/disk.img").c_str(), 40 << 20), 0);
+     },
+     nullptr,
+     [](const TempDir& dir) {
+       const struct stat copy = LinkStat(dir / "out/tree/disk.img");
+       EXPECT_EQ(copy.st_size, 40 << 20);
+       EXPECT_LE(copy.st_blocks, LinkStat(dir / "tree/disk.img").st_blocks);
+       EXPECT_EQ(ReadAll(dir / "out/tree/disk.img"), ReadAll(dir / "tree/disk.img"));
+     }},
     {"a source cut short while a filter reads it (convert SRC -)", Race::kFilterFromFile,
      platform::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) { ASSERT_EQ(::truncate((dir / "tree/in").c_str(), 3), 0); }, ExpectVictimUntouched,
@@ -582,8 +605,12 @@ TEST(Races, EachFailsSafe) {
     Status status = Status::Ok;
     if (race.run == Race::kBatchInPlace) {
       const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
-      BatchWalker walker(fs, {dir / "tree"}, settings);
-      RunBatch(fs, walker, settings, {}, {}, 1);
+      BatchPlan plan(fs, {dir / "tree"}, settings);
+      RunBatch(fs, plan, {}, {}, 1);
+    } else if (race.run == Race::kBatchMirror) {
+      const BatchSettings settings{LineEndingKind::Unix, dir / "out", true, {}, false};
+      BatchPlan plan(fs, {dir / "tree"}, settings);
+      RunBatch(fs, plan, {}, {}, 1);
     } else if (race.run == Race::kConvert) {
       status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
     } else if (race.run == Race::kFilterFromFile) {
@@ -623,8 +650,8 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
         if (point == killed_at) ::raise(SIGKILL);
       });
       platform::PosixFileSystem fs;
-      BatchWalker walker(fs, {dir.path()}, settings);
-      RunBatch(fs, walker, settings, {}, {}, 1);
+      BatchPlan plan(fs, {dir.path()}, settings);
+      RunBatch(fs, plan, {}, {}, 1);
       ::_exit(0);
     }
     int status = 0;
@@ -635,8 +662,8 @@ TEST(Races, ARunKilledBeforeItsRenamesLeavesEveryFileWhole) {
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kText) << name;
 
     platform::PosixFileSystem fs;
-    BatchWalker walker(fs, {dir.path()}, settings);
-    EXPECT_EQ(RunBatch(fs, walker, settings, {}, {}, 1).converted, 3u);
+    BatchPlan plan(fs, {dir.path()}, settings);
+    EXPECT_EQ(RunBatch(fs, plan, {}, {}, 1).converted, 3u);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(ReadAll(dir / name), kConverted) << name;
   }

@@ -46,6 +46,7 @@ Process::Process(const Invocation& run) {
   }
   if (run.stdout_closed) ::close(1);
   if (::chdir(run.folder.c_str()) != 0) ::_exit(126);
+  if (run.folder_removed && ::rmdir(run.folder.c_str()) != 0) ::_exit(126);
   rlimit limit{run.file_size_limit, run.file_size_limit};
   if (run.file_size_limit != RLIM_INFINITY && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
   if (run.user) {

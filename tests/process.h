@@ -19,6 +19,7 @@ struct Invocation {
   std::string program{};
   std::vector<std::string> args{};
   std::string folder{};                    // where it runs
+  bool folder_removed = false;             // removed (empty) once the tool runs in it
   std::string input{};                     // what its stdin reads before it ends
   rlim_t file_size_limit = RLIM_INFINITY;  // in bytes, as `ulimit -f` sets
   std::optional<uid_t> user{};             // act as this user (and its group), when running as root

@@ -407,6 +407,13 @@ void BatchWindow::OnConvert() {
   if (!folder || (!in_place && folder->empty())) return services_.ShowMessage(this, kNoOutputFolder);
   const QString question = QStringLiteral("元のファイル %1 個を置き換えます。よろしいですか？").arg(rows_.size());
   if (in_place && !services_.Confirm(this, question, QStringLiteral("置き換える"))) return;
+  settings.output_folder = *folder;
+  auto plan = std::make_shared<BatchPlan>(files_, named_, settings);
+  if (const BatchRefusal refused = plan->Refusal()) {
+    return services_.ShowMessage(this, Text(refused.kind == BatchRefusal::Kind::OutputInsideSource
+                                                ? messages::kOutputFolderInsideSource
+                                                : messages::kOutputIsSource));
+  }
 
   for (std::size_t row = 0; row < rows_.size(); ++row) SetCell(table_, row, kResult, {});
   totals_ = {};
@@ -417,9 +424,8 @@ void BatchWindow::OnConvert() {
   ShowProgress();
   progress_timer_->start();
   task_.Start(
-      [this, work = rows_, settings, folder = *folder](const std::stop_token& stop,
-                                                        const BackgroundTask::Outbox& outbox) mutable {
-        AssignOutputs(files_, work, folder);
+      [this, work = rows_, settings, plan](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) mutable {
+        for (BatchFile& file : work) plan->Assign(file);
         RunBatch(
             files_, work, settings,
             [&outbox, this](std::size_t row, const BatchResult& result) {
@@ -443,8 +449,7 @@ void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
 // Files whose results are in count whole; the bytes read count for the files still in
 // hand, so that the bar moves through a large file too.
 void BatchWindow::ShowProgress() {
-  const std::size_t files_done = totals_.converted + totals_.already_target + totals_.not_convertible +
-                                 totals_.skipped + totals_.failed + totals_.not_done;
+  const std::size_t files_done = totals_.Files();
   const std::uint64_t done = std::min(
       total_weight_, std::max(finished_weight_, bytes_read_.load(std::memory_order_relaxed) + files_done));
   progress_->setValue(total_weight_ == 0 ? 0 : static_cast<int>(done * kSteps / total_weight_));

@@ -1,0 +1,34 @@
+#include "batch_file.h"
+
+namespace tarnwhistle {
+
+void BatchTotals::Add(const BatchResult& result) {
+  switch (result.verdict) {
+    case BatchVerdict::Converted: ++converted; break;
+    case BatchVerdict::AlreadyTarget: ++already_target; break;
+    case BatchVerdict::NotConvertible: ++not_convertible; break;
+    case BatchVerdict::Skipped: ++skipped; break;
+    case BatchVerdict::Failed: ++failed; break;
+    case BatchVerdict::NotDone: ++not_done; break;
+    case BatchVerdict::PassedOver: ++passed_over; break;
+    case BatchVerdict::Removed: ++removed; break;
+  }
+  if (result.copied && result.verdict != BatchVerdict::Failed && result.verdict != BatchVerdict::NotDone) ++copied;
+}
+
+std::size_t BatchTotals::Files() const {
+  return converted + already_target + not_convertible + skipped + failed + not_done + passed_over + removed;
+}
+
+std::string BatchSummary(const BatchTotals& totals) {
+  std::string text = "変換 " + std::to_string(totals.converted) + "・変換不要 " + std::to_string(totals.already_target) +
+                     "・変換できません " + std::to_string(totals.not_convertible) + "・失敗 " +
+                     std::to_string(totals.failed);
+  if (totals.copied > 0) text += "・コピー " + std::to_string(totals.copied);
+  if (totals.skipped > 0) text += "・リンク " + std::to_string(totals.skipped);
+  if (totals.passed_over > 0) text += "・作業中 " + std::to_string(totals.passed_over);
+  if (totals.removed > 0) text += "・作業ファイル削除 " + std::to_string(totals.removed);
+  return text;
+}
+
+}  // namespace tarnwhistle
