@@ -70,11 +70,16 @@ class Checker {
   }
 
   int Run() {
+    std::vector<std::string> paths = args_.paths;
+    if (const int read = ReadFilesFrom(env_, "check", args_.walk, paths); read != kExitOk) return read;
+    if (paths.empty() && args_.walk.files_from.empty()) paths.emplace_back(".");
     BatchSettings settings;
     settings.recursive = args_.recursive;
     settings.patterns = args_.include;
+    settings.excluded = args_.walk.excluded;
+    if (!args_.walk.files_from.empty()) settings.listed_from = args_.paths.size();
     settings.dry_run = true;  // reads only: a working file left behind by a dead run stays too
-    BatchWalker walker(env_.fs, args_.paths.empty() ? std::vector<std::string>{"."} : args_.paths, settings);
+    BatchWalker walker(env_.fs, std::move(paths), settings);
     std::vector<BatchFile> files;
     std::vector<CheckResult> results;
     while (!env_.stop.stop_requested() && (files.clear(), walker.Next(files, kChunk))) {
@@ -92,6 +97,11 @@ class Checker {
       }
       if (env_.stop.stop_requested()) return kExitFailed;
       for (std::size_t i = 0; i < files.size(); ++i) Tell(files[i], results[i]);
+      for (const std::string& left : walker.VersionControlMet()) {
+        if (args_.verbose && args_.format != "json") {
+          env_.out << PrintableName(Shown(left)) << ": バージョン管理のフォルダーのため飛ばしました\n";
+        }
+      }
     }
     if (env_.stop.stop_requested()) return kExitFailed;
     if (args_.verbose) {
@@ -123,11 +133,14 @@ class Checker {
     return CheckBatchFile(env_.fs, file, expected, env_.stop);
   }
 
+  // With no path named, the current folder's files are named as they are below it.
+  std::string_view Shown(std::string_view source) const {
+    return args_.paths.empty() && args_.walk.files_from.empty() && source.starts_with("./") ? source.substr(2)
+                                                                                           : source;
+  }
+
   void Tell(const BatchFile& file, const CheckResult& result) {
-    // With no path named, the current folder's files are named as they are below it.
-    const std::string_view name = args_.paths.empty() && file.source.starts_with("./")
-                                      ? std::string_view(file.source).substr(2)
-                                      : std::string_view(file.source);
+    const std::string_view name = Shown(file.source);
     switch (result.verdict) {
       case CheckVerdict::Agrees: ++totals_.agrees; break;
       case CheckVerdict::Differs: ++totals_.differs; break;
@@ -161,7 +174,8 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckArguments& args) {
   CLI::App* check = app.add_subcommand(
       "check", "Read each file whole and tell those whose line endings are not what they should be: mixed, or of "
                "another kind than -t KIND or the file's EditorConfig end_of_line says. Changes nothing.");
-  check->add_option("PATH", args.paths, "Files and folders to check (default: the current folder)");
+  check->add_option("PATH", args.paths,
+                    "Files and folders to check (default: the current folder, unless --files-from is given)");
   check->add_option("-t,--to", args.expected, "The kind every file should have: dos (crlf), unix (lf) or mac (cr)")
       ->transform(KindName());
   check->add_flag("--editorconfig", args.editorconfig,
@@ -169,11 +183,13 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckArguments& args) {
                   "set (without -t and --editorconfig, it is taken where set, and other files only must not be "
                   "mixed)");
   check->add_flag("-r,--recursive", args.recursive,
-                  "Take the files of the folders below the folders named too (never through a symbolic link)");
+                  "Take the files of the folders below the folders named too, hidden ones included, never .git, .hg "
+                  "or .svn (never through a symbolic link)");
   check->add_option("--include", args.include,
                     "Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated")
       ->type_name("PATTERN")
       ->allow_extra_args(false);
+  AddWalkOptions(*check, args.walk);
   check->add_flag("-v,--verbose", args.verbose, "Tell every file, those that agree and those skipped too, and the totals");
   check->add_option("--format", args.format, "text (default), or json: one JSON object a line")
       ->check(CLI::IsMember({"text", "json"}));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "walk_options.h"
 #include "engine/line_ending_kind.h"
 
 namespace CLI {
@@ -21,6 +22,7 @@ struct CheckArguments {
   std::vector<std::string> include;
   bool verbose = false;
   std::string format = "text";
+  WalkArguments walk;
 };
 
 CLI::App* AddCheckCommand(CLI::App& app, CheckArguments& args);

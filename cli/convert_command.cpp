@@ -199,11 +199,15 @@ int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettin
 }
 
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
-  const BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
-                               args.include, args.dry_run};
-  BatchPlan plan(env.fs, args.paths, settings);
+  BatchSettings settings{args.to, args.in_place ? std::string() : args.output_folder, args.recursive,
+                         args.include, args.dry_run};
+  settings.excluded = args.walk.excluded;
+  if (!args.walk.files_from.empty()) settings.listed_from = args.paths.size();
+  std::vector<std::string> paths = args.paths;
+  if (const int read = ReadFilesFrom(env, "convert", args.walk, paths); read != kExitOk) return read;
+  BatchPlan plan(env.fs, paths, settings);
   if (const BatchRefusal refused = plan.Refusal()) {
-    const std::string path = PrintableName(args.paths[refused.path]);
+    const std::string path = PrintableName(paths[refused.path]);
     const std::string what = refused.kind == BatchRefusal::Kind::OutputInsideSource
                                  ? "the output folder " + PrintableName(settings.output_folder) +
                                        " is, or lies inside, " + path + ", a folder being converted"
@@ -259,11 +263,13 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args) {
       ->each([&args](const std::string&) { args.output_folder_given = true; });
   convert->add_flag("--in-place", args.in_place, "Replace each file by its conversion");
   convert->add_flag("-r,--recursive", args.recursive,
-                    "Take the files of the folders below the folders named too (never through a symbolic link)");
+                    "Take the files of the folders below the folders named too, hidden ones included, never .git, "
+                    ".hg or .svn (never through a symbolic link)");
   convert->add_option("--include", args.include,
                       "Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated")
       ->type_name("PATTERN")
       ->allow_extra_args(false);
+  AddWalkOptions(*convert, args.walk);
   convert->add_flag("--dry-run", args.dry_run, "Print what would be done, deciding as a real run would, and write nothing");
   convert->add_flag("--editorconfig", args.editorconfig,
                     "With -o DIR or --in-place, in place of --to: convert each file to the end_of_line of its "
@@ -280,15 +286,16 @@ int RunConvert(const Environment& env, const ConvertArguments& args) {
   if (args.output_folder_given && args.in_place) return UsageError(env, "-o and --in-place exclude each other");
   if (args.output_folder_given || args.in_place) {
     if (args.output_folder_given && args.output_folder.empty()) return UsageError(env, "-o needs a folder");
-    if (args.paths.empty()) return UsageError(env, "no file or folder to convert");
+    if (args.paths.empty() && args.walk.files_from.empty()) return UsageError(env, "no file or folder to convert");
     if (args.from != K::None) return UsageError(env, "--from is for one file only");
     if (std::count(args.paths.begin(), args.paths.end(), std::string(kStandardStream)) != 0) {
       return UsageError(env, "'-' is for one file only, without -o or --in-place");
     }
     return RunBatchFiles(env, args);
   }
-  if (args.recursive || !args.include.empty() || args.dry_run) {
-    return UsageError(env, "-r, --include and --dry-run need -o DIR or --in-place");
+  if (args.recursive || !args.include.empty() || args.dry_run || !args.walk.excluded.empty() ||
+      !args.walk.files_from.empty() || args.walk.null) {
+    return UsageError(env, "-r, --include, --exclude, --files-from and --dry-run need -o DIR or --in-place");
   }
   if (args.paths.size() != 2) {
     return UsageError(env, args.paths.size() < 2 ? "SRC and OUT are required (or -o DIR or --in-place with PATH...)"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "walk_options.h"
 #include "engine/line_ending_kind.h"
 
 namespace CLI {
@@ -25,6 +26,7 @@ struct ConvertArguments {
   std::vector<std::string> include;
   bool dry_run = false;
   bool editorconfig = false;  // each file's target from its EditorConfig, in place of --to
+  WalkArguments walk;
 };
 
 // Checks a kind's name (dos, unix, mac, crlf, lf, cr, in any case) and gives CLI11 its code.

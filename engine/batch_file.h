@@ -28,6 +28,10 @@ struct BatchSettings {
   bool recursive = false;               // folders below the folders named too
   std::vector<std::string> patterns;    // names of files taken from folders; empty: all
   bool dry_run = false;                 // decide everything, write nothing
+  std::vector<std::string> excluded = {};  // names of files and folders never taken, named or met
+  // The paths from this one on were read from a list (git ls-files): each is an entry, and
+  // a link there is told as skipped, as in a walk, not followed as a path typed is.
+  std::size_t listed_from = static_cast<std::size_t>(-1);
 };
 
 // A folder a file was found in, as the walk met it: what its mirror below an output

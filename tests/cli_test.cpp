@@ -104,6 +104,11 @@ void MakeFiles(FakeFileSystem& fs) {
       {"ec/.editorconfig", "[d?s.txt]\nend_of_line = crlf\n"},
       {"ec/dos.txt", "a\r\n"},
       {"ec/mac.txt", "a\rb"},
+      // A repository: git's own files are never touched, a hidden folder is walked.
+      {"repo/.git/config", "a\r\n"},
+      {"repo/.github/ci.yml", "a\r\n"},
+      {"repo/a.txt", "a\r\n"},
+      {"repo/vendor/x.txt", "a\r\n"},
   };
   for (const auto& [path, bytes] : files) {
     fs.AddDirectories(std::filesystem::path(path).parent_path().string());
@@ -254,6 +259,24 @@ const Case kCases[] = {
      "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
      Says("missing.txt", messages::kSourceMissing)},
     {{"check", "ec/dos.txt", "ec/mac.txt"}, 1, "ec/mac.txt: CR 1、期待 LF\n", ""},
+    {{"check", "-r", "-v", "-t", "lf", "--exclude", "vendor", "repo"},
+     1,
+     "repo/.github/ci.yml: CRLF 1、期待 LF\nrepo/a.txt: CRLF 1、期待 LF\n"
+     "repo/.git: バージョン管理のフォルダーのため飛ばしました\n",
+     "一致 0・不一致 2・飛ばしました 0・失敗 0\n"},
+    {{"convert", "-t", "lf", "--in-place", "-r", "repo"},
+     0,
+     Says("repo/.github/ci.yml", messages::kConverted) + Says("repo/a.txt", messages::kConverted) +
+         Says("repo/vendor/x.txt", messages::kConverted),
+     "変換 3・変換不要 0・変換できません 0・失敗 0\n",
+     {{"repo/.git/config", "a\r\n"}, {"repo/.github/ci.yml", "a\n"}}},
+    // a list such as git ls-files -z prints: a link listed is skipped, not followed
+    {{"check", "-t", "lf", "--null", "--files-from", "-", "--exclude", "vendor"},
+     1,
+     "repo/a.txt: CRLF 1、期待 LF\n",
+     "",
+     {},
+     "repo/a.txt\0"s + kEvil + "\0link.txt\0repo/vendor/x.txt\0"},
     {{"check", "unix.txt", "mixed.txt", "dos.txt"}, 1, "mixed.txt: 混在（CRLF 2・LF 2・CR 1）\ndos.txt: CRLF 2、期待 LF\n", ""},
     {{"check", "--editorconfig", "-v", "--format=json", "src/unix.txt", "src/notes.md", "src/escape.txt"},
      1,
@@ -310,6 +333,7 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
       {{"convert", "--editorconfig", "dos.txt", "out.txt"}, "--editorconfig needs -o DIR or --in-place"},
       {{"check", "-t", "lf", "--editorconfig", "src"}, "exclude each other"},
       {{"check", "--format=xml", "src"}, "xml not in {text,json}"},
+      {{"check", "--null", "src"}, "--null is for --files-from"},
   };
   for (const auto& [args, said] : cases) {
     FakeFileSystem fs;
