@@ -24,8 +24,12 @@ _tarnwhistle_cli()
             _filedir -d
             return
             ;;
-        --include)
+        --include | --exclude)
             return # a pattern such as '*.txt': nothing to offer
+            ;;
+        --files-from)
+            _filedir
+            return
             ;;
         --format)
             COMPREPLY=($(compgen -W 'text json' -- "$cur"))
@@ -83,7 +87,8 @@ _tarnwhistle_cli()
                     options+=" --output-folder -o --in-place"
                 _tarnwhistle_cli_given "$used" '-r|--recursive' || options+=" --recursive -r"
                 _tarnwhistle_cli_given "$used" '--dry-run' || options+=" --dry-run"
-                options+=" --include"
+                _tarnwhistle_cli_given "$used" '--files-from' || options+=" --files-from"
+                options+=" --include --exclude"
             fi
             ;;
         check)
@@ -91,7 +96,9 @@ _tarnwhistle_cli()
             _tarnwhistle_cli_given "$used" '-r|--recursive' || options+=" --recursive -r"
             _tarnwhistle_cli_given "$used" '-v|--verbose' || options+=" --verbose -v"
             _tarnwhistle_cli_given "$used" '--format' || options+=" --format"
-            options+=" --include"
+            _tarnwhistle_cli_given "$used" '--files-from' || options+=" --files-from"
+            _tarnwhistle_cli_given "$used" '--null|-z' || options+=" --null"
+            options+=" --include --exclude"
             ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -24,7 +24,7 @@ tests=(
   'tarnwhistle-cli info -z -|'
   'tarnwhistle-cli detect |-z.txt a.txt b.csv sub'
   'tarnwhistle-cli detect -- -|-z.txt'
-  'tarnwhistle-cli convert -|--dry-run --editorconfig --from --in-place --include --output-folder --recursive --to -f -o -r -t'
+  'tarnwhistle-cli convert -|--dry-run --editorconfig --exclude --files-from --from --in-place --include --output-folder --recursive --to -f -o -r -t'
   'tarnwhistle-cli convert -t |cr crlf dos lf mac unix'
   'tarnwhistle-cli convert --to=u|unix'
   'tarnwhistle-cli convert -t unix -f C|cr crlf'
@@ -32,10 +32,10 @@ tests=(
   'tarnwhistle-cli convert -t unix -f dos |-z.txt a.txt b.csv sub'
   'tarnwhistle-cli convert -t unix -o |sub'
   'tarnwhistle-cli convert --output-folder=|sub'
-  'tarnwhistle-cli convert --to=unix --in-place -r -|--dry-run --include'
-  'tarnwhistle-cli convert --include x -o sub -|--dry-run --editorconfig --include --recursive --to -r -t'
+  'tarnwhistle-cli convert --to=unix --in-place -r -|--dry-run --exclude --files-from --include'
+  'tarnwhistle-cli convert --include x -o sub -|--dry-run --editorconfig --exclude --files-from --include --recursive --to -r -t'
   'tarnwhistle-cli convert --include |'
-  'tarnwhistle-cli check --editorconfig -|--format --include --recursive --verbose -r -v'
+  'tarnwhistle-cli check --editorconfig -|--exclude --files-from --format --include --null --recursive --verbose -r -v'
   'tarnwhistle-cli check --format |json text'
 )
 
