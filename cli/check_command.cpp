@@ -124,8 +124,7 @@ class Checker {
       if (rule.state != Rule::State::Set && args_.editorconfig) {
         CheckResult skipped;
         skipped.verdict = CheckVerdict::Skipped;
-        skipped.message = rule.note.empty() ? "EditorConfig に end_of_line がないため飛ばしました"
-                                            : "EditorConfig の " + rule.note + " は使えないため飛ばしました";
+        skipped.message = SkippedMessage(rule);
         return skipped;
       }
       expected = rule.kind;

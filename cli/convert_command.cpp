@@ -144,7 +144,12 @@ int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettin
   std::size_t unset = 0;
   std::vector<BatchFile> found, taken;
   std::vector<std::size_t> taken_at;                   // each file's place among those found
-  std::vector<std::pair<std::size_t, std::string>> said;  // the files left out, told in the walk's order
+  struct Said {
+    std::size_t at;  // among those found
+    std::string text;
+    bool failure;  // on standard error
+  };
+  std::vector<Said> said;  // the files left out, told in the walk's order
   while (!env.stop.stop_requested() && (found.clear(), plan.Next(found, kBatchChunk))) {
     taken.clear();
     taken_at.clear();
@@ -154,26 +159,25 @@ int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettin
       const EditorConfigRule rule =
           file.skipped_link || file.refused != Status::Ok ? EditorConfigRule{} : rules.For(file);
       if (rule.state == EditorConfigRule::State::Failed) {
-        said.emplace_back(i, "\n" + rule.note);  // to standard error
+        said.push_back({i, rule.note, true});
         ++totals.failed;
       } else if (rule.state == EditorConfigRule::State::Set || file.skipped_link || file.refused != Status::Ok) {
         file.target = rule.kind;
         taken.push_back(std::move(file));
         taken_at.push_back(i);
       } else {
-        said.emplace_back(i, rule.note.empty() ? "EditorConfig に end_of_line がないため飛ばしました"
-                                               : "EditorConfig の " + rule.note + " は使えないため飛ばしました");
+        said.push_back({i, SkippedMessage(rule), false});
         ++unset;
       }
     }
     std::size_t next_said = 0;
     const auto tell_until = [&](std::size_t at) {
-      for (; next_said < said.size() && said[next_said].first < at; ++next_said) {
-        const auto& [i, text] = said[next_said];
-        if (text.starts_with('\n')) {
-          Complain(env, found[i].source, std::string_view(text).substr(1));
+      for (; next_said < said.size() && said[next_said].at < at; ++next_said) {
+        const Said& one = said[next_said];
+        if (one.failure) {
+          Complain(env, found[one.at].source, one.text);
         } else {
-          env.out << PrintableName(found[i].source) << ": " << text << '\n';
+          env.out << PrintableName(found[one.at].source) << ": " << one.text << '\n';
         }
       }
     };

@@ -109,6 +109,11 @@ bool AddSection(std::string_view section, NameClasses& classes) {
 
 }  // namespace
 
+std::string SkippedMessage(const EditorConfigRule& rule) {
+  return rule.note.empty() ? "EditorConfig に end_of_line がないため飛ばしました"
+                           : "EditorConfig の " + rule.note + " は使えないため飛ばしました";
+}
+
 void NameClasses::Read(std::string_view text) {
   std::size_t at = 0;
   while (known && at < text.size()) {

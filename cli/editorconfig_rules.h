@@ -33,6 +33,9 @@ struct EditorConfigRule {
 // followed or waited on), and copied into a private folder the library is pointed at
 // instead. So the library never opens a file of the tree walked, however other users
 // change it while the run goes on.
+// What a person is told of a file its EditorConfig sets no end_of_line for.
+std::string SkippedMessage(const EditorConfigRule& rule);
+
 // The names of one folder that no section of some .editorconfig files can tell apart,
 // as far as a conservative reading of their section names shows. Each section name's
 // last part (after its last "/") is a name, "*" and a name's end ("*.c", "**.c"), or
