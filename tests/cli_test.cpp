@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "cli/commands.h"
+#include "cli/editorconfig_rules.h"
 #include "cli/printable_name.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
@@ -109,6 +111,9 @@ void MakeFiles(FakeFileSystem& fs) {
       {"repo/.github/ci.yml", "a\r\n"},
       {"repo/a.txt", "a\r\n"},
       {"repo/vendor/x.txt", "a\r\n"},
+      {"list.txt", "repo/a.txt\r\n\r\nsrc/unix.txt\r\n"},  // written on Windows, an empty line in it
+      {"bad/.editorconfig", "[*\nend_of_line = lf\n"},
+      {"bad/x.txt", "a\n"},
   };
   for (const auto& [path, bytes] : files) {
     fs.AddDirectories(std::filesystem::path(path).parent_path().string());
@@ -259,6 +264,13 @@ const Case kCases[] = {
      "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
      Says("missing.txt", messages::kSourceMissing)},
     {{"check", "ec/dos.txt", "ec/mac.txt"}, 1, "ec/mac.txt: CR 1、期待 LF\n", ""},
+    {{"check", "-t", "lf", "--files-from", "list.txt"}, 1, "repo/a.txt: CRLF 1、期待 LF\n", ""},
+    {{"check", "--files-from", "missing.lst"}, 1, "", Says("missing.lst", messages::kSourceMissing)},
+    {{"check", "bad/x.txt"},
+     1,
+     "",
+     "bad/x.txt: " + (std::filesystem::current_path() / "bad/.editorconfig").string() +
+         ": EditorConfig として読めません（1 行目付近）\n"},
     {{"check", "-r", "-v", "-t", "lf", "--exclude", "vendor", "repo"},
      1,
      "repo/.github/ci.yml: CRLF 1、期待 LF\nrepo/a.txt: CRLF 1、期待 LF\n"
@@ -349,23 +361,60 @@ TEST(Cli, WrongCommandLinesSayWhatWasWrong) {
   EXPECT_NE(RunCli(fs, {"convert", "--help"}).out.find("tarnwhistle-cli convert"), std::string::npos);
 }
 
+// Printed as one line of a terminal, and as a JSON string that tools read back whole.
 TEST(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
-  const std::pair<std::string, std::string> kCases[] = {
-      {"plain.txt", "plain.txt"},
-      {"日本語 の 名前.txt", "日本語 の 名前.txt"},
-      {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt"},
-      {"tab\tcr\r", "tab\\tcr\\r"},
-      {"\x1b[31mred", "\\x1b[31mred"},
-      {"back\\slash", "back\\\\slash"},
-      {"bad\xff.txt", "bad\\xff.txt"},
-      {"\xc2\x9b" "csi", "\\xc2\\x9bcsi"},   // a C1 control in UTF-8
-      {"\xe6\x97", "\\xe6\\x97"},           // a character cut short
-      {"\xc0\xaf", "\\xc0\\xaf"},           // an overlong "/"
-      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
-      {"nul\0"s, "nul\\x00"},
-      {"del\x7f", "del\\x7f"},
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
+      {"plain.txt", "plain.txt", R"("plain.txt")"},
+      {"日本語 の 名前.txt", "日本語 の 名前.txt", R"("日本語 の 名前.txt")"},
+      {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt", R"("evil: MS-DOS\u000aother.txt")"},
+      {"tab\tcr\r", "tab\\tcr\\r", R"("tab\u0009cr\u000d")"},
+      {"\x1b[31mred", "\\x1b[31mred", R"("\u001b[31mred")"},
+      {"back\\slash", "back\\\\slash", R"("back\\slash")"},
+      {"a\",\"verdict\":\"agrees", "a\",\"verdict\":\"agrees", R"("a\",\"verdict\":\"agrees")"},
+      {"bad\xff.txt", "bad\\xff.txt", R"("bad\udcff.txt")"},
+      {"\xc2\x9b" "csi", "\\xc2\\x9bcsi", R"("\u009bcsi")"},     // a C1 control in UTF-8
+      {"\xe6\x97", "\\xe6\\x97", R"("\udce6\udc97")"},         // a character cut short
+      {"\xc0\xaf", "\\xc0\\xaf", R"("\udcc0\udcaf")"},         // an overlong "/"
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80", R"("\udced\udca0\udc80")"},  // a surrogate
+      {"nul\0"s, "nul\\x00", R"("nul\u0000")"},
+      {"del\x7f", "del\\x7f", R"("del\u007f")"},
   };
-  for (const auto& [name, printed] : kCases) EXPECT_EQ(cli::PrintableName(name), printed) << printed;
+  for (const auto& [name, printed, json] : kCases) {
+    EXPECT_EQ(cli::PrintableName(name), printed) << printed;
+    EXPECT_EQ(cli::JsonString(name), json) << printed;
+  }
+}
+
+// Names that no section of a .editorconfig can tell apart share the library's answer:
+// two names put in one class must match the same sections, and a section name the
+// reading is not sure of must leave every name to the library.
+TEST(EditorConfigNameClasses, PutNamesTogetherOnlyWhereNoSectionTellsThemApart) {
+  struct {
+    std::string config;
+    std::string a, b;
+    bool known, same;
+  } const kCases[] = {
+      {"[*]\n[*.c]\n", "a.c", "b.c", true, true},
+      {"[*]\n[*.c]\n", "a.c", "a.h", true, false},
+      {"[*.c]\n", "c", ".c", true, false},                  // an end is more than the letters
+      {"[*.{c,h}]\n", "a.h", "a.cpp", true, false},
+      {"[{Makefile,*.mk}]\n", "Makefile", "makefile", true, false},  // case counts
+      {"[src/**.c]\n", "x.c", "y.c", true, true},
+      {"[**.tar.gz]\n", "a.tar.gz", "a.gz", true, false},
+      {"root = true\n# [*.c] in a comment\n[*]\n", "a.c", "b", true, true},
+      {"[d?s.txt]\n", "dos.txt", "mac.txt", false, false},
+      {"[[md]ac.txt]\n", "mac.txt", "dac.txt", false, false},
+      {"[a*.c]\n", "ab.c", "b.c", false, false},
+      {"[{src,lib}/*.c]\n", "a.c", "b.c", false, false},     // braces in the folders
+      {"[*.{1..3}]\n", "a.1", "a.4", false, false},
+      {"[*.c] ; comment\n", "a.c", "b.c", false, false},
+  };
+  for (const auto& c : kCases) {
+    cli::NameClasses classes;
+    classes.Read(c.config);
+    EXPECT_EQ(classes.known, c.known) << c.config;
+    if (c.known) EXPECT_EQ(classes.Of(c.a) == classes.Of(c.b), c.same) << c.config << c.a << " " << c.b;
+  }
 }
 
 }  // namespace
