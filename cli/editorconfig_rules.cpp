@@ -287,7 +287,7 @@ std::string EditorConfigRules::Mirror(const Chain& chain, const std::vector<std:
     text += config->text;
     if (!WriteMirrorFile(relative, text, failure)) return {};
     copies_[relative] = config;
-    shown_configs_[mirror_root_ + "/" + relative] = config->shown;
+    shown_configs_[mirror_root_ + "/" + relative] = {config->shown, config == top_config ? 1 : 0};
   }
   const std::string folder = Join(below, 0, top);
   return mirror_root_ + "/" + tree + (folder.empty() ? "" : "/" + folder);
@@ -368,8 +368,13 @@ EditorConfigRule EditorConfigRules::For(const BatchFile& file) {
   }
   if (mirror.empty()) return {};
   Rule rule = Ask(mirror + "/" + file.place.name);
-  if (rules->classes.known && rule.state != Rule::State::Failed) {
-    std::lock_guard lock(mutex_);
+  std::lock_guard lock(mutex_);
+  if (rule.state == Rule::State::Failed) {
+    // The library reads every .editorconfig of the chain whatever the name: one it cannot
+    // parse fails every file of the folder, and it is asked no more (on that path it also
+    // leaks what it had read).
+    rules->failure = rule.note;
+  } else if (rules->classes.known) {
     rules->answers->emplace(name_class, rule);
   }
   return rule;
@@ -381,14 +386,17 @@ EditorConfigRule EditorConfigRules::Ask(const std::string& asked) {
   Rule rule;
   if (parsed != 0) {
     std::string where;
+    int line = parsed;
     if (const char* in = editorconfig_handle_get_err_file(handle); in != nullptr) {
       std::lock_guard lock(mutex_);
       const auto original = shown_configs_.find(in);
-      if (original != shown_configs_.end()) where = original->second + ": ";
+      if (original != shown_configs_.end()) {
+        where = original->second.first + ": ";
+        line -= original->second.second;  // the root = true put at the top of the topmost copy
+      }
     }
-    // A line number counts the root = true put at the top of the topmost copy too.
     rule = {Rule::State::Failed, LineEndingKind::None,
-            where + (parsed > 0 ? "EditorConfig として読めません（" + std::to_string(parsed) + " 行目付近）"
+            where + (parsed > 0 ? "EditorConfig として読めません（" + std::to_string(line) + " 行目付近）"
                                 : std::string(editorconfig_get_error_msg(parsed)))};
   } else {
     const int count = editorconfig_handle_get_name_value_count(handle);

@@ -111,7 +111,8 @@ class EditorConfigRules {
   std::map<Key, Chain> chains_;  // by the folder each was found for
   std::map<std::vector<const Config*>, std::map<std::string, EditorConfigRule>> shared_answers_;
   std::map<std::string, FolderRules> folders_;  // by the folder's path as the file's name gives it
-  std::map<std::string, std::string> shown_configs_;  // the copies' paths -> the originals' paths
+  // The copies' paths -> the originals' paths, and the lines put before their own.
+  std::map<std::string, std::pair<std::string, int>> shown_configs_;
   std::map<const Config*, std::string> trees_;      // by the topmost .editorconfig of a chain
   std::map<std::string, const Config*> copies_;     // below the private folder
   std::size_t next_tree_ = 0;

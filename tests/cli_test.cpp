@@ -112,7 +112,7 @@ void MakeFiles(FakeFileSystem& fs) {
       {"repo/a.txt", "a\r\n"},
       {"repo/vendor/x.txt", "a\r\n"},
       {"list.txt", "repo/a.txt\r\n\r\nsrc/unix.txt\r\n"},  // written on Windows, an empty line in it
-      {"bad/.editorconfig", "[*\nend_of_line = lf\n"},
+      {"bad/.editorconfig", "root = true\n[*\nend_of_line = lf\n"},
       {"bad/x.txt", "a\n"},
   };
   for (const auto& [path, bytes] : files) {
@@ -270,7 +270,7 @@ const Case kCases[] = {
      1,
      "",
      "bad/x.txt: " + (std::filesystem::current_path() / "bad/.editorconfig").string() +
-         ": EditorConfig として読めません（1 行目付近）\n"},
+         ": EditorConfig として読めません（2 行目付近）\n"},
     {{"check", "-r", "-v", "-t", "lf", "--exclude", "vendor", "repo"},
      1,
      "repo/.github/ci.yml: CRLF 1、期待 LF\nrepo/a.txt: CRLF 1、期待 LF\n"
