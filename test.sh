@@ -20,6 +20,9 @@ tests/bridge/run.sh build
 tw_need_packages lintian desktop-file-utils appstream bash-completion
 packaging/check.sh build
 
+tw_need_packages pre-commit git
+scripts/pre_commit_test.sh build
+
 tw_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWHISTLE_SANITIZE=ON -DTARNWHISTLE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times tarnwhistle-cli against dd, cp, tr and dos2unix on large files and on a tree of
-# many small ones, and prints one Markdown report: the machine and this command line,
+# many small ones, and `check` against `git ls-files --eol` (and eclint, where npm
+# installs it) on a repository, and prints one Markdown report: the machine and this command line,
 # the medians with each row's ratio to its reference, peak memory, the flushes of an
 # in-place run, and whether the targets are met. Its progress goes to stderr.
 #
@@ -32,6 +33,9 @@
 #   `-r -o OUT src` is set against `cp -r src OUT`, then, timed apart,
 #   `--in-place -r` against dos2unix in place. Earlier trees are kept, not deleted,
 #   until the end, and each copy is placed in a block group of its own (see `fresh`).
+# - The repository is copies of /usr/include, /usr/share/doc and /usr/lib/python3 (about
+#   19,000 files), committed with git, with .editorconfig files at three levels; its
+#   files are read through before each run. --quick does not make it smaller.
 # - Every output is compared byte for byte with the file it must equal before anything
 #   is timed; a mismatch or a failed command stops the script with exit 1.
 # Run it on an otherwise idle machine: on two cores a build beside it doubles the times.
@@ -73,7 +77,7 @@ done
 largest=$(printf '%s\n' "${size_list[@]}" | sort -n | tail -n 1)
 
 source scripts/setup.sh
-tw_need_packages hyperfine dos2unix time jq strace
+tw_need_packages hyperfine dos2unix time jq strace git
 if [ ! -x "$cli" ]; then
   echo "$0: no $cli; build it first:" >&2
   echo "  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWHISTLE_BUILD_GUI=OFF && cmake --build build --target tarnwhistle-cli" >&2
@@ -84,7 +88,10 @@ cli=$(readlink -f "$cli")
 # The large files of the largest size and their outputs, and every copy of the tree,
 # kept to the end: one for each run, warm-up and check of the four many-files commands,
 # four for memory and flushes, the source and the expected tree (8 KiB a file at most).
-need_mib=$((7 * largest + files * 8 * (4 * (runs + 2) + 6) / 1024 + 64))
+# The repository: its files, and git's copy of them.
+repo_sources=(/usr/include /usr/share/doc /usr/lib/python3)
+repo_mib=$(du -smc "${repo_sources[@]}" 2> /dev/null | awk 'END { print $1 }')
+need_mib=$((7 * largest + files * 8 * (4 * (runs + 2) + 6) / 1024 + 64 + 2 * repo_mib))
 free_mib=$(df -Pm "$work_parent" | awk 'NR == 2 { print $4 }')
 if [ "$free_mib" -lt "$need_mib" ]; then
   echo "$0: needs about $need_mib MiB free in $work_parent; there are $free_mib" >&2
@@ -377,6 +384,53 @@ tw_flushes=$(flushes "$cli convert --to unix --in-place -r tree-tw")
 d2u_flushes=$(flushes "find tree-d2u -name '*.txt' -exec dos2unix -q {} +")
 per_thousand() { awk -v n="$1" -v f="$files" 'BEGIN { printf "%.1f", n * 1000 / f }'; }
 
+# --- A repository ------------------------------------------------------------------
+# `check -r` reads every file whole, as `git ls-files --eol` does for its "w/" column.
+# The .editorconfig files: LF for all, CRLF for .bat and .cmd, nothing for Markdown at
+# the top; a few sections below, one naming a folder.
+echo "Making the repository in $work ..." >&2
+mkdir repo
+for source in "${repo_sources[@]}"; do cp -r "$source" "repo/$(basename "$source")"; done
+printf 'root = true\n\n[*]\nend_of_line = lf\n\n[*.{bat,cmd}]\nend_of_line = crlf\n\n[*.md]\nend_of_line = unset\n' \
+  > repo/.editorconfig
+printf '[*.h]\nend_of_line = lf\n\n[{Makefile,*.mk}]\nend_of_line = lf\n' > repo/include/.editorconfig
+printf '[*.h]\nend_of_line = lf\n\n[uapi/**]\nend_of_line = lf\n' > repo/include/linux/.editorconfig
+git -C repo init -q
+git -C repo -c core.compression=0 add -A
+git -C repo -c user.name=bench -c user.email=bench@localhost commit -qm repository
+repo_files=$(git -C repo ls-files | wc -l)
+repo_size=$(du -sm --exclude=.git repo | cut -f 1)
+warm_repo="find repo -path repo/.git -prune -o -type f -exec cat {} + > /dev/null"
+# check exits 1 when a file differs, as some here do: only 2 and up are failures.
+checked() { echo "$cli check -r $1 repo > /dev/null || [ \$? -eq 1 ]"; }
+repo_commands=(
+  "git ls-files --eol"$'\t'"$warm_repo"$'\t'"git -C repo ls-files --eol > /dev/null"
+  "tarnwhistle-cli check -r -t lf"$'\t'"$warm_repo"$'\t'"$(checked "-t lf")"
+  "tarnwhistle-cli check -r --editorconfig"$'\t'"$warm_repo"$'\t'"$(checked --editorconfig)"
+)
+echo "Checking the commands ..." >&2
+for entry in "${repo_commands[@]}"; do
+  IFS=$'\t' read -r name _ cmd <<< "$entry"
+  bash -c "$cmd" || fail "$name failed"
+done
+hyperfine_rounds repo.json "${repo_commands[@]}"
+declare -A repo_median
+for entry in "${repo_commands[@]}"; do
+  IFS=$'\t' read -r name _ <<< "$entry"
+  repo_median[$name]=$(median repo.json "$name")
+done
+repo_peak=$(peak_kib "$(checked --editorconfig)")
+# eclint (npm) checks every EditorConfig property, not only end_of_line: timed once,
+# beside the rounds, where it is installed. It is given the regular files: walking by
+# itself, it stops at the first link that leads nowhere (/usr/share/doc has some).
+eclint_seconds=""
+if command -v eclint > /dev/null; then
+  bash -c "$warm_repo"
+  start=$(date +%s.%N)
+  (cd repo && find . -path ./.git -prune -o -type f -print0 | xargs -0 eclint check > /dev/null 2>&1) || true
+  eclint_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+fi
+
 # --- Report ------------------------------------------------------------------------
 tree_mib=$(du -sm src | cut -f 1)
 fs=$(df -PT . | awk 'NR == 2 { print $2 " on " $1 }')
@@ -429,6 +483,22 @@ for entry in "${many_commands[@]}"; do
   echo "| $name | $(printf %.3f "$m") | $(ratio "$m" "${many_median[$reference]}") | ${peak:+$peak KiB} |"
 done
 echo
+echo "| A repository of $repo_files files, $repo_size MiB, committed with git | Median (s) | × git ls-files --eol | × check -t lf | Peak RSS |"
+echo "|---|---:|---:|---:|---:|"
+for entry in "${repo_commands[@]}"; do
+  IFS=$'\t' read -r name _ <<< "$entry"
+  m=${repo_median[$name]}
+  peak=""
+  [[ $name == *editorconfig ]] && peak="$repo_peak KiB"
+  echo "| $name | $(printf %.3f "$m") | $(ratio "$m" "${repo_median[git ls-files --eol]}") |" \
+    "$(ratio "$m" "${repo_median[tarnwhistle-cli check -r -t lf]}") | $peak |"
+done
+if [ -n "$eclint_seconds" ]; then
+  echo "| eclint check (one run) | $eclint_seconds | $(ratio "$eclint_seconds" "${repo_median[git ls-files --eol]}") | | |"
+else
+  echo "| eclint check | not installed (npm install -g eclint) | | | |"
+fi
+echo
 echo "Flushes ($flush_calls) per 1,000 files in place: tarnwhistle-cli $(per_thousand "$tw_flushes")" \
   "($tw_flushes for $files files), dos2unix $(per_thousand "$d2u_flushes")."
 echo
@@ -446,3 +516,11 @@ r=$(ratio "${many_median[tarnwhistle-cli -r -o OUT src]}" "${many_median[cp -r s
 echo "- -r -o at most 1.5 × cp -r: $(at_most "$r" 1.5) ($r ×)"
 peak=$(printf '%s\n' "${large_peak[@]}" "${many_peak[@]}" | sort -n | tail -n 1)
 echo "- Peak RSS under 8 MiB: $(at_most "$peak" 8191) (largest $peak KiB)"
+git_median=${repo_median[git ls-files --eol]}
+for name in "tarnwhistle-cli check -r -t lf" "tarnwhistle-cli check -r --editorconfig"; do
+  r=$(ratio "${repo_median[$name]}" "$git_median")
+  echo "- ${name#tarnwhistle-cli } at most 0.25 × git ls-files --eol: $(at_most "$r" 0.25) ($r ×)"
+done
+r=$(ratio "${repo_median[tarnwhistle-cli check -r --editorconfig]}" "${repo_median[tarnwhistle-cli check -r -t lf]}")
+echo "- check -r --editorconfig at most 1.3 × check -r -t lf: $(at_most "$r" 1.3) ($r ×)"
+echo "- check's peak RSS under 16 MiB: $(at_most "$repo_peak" 16383) ($repo_peak KiB)"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check_command.h"
 #include "convert_command.h"
 #include "engine/detection.h"
 #include "engine/messages.h"
@@ -93,8 +94,9 @@ bool ReportedUnexpected(const CLI::App& app, const Environment& env) {
   if (first.size() > 1 && first.front() == '-') {
     env.err << Say(ja, "unknown option: ", "不明なオプションです: ") << first << '\n';
   } else if (app.get_subcommands().empty()) {
-    env.err << Say(ja, "unknown command: ", "不明なコマンドです: ") << first
-            << Say(ja, " (the commands are detect, convert and info)\n", "（コマンドは detect、convert、info です）\n");
+    env.err << Say(ja, "unknown command: ", "不明なコマンドです: ") << PrintableName(first)
+            << Say(ja, " (the commands are detect, info, convert and check)\n",
+                   "（コマンドは detect、info、convert、check です）\n");
   } else {
     env.err << Say(ja, "unexpected argument: ", "余分な引数です: ") << first << '\n';
   }
@@ -168,6 +170,8 @@ int Run(int argc, const char* const argv[], const Environment& env) {
       files, format);
   ConvertArguments convert_args;
   CLI::App* convert = AddConvertCommand(app, convert_args, ja);
+  CheckArguments check_args;
+  CLI::App* check = AddCheckCommand(app, check_args, ja);
   if (ja) {
     for (CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
       command->group("コマンド");
@@ -187,6 +191,7 @@ int Run(int argc, const char* const argv[], const Environment& env) {
   if (detect->parsed()) code = Detect(env, format, files);
   if (info->parsed()) code = Info(env, format, files);
   if (convert->parsed()) code = RunConvert(env, convert_args);
+  if (check->parsed()) code = RunCheck(env, check_args);
 
   env.out.flush();
   if (!env.out) {

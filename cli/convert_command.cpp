@@ -10,6 +10,7 @@
 #include "engine/conversion.h"
 #include "engine/conversion_request.h"
 #include "engine/messages.h"
+#include "editorconfig_rules.h"
 #include "engine/stream_conversion.h"
 #include "language.h"
 #include "platform/replacement_file.h"
@@ -24,27 +25,6 @@ constexpr std::string_view kStandardStream = "-";
 
 // What a shell's redirection would give a new file, before the umask.
 constexpr std::uint32_t kNewFilePermissions = 0666;
-
-// The one check of a kind's name: dos, unix and mac, or the line ending itself (crlf,
-// lf, cr), in any case. It hands CLI11 the kind's code to store.
-CLI::Validator KindName(bool ja) {
-  return CLI::Validator(
-      [ja](std::string& name) -> std::string {
-        static const std::map<std::string, K> kNames = {{"dos", K::MsDos}, {"crlf", K::MsDos}, {"unix", K::Unix},
-                                                        {"lf", K::Unix},   {"mac", K::Mac},    {"cr", K::Mac}};
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        const auto kind = kNames.find(lower);
-        if (kind == kNames.end()) {
-          return name + std::string(Say(ja, " is not a kind: give dos (crlf), unix (lf) or mac (cr)",
-                                        " は種類ではありません: dos (crlf)、unix (lf)、mac (cr) の"
-                                        "どれかを指定してください"));
-        }
-        name = std::to_string(static_cast<int>(kind->second));
-        return {};
-      },
-      "KIND");
-}
 
 int UsageError(const Environment& env, std::string_view problem) {
   env.err << "convert: " << problem << '\n' << RunWithHelp(env.japanese) << '\n';
@@ -160,7 +140,8 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
   const bool written_elsewhere = file.output && result.verdict != BatchVerdict::Failed &&
                                  result.verdict != BatchVerdict::Skipped;
   if (settings.dry_run && result.verdict == BatchVerdict::Converted) {
-    env.out << DisplayName(result.detected) << " -> " << DisplayName(settings.target);
+    env.out << DisplayName(result.detected) << " -> "
+            << DisplayName(file.target != K::None ? file.target : settings.target);
   } else {
     env.out << result.message;
   }
@@ -168,13 +149,85 @@ void PrintResult(const Environment& env, const BatchSettings& settings, const Ba
   env.out << '\n';
 }
 
+// The files of `plan`, each converted to the end_of_line its EditorConfig sets; a file
+// it sets none for is told and left as it is (not copied below an output folder either:
+// nothing says what it should be).
+int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettings& settings,
+                      const BatchObserver& print) {
+  EditorConfigRules rules(env.fs);
+  BatchTotals totals;
+  std::size_t unset = 0;
+  std::vector<BatchFile> found, taken;
+  std::vector<std::size_t> taken_at;                   // each file's place among those found
+  struct Said {
+    std::size_t at;  // among those found
+    std::string text;
+    bool failure;  // on standard error
+  };
+  std::vector<Said> said;  // the files left out, told in the walk's order
+  while (!env.stop.stop_requested() && (found.clear(), plan.Next(found, kBatchChunk))) {
+    taken.clear();
+    taken_at.clear();
+    said.clear();
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      BatchFile& file = found[i];
+      const EditorConfigRule rule =
+          file.skipped_link || file.refused != Status::Ok ? EditorConfigRule{} : rules.For(file);
+      if (rule.state == EditorConfigRule::State::Failed) {
+        said.push_back({i, rule.note, true});
+        ++totals.failed;
+      } else if (rule.state == EditorConfigRule::State::Set || file.skipped_link || file.refused != Status::Ok) {
+        file.target = rule.kind;
+        taken.push_back(std::move(file));
+        taken_at.push_back(i);
+      } else {
+        said.push_back({i, SkippedMessage(rule), false});
+        ++unset;
+      }
+    }
+    std::size_t next_said = 0;
+    const auto tell_until = [&](std::size_t at) {
+      for (; next_said < said.size() && said[next_said].at < at; ++next_said) {
+        const Said& one = said[next_said];
+        if (one.failure) {
+          Complain(env, found[one.at].source, one.text);
+        } else {
+          env.out << PrintableName(found[one.at].source) << ": " << one.text << '\n';
+        }
+      }
+    };
+    const BatchTotals done = RunBatch(
+        env.fs, taken, settings,
+        [&](std::size_t i, const BatchResult& result) {
+          tell_until(taken_at[i]);
+          print(taken[i], result);
+        },
+        env.stop, BatchWorkers(settings));
+    if (!env.stop.stop_requested()) tell_until(found.size());
+    totals.converted += done.converted;
+    totals.already_target += done.already_target;
+    totals.not_convertible += done.not_convertible;
+    totals.copied += done.copied;
+    totals.skipped += done.skipped;
+    totals.failed += done.failed;
+    totals.not_done += done.not_done;
+  }
+  env.err << BatchSummary(totals) << (unset != 0 ? "・飛ばしました " + std::to_string(unset) : "") << '\n';
+  const bool stopped = env.stop.stop_requested() && totals.not_done == 0;
+  return totals.failed == 0 && totals.not_done == 0 && !stopped ? kExitOk : kExitFailed;
+}
+
 int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
-  const BatchSettings settings{args.to,      args.in_place ? std::string() : args.output_folder,
-                               args.recursive, args.include, args.dry_run, args.keep_date};
-  BatchPlan plan(env.fs, args.paths, settings);
+  BatchSettings settings{args.to,      args.in_place ? std::string() : args.output_folder,
+                         args.recursive, args.include, args.dry_run, args.keep_date};
+  settings.excluded = args.walk.excluded;
+  if (!args.walk.files_from.empty()) settings.listed_from = args.paths.size();
+  std::vector<std::string> paths = args.paths;
+  if (const int read = ReadFilesFrom(env, "convert", args.walk, paths); read != kExitOk) return read;
+  BatchPlan plan(env.fs, paths, settings);
   if (const BatchRefusal refused = plan.Refusal()) {
     const std::string output = PrintableName(settings.output_folder);
-    const std::string path = PrintableName(args.paths[refused.path]);
+    const std::string path = PrintableName(paths[refused.path]);
     if (refused.kind == BatchRefusal::Kind::OutputInsideSource) {
       return UsageError(env,
                         "the output folder " + output + " is, or lies inside, " + path +
@@ -191,6 +244,7 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   const auto print = [&env, &settings, &args](const BatchFile& file, const BatchResult& result) {
     if (!args.quiet || result.verdict == BatchVerdict::Failed) PrintResult(env, settings, file, result);
   };
+  if (args.editorconfig) return RunByEditorConfig(env, plan, settings, print);
   const BatchTotals totals = RunBatch(env.fs, plan, print, env.stop, BatchWorkers(settings));
   const bool ok = totals.failed == 0 && totals.not_done == 0;
   if (!args.quiet || !ok) env.err << BatchSummary(totals) << '\n';
@@ -198,6 +252,27 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
 }
 
 }  // namespace
+
+// The one check of a kind's name: dos, unix and mac, or the line ending itself (crlf,
+// lf, cr), in any case. It hands CLI11 the kind's code to store.
+CLI::Validator KindName(bool ja) {
+  return CLI::Validator(
+      [ja](std::string& name) -> std::string {
+        static const std::map<std::string, K> kNames = {{"dos", K::MsDos}, {"crlf", K::MsDos}, {"unix", K::Unix},
+                                                        {"lf", K::Unix},   {"mac", K::Mac},    {"cr", K::Mac}};
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        const auto kind = kNames.find(lower);
+        if (kind == kNames.end()) {
+          return name + std::string(Say(ja, " is not a kind: give dos (crlf), unix (lf) or mac (cr)",
+                                        " は種類ではありません: dos (crlf)、unix (lf)、mac (cr) の"
+                                        "どれかを指定してください"));
+        }
+        name = std::to_string(static_cast<int>(kind->second));
+        return {};
+      },
+      "KIND");
+}
 
 CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
   const auto say = [ja](std::string_view english, std::string_view japanese) {
@@ -212,7 +287,6 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
       ->add_option("-t,--to", args.to,
                    say("The kind to convert to: dos (crlf), unix (lf) or mac (cr)",
                        "変換後の種類: dos (crlf)、unix (lf)、mac (cr)"))
-      ->required()
       ->transform(KindName(ja));
   convert
       ->add_option("-f,--from", args.from,
@@ -239,9 +313,10 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
   convert->add_flag("--in-place", args.in_place,
                     say("Replace each file by its conversion", "各ファイルを変換したものに置き換えます"));
   convert->add_flag("-r,--recursive", args.recursive,
-                    say("Take the files of the folders below the folders named too (never through a symbolic link)",
-                        "指定したフォルダーの下のフォルダーのファイルも対象にします"
-                        "（シンボリック リンクはたどりません）"));
+                    say("Take the files of the folders below the folders named too, hidden ones included, never "
+                        ".git, .hg or .svn (never through a symbolic link)",
+                        "指定したフォルダーの下のフォルダーのファイルも対象にします。隠しフォルダーも含み、.git、"
+                        ".hg、.svn は除きます（シンボリック リンクはたどりません）"));
   convert
       ->add_option("--include", args.include,
                    say("Take only files of folders whose names match PATTERN (*, ?, [...]); may be repeated",
@@ -249,9 +324,15 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
                        "何度でも指定できます"))
       ->type_name("PATTERN")
       ->allow_extra_args(false);
+  AddWalkOptions(*convert, args.walk, ja);
   convert->add_flag("--dry-run", args.dry_run,
                     say("Print what would be done, deciding as a real run would, and write nothing",
                         "実際の実行と同じく判定して、何をするかを表示するだけで、何も書きません"));
+  convert->add_flag("--editorconfig", args.editorconfig,
+                    say("With -o DIR or --in-place, in place of --to: convert each file to the end_of_line of its "
+                        ".editorconfig files, and skip the files they set none for",
+                        "-o DIR か --in-place と共に、--to の代わりに: 各ファイルを .editorconfig の end_of_line "
+                        "の種類に変換し、設定のないファイルは飛ばします"));
   convert->add_flag("-k,--keep-date", args.keep_date,
                     say("Give each output its source's modification time", "各出力に元のファイルの更新日時を付けます"));
   convert->add_flag("-q,--quiet", args.quiet,
@@ -261,6 +342,17 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
 }
 
 int RunConvert(const Environment& env, const ConvertArguments& args) {
+  if (args.editorconfig && args.to != K::None) {
+    return UsageError(env, "--to and --editorconfig exclude each other",
+                      "--to と --editorconfig は一緒に指定できません");
+  }
+  if (!args.editorconfig && args.to == K::None) {
+    return UsageError(env, "--to is required (or --editorconfig)", "--to を指定してください（または --editorconfig）");
+  }
+  if (args.editorconfig && !args.output_folder_given && !args.in_place) {
+    return UsageError(env, "--editorconfig needs -o DIR or --in-place",
+                      "--editorconfig には -o DIR か --in-place が要ります");
+  }
   if (args.output_folder_given && args.in_place) {
     return UsageError(env, "-o and --in-place exclude each other", "-o と --in-place は一緒に指定できません");
   }
@@ -268,7 +360,7 @@ int RunConvert(const Environment& env, const ConvertArguments& args) {
     if (args.output_folder_given && args.output_folder.empty()) {
       return UsageError(env, "-o needs a folder", "-o にはフォルダーを指定してください");
     }
-    if (args.paths.empty()) {
+    if (args.paths.empty() && args.walk.files_from.empty()) {
       return UsageError(env, "no file or folder to convert", "変換するファイルかフォルダーを指定してください");
     }
     if (args.from != K::None) {
@@ -280,9 +372,10 @@ int RunConvert(const Environment& env, const ConvertArguments& args) {
     }
     return RunBatchFiles(env, args);
   }
-  if (args.recursive || !args.include.empty() || args.dry_run) {
-    return UsageError(env, "-r, --include and --dry-run need -o DIR or --in-place",
-                      "-r、--include、--dry-run には -o DIR か --in-place が要ります");
+  if (args.recursive || !args.include.empty() || args.dry_run || !args.walk.excluded.empty() ||
+      !args.walk.files_from.empty() || args.walk.null) {
+    return UsageError(env, "-r, --include, --exclude, --files-from and --dry-run need -o DIR or --in-place",
+                      "-r、--include、--exclude、--files-from、--dry-run には -o DIR か --in-place が要ります");
   }
   if (args.paths.size() < 2) {
     return UsageError(env, "SRC and OUT are required (or -o DIR or --in-place with PATH...)",

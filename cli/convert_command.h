@@ -4,10 +4,12 @@
 #include <vector>
 
 #include "commands.h"
+#include "walk_options.h"
 #include "engine/line_ending_kind.h"
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace tarnwhistle::cli {
@@ -23,9 +25,14 @@ struct ConvertArguments {
   bool recursive = false;
   std::vector<std::string> include;
   bool dry_run = false;
-  bool keep_date = false;  // each output takes its source's modification time
-  bool quiet = false;      // nothing said of what went well
+  bool keep_date = false;      // each output takes its source's modification time
+  bool quiet = false;          // nothing said of what went well
+  bool editorconfig = false;   // each file's target from its EditorConfig, in place of --to
+  WalkArguments walk;
 };
+
+// Checks a kind's name (dos, unix, mac, crlf, lf, cr, in any case) and gives CLI11 its code.
+CLI::Validator KindName(bool ja = false);
 
 // Adds `convert` and its options to `app`, described in Japanese when `ja`.
 CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja = false);

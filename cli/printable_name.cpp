@@ -62,4 +62,35 @@ std::string PrintableName(std::string_view name) {
   return out;
 }
 
+std::string JsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto escape = [](std::string& out, unsigned code) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+  };
+  std::string out = "\"";
+  while (!text.empty()) {
+    const auto byte = static_cast<std::uint8_t>(text.front());
+    std::size_t take = 1;
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20 || byte == 0x7F) {
+      escape(out, byte);
+    } else if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else if (byte == 0xC2 && text.size() > 1 && (static_cast<std::uint8_t>(text[1]) & 0xE0) == 0x80) {
+      escape(out, static_cast<std::uint8_t>(text[1]));  // a C1 control, valid UTF-8
+      take = 2;
+    } else if ((take = Utf8SequenceLength(text)) != 0) {
+      out.append(text.substr(0, take));
+    } else {
+      take = 1;
+      escape(out, 0xDC00 + byte);  // a byte that is not UTF-8, as Python's surrogateescape reads it
+    }
+    text.remove_prefix(take);
+  }
+  return out + '"';
+}
+
 }  // namespace tarnwhistle::cli

@@ -10,4 +10,8 @@ namespace tarnwhistle::cli {
 // file name can neither forge another result line nor send escape sequences.
 std::string PrintableName(std::string_view name);
 
+// `text` as a JSON string, quotes included. A byte that is not UTF-8 is written \udcXX
+// (XX the byte), as Python's surrogateescape reads it back, so that any name survives.
+std::string JsonString(std::string_view text);
+
 }  // namespace tarnwhistle::cli

@@ -53,13 +53,13 @@ std::optional<BatchResult> AsWorkingFile(platform::FileSystem& fs, const BatchFi
 // What a file needs: a conversion (`convert`), or none (already of the kind, or no line
 // break), or it allows none (BINARY, or a NUL: `nul`). A dry run reads the whole file to
 // know what a conversion would meet.
-Result WhatItNeeds(Source& source, const BatchSettings& settings, const std::stop_token& stop, bool& convert,
+Result WhatItNeeds(Source& source, LineEndingKind target, bool dry_run, const std::stop_token& stop, bool& convert,
                    bool& nul) {
   convert = source.verdict != LineEndingKind::Binary && source.verdict != LineEndingKind::None;
   nul = false;
-  if (!convert || (source.verdict != settings.target && !settings.dry_run)) return {};
+  if (!convert || (source.verdict != target && !dry_run)) return {};
   bool all = false;
-  const Result scanned = AllLineEndingsOf(source, settings.target, all, &nul, stop);
+  const Result scanned = AllLineEndingsOf(source, target, all, &nul, stop);
   convert = !all && !nul;
   return scanned;
 }
@@ -95,7 +95,10 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
   if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return Failed(result, opened);
   result.detected = source.verdict;
   bool convert = false, nul = false;
-  if (Result needs = WhatItNeeds(source, settings, stop, convert, nul); !needs.ok()) return Failed(result, needs);
+  const LineEndingKind target = file.target != LineEndingKind::None ? file.target : settings.target;
+  if (Result needs = WhatItNeeds(source, target, settings.dry_run, stop, convert, nul); !needs.ok()) {
+    return Failed(result, needs);
+  }
   // Where the output goes: itself in place, or below the output folder.
   const OrReason<Place> output = file.output ? file.output->PlaceFor(fs, file, settings.dry_run) : file.place;
   if (!output) return Failed(result, {Status::OutputCannotWrite, output.reason});
@@ -109,7 +112,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
     result.verdict = BatchVerdict::Converted;
     result.message = messages::kConverted;
     if (settings.dry_run) return result;
-    Written written = WriteUnpublished(fs, source, output.value, settings.target, stop, per_file, settings.keep_modified);
+    Written written = WriteUnpublished(fs, source, output.value, target, stop, per_file, settings.keep_modified);
     if (written.result.ok() && pending != nullptr && written.file->ReplacesExisting()) {
       *pending = {std::move(written.file), std::move(source.file)};
       return result;

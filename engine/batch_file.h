@@ -29,6 +29,10 @@ struct BatchSettings {
   std::vector<std::string> patterns;    // names of files taken from folders; empty: all
   bool dry_run = false;                 // decide everything, write nothing
   bool keep_modified = false;           // each output takes its source's modification time
+  std::vector<std::string> excluded = {};  // names of files and folders never taken, named or met
+  // The paths from this one on were read from a list (git ls-files): each is an entry, and
+  // a link there is told as skipped, as in a walk, not followed as a path typed is.
+  std::size_t listed_from = static_cast<std::size_t>(-1);
 };
 
 // A folder a file was found in, as the walk met it: what its mirror below an output
@@ -54,6 +58,7 @@ struct BatchFile {
   platform::Reason reason = platform::Reason::kNone;
   bool skipped_link = false;                  // a symbolic link met by the walk: told, never followed
   std::shared_ptr<const SourceFolder> folder;  // the folder it was found in
+  LineEndingKind target = LineEndingKind::None;  // this file's own target, in place of the batch's
 };
 
 enum class BatchVerdict {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "platform/name_patterns.h"
 #include "platform/paths.h"
@@ -19,6 +20,10 @@ using platform::Reason;
 
 using FolderKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
 FolderKey KeyOf(const platform::FileIdentity& identity) { return {identity.device, identity.inode}; }
+
+bool Excluded(std::string_view name, const BatchSettings& settings) {
+  return !settings.excluded.empty() && platform::NameMatches(name, settings.excluded);
+}
 
 }  // namespace
 
@@ -39,13 +44,15 @@ OrReason<std::string> MirrorName(const std::string& path) {
 }
 
 WalkTake WhatTheWalkTakes(const platform::FolderEntry& entry, const BatchSettings& settings) {
+  if (entry.name == ".git" || entry.name == ".hg" || entry.name == ".svn") return WalkTake::VersionControl;
+  if (Excluded(entry.name, settings)) return WalkTake::Nothing;
   switch (entry.kind) {
     case FileInfo::Kind::Link:
       return platform::NameMatches(entry.name, settings.patterns) ? WalkTake::Link : WalkTake::Nothing;
     case FileInfo::Kind::File:
       return platform::NameMatches(entry.name, settings.patterns) ? WalkTake::File : WalkTake::Nothing;
     case FileInfo::Kind::Folder:
-      return settings.recursive && entry.name.front() != '.' ? WalkTake::Folder : WalkTake::Nothing;
+      return settings.recursive ? WalkTake::Folder : WalkTake::Nothing;
     case FileInfo::Kind::Missing:
     case FileInfo::Kind::Other: break;
   }
@@ -86,6 +93,8 @@ class BatchWalker::Walk {
   };
 
   void StartPath(const std::string& path, std::vector<BatchFile>& files) {
+    if (ExcludedOnTheWay(path)) return;
+    if (next_path_ > settings_.listed_from && ListedLink(path, files)) return;
     const OrReason<Place> place = fs_.Locate(path);
     if (!place) {
       files.push_back(Refused(path, {}, LastName(path), place.reason));
@@ -101,6 +110,30 @@ class BatchWalker::Walk {
       return;
     }
     Enter(place.value, path, nullptr, name.value, files);
+  }
+
+  // Whether a name of `path` is excluded: a file named, or one of the folders it is in.
+  bool ExcludedOnTheWay(const std::string& path) const {
+    if (settings_.excluded.empty()) return false;
+    for (const auto& name : std::filesystem::path(path)) {
+      if (name != "." && name != ".." && name != "/" && !name.empty() && Excluded(name.string(), settings_)) return true;
+    }
+    return false;
+  }
+
+  // A listed path that is a link, told as skipped; false for anything else, which is then
+  // taken as a path typed is.
+  bool ListedLink(const std::string& path, std::vector<BatchFile>& files) {
+    const std::filesystem::path typed(path);
+    const std::string name = typed.filename().string();
+    if (name.empty() || name == "." || name == "..") return false;
+    const OrReason<Place> above = fs_.Locate(typed.has_parent_path() ? typed.parent_path().string() : ".");
+    const OrReason<Folder> folder = above ? fs_.OpenFolder(above.value) : OrReason<Folder>(above.reason);
+    if (!folder) return false;
+    const Place place{folder.value, name};
+    if (fs_.Stat(place).kind != FileInfo::Kind::Link) return false;
+    files.push_back(BatchFile{path, place, name, nullptr, 0, Status::Ok, Reason::kNone, true, nullptr});
+    return true;
   }
 
   // A file named by a path is taken whatever its name, unless it was taken already:
@@ -125,6 +158,9 @@ class BatchWalker::Walk {
     const std::string relative = platform::JoinPath(frame.source->relative, entry.name);
     switch (WhatTheWalkTakes(entry, settings_)) {
       case WalkTake::Nothing: return;
+      case WalkTake::VersionControl:
+        if (said_.insert(entry.name).second) version_control_.push_back(shown);
+        return;
       case WalkTake::Link:
         files.push_back(BatchFile{shown, place, relative, nullptr, 0, Status::Ok, Reason::kNone, true, frame.source});
         return;
@@ -173,6 +209,11 @@ class BatchWalker::Walk {
   // walked and the files named are what it takes to know.
   std::set<FolderKey> visited_;
   std::set<std::pair<FolderKey, std::string>> named_;
+  std::set<std::string> said_;                // the names of version control folders met
+  std::vector<std::string> version_control_;  // met and not yet asked for
+
+ public:
+  std::vector<std::string> VersionControlMet() { return std::exchange(version_control_, {}); }
 };
 
 BatchWalker::BatchWalker(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings)
@@ -181,5 +222,7 @@ BatchWalker::BatchWalker(platform::FileSystem& fs, std::vector<std::string> path
 BatchWalker::~BatchWalker() = default;
 
 bool BatchWalker::Next(std::vector<BatchFile>& files, std::size_t most) { return walk_->Next(files, most); }
+
+std::vector<std::string> BatchWalker::VersionControlMet() { return walk_->VersionControlMet(); }
 
 }  // namespace tarnwhistle

@@ -14,18 +14,21 @@
 namespace tarnwhistle {
 
 // What the walk does with an entry of a folder it lists.
-enum class WalkTake { Nothing, File, Link, Folder };
+enum class WalkTake { Nothing, File, Link, Folder, VersionControl };
 
 // The one rule of which entries a walk takes: files and links whose names match the
-// patterns, and, when recursive, the folders below except hidden ones (such as ".git",
-// which hold a program's own files). FIFOs, sockets and devices are never sources.
+// patterns, and, when recursive, the folders below, hidden ones too (".github" holds
+// what breaks on CR LF). Never a version control system's own files (".git", ".hg",
+// ".svn", folders or not), nor anything whose name matches an excluded pattern. FIFOs,
+// sockets and devices are never sources.
 WalkTake WhatTheWalkTakes(const platform::FolderEntry& entry, const BatchSettings& settings);
 
 // The files `paths` stand for, in the order given, each folder's files sorted by name.
 // A path named is resolved as typed (a link there is followed, as the kernel would);
 // below it, the walk never follows a link: each one is told as skipped. A path that is
 // not a folder is taken as a file whatever its name, so that a missing one is reported
-// rather than passed over silently. A file reached twice is taken once. Each file is
+// rather than passed over silently, unless its name is excluded. A file reached twice is
+// taken once. Each file is
 // told the folder it was found in and its place below an output folder; which output
 // that is, the planner decides.
 //
@@ -41,6 +44,9 @@ class BatchWalker {
 
   // Appends up to `most` more files to `files`; false when none was left.
   bool Next(std::vector<BatchFile>& files, std::size_t most);
+  // The version control folders left alone since the last call, as shown: the first of
+  // each name only, so that a tree of many clones says each name once.
+  std::vector<std::string> VersionControlMet();
 
  private:
   class Walk;

@@ -23,6 +23,11 @@ struct ChunkTotals {
   bool nul = false;
 };
 
+// Built twice, the vector code once for AVX2, chosen when the processor has it: counting
+// the whole files of a check (19,000 files, 350 MB) took 0.21 s of CPU time with SSE2.
+#if defined(__x86_64__) && !defined(TARNWHISTLE_NO_AVX2)
+[[gnu::target_clones("avx2", "default")]]
+#endif
 ChunkTotals CountChunk(std::span<const std::uint8_t> chunk) {
   ChunkTotals totals;
   const std::uint8_t* p = chunk.data();

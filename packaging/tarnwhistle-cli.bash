@@ -42,16 +42,16 @@ _tarnwhistle_cli()
             _filedir -d
             return
             ;;
+        --include | --exclude)
+            return # a pattern such as '*.txt': nothing to offer
+            ;;
         --files-from)
-            _filedir # or - for standard input
+            _filedir
             return
             ;;
         --format)
-            COMPREPLY=($(compgen -W 'json' -- "$cur"))
+            COMPREPLY=($(compgen -W 'text json' -- "$cur"))
             return
-            ;;
-        --include | --exclude)
-            return # a pattern such as '*.txt': nothing to offer
             ;;
     esac
     $split && return
@@ -91,9 +91,9 @@ _tarnwhistle_cli()
             _tarnwhistle_cli_given "$used" '--null|-z' || options="--null -z"
             ;;
         check)
-            _tarnwhistle_cli_given "$used" '-t|--to' || options+=" --to -t"
+            _tarnwhistle_cli_given "$used" '-t|--to|--editorconfig' || options+=" --to -t"
             _tarnwhistle_cli_walk
-            _tarnwhistle_cli_once '--format' '-v|--verbose' '-q|--quiet'
+            _tarnwhistle_cli_once '--format' '-v|--verbose'
             ;;
         convert)
             # convert SRC OUT takes --from; a batch (-o DIR or --in-place) takes -r,
@@ -103,7 +103,7 @@ _tarnwhistle_cli()
             _tarnwhistle_cli_given "$used" \
                 '-o|--output-folder|--in-place|-r|--recursive|--include|--exclude|--dry-run|--files-from|--null|--editorconfig' &&
                 bulk=true
-            _tarnwhistle_cli_given "$used" '-t|--to' || options+=" --to -t"
+            _tarnwhistle_cli_given "$used" '-t|--to|--editorconfig' || options+=" --to -t"
             $bulk || $pair || options+=" --from -f"
             if ! $pair; then
                 _tarnwhistle_cli_given "$used" '-o|--output-folder|--in-place' ||

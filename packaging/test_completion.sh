@@ -35,11 +35,13 @@ tests=(
   'tarnwhistle-cli convert --output-folder=|sub'
   'tarnwhistle-cli convert --to=unix --in-place -r -q -|--dry-run --editorconfig --exclude --files-from --include --keep-date --null -k'
   'tarnwhistle-cli convert --include x -o sub -|--dry-run --editorconfig --exclude --files-from --include --keep-date --null --quiet --recursive --to -k -q -r -t'
-  'tarnwhistle-cli check -|--editorconfig --exclude --files-from --format --include --null --quiet --recursive --to --verbose -q -r -t -v'
+  'tarnwhistle-cli check -|--editorconfig --exclude --files-from --format --include --null --recursive --to --verbose -r -t -v'
   'tarnwhistle-cli check --null --files-from |-z.txt a.txt b.csv sub'
-  'tarnwhistle-cli check --format=|json'
-  'tarnwhistle-cli check -r --format json -v -|--editorconfig --exclude --files-from --include --null --quiet --to -q -t'
+  'tarnwhistle-cli check --format=|json text'
+  'tarnwhistle-cli check -r --format json -v -|--editorconfig --exclude --files-from --include --null --to -t'
   'tarnwhistle-cli convert --include |'
+  'tarnwhistle-cli check --editorconfig -|--exclude --files-from --format --include --null --recursive --verbose -r -v'
+  'tarnwhistle-cli check --format |json text'
 )
 
 failures=0

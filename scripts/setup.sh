@@ -19,7 +19,7 @@ tw_need_packages() {
 TW_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libeditorconfig-dev
   fonts-ipafont-gothic qt6-translations-l10n
   libuchardet-dev
 )

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "cli/commands.h"
 #include "cli/language.h"
+#include "cli/editorconfig_rules.h"
 #include "cli/printable_name.h"
 #include "engine/messages.h"
 #include "fake_file_system.h"
@@ -105,6 +107,22 @@ void MakeFiles(FakeFileSystem& fs) {
       {"src/image.bin", "\x01\x02\0\r\n"s},
       {"src/notes.md", "a\r\n"},
       {"src/sub/deeper.txt", "a\rb\r"},
+      // Read by check by default and by --editorconfig; a section with a "/" matches
+      // below this file's own folder only.
+      {".editorconfig", "root = true\n[*]\nend_of_line = lf\n[*.md]\nend_of_line = CRLF\n[src/sub/**]\n"
+                        "end_of_line = cr\n[{unix.txt,mixed.txt}]\nend_of_line = unset\n"},
+      // A section name with "?": the names of this folder must each be asked about.
+      {"ec/.editorconfig", "[d?s.txt]\nend_of_line = crlf\n"},
+      {"ec/dos.txt", "a\r\n"},
+      {"ec/mac.txt", "a\rb"},
+      // A repository: git's own files are never touched, a hidden folder is walked.
+      {"repo/.git/config", "a\r\n"},
+      {"repo/.github/ci.yml", "a\r\n"},
+      {"repo/a.txt", "a\r\n"},
+      {"repo/vendor/x.txt", "a\r\n"},
+      {"list.txt", "repo/a.txt\r\n\r\nsrc/unix.txt\r\n"},  // written on Windows, an empty line in it
+      {"bad/.editorconfig", "root = true\n[*\nend_of_line = lf\n"},
+      {"bad/x.txt", "a\n"},
   };
   for (const auto& [path, bytes] : files) {
     fs.AddDirectories(std::filesystem::path(path).parent_path().string());
@@ -262,6 +280,62 @@ const Case kCases[] = {
      Says("missing.txt", messages::kSourceMissing), "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
     {{"convert", "--to", "unix", "-q", "-r", "--in-place", "src"}, 0, "", "", {{"src/dos.txt", "a\nb\n"}}},
+    {{"convert", "--editorconfig", "--in-place", "-r", "src"},
+     0,
+     Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+         Says("src/image.bin", "このファイルは変換できません（1 行目に制御文字 0x01 があります）") +
+         Says("src/notes.md", messages::kAlreadyTarget) + Says("src/sub/deeper.txt", messages::kAlreadyTarget) +
+         Says("src/unix.txt", "EditorConfig に end_of_line がないため飛ばしました"),
+     "変換 1・変換不要 2・変換できません 1・失敗 0・リンク 1・飛ばしました 1\n",
+     {{"src/dos.txt", "a\nb\n"}, {"src/notes.md", "a\r\n"}, {"src/sub/deeper.txt", "a\rb\r"}}},
+    // check: every line end of each file against what it should end with; the files
+    // that differ on stdout, those that cannot be read on stderr
+    {{"check", "-r", "src"}, 1, "src/dos.txt: CRLF 2、期待 LF\n", ""},
+    {{"check", "-t", "unix", "mixed.txt", "unix.txt", "binary.dat", "line.txt", "missing.txt", "u16.txt"},
+     1,
+     "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
+     Says("missing.txt", messages::kSourceMissing)},
+    {{"check", "ec/dos.txt", "ec/mac.txt"}, 1, "ec/mac.txt: CR 1、期待 LF\n", ""},
+    {{"check", "-t", "lf", "--files-from", "list.txt"}, 1, "repo/a.txt: CRLF 1、期待 LF\n", ""},
+    {{"check", "--files-from", "missing.lst"}, 1, "", Says("missing.lst", messages::kSourceMissing)},
+    {{"check", "bad/x.txt"},
+     1,
+     "",
+     "bad/x.txt: " + (std::filesystem::current_path() / "bad/.editorconfig").string() +
+         ": EditorConfig として読めません（2 行目付近）\n"},
+    {{"check", "-r", "-v", "-t", "lf", "--exclude", "vendor", "repo"},
+     1,
+     "repo/.github/ci.yml: CRLF 1、期待 LF\nrepo/a.txt: CRLF 1、期待 LF\n"
+     "repo/.git: バージョン管理のフォルダーのため飛ばしました\n",
+     "一致 0・不一致 2・飛ばしました 0・失敗 0\n"},
+    {{"convert", "-t", "lf", "--in-place", "-r", "repo"},
+     0,
+     Says("repo/.github/ci.yml", messages::kConverted) + Says("repo/a.txt", messages::kConverted) +
+         Says("repo/vendor/x.txt", messages::kConverted),
+     "変換 3・変換不要 0・変換できません 0・失敗 0\n",
+     {{"repo/.git/config", "a\r\n"}, {"repo/.github/ci.yml", "a\n"}}},
+    // a list such as git ls-files -z prints: a link listed is skipped, not followed
+    {{"check", "-t", "lf", "--null", "--files-from", "-", "--exclude", "vendor"},
+     1,
+     "repo/a.txt: CRLF 1、期待 LF\n",
+     "",
+     {},
+     "repo/a.txt\0"s + kEvil + "\0link.txt\0repo/vendor/x.txt\0"},
+    {{"check", "unix.txt", "mixed.txt", "dos.txt"}, 1, "mixed.txt: 混在（CRLF 2・LF 2・CR 1）\ndos.txt: CRLF 2、期待 LF\n", ""},
+    {{"check", "--editorconfig", "-v", "--format=json", "src/unix.txt", "src/notes.md", "src/escape.txt"},
+     1,
+     "{\"path\":\"src/unix.txt\",\"expected\":null,\"found\":null,\"crlf\":0,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"skipped\",\"message\":\"EditorConfig に end_of_line がないため飛ばしました\"}\n"
+     "{\"path\":\"src/notes.md\",\"expected\":\"crlf\",\"found\":\"crlf\",\"crlf\":1,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"agrees\",\"message\":\"CRLF 1、期待 CRLF\"}\n"
+     "{\"path\":\"src/escape.txt\",\"expected\":\"lf\",\"found\":\"crlf\",\"crlf\":2,\"lf\":0,\"cr\":0,"
+     "\"verdict\":\"differs\",\"message\":\"CRLF 2、期待 LF\"}\n",
+     "一致 1・不一致 1・飛ばしました 1・失敗 0\n"},
+    {{"check", "-t", "dos", "--format", "json", kEvil},
+     1,
+     "{\"path\":\"evil: MS-DOS\\u000aother\\u001b[2J.txt\",\"expected\":\"crlf\",\"found\":\"lf\",\"crlf\":0,"
+     "\"lf\":2,\"cr\":0,\"verdict\":\"differs\",\"message\":\"LF 2、期待 CRLF\"}\n",
+     ""},
 };
 
 // A row's name: its command line, and what it is run with.
@@ -340,6 +414,10 @@ std::vector<WrongLine> WrongLines() {
       {{"convert", "--bogus", "a", "b"}, "不明なオプションです: --bogus", true},
       {{"convert", "--to", "unix", "dos.txt"}, "convert: SRC と OUT を指定してください", true},
       {{"convert", "--in-place", "--dry-run=x", "-t", "unix", "a"}, "コマンドラインが正しくありません（", true},
+      {{"convert", "--editorconfig", "dos.txt", "out.txt"}, "--editorconfig needs -o DIR or --in-place"},
+      {{"check", "-t", "lf", "--editorconfig", "src"}, "exclude each other"},
+      {{"check", "--format=xml", "src"}, "xml not in {text,json}"},
+      {{"check", "--null", "src"}, "--null is for --files-from"},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -410,23 +488,71 @@ TEST(Cli, TheFirstLocaleVariableSetChoosesTheLanguage) {
   for (int i = 0; i < 3; ++i) SetVariable(names[i], were[i] ? were[i]->c_str() : nullptr);
 }
 
-using Printed = std::pair<std::string, std::string>;
+// Names that no section of a .editorconfig can tell apart share the library's answer:
+// two names put in one class must match the same sections, and a section name the
+// reading is not sure of must leave every name to the library.
+struct NameClassCase {
+  std::string config;
+  std::string a, b;
+  bool known, same;
+};
+
+std::vector<NameClassCase> NameClassCases() {
+  const NameClassCase kCases[] = {
+      {"[*]\n[*.c]\n", "a.c", "b.c", true, true},
+      {"[*]\n[*.c]\n", "a.c", "a.h", true, false},
+      {"[*.c]\n", "c", ".c", true, false},                  // an end is more than the letters
+      {"[*.{c,h}]\n", "a.h", "a.cpp", true, false},
+      {"[{Makefile,*.mk}]\n", "Makefile", "makefile", true, false},  // case counts
+      {"[src/**.c]\n", "x.c", "y.c", true, true},
+      {"[**.tar.gz]\n", "a.tar.gz", "a.gz", true, false},
+      {"root = true\n# [*.c] in a comment\n[*]\n", "a.c", "b", true, true},
+      {"[d?s.txt]\n", "dos.txt", "mac.txt", false, false},
+      {"[[md]ac.txt]\n", "mac.txt", "dac.txt", false, false},
+      {"[a*.c]\n", "ab.c", "b.c", false, false},
+      {"[{src,lib}/*.c]\n", "a.c", "b.c", false, false},     // braces in the folders
+      {"[*.{1..3}]\n", "a.1", "a.4", false, false},
+      {"[*.c] ; comment\n", "a.c", "b.c", false, false},
+  };
+  return {std::begin(kCases), std::end(kCases)};
+}
+
+class EditorConfigNameClasses : public ::testing::TestWithParam<NameClassCase> {};
+
+TEST_P(EditorConfigNameClasses, PutNamesTogetherOnlyWhereNoSectionTellsThemApart) {
+  const NameClassCase& c = GetParam();
+  cli::NameClasses classes;
+  classes.Read(c.config);
+  EXPECT_EQ(classes.known, c.known);
+  if (c.known) EXPECT_EQ(classes.Of(c.a) == classes.Of(c.b), c.same) << c.a << " " << c.b;
+}
+
+INSTANTIATE_TEST_SUITE_P(, EditorConfigNameClasses, ::testing::ValuesIn(NameClassCases()),
+                         testkit::NameRows(NameClassCases(), [](const NameClassCase& c) {
+                           return c.config + " " + c.a + " " + c.b;
+                         }));
+
+// Printed as one line of a terminal, and as a JSON string that tools read back whole.
+struct Printed {
+  std::string name, printed, json;
+};
 
 std::vector<Printed> PrintedNames() {
   const Printed kCases[] = {
-      {"plain.txt", "plain.txt"},
-      {"日本語 の 名前.txt", "日本語 の 名前.txt"},
-      {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt"},
-      {"tab\tcr\r", "tab\\tcr\\r"},
-      {"\x1b[31mred", "\\x1b[31mred"},
-      {"back\\slash", "back\\\\slash"},
-      {"bad\xff.txt", "bad\\xff.txt"},
-      {"\xc2\x9b" "csi", "\\xc2\\x9bcsi"},   // a C1 control in UTF-8
-      {"\xe6\x97", "\\xe6\\x97"},           // a character cut short
-      {"\xc0\xaf", "\\xc0\\xaf"},           // an overlong "/"
-      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
-      {"nul\0"s, "nul\\x00"},
-      {"del\x7f", "del\\x7f"},
+      {"plain.txt", "plain.txt", R"("plain.txt")"},
+      {"日本語 の 名前.txt", "日本語 の 名前.txt", R"("日本語 の 名前.txt")"},
+      {"evil: MS-DOS\nother.txt", "evil: MS-DOS\\nother.txt", R"("evil: MS-DOS\u000aother.txt")"},
+      {"tab\tcr\r", "tab\\tcr\\r", R"("tab\u0009cr\u000d")"},
+      {"\x1b[31mred", "\\x1b[31mred", R"("\u001b[31mred")"},
+      {"back\\slash", "back\\\\slash", R"("back\\slash")"},
+      {"a\",\"verdict\":\"agrees", "a\",\"verdict\":\"agrees", R"("a\",\"verdict\":\"agrees")"},
+      {"bad\xff.txt", "bad\\xff.txt", R"("bad\udcff.txt")"},
+      {"\xc2\x9b" "csi", "\\xc2\\x9bcsi", R"("\u009bcsi")"},     // a C1 control in UTF-8
+      {"\xe6\x97", "\\xe6\\x97", R"("\udce6\udc97")"},         // a character cut short
+      {"\xc0\xaf", "\\xc0\\xaf", R"("\udcc0\udcaf")"},         // an overlong "/"
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80", R"("\udced\udca0\udc80")"},  // a surrogate
+      {"nul\0"s, "nul\\x00", R"("nul\u0000")"},
+      {"del\x7f", "del\\x7f", R"("del\u007f")"},
   };
   return {std::begin(kCases), std::end(kCases)};
 }
@@ -434,11 +560,12 @@ std::vector<Printed> PrintedNames() {
 class PrintableName : public ::testing::TestWithParam<Printed> {};
 
 TEST_P(PrintableName, EscapesWhatCouldForgeALineOrReachTheTerminal) {
-  EXPECT_EQ(cli::PrintableName(GetParam().first), GetParam().second);
+  EXPECT_EQ(cli::PrintableName(GetParam().name), GetParam().printed);
+  EXPECT_EQ(cli::JsonString(GetParam().name), GetParam().json);
 }
 
 INSTANTIATE_TEST_SUITE_P(, PrintableName, ::testing::ValuesIn(PrintedNames()),
-                         testkit::NameRows(PrintedNames(), [](const Printed& row) { return row.second; }));
+                         testkit::NameRows(PrintedNames(), [](const Printed& row) { return row.printed; }));
 
 }  // namespace
 }  // namespace tarnwhistle
