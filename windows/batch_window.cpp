@@ -129,7 +129,7 @@ void BatchWindow::BuildTable(QBoxLayout* layout) {
   header->setStretchLastSection(true);
   const QFontMetrics metrics(table_->font());
   const int margin = metrics.horizontalAdvance(QLatin1Char('x')) * 2;
-  table_->setColumnWidth(kKind, metrics.horizontalAdvance(QStringLiteral("MS-DOS　UTF-16LE")) + margin);
+  table_->setColumnWidth(kKind, metrics.horizontalAdvance(QStringLiteral("MS-DOS　ISO-2022-JP（推定）")) + margin);
   for (int column : {kCrLf, kLf, kCr, kMixed}) {
     table_->setColumnWidth(column, metrics.horizontalAdvance(QStringLiteral("99,999")) + margin);
   }
