@@ -220,6 +220,11 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckArguments& args, bool ja) {
 }
 
 int RunCheck(const Environment& env, const CheckArguments& args) {
+  if (args.editorconfig && !EditorConfigRules::Available()) {
+    env.err << "check: " << Say(env.japanese, kNoEditorConfig, kNoEditorConfigJa) << '\n' << RunWithHelp(env.japanese)
+            << '\n';
+    return kExitUsage;
+  }
   if (args.editorconfig && args.expected != K::None) {
     env.err << "check: " << Say(env.japanese, "-t and --editorconfig exclude each other",
                                 "-t と --editorconfig は同時に指定できません")

@@ -342,6 +342,7 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertArguments& args, bool ja) {
 }
 
 int RunConvert(const Environment& env, const ConvertArguments& args) {
+  if (args.editorconfig && !EditorConfigRules::Available()) return UsageError(env, kNoEditorConfig, kNoEditorConfigJa);
   if (args.editorconfig && args.to != K::None) {
     return UsageError(env, "--to and --editorconfig exclude each other",
                       "--to と --editorconfig は一緒に指定できません");

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/batch.h"
@@ -36,6 +37,13 @@ struct EditorConfigRule {
 // What a person is told of a file its EditorConfig sets no end_of_line for.
 std::string SkippedMessage(const EditorConfigRule& rule);
 
+// What --editorconfig is told where the build reads no .editorconfig files.
+inline constexpr std::string_view kNoEditorConfig = "--editorconfig is not available in this build (no EditorConfig library)";
+inline constexpr std::string_view kNoEditorConfigJa = "この版では --editorconfig は使えません（EditorConfig のライブラリがありません）";
+
+// `text` without the spaces and tabs around it, as a .editorconfig's lines are read.
+std::string Trim(std::string_view text);
+
 // The names of one folder that no section of some .editorconfig files can tell apart,
 // as far as a conservative reading of their section names shows. Each section name's
 // last part (after its last "/") is a name, "*" and a name's end ("*.c", "**.c"), or
@@ -57,6 +65,9 @@ struct NameClasses {
 
 class EditorConfigRules {
  public:
+  // Whether this build reads .editorconfig files at all (the Windows build does not).
+  static bool Available();
+
   explicit EditorConfigRules(platform::FileSystem& fs);
   ~EditorConfigRules();
   EditorConfigRules(const EditorConfigRules&) = delete;

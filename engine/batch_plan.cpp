@@ -15,8 +15,6 @@ using platform::OrReason;
 using platform::Place;
 using platform::Reason;
 
-using FolderKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
-FolderKey KeyOf(const platform::FileIdentity& identity) { return {identity.device, identity.inode}; }
 
 // std has one 64-bit hash of a string; a second, independent one makes two different
 // names agree by chance about once in 2^128 pairs.
@@ -65,15 +63,15 @@ int OutputFolderInsidePath(platform::FileSystem& fs, const std::vector<std::stri
     if (nearest.empty()) return -1;
     nearest = nearest.has_filename() ? nearest.parent_path() : nearest.parent_path().parent_path();
   }
-  std::set<FolderKey> above;
+  std::set<platform::FileKey> above;
   while (folder) {
-    const FolderKey key = KeyOf(fs.StatFolder(folder.value).identity);
+    const platform::FileKey key = fs.StatFolder(folder.value).identity.Key();
     if (!above.insert(key).second) break;  // the root is its own parent
     folder = fs.OpenFolder({folder.value, ".."});
   }
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const OrReason<Folder> named = ExistingFolder(fs, paths[i]);
-    if (named && above.count(KeyOf(fs.StatFolder(named.value).identity))) return static_cast<int>(i);
+    if (named && above.count(fs.StatFolder(named.value).identity.Key())) return static_cast<int>(i);
   }
   return -1;
 }

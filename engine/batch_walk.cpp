@@ -18,8 +18,6 @@ using platform::OrReason;
 using platform::Place;
 using platform::Reason;
 
-using FolderKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
-FolderKey KeyOf(const platform::FileIdentity& identity) { return {identity.device, identity.inode}; }
 
 bool Excluded(std::string_view name, const BatchSettings& settings) {
   return !settings.excluded.empty() && platform::NameMatches(name, settings.excluded);
@@ -141,7 +139,7 @@ class BatchWalker::Walk {
   // matches).
   void AddNamed(const std::string& path, const Place& place, std::vector<BatchFile>& files) {
     const FileInfo folder = fs_.StatFolder(place.folder);
-    const FolderKey key = KeyOf(folder.identity);
+    const platform::FileKey key = folder.identity.Key();
     if (!named_.insert({key, place.name}).second) return;
     if (visited_.count(key) && platform::NameMatches(place.name, settings_.patterns) &&
         fs_.Stat(place).kind == FileInfo::Kind::File) {
@@ -165,7 +163,7 @@ class BatchWalker::Walk {
         files.push_back(BatchFile{shown, place, relative, nullptr, 0, Status::Ok, Reason::kNone, true, frame.source});
         return;
       case WalkTake::File:
-        if (!named_.empty() && named_.count({KeyOf(frame.source->identity), entry.name})) return;
+        if (!named_.empty() && named_.count({frame.source->identity.Key(), entry.name})) return;
         files.push_back(BatchFile{shown, place, relative, nullptr, 0, Status::Ok, Reason::kNone, false, frame.source});
         return;
       case WalkTake::Folder: Enter(place, shown, frame.source, entry.name, files); return;
@@ -185,7 +183,7 @@ class BatchWalker::Walk {
       return;
     }
     const FileInfo info = fs_.StatFolder(folder.value);
-    if (!visited_.insert(KeyOf(info.identity)).second) return;
+    if (!visited_.insert(info.identity.Key()).second) return;
     Frame frame{folder.value, shown,
                 std::make_shared<SourceFolder>(SourceFolder{above, relative, info.permissions, info.identity, true}),
                 {}, 0};
@@ -207,8 +205,8 @@ class BatchWalker::Walk {
   std::vector<Frame> frames_;  // the folders being walked, innermost last
   // A file is reached twice only through paths that overlap or repeat, so the folders
   // walked and the files named are what it takes to know.
-  std::set<FolderKey> visited_;
-  std::set<std::pair<FolderKey, std::string>> named_;
+  std::set<platform::FileKey> visited_;
+  std::set<std::pair<platform::FileKey, std::string>> named_;
   std::set<std::string> said_;                // the names of version control folders met
   std::vector<std::string> version_control_;  // met and not yet asked for
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "reason.h"
@@ -29,6 +30,9 @@ namespace tarnwhistle::platform {
 // finds the same file with the same content. The change time is there because anyone
 // who may write a file may also put its modification time back (touch -d), but no one
 // can put back its change time.
+// A file as a key for sets and maps: its device and inode.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -40,6 +44,7 @@ struct FileIdentity {
 
   bool operator==(const FileIdentity&) const = default;
   bool SameFile(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
+  FileKey Key() const { return {device, inode}; }
 };
 
 struct FileInfo {

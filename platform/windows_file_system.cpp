@@ -324,7 +324,7 @@ class WindowsReadHandle : public ReadHandle {
   }
 
  private:
-  std::pair<std::uint64_t, std::uint64_t> Key() const { return {opened_.identity.device, opened_.identity.inode}; }
+  FileKey Key() const { return opened_.identity.Key(); }
 
   std::shared_ptr<SourceHandle> source_;
   FileInfo opened_;
@@ -483,7 +483,7 @@ class WindowsWorkingFile : public WorkingFile {
     std::vector<std::shared_ptr<SourceHandle>> sources;
     {
       std::lock_guard lock(open_->mutex);
-      auto [first, end] = open_->sources.equal_range(std::pair(identity.device, identity.inode));
+      auto [first, end] = open_->sources.equal_range(identity.Key());
       for (auto it = first; it != end;) {
         if (auto source = it->second.lock()) sources.push_back(std::move(source));
         it = open_->sources.erase(it);
