@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/language.h"
 #include "platform/interrupts.h"
 #include "platform/standard_streams.h"
 #include "platform/windows_file_system.h"
@@ -56,7 +57,9 @@ int main() {
                                      interrupts.Token(),
                                      platform::StandardInput,
                                      platform::StandardOutput,
-                                     platform::StandardOutputFile};
+                                     platform::StandardOutputFile,
+                                     platform::StandardInputFile,
+                                     cli::JapaneseLocale()};
   const int code = cli::Run(static_cast<int>(argv.size()) - 1, argv.data(), environment);
   // As on Linux: work that completed ends with its own code even when Ctrl+C came at its
   // very end; anything else ends as Ctrl+C ends a process.

@@ -61,12 +61,22 @@ class Output : public ByteSink {
 std::unique_ptr<ByteSource> StandardInput() { return std::make_unique<Input>(); }
 std::unique_ptr<ByteSink> StandardOutput() { return std::make_unique<Output>(); }
 
-std::optional<FileIdentity> StandardOutputFile() {
-  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE || ::GetFileType(out) != FILE_TYPE_DISK) return std::nullopt;
-  const FileInfo info = InfoOfHandle(out);
+namespace {
+
+// The file a standard handle reads or writes, when it is a file on a disk.
+std::optional<FileIdentity> RegularFileOf(DWORD which) {
+  HANDLE handle = ::GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK) {
+    return std::nullopt;
+  }
+  const FileInfo info = InfoOfHandle(handle);
   if (info.kind != FileInfo::Kind::File) return std::nullopt;
   return info.identity;
 }
+
+}  // namespace
+
+std::optional<FileIdentity> StandardOutputFile() { return RegularFileOf(STD_OUTPUT_HANDLE); }
+std::optional<FileIdentity> StandardInputFile() { return RegularFileOf(STD_INPUT_HANDLE); }
 
 }  // namespace tarnwhistle::platform
