@@ -37,11 +37,12 @@ int main(int argc, char* argv[]) {
   windows::InstallQtJapanese();
 
   // SIGINT, SIGTERM and SIGHUP (a logout) stop any conversion, which cleans up; the
-  // windows close, and the program then ends by that signal.
+  // windows close, and the program then ends by that signal. exit(), not quit(): quit()
+  // asks each window to close, and a batch window holding a list would put a question to
+  // no one. exit() also ends a question's loop already open.
   platform::InterruptCatcher interrupts;
-  // By name: Qt makes the queued call in its own code, from the catcher's thread.
   const std::stop_callback quit(interrupts.Token(), [&application] {
-    QMetaObject::invokeMethod(&application, "quit", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&application, [] { QApplication::exit(0); }, Qt::QueuedConnection);
   });
 
   int code;

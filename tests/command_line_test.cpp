@@ -120,9 +120,10 @@ bool Catches(qint64 pid, int signal) {
   return false;
 }
 
-// Starts the window program, waits until it is up, stops it by `signal` and says how it
-// ended.
-void RunUntilSignal(const QStringList& arguments, const QProcessEnvironment& environment, int signal) {
+// Starts the window program, waits until it is up and `settle` milliseconds more, stops
+// it by `signal` and says how it ended.
+void RunUntilSignal(const QStringList& arguments, const QProcessEnvironment& environment, int signal,
+                    int settle = 0) {
   QProcess program;
   program.setProcessEnvironment(environment);
   program.start(TARNWHISTLE_APP_PATH, arguments);
@@ -130,20 +131,40 @@ void RunUntilSignal(const QStringList& arguments, const QProcessEnvironment& env
   QDeadlineTimer ready(20000);
   while (!Catches(program.processId(), signal) && !ready.hasExpired()) QThread::msleep(10);
   ASSERT_TRUE(Catches(program.processId(), signal)) << signal << ": " << program.readAllStandardError().toStdString();
+  QThread::msleep(settle);
   ::kill(static_cast<pid_t>(program.processId()), signal);
   ASSERT_TRUE(program.waitForFinished(20000)) << signal;
   EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << signal;
   EXPECT_EQ(program.exitCode(), signal) << program.readAllStandardError().toStdString();
 }
 
+struct Stop {
+  QStringList arguments;  // "FILE" stands for a file of the test's own
+  int signal;
+  int settle;  // milliseconds between the program's being up and the signal
+};
+
+std::vector<Stop> Stops() {
+  // The last row's batch window holds a list it would ask about before closing; a signal
+  // has no one to ask.
+  return {{{}, SIGTERM, 0}, {{"--batch"}, SIGHUP, 0}, {{"--batch"}, SIGINT, 0}, {{"--batch", "FILE"}, SIGTERM, 1000}};
+}
+
+class WindowSignal : public ::testing::TestWithParam<Stop> {};
+
 // A logout or a kill closes the windows, and the program then ends by that very signal;
 // started with no file, as a desktop menu starts it, or with the batch window.
-TEST(CommandLine, TheWindowEndsByTheSignalThatStopsIt) {
-  for (const auto& [arguments, signal] : {std::pair{QStringList{}, SIGTERM}, {QStringList{"--batch"}, SIGHUP},
-                                          {QStringList{"--batch"}, SIGINT}}) {
-    RunUntilSignal(arguments, Environment({{"QT_QPA_PLATFORM", "offscreen"}}), signal);
-  }
+TEST_P(WindowSignal, EndsTheProgramByThatSignal) {
+  testkit::TempDir dir;
+  QFile(QString::fromStdString(dir / "a.txt")).open(QIODevice::WriteOnly);
+  QStringList arguments = GetParam().arguments;
+  arguments.replaceInStrings(QStringLiteral("FILE"), QString::fromStdString(dir / "a.txt"));
+  RunUntilSignal(arguments, Environment({{"QT_QPA_PLATFORM", "offscreen"}}), GetParam().signal, GetParam().settle);
 }
+
+INSTANTIATE_TEST_SUITE_P(, WindowSignal, ::testing::ValuesIn(Stops()), testkit::NameRows(Stops(), [](const Stop& s) {
+                           return s.arguments.join(' ').toStdString() + " " + strsignal(s.signal);
+                         }));
 
 // File names planted by another user, such as "-platformpluginpath" and a folder with a
 // plugin, are file names to the window program, never Qt's options. The plugin would
