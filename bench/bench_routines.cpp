@@ -40,7 +40,7 @@ bool Convert(tarnwhistle::platform::FileSystem& fs, const std::string& source, c
   request.output = output;
   request.detected = from;
   request.target = to;
-  return tarnwhistle::CheckAndConvert(fs, request).Converted();
+  return tarnwhistle::CheckAndConvert(fs, request).ok();
 }
 
 constexpr std::uint64_t kMiB = 1 << 20;

@@ -115,7 +115,7 @@ class Checker {
  private:
   CheckResult CheckOne(const BatchFile& file) {
     K expected = args_.expected;
-    if (rules_ && !file.skipped_link && file.refused == Status::Ok) {
+    if (rules_ && !file.skipped_link && file.refused == Outcome::Ok) {
       const Rule rule = rules_->For(file);
       if (rule.state == Rule::State::Failed) {
         CheckResult failed;

@@ -36,9 +36,9 @@ int Detect(const Environment& env, const Format& format, const std::vector<std::
   int code = kExitOk;
   for (const std::string& file : files) {
     const Detection detection = DetectLineEndings(env.fs, file, env.stop);
-    if (detection.status == Status::Cancelled) return kExitFailed;
-    if (detection.status != Status::Ok) {
-      Complain(env, file, messages::ForStatus(detection.status, detection.reason));
+    if (detection.outcome == Outcome::Cancelled) return kExitFailed;
+    if (detection.outcome != Outcome::Ok) {
+      Complain(env, file, messages::Describe({detection.outcome, detection.reason}));
       code = kExitFailed;
       continue;
     }
@@ -70,9 +70,9 @@ int Info(const Environment& env, const Format& format, const std::vector<std::st
   bool first = true;
   for (const std::string& file : files) {
     const Examination examination = ExamineFile(env.fs, file, env.stop);
-    if (examination.status == Status::Cancelled) return kExitFailed;
-    if (examination.status != Status::Ok) {
-      Complain(env, file, messages::ForStatus(examination.status, examination.reason));
+    if (examination.outcome == Outcome::Cancelled) return kExitFailed;
+    if (examination.outcome != Outcome::Ok) {
+      Complain(env, file, messages::Describe({examination.outcome, examination.reason}));
       code = kExitFailed;
       continue;
     }

@@ -38,26 +38,21 @@ int UsageError(const Environment& env, std::string_view english, std::string_vie
 
 // Says how one conversion of `source` into `output` went, and returns its exit code: a
 // refusal or a failure on stderr (a failure, or a refusal for what the file holds, with
-// the name of the file it concerns),
-// nothing when the user stopped it, "変換しました" on stdout when `say_done`.
-int Report(const Environment& env, const ConversionOutcome& outcome, const std::string& source,
-           const std::string& output, bool say_done) {
-  if (!outcome.refusal.empty()) {
-    // A refusal for what the file holds names it, as a failure does.
-    if (outcome.note.empty()) {
-      env.err << outcome.refusal << '\n';
-    } else {
-      Complain(env, source, outcome.Message());
-    }
-    return kExitFailed;
+// the name of the file it concerns), nothing when the user stopped it, and on stdout
+// "変換しました" (or "変換不要（コピーしました）") when `say_done`.
+int Report(const Environment& env, const Result& result, const std::string& source, const std::string& output,
+           bool say_done) {
+  if (result.outcome == Outcome::Cancelled) return kExitFailed;  // stopped on request: nothing to say
+  if (result.ok()) {
+    if (say_done) env.out << messages::Describe(result) << '\n';
+    return kExitOk;
   }
-  if (outcome.result.status == Status::Cancelled) return kExitFailed;  // stopped on request: nothing to say
-  if (!outcome.result.ok()) {
-    Complain(env, outcome.result.status == Status::OutputCannotWrite ? output : source, outcome.Message());
-    return kExitFailed;
+  if (result.Failed() || result.outcome == Outcome::NotConvertible) {
+    Complain(env, result.outcome == Outcome::OutputCannotWrite ? output : source, messages::Describe(result));
+  } else {
+    env.err << messages::Describe(result) << '\n';
   }
-  if (say_done) env.out << outcome.Message() << '\n';
-  return kExitOk;
+  return kExitFailed;
 }
 
 int RunPair(const Environment& env, const ConvertArguments& args) {
@@ -91,7 +86,7 @@ bool OpenStreamEnds(const Environment& env, const std::string& source, const std
   } else if (auto opened = platform::OpenPathForRead(env.fs, source); opened) {
     ends.file = std::move(opened.value);
   } else {
-    Complain(env, source, messages::ForStatus(Status::SourceCannotOpen, opened.reason));
+    Complain(env, source, messages::Describe({Outcome::SourceCannotOpen, opened.reason}));
     return false;
   }
   if (output == kStandardStream) {
@@ -100,7 +95,7 @@ bool OpenStreamEnds(const Environment& env, const std::string& source, const std
     const std::optional<platform::FileIdentity> read =
         ends.file ? std::optional<platform::FileIdentity>(ends.file->Opened().identity) : env.input_file();
     if (written && read && written->SameFile(*read)) {
-      env.err << messages::kSameFile << '\n';
+      env.err << messages::Text(Outcome::SameFile) << '\n';
       return false;
     }
     env.out.flush();
@@ -112,7 +107,7 @@ bool OpenStreamEnds(const Environment& env, const std::string& source, const std
                              env.fs, place.value, ends.file ? ends.file->Opened().permissions : kNewFilePermissions)
                        : platform::OrReason<std::unique_ptr<platform::ReplacementFile>>(place.reason);
   if (!created) {
-    Complain(env, output, messages::WithReason(messages::kOutputUnwritable, created.reason));
+    Complain(env, output, messages::Describe({Outcome::OutputCannotWrite, created.reason}));
     return false;
   }
   ends.replacement = std::move(created.value);
@@ -124,26 +119,23 @@ int RunStream(const Environment& env, const ConvertArguments& args) {
   const std::string& output = args.paths[1];
   StreamEnds ends;
   if (!OpenStreamEnds(env, source, output, ends)) return kExitFailed;
-  ConversionOutcome outcome = ConvertStream(ends.In(), ends.Out(), args.from, args.to, env.stop, ends.file.get());
-  if (outcome.Converted() && ends.replacement) {
-    if (const Result published = Publish(*ends.replacement, env.stop); !published.ok()) outcome.result = published;
-  }
+  Result result = ConvertStream(ends.In(), ends.Out(), args.from, args.to, env.stop, ends.file.get());
+  if (result.ok() && ends.replacement) result = Publish(*ends.replacement, env.stop);
   // On standard output, the converted text itself says it is done.
-  return Report(env, outcome, source, output, output != kStandardStream && !args.quiet);
+  return Report(env, result, source, output, output != kStandardStream && !args.quiet);
 }
 
 // One line a file: its name and what became of it; for a dry run, what would.
 void PrintResult(const Environment& env, const BatchSettings& settings, const BatchFile& file,
-                 const BatchResult& result) {
-  if (result.verdict == BatchVerdict::NotDone) return;
+                 const Result& result) {
+  if (result.outcome == Outcome::NotDone) return;
   env.out << PrintableName(file.source) << ": ";
-  const bool written_elsewhere = file.output && result.verdict != BatchVerdict::Failed &&
-                                 result.verdict != BatchVerdict::Skipped;
-  if (settings.dry_run && result.verdict == BatchVerdict::Converted) {
+  const bool written_elsewhere = file.output && !result.Failed() && result.outcome != Outcome::SkippedLink;
+  if (settings.dry_run && result.outcome == Outcome::Ok) {
     env.out << DisplayName(result.detected) << " -> "
             << DisplayName(file.target != K::None ? file.target : settings.target);
   } else {
-    env.out << result.message;
+    env.out << messages::Describe(result);
   }
   if (settings.dry_run && written_elsewhere) env.out << ": " << PrintableName(OutputPath(file));
   env.out << '\n';
@@ -172,11 +164,11 @@ int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettin
     for (std::size_t i = 0; i < found.size(); ++i) {
       BatchFile& file = found[i];
       const EditorConfigRule rule =
-          file.skipped_link || file.refused != Status::Ok ? EditorConfigRule{} : rules.For(file);
+          file.skipped_link || file.refused != Outcome::Ok ? EditorConfigRule{} : rules.For(file);
       if (rule.state == EditorConfigRule::State::Failed) {
         said.push_back({i, rule.note, true});
         ++totals.failed;
-      } else if (rule.state == EditorConfigRule::State::Set || file.skipped_link || file.refused != Status::Ok) {
+      } else if (rule.state == EditorConfigRule::State::Set || file.skipped_link || file.refused != Outcome::Ok) {
         file.target = rule.kind;
         taken.push_back(std::move(file));
         taken_at.push_back(i);
@@ -198,7 +190,7 @@ int RunByEditorConfig(const Environment& env, BatchPlan& plan, const BatchSettin
     };
     const BatchTotals done = RunBatch(
         env.fs, taken, settings,
-        [&](std::size_t i, const BatchResult& result) {
+        [&](std::size_t i, const Result& result) {
           tell_until(taken_at[i]);
           print(taken[i], result);
         },
@@ -228,7 +220,7 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
   if (const BatchRefusal refused = plan.Refusal()) {
     const std::string output = PrintableName(settings.output_folder);
     const std::string path = PrintableName(paths[refused.path]);
-    if (refused.kind == BatchRefusal::Kind::OutputInsideSource) {
+    if (refused.outcome == Outcome::OutputFolderInsideSource) {
       return UsageError(env,
                         "the output folder " + output + " is, or lies inside, " + path +
                             ", a folder being converted: use --in-place to convert in place",
@@ -241,8 +233,8 @@ int RunBatchFiles(const Environment& env, const ConvertArguments& args) {
                       output + " への " + path + " の出力は " + path +
                           " そのものです。その場で変換するには --in-place を使ってください");
   }
-  const auto print = [&env, &settings, &args](const BatchFile& file, const BatchResult& result) {
-    if (!args.quiet || result.verdict == BatchVerdict::Failed) PrintResult(env, settings, file, result);
+  const auto print = [&env, &settings, &args](const BatchFile& file, const Result& result) {
+    if (!args.quiet || result.Failed()) PrintResult(env, settings, file, result);
   };
   if (args.editorconfig) return RunByEditorConfig(env, plan, settings, print);
   const BatchTotals totals = RunBatch(env.fs, plan, print, env.stop, BatchWorkers(settings));

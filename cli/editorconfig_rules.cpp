@@ -82,26 +82,26 @@ const EditorConfigRules::Config& EditorConfigRules::ConfigOf(const Key& key, con
   auto opened = fs_.OpenForRead({folder, kConfigName});
   if (!opened) {
     if (opened.reason != platform::FromErrno(ENOENT)) {
-      config.failure = messages::ForStatus(Status::SourceCannotOpen, opened.reason);
+      config.failure = messages::Describe({Outcome::SourceCannotOpen, opened.reason});
     }
     return config;
   }
   config.read = true;
   if (opened.value->Opened().identity.size > kMostConfigBytes) {
-    config.failure = messages::WithReason(messages::kSourceUnreadable, platform::FromErrno(EFBIG));
+    config.failure = messages::Describe({Outcome::SourceReadFailed, platform::FromErrno(EFBIG)});
     return config;
   }
   std::uint8_t buffer[8192];
   for (;;) {
     const auto got = opened.value->Read(buffer);
     if (!got) {
-      config.failure = messages::ForStatus(Status::SourceReadFailed, got.reason);
+      config.failure = messages::Describe({Outcome::SourceReadFailed, got.reason});
       return config;
     }
     if (got.value == 0) break;
     config.text.append(reinterpret_cast<const char*>(buffer), got.value);
     if (config.text.size() > kMostConfigBytes) {
-      config.failure = messages::WithReason(messages::kSourceUnreadable, platform::FromErrno(EFBIG));
+      config.failure = messages::Describe({Outcome::SourceReadFailed, platform::FromErrno(EFBIG)});
       return config;
     }
   }
@@ -116,13 +116,13 @@ bool EditorConfigRules::MakeMirrorFolders(const std::string& relative, std::stri
     const char* temp = std::getenv("TMPDIR");
     std::string pattern = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/tarnwhistle-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
-      failure = messages::WithReason(messages::kOutputUnwritable, platform::FromErrno(errno));
+      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
       return false;
     }
     mirror_path_ = pattern;
     mirror_fd_ = ::open(pattern.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (mirror_fd_ < 0) {
-      failure = messages::WithReason(messages::kOutputUnwritable, platform::FromErrno(errno));
+      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
       ::rmdir(pattern.c_str());
       return false;
     }
@@ -137,7 +137,7 @@ bool EditorConfigRules::MakeMirrorFolders(const std::string& relative, std::stri
     const std::string folder = relative.substr(0, at++) + "/";
     if (made_set_.contains(folder)) continue;
     if (::mkdirat(mirror_fd_, folder.c_str(), 0700) != 0) {
-      failure = messages::WithReason(messages::kOutputUnwritable, platform::FromErrno(errno));
+      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
       return false;
     }
     made_set_.insert(folder);
@@ -150,7 +150,7 @@ bool EditorConfigRules::WriteMirrorFile(const std::string& relative, const std::
   if (!MakeMirrorFolders(relative, failure)) return false;
   const int fd = ::openat(mirror_fd_, relative.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    failure = messages::WithReason(messages::kOutputUnwritable, platform::FromErrno(errno));
+    failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
     return false;
   }
   made_set_.insert(relative);
@@ -160,7 +160,7 @@ bool EditorConfigRules::WriteMirrorFile(const std::string& relative, const std::
     const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
-      failure = messages::WithReason(messages::kOutputUnwritable, platform::FromErrno(wrote < 0 ? errno : ENOSPC));
+      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(wrote < 0 ? errno : ENOSPC)});
       ::close(fd);
       return false;
     }

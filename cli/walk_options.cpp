@@ -45,7 +45,7 @@ int ReadFilesFrom(const Environment& env, std::string_view command, const WalkAr
   } else if (auto opened = platform::OpenPathForRead(env.fs, args.files_from); opened) {
     input = std::move(opened.value);
   } else {
-    Complain(env, args.files_from, messages::ForStatus(Status::SourceCannotOpen, opened.reason));
+    Complain(env, args.files_from, messages::Describe({Outcome::SourceCannotOpen, opened.reason}));
     return kExitFailed;
   }
   const char end = args.null ? '\0' : '\n';
@@ -59,7 +59,7 @@ int ReadFilesFrom(const Environment& env, std::string_view command, const WalkAr
   for (;;) {
     const auto got = input->Read(buffer);
     if (!got) {
-      Complain(env, args.files_from, messages::ForStatus(Status::SourceReadFailed, got.reason));
+      Complain(env, args.files_from, messages::Describe({Outcome::SourceReadFailed, got.reason}));
       return kExitFailed;
     }
     if (got.value == 0) break;

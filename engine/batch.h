@@ -19,7 +19,7 @@ namespace tarnwhistle {
 
 // Told of each file the plan hands out with its result, in the plan's order, one call at
 // a time and outside every lock of the batch.
-using BatchObserver = std::function<void(const BatchFile& file, const BatchResult& result)>;
+using BatchObserver = std::function<void(const BatchFile& file, const Result& result)>;
 
 // How many threads a batch of `settings` runs on, from the number of cores. One a core,
 // which on two cores halves the time of many small files, where a third thread measured
@@ -29,8 +29,8 @@ using BatchObserver = std::function<void(const BatchFile& file, const BatchResul
 // 0.90 s on four threads, 1.22 s on two; a converted copy of them no faster on four).
 unsigned BatchWorkers(const BatchSettings& settings);
 
-// Converts the files of `plan`, asked for `chunk` at a time, on `workers` threads: at
-// most about twice `chunk` files are held at once, and a failure in one file never stops
+// Converts the files of `plan`, asked for kBatchChunk at a time, on `workers` threads:
+// at most about twice that many files are held at once, and a failure in one file never stops
 // the others. The plan is walked by one thread at a time, outside the lock the threads
 // share. Once `stop` is requested, the file in progress is left as it was and no other is
 // begun; the files already handed out and the one after them are told NotDone, and no
@@ -38,13 +38,12 @@ unsigned BatchWorkers(const BatchSettings& settings);
 // when no file was left undone.
 constexpr std::size_t kBatchChunk = 256;
 BatchTotals RunBatch(platform::FileSystem& fs, BatchPlan& plan, const BatchObserver& observer,
-                     const std::stop_token& stop = {}, unsigned workers = 2, std::size_t chunk = kBatchChunk,
-                     const BatchProgress& progress = {});
+                     const std::stop_token& stop = {}, unsigned workers = 2, const BatchProgress& progress = {});
 
 // The same for files already collected and planned (the batch window's rows), told by
 // their index.
 BatchTotals RunBatch(platform::FileSystem& fs, const std::vector<BatchFile>& files, const BatchSettings& settings,
-                     const std::function<void(std::size_t index, const BatchResult& result)>& observer,
+                     const std::function<void(std::size_t index, const Result& result)>& observer,
                      const std::stop_token& stop = {}, unsigned workers = 2, const BatchProgress& progress = {});
 
 }  // namespace tarnwhistle

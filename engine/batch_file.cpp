@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "batch_plan.h"
-#include "messages.h"
 
 namespace tarnwhistle {
 namespace {
@@ -16,16 +15,11 @@ using platform::OrReason;
 using platform::Place;
 using platform::Reason;
 
-// With an output folder, a file that is not converted is copied there; a dry run says
-// it would be.
-std::string_view CopyNote(bool mirror, bool dry_run) {
-  if (!mirror) return {};
-  return dry_run ? "コピー" : messages::kCopiedNote;
-}
-
-BatchResult Failed(BatchResult result, Result outcome) {
-  result.verdict = outcome.status == Status::Cancelled ? BatchVerdict::NotDone : BatchVerdict::Failed;
-  result.message = messages::ForStatus(outcome.status, outcome.reason);
+// A failure of `file`, or NotDone when the stop came first; what was found is kept.
+Result Failed(Result result, const Result& failure) {
+  result.outcome = failure.outcome == Outcome::Cancelled ? Outcome::NotDone : failure.outcome;
+  result.reason = failure.reason;
+  result.copied = false;
   return result;
 }
 
@@ -34,20 +28,18 @@ BatchResult Failed(BatchResult result, Result outcome) {
 // left behind by a run of this boot that is gone is removed. Only a regular file of the
 // user's own with no other name is removed: anything else, a user's file that happens to
 // be named so (or a hard link of one), is converted as a file like any other.
-std::optional<BatchResult> AsWorkingFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings) {
+std::optional<Result> AsWorkingFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings) {
   if (file.output) return std::nullopt;
   const platform::WorkingFileState state = platform::WorkingFileStateOf(file.place.name);
-  if (state == platform::WorkingFileState::InUse) {
-    return BatchResult{BatchVerdict::PassedOver, false, {}, "変換中の作業ファイルのため飛ばしました"};
-  }
+  if (state == platform::WorkingFileState::InUse) return Result{Outcome::PassedOver};
   if (state != platform::WorkingFileState::Abandoned) return std::nullopt;
   const FileInfo info = fs.Stat(file.place);
   if (info.kind != FileInfo::Kind::File || info.owner != fs.UserId() || info.links != 1) return std::nullopt;
-  if (settings.dry_run) return BatchResult{BatchVerdict::Removed, false, {}, "残っていた作業ファイルを削除します"};
-  if (const Reason removed = fs.Remove(file.place); removed != Reason::kNone) {
-    return Failed({}, {Status::OutputCannotWrite, removed});
-  }
-  return BatchResult{BatchVerdict::Removed, false, {}, "残っていた作業ファイルを削除しました"};
+  Result removed{Outcome::Removed};
+  removed.planned = settings.dry_run;
+  if (settings.dry_run) return removed;
+  if (const Reason failed = fs.Remove(file.place); failed != Reason::kNone) return Result{Outcome::OutputCannotWrite, failed};
+  return removed;
 }
 
 // What a file needs: a conversion (`convert`), or none (already of the kind, or no line
@@ -64,33 +56,37 @@ Result WhatItNeeds(Source& source, LineEndingKind target, bool dry_run, const st
   return scanned;
 }
 
-// What a person is told of a file that is not converted, and whether it is copied.
-void NotConverted(BatchResult& result, const Source& source, bool nul, bool mirror, bool dry_run) {
+// What a file that is not converted ends in, and whether it is copied (with an output
+// folder, so that the folder holds every file).
+void NotConverted(Result& result, const Source& source, bool nul, bool mirror, bool dry_run) {
   if (source.verdict == LineEndingKind::Binary || nul) {
-    result.verdict = BatchVerdict::NotConvertible;
-    const std::string found = nul ? std::string(messages::kNulNote) : messages::ControlNote(source.found);
-    result.message = messages::WithNotes(messages::kBinarySource, {found, CopyNote(mirror, dry_run)});
+    result.outcome = Outcome::NotConvertible;
+    if (nul) {
+      result.reason = Reason::kNulCharacter;
+    } else {
+      result.found = source.found;
+    }
   } else {
-    result.verdict = BatchVerdict::AlreadyTarget;
-    result.message = messages::WithNotes(messages::kAlreadyTarget, {source.verdict == LineEndingKind::None ? messages::kNoLineBreakNote : "",
-                                                          CopyNote(mirror, dry_run)});
+    result.outcome = Outcome::AlreadyTarget;
+    result.no_line_break = source.verdict == LineEndingKind::None;
   }
   result.copied = mirror;
+  result.planned = dry_run;
 }
 
 }  // namespace
 
-BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
-                             const std::stop_token& stop, const BatchProgress& progress) {
-  return ConvertBatchFile(fs, file, settings, stop, progress, nullptr);
+Result Refusal(const BatchFile& file) {
+  if (file.skipped_link) return {Outcome::SkippedLink};
+  if (file.refused != Outcome::Ok) return Failed({}, {file.refused, file.reason});
+  return {};
 }
 
-BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
-                             const std::stop_token& stop, const BatchProgress& progress, PendingFile* pending) {
-  BatchResult result;
-  if (file.skipped_link) return {BatchVerdict::Skipped, false, {}, "シンボリック リンクのため飛ばしました"};
-  if (file.refused != Status::Ok) return Failed(result, {file.refused, file.reason});
-  if (std::optional<BatchResult> working = AsWorkingFile(fs, file, settings)) return *working;
+Result ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
+                        const std::stop_token& stop, const BatchProgress& progress, PendingFile* pending) {
+  if (Result refused = Refusal(file); !refused.ok()) return refused;
+  if (std::optional<Result> working = AsWorkingFile(fs, file, settings)) return *working;
+  Result result;
   Source source;
   if (Result opened = OpenSource(fs, file.place, source, stop); !opened.ok()) return Failed(result, opened);
   result.detected = source.verdict;
@@ -101,7 +97,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
   }
   // Where the output goes: itself in place, or below the output folder.
   const OrReason<Place> output = file.output ? file.output->PlaceFor(fs, file, settings.dry_run) : file.place;
-  if (!output) return Failed(result, {Status::OutputCannotWrite, output.reason});
+  if (!output) return Failed(result, {Outcome::OutputCannotWrite, output.reason});
   std::uint64_t told = 0;
   // Bytes read again (the copy of a file found not to be text) are not counted twice.
   const ConversionProgress per_file = [&progress, &told](std::uint64_t done, std::uint64_t, Stage) {
@@ -109,8 +105,7 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
     told = std::max(told, done);
   };
   if (convert) {
-    result.verdict = BatchVerdict::Converted;
-    result.message = messages::kConverted;
+    result.planned = settings.dry_run;
     if (settings.dry_run) return result;
     Written written = WriteUnpublished(fs, source, output.value, target, stop, per_file, settings.keep_modified);
     if (written.result.ok() && pending != nullptr && written.file->ReplacesExisting()) {
@@ -121,10 +116,10 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
       const Result published = Publish(*written.file, stop);
       return published.ok() ? result : Failed(result, published);
     }
-    if (written.result.status != Status::SourceNotText) return Failed(result, written.result);
+    if (written.result.outcome != Outcome::NotConvertible) return Failed(result, written.result);
     nul = true;  // the rest is as for a file that allows no conversion
     if (Reason rewound = source.file->Rewind(); rewound != Reason::kNone) {
-      return Failed(result, {Status::SourceReadFailed, rewound});
+      return Failed(result, {Outcome::SourceReadFailed, rewound});
     }
   }
   NotConverted(result, source, nul, file.output != nullptr, settings.dry_run);
@@ -133,10 +128,10 @@ BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, co
   return copied.ok() ? result : Failed(result, copied);
 }
 
-void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results, std::span<PendingFile> pending,
+void PublishGroup(platform::FileSystem& fs, std::span<Result> results, std::span<PendingFile> pending,
                   const std::stop_token& stop) {
   const auto fail = [&](std::size_t i, Reason reason) {
-    results[i] = Failed(results[i], {Status::OutputCannotWrite, reason});
+    results[i] = Failed(results[i], {Outcome::OutputCannotWrite, reason});
     pending[i] = {};
   };
   for (std::size_t i = 0; i < pending.size(); ++i) {
@@ -154,7 +149,7 @@ void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results, std:
   for (std::size_t i = 0; i < pending.size(); ++i) {
     if (!pending[i].file) continue;
     if (stop.stop_requested()) {
-      results[i] = BatchResult{};
+      results[i] = Failed(results[i], {Outcome::Cancelled});
     } else if (const Reason published = pending[i].file->Publish(); published != Reason::kNone) {
       fail(i, published);
     }

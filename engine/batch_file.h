@@ -16,7 +16,7 @@
 #include "line_ending_kind.h"
 #include "platform/file_system.h"
 #include "platform/replacement_file.h"
-#include "status.h"
+#include "outcome.h"
 
 namespace tarnwhistle {
 
@@ -54,44 +54,19 @@ struct BatchFile {
   std::string relative;                       // where its output goes below the output folder
   std::shared_ptr<OutputFolder> output;       // the folder its output goes into, when not in place
   std::uint64_t size = 0;                     // as examined: what the batch window's progress weighs it by
-  Status refused = Status::Ok;                // set when the file is refused before it is opened
+  Outcome refused = Outcome::Ok;              // set when the file is refused before it is opened
   platform::Reason reason = platform::Reason::kNone;
   bool skipped_link = false;                  // a symbolic link met by the walk: told, never followed
   std::shared_ptr<const SourceFolder> folder;  // the folder it was found in
   LineEndingKind target = LineEndingKind::None;  // this file's own target, in place of the batch's
 };
 
-enum class BatchVerdict {
-  Converted,       // "変換しました"
-  AlreadyTarget,   // "変換不要": already of the target kind, or no line break at all
-  NotConvertible,  // BINARY, or a NUL byte
-  Skipped,         // a symbolic link met by a walk
-  Failed,          // a read or a write failed, or the output could not be made
-  NotDone,         // the batch was stopped first; the file is as it was
-  PassedOver,      // in place: the working file of a run of this program still going
-  Removed,         // in place: a working file left by a run of this boot that is gone
-};
-
-struct BatchResult {
-  BatchVerdict verdict = BatchVerdict::NotDone;
-  bool copied = false;  // with an output folder: written there unchanged
-  LineEndingKind detected = LineEndingKind::None;
-  std::string message;  // what a person is told; empty for NotDone
-};
+// A batch file ends in a Result: Ok (converted), AlreadyTarget, NotConvertible (either
+// of them `copied` into an output folder), SkippedLink, PassedOver, Removed, NotDone when
+// the batch was stopped first, or a failure; with `detected`, once the file was read.
 
 // Told, from the threads that do the work, of bytes of sources read.
 using BatchProgress = std::function<void(std::uint64_t bytes)>;
-
-// Detects one file and converts it as the settings say, from one opening. With an
-// output folder, a file that needs no conversion, or allows none, is copied there as
-// it is, so that the output folder holds every file.
-//
-// In place, a file named as this program's working files are is one: one of a run still
-// going is passed over; one left by a run of this boot that is gone is removed, when it
-// is a regular file of the user's own with no other name. Any other, and every one with
-// an output folder, is an ordinary file.
-BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
-                             const std::stop_token& stop = {}, const BatchProgress& progress = {});
 
 // A new file written and not yet in place, and in place the old file it replaces (its
 // source), held open until after the rename: the old file's blocks are then given back
@@ -104,17 +79,29 @@ struct PendingFile {
   std::unique_ptr<platform::ReadHandle> replaced;
 };
 
-// ConvertBatchFile, but a file that replaces an existing one is left in `pending`, when
-// given, complete and not yet in place, for PublishGroup to make durable with others.
-BatchResult ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
-                             const std::stop_token& stop, const BatchProgress& progress, PendingFile* pending);
+// Detects one file and converts it as the settings say, from one opening. With an
+// output folder, a file that needs no conversion, or allows none, is copied there as
+// it is, so that the output folder holds every file. A file that replaces an existing
+// one is left in `pending`, when given, complete and not yet in place, for PublishGroup
+// to make durable with others.
+//
+// In place, a file named as this program's working files are is one: one of a run still
+// going is passed over; one left by a run of this boot that is gone is removed, when it
+// is a regular file of the user's own with no other name. Any other, and every one with
+// an output folder, is an ordinary file.
+Result ConvertBatchFile(platform::FileSystem& fs, const BatchFile& file, const BatchSettings& settings,
+                        const std::stop_token& stop, const BatchProgress& progress, PendingFile* pending = nullptr);
+
+// What a file the plan refused, or a link the walk met, ends in, before anything is
+// opened: a failure with its reason, or SkippedLink; Ok for any other file.
+Result Refusal(const BatchFile& file);
 
 // Makes the new files of a group durable together, then puts each in its place: every
 // file's content, mode, owner and access list are complete before the one flush of each
 // file system they are on, and only the renames come after it. One wait for the disk
 // per group, not one per file, and still no old file replaced before its new content is
 // on the disk. A stop or a failure before a file's rename leaves that file as it was.
-void PublishGroup(platform::FileSystem& fs, std::span<BatchResult> results, std::span<PendingFile> pending,
+void PublishGroup(platform::FileSystem& fs, std::span<Result> results, std::span<PendingFile> pending,
                   const std::stop_token& stop);
 
 struct BatchTotals {
@@ -128,7 +115,7 @@ struct BatchTotals {
   std::size_t passed_over = 0;
   std::size_t removed = 0;
 
-  void Add(const BatchResult& result);
+  void Add(const Result& result);
   // Every file told, whatever became of it.
   std::size_t Files() const;
 };

@@ -192,10 +192,10 @@ BatchPlan::~BatchPlan() = default;
 BatchRefusal BatchPlan::Refusal() {
   if (!root_) return {};
   if (const int inside = OutputFolderInsidePath(fs_, paths_, settings_.output_folder); inside >= 0) {
-    return {BatchRefusal::Kind::OutputInsideSource, static_cast<std::size_t>(inside)};
+    return {Outcome::OutputFolderInsideSource, static_cast<std::size_t>(inside)};
   }
   if (const int same = OutputIsPath(fs_, paths_, settings_.output_folder); same >= 0) {
-    return {BatchRefusal::Kind::OutputIsSource, static_cast<std::size_t>(same)};
+    return {Outcome::OutputIsSource, static_cast<std::size_t>(same)};
   }
   return {};
 }
@@ -218,8 +218,8 @@ void BatchPlan::Assign(BatchFile& file) {
   file.output = nullptr;
   if (!root_) return;
   file.output = MirrorOf(file.folder.get());
-  if (paths_.size() > 1 && !claims_.Claim(file.relative) && file.refused == Status::Ok) {
-    file.refused = Status::OutputCannotWrite;
+  if (paths_.size() > 1 && !claims_.Claim(file.relative) && file.refused == Outcome::Ok) {
+    file.refused = Outcome::OutputCannotWrite;
     file.reason = Reason::kSameOutput;
   }
 }

@@ -16,6 +16,7 @@
 
 #include "batch_file.h"
 #include "batch_walk.h"
+#include "outcome.h"
 #include "platform/file_system.h"
 
 namespace tarnwhistle {
@@ -78,16 +79,14 @@ class OutputClaims {
 };
 
 // Why a whole batch is refused before anything is done.
+// OutputFolderInsideSource: the output folder is, or lies inside, a folder named, and
+// would take its own outputs; OutputIsSource: the output of a path named would be that
+// very file or folder. Ok when neither.
 struct BatchRefusal {
-  enum class Kind {
-    None,
-    OutputInsideSource,  // the output folder is, or lies inside, a folder named: it would take its own outputs
-    OutputIsSource,      // the output of a path named would be that very file or folder
-  };
-  Kind kind = Kind::None;
+  Outcome outcome = Outcome::Ok;
   std::size_t path = 0;  // the index of that path named
 
-  explicit operator bool() const { return kind != Kind::None; }
+  explicit operator bool() const { return outcome != Outcome::Ok; }
 };
 
 class BatchPlan {

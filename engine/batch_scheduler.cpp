@@ -13,17 +13,17 @@ namespace tarnwhistle {
 namespace {
 
 using Feed = std::function<bool(std::vector<BatchFile>& files, std::size_t most)>;
-using Report = std::function<void(std::size_t index, const BatchFile& file, const BatchResult& result)>;
+using Report = std::function<void(std::size_t index, const BatchFile& file, const Result& result)>;
 
 // The files `feed` hands out, converted on `workers` threads, at most about twice
-// `chunk` of them held at once: results come in any order and are told in the files'
+// kBatchChunk of them held at once: results come in any order and are told in the files'
 // order, by one thread at a time and outside the lock. One thread at a time feeds, also
 // outside the lock, so that the others go on converting while it walks a folder.
 class Feeder {
  public:
   Feeder(platform::FileSystem& fs, const Feed& feed, const BatchSettings& settings, const Report& report,
-         const std::stop_token& stop, std::size_t chunk, const BatchProgress& progress)
-      : fs_(fs), feed_(feed), settings_(settings), report_(report), stop_(stop), chunk_(chunk), progress_(progress) {}
+         const std::stop_token& stop, const BatchProgress& progress)
+      : fs_(fs), feed_(feed), settings_(settings), report_(report), stop_(stop), progress_(progress) {}
 
   BatchTotals Run(unsigned workers) {
     std::vector<std::jthread> threads;
@@ -42,7 +42,7 @@ class Feeder {
  private:
   struct Slot {
     BatchFile file;
-    std::optional<BatchResult> result;
+    std::optional<Result> result;
   };
 
   void Work() {
@@ -55,10 +55,10 @@ class Feeder {
       const std::size_t end = told_ + held_.size();
       if (begun_ == end) {
         if (exhausted_) return;
-        if (feeding_ || held_.size() >= chunk_) {
+        if (feeding_ || held_.size() >= kBatchChunk) {
           room_.wait(lock);
         } else {
-          FeedMore(lock, chunk_, false);
+          FeedMore(lock, kBatchChunk, false);
         }
         continue;
       }
@@ -75,7 +75,8 @@ class Feeder {
       lock.unlock();
       // The run's files that replace others are made durable together, and told once they
       // are in place.
-      std::array<BatchResult, kRun> results;
+      std::array<Result, kRun> results;
+      results.fill(Result{Outcome::NotDone});  // until begun
       std::array<PendingFile, kRun> pending;
       for (std::size_t i = 0; i < count; ++i) {
         if (!stop_.stop_requested()) {
@@ -100,7 +101,7 @@ class Feeder {
     lock.lock();
     feeding_ = false;
     for (BatchFile& file : fresh) {
-      held_.push_back({std::move(file), not_done ? std::optional<BatchResult>(BatchResult{}) : std::nullopt});
+      held_.push_back({std::move(file), not_done ? std::optional<Result>(Result{Outcome::NotDone}) : std::nullopt});
     }
     if (not_done) begun_ += fresh.size();
     if (!any) exhausted_ = true;
@@ -112,7 +113,7 @@ class Feeder {
   void StopHere(std::unique_lock<std::mutex>& lock) {
     room_.wait(lock, [this] { return !feeding_; });
     for (const std::size_t end = told_ + held_.size(); begun_ < end; ++begun_) {
-      held_[begun_ - told_].result = BatchResult{};
+      held_[begun_ - told_].result = Result{Outcome::NotDone};
     }
     if (!exhausted_) FeedMore(lock, 1, true);
     exhausted_ = true;
@@ -142,7 +143,6 @@ class Feeder {
   const BatchSettings& settings_;
   const Report& report_;
   const std::stop_token& stop_;
-  const std::size_t chunk_;
   const BatchProgress& progress_;
 
   std::mutex mutex_;
@@ -159,17 +159,16 @@ class Feeder {
 }  // namespace
 
 BatchTotals RunBatch(platform::FileSystem& fs, BatchPlan& plan, const BatchObserver& observer,
-                     const std::stop_token& stop, unsigned workers, std::size_t chunk, const BatchProgress& progress) {
+                     const std::stop_token& stop, unsigned workers, const BatchProgress& progress) {
   const Feed feed = [&plan](std::vector<BatchFile>& files, std::size_t most) { return plan.Next(files, most); };
-  const Report report = [&observer](std::size_t, const BatchFile& file, const BatchResult& result) {
+  const Report report = [&observer](std::size_t, const BatchFile& file, const Result& result) {
     if (observer) observer(file, result);
   };
-  return Feeder(fs, feed, plan.settings(), report, stop, std::max<std::size_t>(chunk, 1), progress)
-      .Run(std::max(workers, 1u));
+  return Feeder(fs, feed, plan.settings(), report, stop, progress).Run(std::max(workers, 1u));
 }
 
 BatchTotals RunBatch(platform::FileSystem& fs, const std::vector<BatchFile>& files, const BatchSettings& settings,
-                     const std::function<void(std::size_t index, const BatchResult& result)>& observer,
+                     const std::function<void(std::size_t index, const Result& result)>& observer,
                      const std::stop_token& stop, unsigned workers, const BatchProgress& progress) {
   std::size_t handed = 0;
   const Feed feed = [&files, &handed](std::vector<BatchFile>& more, std::size_t most) {
@@ -181,15 +180,15 @@ BatchTotals RunBatch(platform::FileSystem& fs, const std::vector<BatchFile>& fil
     return any;
   };
   std::size_t told = 0;
-  const Report report = [&observer, &told](std::size_t index, const BatchFile&, const BatchResult& result) {
+  const Report report = [&observer, &told](std::size_t index, const BatchFile&, const Result& result) {
     told = index + 1;
     if (observer) observer(index, result);
   };
   const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(files.size(), 1, std::max(workers, 1u)));
-  BatchTotals totals = Feeder(fs, feed, settings, report, stop, kBatchChunk, progress).Run(threads);
+  BatchTotals totals = Feeder(fs, feed, settings, report, stop, progress).Run(threads);
   for (; told < files.size(); ++told) {
-    totals.Add(BatchResult{});
-    if (observer) observer(told, BatchResult{});
+    totals.Add(Result{Outcome::NotDone});
+    if (observer) observer(told, Result{Outcome::NotDone});
   }
   return totals;
 }

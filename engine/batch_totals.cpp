@@ -2,18 +2,19 @@
 
 namespace tarnwhistle {
 
-void BatchTotals::Add(const BatchResult& result) {
-  switch (result.verdict) {
-    case BatchVerdict::Converted: ++converted; break;
-    case BatchVerdict::AlreadyTarget: ++already_target; break;
-    case BatchVerdict::NotConvertible: ++not_convertible; break;
-    case BatchVerdict::Skipped: ++skipped; break;
-    case BatchVerdict::Failed: ++failed; break;
-    case BatchVerdict::NotDone: ++not_done; break;
-    case BatchVerdict::PassedOver: ++passed_over; break;
-    case BatchVerdict::Removed: ++removed; break;
+void BatchTotals::Add(const Result& result) {
+  switch (result.outcome) {
+    case Outcome::Ok: ++converted; break;
+    case Outcome::AlreadyTarget: ++already_target; break;
+    case Outcome::NotConvertible: ++not_convertible; break;
+    case Outcome::SkippedLink: ++skipped; break;
+    case Outcome::NotDone:
+    case Outcome::Cancelled: ++not_done; break;
+    case Outcome::PassedOver: ++passed_over; break;
+    case Outcome::Removed: ++removed; break;
+    default: ++failed; break;
   }
-  if (result.copied && result.verdict != BatchVerdict::Failed && result.verdict != BatchVerdict::NotDone) ++copied;
+  if (result.copied) ++copied;
 }
 
 std::size_t BatchTotals::Files() const {

@@ -130,7 +130,7 @@ class BatchWalker::Walk {
     if (!folder) return false;
     const Place place{folder.value, name};
     if (fs_.Stat(place).kind != FileInfo::Kind::Link) return false;
-    files.push_back(BatchFile{path, place, name, nullptr, 0, Status::Ok, Reason::kNone, true, nullptr});
+    files.push_back(BatchFile{path, place, name, nullptr, 0, Outcome::Ok, Reason::kNone, true, nullptr});
     return true;
   }
 
@@ -147,7 +147,7 @@ class BatchWalker::Walk {
     }
     const std::string name = LastName(path).empty() ? place.name : LastName(path);
     auto source = std::make_shared<SourceFolder>(SourceFolder{nullptr, "", folder.permissions, folder.identity, false});
-    files.push_back(BatchFile{path, place, name, nullptr, 0, Status::Ok, Reason::kNone, false, std::move(source)});
+    files.push_back(BatchFile{path, place, name, nullptr, 0, Outcome::Ok, Reason::kNone, false, std::move(source)});
   }
 
   void TakeEntry(const Frame& frame, const platform::FolderEntry& entry, std::vector<BatchFile>& files) {
@@ -160,11 +160,11 @@ class BatchWalker::Walk {
         if (said_.insert(entry.name).second) version_control_.push_back(shown);
         return;
       case WalkTake::Link:
-        files.push_back(BatchFile{shown, place, relative, nullptr, 0, Status::Ok, Reason::kNone, true, frame.source});
+        files.push_back(BatchFile{shown, place, relative, nullptr, 0, Outcome::Ok, Reason::kNone, true, frame.source});
         return;
       case WalkTake::File:
         if (!named_.empty() && named_.count({frame.source->identity.Key(), entry.name})) return;
-        files.push_back(BatchFile{shown, place, relative, nullptr, 0, Status::Ok, Reason::kNone, false, frame.source});
+        files.push_back(BatchFile{shown, place, relative, nullptr, 0, Outcome::Ok, Reason::kNone, false, frame.source});
         return;
       case WalkTake::Folder: Enter(place, shown, frame.source, entry.name, files); return;
     }
@@ -195,7 +195,7 @@ class BatchWalker::Walk {
   }
 
   static BatchFile Refused(const std::string& shown, const Place& place, const std::string& relative, Reason reason) {
-    return BatchFile{shown, place, relative, nullptr, 0, Status::SourceCannotOpen, reason, false, nullptr};
+    return BatchFile{shown, place, relative, nullptr, 0, Outcome::SourceCannotOpen, reason, false, nullptr};
   }
 
   platform::FileSystem& fs_;

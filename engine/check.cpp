@@ -83,18 +83,14 @@ CheckResult JudgeLineEndings(const Examination& examination, K expected) {
 CheckResult CheckBatchFile(platform::FileSystem& fs, const BatchFile& file, K expected, const std::stop_token& stop) {
   CheckResult result;
   result.expected = expected;
-  if (file.skipped_link) {
-    result.verdict = CheckVerdict::Skipped;
-    result.message = "シンボリック リンクのため飛ばしました";
-    return result;
-  }
-  if (file.refused != Status::Ok) {
-    result.message = messages::ForStatus(file.refused, file.reason);
+  if (const Result refused = Refusal(file); !refused.ok()) {
+    if (refused.outcome == Outcome::SkippedLink) result.verdict = CheckVerdict::Skipped;
+    result.message = messages::Describe(refused);
     return result;
   }
   const Examination examination = ExamineFile(fs, file.place, stop);
-  if (examination.status != Status::Ok) {
-    result.message = messages::ForStatus(examination.status, examination.reason);
+  if (examination.outcome != Outcome::Ok) {
+    result.message = messages::Describe({examination.outcome, examination.reason});
     return result;
   }
   return JudgeLineEndings(examination, expected);

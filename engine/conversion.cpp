@@ -28,7 +28,7 @@ constexpr std::size_t kHeldWhole = kFirstReadSize;
 
 Result Rewound(Source& source) {
   const Reason reason = source.file->Rewind();
-  return reason == Reason::kNone ? Result{} : Result{Status::SourceReadFailed, reason};
+  return reason == Reason::kNone ? Result{} : Result{Outcome::SourceReadFailed, reason};
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ Result Rewound(Source& source) {
 Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source& source,
                   const std::stop_token& stop) {
   auto file = fs.OpenForRead(place);
-  if (!file) return {Status::SourceCannotOpen, file.reason};
+  if (!file) return {Outcome::SourceCannotOpen, file.reason};
   source.place = place;
   source.file = std::move(file.value);
   // A file no larger than detection's first read is read once, whole, and kept.
@@ -44,7 +44,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
   if (size <= kHeldWhole) {
     source.whole.resize(size + 1);  // one byte more, so a file grown since it was opened shows
     platform::OrReason<std::size_t> got = source.file->Read(source.whole);
-    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (!got) return {Outcome::SourceReadFailed, got.reason};
     if (got.value == size) {
       source.whole.resize(size);
       source.held_whole = true;
@@ -60,7 +60,7 @@ Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source
     if (Result rewound = Rewound(source); !rewound.ok()) return rewound;
   }
   const Detection detection = DetectLineEndings(*source.file, stop);
-  if (detection.status != Status::Ok) return {detection.status, detection.reason};
+  if (detection.outcome != Outcome::Ok) return {detection.outcome, detection.reason};
   source.encoding = detection.encoding;
   source.verdict = detection.verdict;
   source.found = detection.found;
@@ -74,9 +74,9 @@ Result AllLineEndingsOf(Source& source, LineEndingKind kind, bool& all, bool* nu
   } else {
     platform::PageBuffer buffer(kReadSize);
     for (;;) {
-      if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+      if (stop.stop_requested()) return {Outcome::Cancelled};
       platform::OrReason<std::size_t> got = source.file->Read({buffer.data(), buffer.size()});
-      if (!got) return {Status::SourceReadFailed, got.reason};
+      if (!got) return {Outcome::SourceReadFailed, got.reason};
       if (got.value == 0) break;
       counter.Feed({buffer.data(), got.value});
     }
@@ -114,12 +114,12 @@ Result MoveSerial(platform::ReadHandle& file, platform::ByteSink& sink, LineEndi
   platform::PageBuffer in(kPiece);
   platform::PageBuffer out(LineEndingConverter::MaxOutput(kPiece));
   for (;;) {
-    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    if (stop.stop_requested()) return {Outcome::Cancelled};
     const platform::OrReason<std::size_t> got = file.Read({in.data(), in.size()});
-    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (!got) return {Outcome::SourceReadFailed, got.reason};
     const auto bytes = ConvertPiece(converter, {in.data(), got.value}, out.data());
-    if (!bytes) return {Status::SourceNotText, Reason::kNone};
-    if (Reason written = sink.Write(*bytes); written != Reason::kNone) return {Status::OutputCannotWrite, written};
+    if (!bytes) return {Outcome::NotConvertible, Reason::kNulCharacter};
+    if (Reason written = sink.Write(*bytes); written != Reason::kNone) return {Outcome::OutputCannotWrite, written};
     if (got.value == 0) return {};
     done += got.value;
     read(done);
@@ -134,11 +134,11 @@ Result MoveHeld(const std::vector<std::uint8_t>& whole, platform::ByteSink& sink
   platform::PageBuffer out(LineEndingConverter::MaxOutput(std::max<std::size_t>(whole.size(), kHeldWhole)));
   if (converter != nullptr) {
     const std::ptrdiff_t made = converter->Convert(whole, out.data());
-    if (made < 0) return {Status::SourceNotText, Reason::kNone};
+    if (made < 0) return {Outcome::NotConvertible, Reason::kNulCharacter};
     const std::size_t held = converter->Finish(out.data() + made);
     bytes = {out.data(), static_cast<std::size_t>(made) + held};
   }
-  if (Reason written = sink.Write(bytes); written != Reason::kNone) return {Status::OutputCannotWrite, written};
+  if (Reason written = sink.Write(bytes); written != Reason::kNone) return {Outcome::OutputCannotWrite, written};
   done = whole.size();
   read(done);
   return {};
@@ -180,14 +180,14 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
     if (stop.stop_requested()) break;
     const platform::OrReason<std::size_t> got = file.Read({in.data(), kPiece});
     if (!got) {
-      result = {Status::SourceReadFailed, got.reason};
+      result = {Outcome::SourceReadFailed, got.reason};
       break;
     }
     ended = got.value == 0;
     const Piece out = *free_out.Take();
     const auto bytes = ConvertPiece(converter, {in.data(), got.value}, out.data);
     if (!bytes) {
-      result = {Status::SourceNotText, Reason::kNone};
+      result = {Outcome::NotConvertible, Reason::kNulCharacter};
       break;
     }
     // A copy is still in the piece read, which the next read writes over.
@@ -200,8 +200,8 @@ Result MoveOverlapped(platform::ReadHandle& file, platform::ByteSink& sink, Line
   full_out.Close();
   writer.join();
   if (!result.ok()) return result;
-  if (write_failure != Reason::kNone) return {Status::OutputCannotWrite, write_failure};
-  if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+  if (write_failure != Reason::kNone) return {Outcome::OutputCannotWrite, write_failure};
+  if (stop.stop_requested()) return {Outcome::Cancelled};
   return {};
 }
 
@@ -214,9 +214,9 @@ Result MoveSparse(platform::ReadHandle& file, platform::WorkingFile& out, const 
   static constexpr std::uint8_t kZeros[kBlock] = {};
   platform::PageBuffer in(kPiece);
   for (;;) {
-    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    if (stop.stop_requested()) return {Outcome::Cancelled};
     const platform::OrReason<std::size_t> got = file.Read({in.data(), kPiece});
-    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (!got) return {Outcome::SourceReadFailed, got.reason};
     if (got.value == 0) return {};
     const std::span<const std::uint8_t> piece{in.data(), got.value};
     const auto put = [&](std::size_t from, std::size_t to, bool zeros) {
@@ -228,13 +228,13 @@ Result MoveSparse(platform::ReadHandle& file, platform::WorkingFile& out, const 
       const std::size_t size = std::min(kBlock, piece.size() - at);
       const bool zero = size == kBlock && std::memcmp(piece.data() + at, kZeros, kBlock) == 0;
       if (at > run && zero != zeros) {
-        if (const Reason failed = put(run, at, zeros); failed != Reason::kNone) return {Status::OutputCannotWrite, failed};
+        if (const Reason failed = put(run, at, zeros); failed != Reason::kNone) return {Outcome::OutputCannotWrite, failed};
         run = at;
       }
       zeros = zero;
     }
     if (const Reason failed = put(run, piece.size(), zeros); failed != Reason::kNone) {
-      return {Status::OutputCannotWrite, failed};
+      return {Outcome::OutputCannotWrite, failed};
     }
     done += got.value;
     read(done);
@@ -248,7 +248,7 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
                          bool keep_modified) {
   platform::ReadHandle& file = *source.file;
   auto replacement = platform::ReplacementFile::Create(fs, output, file.Opened().permissions);
-  if (!replacement) return {{Status::OutputCannotWrite, replacement.reason}, nullptr};
+  if (!replacement) return {{Outcome::OutputCannotWrite, replacement.reason}, nullptr};
   if (keep_modified) replacement.value->KeepModified(file.Opened().identity);
 
   const bool copy = target == LineEndingKind::None;
@@ -269,7 +269,7 @@ Written WriteUnpublished(platform::FileSystem& fs, Source& source, const platfor
                                  : MoveSerial(file, replacement.value->Sink(), converting, stop, read, done);
   if (!moved.ok()) return {moved, nullptr};
   if (Reason changed = platform::ChangedWhileRead(file, done); changed != Reason::kNone) {
-    return {{Status::SourceReadFailed, changed}, nullptr};
+    return {{Outcome::SourceReadFailed, changed}, nullptr};
   }
   return {{}, std::move(replacement.value)};
 }
@@ -285,8 +285,8 @@ Result WriteConverted(platform::FileSystem& fs, Source& source, const platform::
 
 Result Publish(platform::ReplacementFile& file, const std::stop_token& stop) {
   const Reason committed = file.Commit(stop);
-  if (committed == Reason::kStopped) return {Status::Cancelled, committed};
-  if (committed != Reason::kNone) return {Status::OutputCannotWrite, committed};
+  if (committed == Reason::kStopped) return {Outcome::Cancelled};
+  if (committed != Reason::kNone) return {Outcome::OutputCannotWrite, committed};
   return {};
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "line_ending_kind.h"
-#include "status.h"
+#include "outcome.h"
 #include "platform/file_system.h"
 #include "platform/replacement_file.h"
 
@@ -17,14 +17,6 @@ namespace tarnwhistle {
 // last step, when the new file is made durable and put in place.
 enum class Stage { Converting, Finishing };
 using ConversionProgress = std::function<void(std::uint64_t done, std::uint64_t total, Stage stage)>;
-
-// What an operation on files came to, and why when it failed.
-struct Result {
-  Status status = Status::Ok;
-  platform::Reason reason = platform::Reason::kNone;
-
-  bool ok() const { return status == Status::Ok; }
-};
 
 // A source file opened once: the bytes that decide its kind are the bytes converted.
 struct Source {
@@ -70,7 +62,7 @@ Result Publish(platform::ReplacementFile& file, const std::stop_token& stop);
 // step, with every line ending (CR LF, LF alone, CR alone) made the target's; or, with
 // LineEndingKind::None as the target, copied byte for byte. The output is replaced whole
 // on success and left exactly as it was on any failure or stop; the source is only
-// read. A NUL (byte, or UTF-16 code unit) stops a conversion: SourceNotText. A source
+// read. A NUL (byte, or UTF-16 code unit) stops a conversion: NotConvertible, kNulCharacter. A source
 // that changes while it is read (its size or modification time, or fewer or more bytes
 // than it had) is SourceReadFailed. A stop requested before the output takes its place,
 // even during the final flush, is Cancelled. With `keep_modified` the output takes the

@@ -8,7 +8,7 @@
 #include "conversion.h"
 #include "line_ending_kind.h"
 #include "platform/file_system.h"
-#include "status.h"
+#include "outcome.h"
 
 namespace tarnwhistle {
 
@@ -34,19 +34,6 @@ struct ConversionRequest {
   bool keep_modified = false;
 };
 
-struct ConversionOutcome {
-  std::string_view refusal;    // a check failed, and no file was written
-  std::string note;            // why, in brackets after the refusal, where it says
-  Result result;               // otherwise, how the conversion went
-  bool copied = false;         // needing no conversion, the source was copied as it is
-  bool no_line_break = false;  // ...for it has no line break
-
-  bool Converted() const { return refusal.empty() && result.ok(); }
-  // What the user is told: the refusal, the failure and why, "変換しました" (or, for a
-  // copy, "変換不要（コピーしました）"), or nothing when the work was stopped.
-  std::string Message() const;
-};
-
 // The whole of a conversion as the window and the command line run it. The checks, in
 // this order, each refusing with its own message:
 //   1. no source name            5. the source is of the target kind already, every
@@ -56,8 +43,9 @@ struct ConversionOutcome {
 //                                 7. no output name
 // Checks 1 to 4 and, where the kinds differ, 6 and 7 look at no file. The source is
 // opened once: its kind is checked (5), or decided (with `detect`: 2 is then BINARY
-// and 3 a file without a line break), and it is converted, from that one opening.
-ConversionOutcome CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
-                                  const std::stop_token& stop = {}, const ConversionProgress& progress = {});
+// and 3 a file without a line break), and it is converted, from that one opening. A
+// source copied as it is ends AlreadyTarget, `copied`.
+Result CheckAndConvert(platform::FileSystem& fs, const ConversionRequest& request,
+                      const std::stop_token& stop = {}, const ConversionProgress& progress = {});
 
 }  // namespace tarnwhistle

@@ -138,13 +138,13 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
   KindScanner scanner(detection.encoding);
   while (got && got.value > 0 && !scanner.Feed({buffer.data(), got.value})) {
     if (stop.stop_requested()) {
-      detection.status = Status::Cancelled;
+      detection.outcome = Outcome::Cancelled;
       return detection;
     }
     got = file.Read({buffer.data(), kReadSize});
   }
   if (!got) {
-    detection.status = Status::SourceReadFailed;
+    detection.outcome = Outcome::SourceReadFailed;
     detection.reason = got.reason;
     return detection;
   }
@@ -158,7 +158,7 @@ Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path, c
   auto file = platform::OpenPathForRead(fs, path);
   if (!file) {
     Detection failed;
-    failed.status = Status::SourceCannotOpen;
+    failed.outcome = Outcome::SourceCannotOpen;
     failed.reason = file.reason;
     return failed;
   }

@@ -8,7 +8,7 @@
 
 #include "line_ending_kind.h"
 #include "platform/file_system.h"
-#include "status.h"
+#include "outcome.h"
 
 namespace tarnwhistle {
 
@@ -74,7 +74,7 @@ class KindScanner {
 };
 
 struct Detection {
-  Status status = Status::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
+  Outcome outcome = Outcome::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
   platform::Reason reason = platform::Reason::kNone;
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;

@@ -8,6 +8,48 @@
 
 namespace tarnwhistle::messages {
 
+std::string_view Text(Outcome outcome, bool planned) {
+  switch (outcome) {
+    case Outcome::Ok: return "変換しました";
+    case Outcome::AlreadyTarget: return "変換不要";
+    case Outcome::NoSourceName: return "変換ファイル名 を指定してください";
+    case Outcome::NotConvertible: return "このファイルは変換できません";
+    case Outcome::NotDetected: return "ファイル種類の検出 を行ってください";
+    case Outcome::NoTarget: return "変換ファイルの種類 を選択してください";
+    case Outcome::SameKind: return "変換ファイル形式 が現在のものと同じです";
+    case Outcome::SameFile: return "出力ファイル名 が 変換ファイル名 と同じです";
+    case Outcome::NoOutputName: return "出力ファイル名 を指定してください";
+    case Outcome::NoLineBreak: return "このファイルには改行がありません";
+    case Outcome::SourceMissing: return "ファイル名が存在しません";
+    case Outcome::SourceCannotOpen:
+    case Outcome::SourceReadFailed: return "ファイルを読み込めません";
+    case Outcome::OutputCannotWrite: return "出力ファイルに書き込めません";
+    case Outcome::ChangedSinceDetected:
+      return "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";
+    case Outcome::Cancelled: return "中止しました";
+    case Outcome::DriveNotReady: return "ドライブの準備ができていません";
+    case Outcome::SkippedLink: return "シンボリック リンクのため飛ばしました";
+    case Outcome::NotDone: return "未処理";
+    case Outcome::PassedOver: return "変換中の作業ファイルのため飛ばしました";
+    case Outcome::Removed: return planned ? "残っていた作業ファイルを削除します" : "残っていた作業ファイルを削除しました";
+    case Outcome::OutputFolderInsideSource: return "出力フォルダーが変換するフォルダーの中にあります";
+    case Outcome::OutputIsSource: return "出力先が変換するファイルやフォルダーそのものです";
+  }
+  return {};
+}
+
+std::string Describe(const Result& result) {
+  if (result.outcome == Outcome::SourceCannotOpen && result.reason == platform::FromErrno(ENOENT)) {
+    return std::string(Text(Outcome::SourceMissing));
+  }
+  // A stop is its own reason.
+  const bool stopped = result.outcome == Outcome::Cancelled || result.outcome == Outcome::NotDone;
+  const std::string copied = !result.copied ? "" : result.planned ? "コピー" : "コピーしました";
+  return WithNotes(Text(result.outcome, result.planned),
+                   {ControlNote(result.found), stopped ? "" : ReasonText(result.reason),
+                    result.no_line_break ? "改行がありません" : "", copied});
+}
+
 std::string ReasonText(platform::Reason reason) {
   using platform::Reason;
   switch (reason) {
@@ -17,9 +59,9 @@ std::string ReasonText(platform::Reason reason) {
     case Reason::kOthersFileInSharedFolder: return "共有フォルダーにある他のユーザーのファイルです";
     case Reason::kOwnerNotKept: return "ファイルの所有者を引き継げません";
     case Reason::kChangedWhileRead: return "読み込み中にファイルが変更されました";
-    case Reason::kChangedSinceDetected: return "検出の後でファイルが変更されました";
+    case Reason::kNulCharacter: return "NUL 文字を含んでいます";
     case Reason::kSymbolicLink: return "シンボリック リンクです";
-    case Reason::kStopped: return std::string(kCancelled);
+    case Reason::kStopped: return "中止しました";
     case Reason::kSameOutput: return "別のファイルと出力先が同じです";
     case Reason::kControlCharacter: return "最初の改行の前に制御文字があります";
     case Reason::kOthersFolder: return "他のユーザーのフォルダーです";
@@ -74,21 +116,6 @@ std::string WithNotes(std::string_view message, std::initializer_list<std::strin
 
 std::string WithReason(std::string_view message, platform::Reason reason) {
   return WithNotes(message, {ReasonText(reason)});
-}
-
-std::string ForStatus(Status status, platform::Reason reason) {
-  switch (status) {
-    case Status::SourceCannotOpen:
-      return reason == platform::FromErrno(ENOENT) ? std::string(kSourceMissing) : WithReason(kSourceUnreadable, reason);
-    case Status::SourceReadFailed: return WithReason(kSourceUnreadable, reason);
-    case Status::SourceNotText:
-      return WithNotes(kBinarySource, {reason == platform::Reason::kNone ? kNulNote : ReasonText(reason)});
-    case Status::OutputCannotWrite: return WithReason(kOutputUnwritable, reason);
-    case Status::ChangedSinceDetected: return std::string(kChangedSinceDetected);
-    case Status::Ok:
-    case Status::Cancelled: break;
-  }
-  return {};
 }
 
 }  // namespace tarnwhistle::messages

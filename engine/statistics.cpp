@@ -179,7 +179,7 @@ Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const
   platform::OrReason<platform::Place> place = fs.Locate(path);
   if (!place) {
     Examination failed;
-    failed.status = Status::SourceCannotOpen;
+    failed.outcome = Outcome::SourceCannotOpen;
     failed.reason = place.reason;
     return failed;
   }
@@ -189,13 +189,13 @@ Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const
 Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, const std::stop_token& stop,
                         const std::function<void(const Examination&)>& on_verdict) {
   Examination result;
-  const auto fail = [&result](Status status, platform::Reason reason) {
-    result.status = status;
+  const auto fail = [&result](Outcome outcome, platform::Reason reason) {
+    result.outcome = outcome;
     result.reason = reason;
     return result;
   };
   auto file = fs.OpenForRead(place);
-  if (!file) return fail(Status::SourceCannotOpen, file.reason);
+  if (!file) return fail(Outcome::SourceCannotOpen, file.reason);
   result.identity = file.value->Opened().identity;
 
   platform::PageBuffer buffer(kReadSize);
@@ -219,9 +219,9 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
       const std::size_t take = std::min(piece.size(), platform::kCharsetSampleSize - sample.size());
       sample.insert(sample.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
     }
-    if (stop.stop_requested()) return fail(Status::Cancelled, platform::Reason::kStopped);
+    if (stop.stop_requested()) return fail(Outcome::Cancelled, platform::Reason::kNone);
   }
-  if (!got) return fail(Status::SourceReadFailed, got.reason);
+  if (!got) return fail(Outcome::SourceReadFailed, got.reason);
   if (!scanner.Decided()) {
     scanner.Finish();
     decided();
@@ -230,7 +230,7 @@ Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, 
   result.encoding_name = NameEncoding(result.encoding, sample);
   if (platform::Reason changed = platform::ChangedWhileRead(*file.value, result.counts.bytes);
       changed != platform::Reason::kNone) {
-    return fail(Status::SourceReadFailed, changed);
+    return fail(Outcome::SourceReadFailed, changed);
   }
   return result;
 }

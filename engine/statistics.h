@@ -9,7 +9,7 @@
 #include "detection.h"
 #include "line_ending_kind.h"
 #include "platform/file_system.h"
-#include "status.h"
+#include "outcome.h"
 
 namespace tarnwhistle {
 
@@ -59,7 +59,7 @@ class LineEndingCounter {
 
 // A whole file looked at once: its kind, as detection decides it, and its line ends.
 struct Examination {
-  Status status = Status::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
+  Outcome outcome = Outcome::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
   platform::Reason reason = platform::Reason::kNone;
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;

@@ -4,7 +4,6 @@
 
 #include "detection.h"
 #include "line_ending_converter.h"
-#include "messages.h"
 #include "platform/page_buffer.h"
 
 namespace tarnwhistle {
@@ -35,9 +34,9 @@ Result ReadHead(platform::ByteSource& in, std::vector<std::uint8_t>& head, std::
       want = 1;
     }
     if (want == 0) break;
-    if (stop.stop_requested()) return {Status::Cancelled, Reason::kStopped};
+    if (stop.stop_requested()) return {Outcome::Cancelled, Reason::kStopped};
     const platform::OrReason<std::size_t> got = in.Read({head.data() + held, want});
-    if (!got) return {Status::SourceReadFailed, got.reason};
+    if (!got) return {Outcome::SourceReadFailed, got.reason};
     ended = got.value == 0;
     decided = scanner.Feed({head.data() + held, got.value});
     held += got.value;
@@ -49,75 +48,59 @@ Result ReadHead(platform::ByteSource& in, std::vector<std::uint8_t>& head, std::
 // A source that was a file must have held, when it ended, what it held when opened.
 Result StillAsOpened(platform::ReadHandle* file, std::uint64_t read) {
   const Reason changed = file != nullptr ? platform::ChangedWhileRead(*file, read) : Reason::kNone;
-  return changed == Reason::kNone ? Result{} : Result{Status::SourceReadFailed, changed};
+  return changed == Reason::kNone ? Result{} : Result{Outcome::SourceReadFailed, changed};
 }
 
 }  // namespace
 
-ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from,
-                                LineEndingKind target, const std::stop_token& stop, platform::ReadHandle* file) {
+Result ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from, LineEndingKind target,
+                     const std::stop_token& stop, platform::ReadHandle* file) {
   using K = LineEndingKind;
-  ConversionOutcome outcome;
-  const auto fail = [&outcome](Status status, Reason reason) {
-    outcome.result = {status, reason};
-    return outcome;
-  };
-  if (target == K::None) {
-    outcome.refusal = messages::kNoTarget;
-    return outcome;
-  }
+  if (target == K::None) return {Outcome::NoTarget};
   // The head: read until it decides the kind, or until as much as may be held back.
   std::vector<std::uint8_t> head(kMostHeldBack + kLongestEscapeTail);
   platform::OrReason<std::size_t> got = ReadAtLeast(in, {head.data(), kMostHeldBack}, 2);
-  if (!got) return fail(Status::SourceReadFailed, got.reason);
+  if (!got) return {Outcome::SourceReadFailed, got.reason};
   std::size_t held = got.value;
   const Encoding encoding = EncodingOf({head.data(), held});
   KindScanner scanner(encoding);
   bool ended = false;
-  if (const Result head_read = ReadHead(in, head, held, scanner, ended, stop); !head_read.ok()) {
-    return fail(head_read.status, head_read.reason);
-  }
+  if (const Result head_read = ReadHead(in, head, held, scanner, ended, stop); !head_read.ok()) return head_read;
   const bool checks_kind = from == K::None;
   if (checks_kind && scanner.Verdict() == K::Binary) {
-    outcome.refusal = messages::kBinarySource;
-    outcome.note = messages::ControlNote(scanner.Found());
-    return outcome;
+    Result refused{Outcome::NotConvertible};
+    refused.found = scanner.Found();
+    return refused;
   }
 
   LineEndingConverter converter(encoding, target);
   platform::PageBuffer converted(LineEndingConverter::MaxOutput(head.size()));
   const auto pass_on = [&](std::span<const std::uint8_t> piece) -> Result {
     const std::ptrdiff_t size = converter.Convert(piece, converted.data());
-    if (size < 0) return {Status::SourceNotText, Reason::kNone};
+    if (size < 0) return {Outcome::NotConvertible, Reason::kNulCharacter};
     const Reason written = out.Write({converted.data(), static_cast<std::size_t>(size)});
-    return written == Reason::kNone ? Result{} : Result{Status::OutputCannotWrite, written};
+    return written == Reason::kNone ? Result{} : Result{Outcome::OutputCannotWrite, written};
   };
   // A NUL among the held-back bytes refuses the stream before anything is written.
-  if (Result passed = pass_on({head.data(), held}); !passed.ok()) {
-    if (passed.status != Status::SourceNotText) return fail(passed.status, passed.reason);
-    outcome.refusal = messages::kBinarySource;
-    outcome.note = messages::kNulNote;
-    return outcome;
-  }
+  if (Result passed = pass_on({head.data(), held}); !passed.ok()) return passed;
   std::uint64_t total = held;
   while (!ended) {
-    if (stop.stop_requested()) return fail(Status::Cancelled, Reason::kStopped);
+    if (stop.stop_requested()) return {Outcome::Cancelled};
     got = in.Read({head.data(), kStreamReadSize});
-    if (!got) return fail(Status::SourceReadFailed, got.reason);
+    if (!got) return {Outcome::SourceReadFailed, got.reason};
     if (got.value == 0) break;
     total += got.value;
     if (checks_kind && !scanner.Decided() && scanner.Feed({head.data(), got.value}) &&
         scanner.Verdict() == K::Binary) {
-      return fail(Status::SourceNotText, Reason::kControlCharacter);  // a first line longer than was held back
+      return {Outcome::NotConvertible, Reason::kControlCharacter};  // a first line longer than was held back
     }
-    if (Result passed = pass_on({head.data(), got.value}); !passed.ok()) return fail(passed.status, passed.reason);
+    if (Result passed = pass_on({head.data(), got.value}); !passed.ok()) return passed;
   }
   if (const Reason written = out.Write({converted.data(), converter.Finish(converted.data())});
       written != Reason::kNone) {
-    return fail(Status::OutputCannotWrite, written);
+    return {Outcome::OutputCannotWrite, written};
   }
-  const Result unchanged = StillAsOpened(file, total);
-  return unchanged.ok() ? outcome : fail(unchanged.status, unchanged.reason);
+  return StillAsOpened(file, total);
 }
 
 }  // namespace tarnwhistle

@@ -14,12 +14,11 @@ namespace tarnwhistle {
 // character in its first MiB, or holding a NUL among the bytes held back, writes nothing
 // and is refused. A filter in a pipe passes on what it does not change, so a stream
 // already of the target kind, or without a line break, comes out as it went in. A NUL
-// further on ends the work as SourceNotText, after what came before it; so does a
+// further on ends the work as NotConvertible, after what came before it; so does a
 // control character before a first line break further on, with kControlCharacter. When the stream is a file
 // (`file`), one that changes while it is read is SourceReadFailed. Nothing of `out` is
 // flushed or closed here.
-ConversionOutcome ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from,
-                                LineEndingKind target, const std::stop_token& stop = {},
-                                platform::ReadHandle* file = nullptr);
+Result ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndingKind from, LineEndingKind target,
+                     const std::stop_token& stop = {}, platform::ReadHandle* file = nullptr);
 
 }  // namespace tarnwhistle

@@ -22,7 +22,7 @@ namespace {
 
 namespace testkit = tarnwhistle::testkit;
 using tarnwhistle::LineEndingKind;
-using tarnwhistle::Status;
+using tarnwhistle::Outcome;
 using testkit::FakeFileSystem;
 using testkit::Op;
 constexpr int kOpCount = static_cast<int>(std::size(testkit::kAllOps));
@@ -42,7 +42,7 @@ std::optional<std::string> Converted(const std::string& file, LineEndingKind tar
   tarnwhistle::Source source;
   Check(tarnwhistle::OpenSource(fs, fs.Locate("in").value, source).ok(), "a file in memory opens");
   const tarnwhistle::Result result = tarnwhistle::WriteConverted(fs, source, fs.Locate("out").value, target);
-  if (result.status == Status::SourceNotText) return std::nullopt;
+  if (result.outcome == Outcome::NotConvertible) return std::nullopt;
   Check(result.ok(), "a conversion in memory cannot fail");
   return fs.Contents("out");
 }
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs.SetReadLimit(piece);
     const tarnwhistle::Examination whole = tarnwhistle::ExamineFile(fs, "in");
     const tarnwhistle::LineEndingCounts model = testkit::ModelCounts(file);
-    Check(whole.status == Status::Ok && whole.verdict == testkit::ModelVerdict(file), "the kind is the model's");
+    Check(whole.outcome == Outcome::Ok && whole.verdict == testkit::ModelVerdict(file), "the kind is the model's");
     Check(whole.counts.crlf == model.crlf && whole.counts.lf == model.lf && whole.counts.cr == model.cr,
           "the counts are the model's");
     Check(whole.counts.nul == model.nul && whole.counts.control == model.control, "controls and NULs are the model's");
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(fs.Paths().size() == (output_exists ? before.size() : before.size() + 1), "no working file is left");
   } else {
     Check(!result.ok(), "a failure is reported");
-    Check(result.status != Status::Ok && (fired || result.status == Status::SourceNotText), "a NUL is reported so");
+    Check(result.outcome != Outcome::Ok && (fired || result.outcome == Outcome::NotConvertible), "a NUL is reported so");
     if (!(fired && fail_op == static_cast<int>(Op::Remove))) Check(fs.Paths() == before, "nothing is left behind");
     Check(fs.Contents("/d/out") == (output_exists ? std::optional<std::string>("old output") : std::nullopt),
           "a failed conversion leaves the output as it was");

@@ -15,7 +15,7 @@ enum class Reason : int {
   kOthersFileInSharedFolder = -3,  // another user's file in a sticky folder anyone may write to
   kOwnerNotKept = -4,              // an existing output whose owner the new file cannot be given
   kChangedWhileRead = -5,          // the source's size or time changed, or it held more or fewer bytes
-  kChangedSinceDetected = -6,      // not the file, or not the content, that detection looked at
+  kNulCharacter = -6,              // a NUL byte (in UTF-16, a NUL code unit): not text
   kSymbolicLink = -7,              // a link met where none may be followed (inside a walk)
   kStopped = -8,                   // the user asked to stop first
   kSameOutput = -9,                // another file of the same batch lands on the same output

@@ -31,11 +31,11 @@ const std::string kUnix = "one\ntwo\n";
 const std::string kMac = "one\rtwo\r";
 const std::string kGif = "GIF89a\x10\0\x10\0\r\n"s;
 
-const std::string kConverted(messages::kConverted);
-std::string Already(const std::string& notes = "") { return std::string(messages::kAlreadyTarget) + notes; }
-std::string NotText(const std::string& notes) { return std::string(messages::kBinarySource) + notes; }
-std::string Failed(Status status, int error) { return messages::ForStatus(status, platform::FromErrno(error)); }
-const std::string kSameOutput = messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kSameOutput);
+const std::string kConverted(messages::Text(Outcome::Ok));
+std::string Already(const std::string& notes = "") { return std::string(messages::Text(Outcome::AlreadyTarget)) + notes; }
+std::string NotText(const std::string& notes) { return std::string(messages::Text(Outcome::NotConvertible)) + notes; }
+std::string Failed(Outcome outcome, int error) { return messages::Describe({outcome, platform::FromErrno(error)}); }
+const std::string kSameOutput = messages::Describe({Outcome::OutputCannotWrite, platform::Reason::kSameOutput});
 const std::string kLink = "シンボリック リンクのため飛ばしました";
 const std::string kRemoved = "残っていた作業ファイルを削除しました";
 const std::string kInUseNote = "変換中の作業ファイルのため飛ばしました";
@@ -142,8 +142,8 @@ const Case kCases[] = {
      {{"a/x.txt", kDos}, {"b/y.txt", kDos}, {"c/z.txt", kDos}},
      {"a", "b", "c"},
      ToUnix("out"),
-     {Line("a/x.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kOthersFolder)),
-      Line("b/y.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kFolderTooOpen)),
+     {Line("a/x.txt", messages::Describe({Outcome::OutputCannotWrite, platform::Reason::kOthersFolder})),
+      Line("b/y.txt", messages::Describe({Outcome::OutputCannotWrite, platform::Reason::kFolderTooOpen})),
       Line("c/z.txt", kConverted)},
      {{"out/a/x.txt", std::nullopt}, {"out/b/y.txt", std::nullopt}, {"out/c/z.txt", kUnix}},
      std::nullopt,
@@ -161,7 +161,7 @@ const Case kCases[] = {
      {{"src/a.txt", kDos}},
      {"src"},
      ToUnix("."),
-     {Line("src/a.txt", messages::ForStatus(Status::OutputCannotWrite, platform::Reason::kOutputIsSource))},
+     {Line("src/a.txt", messages::Describe({Outcome::OutputCannotWrite, platform::Reason::kOutputIsSource}))},
      {{"src/a.txt", kDos}}},
     {"without recursion a folder gives its own files; the filter picks names; a file named is taken, below its "
      "own name",
@@ -185,28 +185,28 @@ const Case kCases[] = {
      {{"src/a.txt", kDos}, {"src/b.txt", kDos}},
      {"src"},
      ToUnix("out"),
-     {Line("src/a.txt", Failed(Status::SourceReadFailed, EIO)), Line("src/b.txt", kConverted)},
+     {Line("src/a.txt", Failed(Outcome::SourceReadFailed, EIO)), Line("src/b.txt", kConverted)},
      {{"out/src/a.txt", std::nullopt}, {"out/src/b.txt", kUnix}},
      Op::Read, 1},
     {"an output folder that cannot be made fails every file, writing nothing",
      {{"src/a.txt", kDos}, {"src/b.txt", kMac}, {"out", "a file in the way"}},
      {"src"},
      ToUnix("out/new"),
-     {Line("src/a.txt", Failed(Status::OutputCannotWrite, ENOTDIR)),
-      Line("src/b.txt", Failed(Status::OutputCannotWrite, ENOTDIR))},
+     {Line("src/a.txt", Failed(Outcome::OutputCannotWrite, ENOTDIR)),
+      Line("src/b.txt", Failed(Outcome::OutputCannotWrite, ENOTDIR))},
      {{"out", "a file in the way"}}},
     {"a failed rename leaves the old output",
      {{"src/a.txt", kDos}, {"out/a.txt", "old"}},
      {"src/a.txt"},
      ToUnix("out"),
-     {Line("src/a.txt", Failed(Status::OutputCannotWrite, EACCES))},
+     {Line("src/a.txt", Failed(Outcome::OutputCannotWrite, EACCES))},
      {{"out/a.txt", "old"}},
      Op::Rename},
     {"missing paths, a file given twice, two files and two folders of one name: the later ones are refused",
      {{"a/x.txt", kDos}, {"b/x.txt", kMac}, {"a/src/y.txt", kDos}, {"b/src/y.txt", kMac}},
      {"missing.txt", "a/x.txt", "a/x.txt", "b/x.txt", "a/src", "b/src"},
      ToUnix("out"),
-     {Line("missing.txt", Failed(Status::SourceCannotOpen, ENOENT)), Line("a/x.txt", kConverted),
+     {Line("missing.txt", Failed(Outcome::SourceCannotOpen, ENOENT)), Line("a/x.txt", kConverted),
       Line("b/x.txt", kSameOutput), Line("a/src/y.txt", kConverted), Line("b/src/y.txt", kSameOutput)},
      {{"out/x.txt", kUnix}, {"out/src/y.txt", kUnix}}},
     {"paths that overlap: each file once, where it is first reached",
@@ -217,9 +217,9 @@ const Case kCases[] = {
      {{"out/b.txt", kUnix}, {"out/src/sub/b.txt", std::nullopt}, {"out/src/sub/c.txt", kUnix}}},
 };
 
-std::vector<std::string> LinesOf(const std::vector<std::pair<std::string, BatchResult>>& told) {
+std::vector<std::string> LinesOf(const std::vector<std::pair<std::string, Result>>& told) {
   std::vector<std::string> lines;
-  for (const auto& [source, result] : told) lines.push_back(Line(source, result.message));
+  for (const auto& [source, result] : told) lines.push_back(Line(source, messages::Describe(result)));
   return lines;
 }
 
@@ -233,11 +233,11 @@ void MakeFiles(FakeFileSystem& fs, const Case& c) {
 }
 
 // Runs the case whole or in chunks; tells each file's source and result.
-std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, const Case& c, bool whole,
-                                                         bool dry_run, BatchTotals& totals) {
+std::vector<std::pair<std::string, Result>> RunCase(FakeFileSystem& fs, const Case& c, bool whole, bool dry_run,
+                                                    BatchTotals& totals) {
   BatchSettings settings = c.settings;
   settings.dry_run = dry_run;
-  std::vector<std::pair<std::string, BatchResult>> told;
+  std::vector<std::pair<std::string, Result>> told;
   if (whole) {
     BatchSettings collecting = settings;
     collecting.output_folder.clear();  // the window chooses its output folder after adding
@@ -247,14 +247,14 @@ std::vector<std::pair<std::string, BatchResult>> RunCase(FakeFileSystem& fs, con
     }
     BatchPlan plan(fs, c.paths, settings);
     for (BatchFile& file : files) plan.Assign(file);
-    totals = RunBatch(fs, files, settings, [&](std::size_t index, const BatchResult& result) {
+    totals = RunBatch(fs, files, settings, [&](std::size_t index, const Result& result) {
       told.emplace_back(files[index].source, result);
     }, {}, c.fail ? 1 : 3);
   } else {
     BatchPlan plan(fs, c.paths, settings);
-    totals = RunBatch(fs, plan, [&](const BatchFile& file, const BatchResult& result) {
+    totals = RunBatch(fs, plan, [&](const BatchFile& file, const Result& result) {
       told.emplace_back(file.source, result);
-    }, {}, c.fail ? 1 : 3, 2);
+    }, {}, c.fail ? 1 : 3);
   }
   return told;
 }
@@ -277,7 +277,7 @@ TEST_P(BatchCase, EachFileGetsItsResultAndADryRunDecidesTheSame) {
     EXPECT_EQ(LinesOf(done), c.lines) << name;
     ASSERT_EQ(planned.size(), done.size()) << name;
     for (std::size_t i = 0; i < done.size() && !c.fail; ++i) {
-      EXPECT_EQ(planned[i].second.verdict, done[i].second.verdict) << name << ": " << done[i].first;
+      EXPECT_EQ(planned[i].second.outcome, done[i].second.outcome) << name << ": " << done[i].first;
     }
     if (!c.fail) {
       EXPECT_EQ(BatchSummary(dry), BatchSummary(real)) << name;
@@ -306,35 +306,35 @@ INSTANTIATE_TEST_SUITE_P(, BatchCase, ::testing::ValuesIn(kCases), testkit::Name
 // A stop leaves the file in progress as it was and begins no other. Files that replace
 // others are made durable and put in place a group at a time (up to 64 of a thread's
 // files together), so a stop also leaves the files converted before it in its group as
-// they were: every file is converted whole or not at all, and told which.
+// they were: every file is converted whole or not at all, and told which. Stopped in
+// the second of three files, all in one group, none is converted; in the 65th of 66, the
+// first group of 64 is.
 TEST(Batch, AStopLeavesEveryFileOfItsGroupAsItWas) {
-  for (const bool whole : {true, false}) {
+  for (const std::size_t count : {3, 66}) {
     FakeFileSystem fs;
     fs.AddDirectory("src");
-    for (const char* name : {"src/a.txt", "src/b.txt", "src/c.txt"}) fs.AddFile(name, kDos);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count; ++i) {
+      names.push_back("src/" + std::to_string(100 + i) + ".txt");
+      fs.AddFile(names.back(), kDos);
+    }
     const BatchSettings settings = ToUnix("");
     std::stop_source stop;
     std::uint64_t read = 0;
+    const std::size_t stopped_in = count == 3 ? 1 : 64;  // the index of the file the stop comes in
     const BatchProgress progress = [&](std::uint64_t bytes) {
-      if ((read += bytes) > kDos.size()) stop.request_stop();  // in b.txt
+      if ((read += bytes) > stopped_in * kDos.size()) stop.request_stop();
     };
     BatchPlan plan(fs, {"src"}, settings);
-    BatchTotals totals;
-    if (whole) {  // one group: a.txt, b.txt and c.txt
-      std::vector<BatchFile> files;
-      while (plan.Next(files, 10)) {
-      }
-      totals = RunBatch(fs, files, settings, {}, stop.get_token(), 1, progress);
-    } else {  // handed out one at a time: a group each
-      totals = RunBatch(fs, plan, {}, stop.get_token(), 1, 1, progress);
+    std::vector<BatchFile> files;
+    while (plan.Next(files, count)) {
     }
-    EXPECT_EQ(totals.converted, whole ? 0u : 1u);
-    EXPECT_EQ(fs.Contents("src/a.txt"), whole ? kDos : kUnix);
-    EXPECT_EQ(fs.Contents("src/b.txt"), kDos);
-    EXPECT_EQ(fs.Contents("src/c.txt"), kDos);
-    EXPECT_EQ(BatchSummary(totals), whole ? "変換 0・変換不要 0・変換できません 0・失敗 0"
-                                          : "変換 1・変換不要 0・変換できません 0・失敗 0");
-    EXPECT_EQ(fs.Paths().size(), 4u) << "no working file left";
+    const BatchTotals totals = RunBatch(fs, files, settings, {}, stop.get_token(), 1, progress);
+    const std::size_t converted = count == 3 ? 0 : 64;
+    EXPECT_EQ(totals.converted, converted);
+    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(fs.Contents(names[i]), i < converted ? kUnix : kDos) << i;
+    EXPECT_EQ(BatchSummary(totals), "変換 " + std::to_string(converted) + "・変換不要 0・変換できません 0・失敗 0");
+    EXPECT_EQ(fs.Paths().size(), count + 1) << "no working file left";
   }
 }
 
@@ -379,26 +379,25 @@ TEST(Batch, MirroredFoldersTakeTheirSourcesModes) {
 struct Refusal {
   std::string output;
   std::vector<std::string> paths;
-  BatchRefusal::Kind kind;
+  Outcome kind;
   std::size_t path;
 };
 
 std::vector<Refusal> Refusals() {
-  using Kind = BatchRefusal::Kind;
   const Refusal cases[] = {
-      {"out", {"src"}, Kind::None, 0},
-      {"src/out", {"src"}, Kind::OutputInsideSource, 0},
-      {"src/sub/new/deeper", {"other", "src"}, Kind::OutputInsideSource, 1},
-      {"src", {"other", "src"}, Kind::OutputInsideSource, 1},
-      {".", {"src", "."}, Kind::OutputInsideSource, 1},
-      {"other", {"src/sub"}, Kind::None, 0},
+      {"out", {"src"}, Outcome::Ok, 0},
+      {"src/out", {"src"}, Outcome::OutputFolderInsideSource, 0},
+      {"src/sub/new/deeper", {"other", "src"}, Outcome::OutputFolderInsideSource, 1},
+      {"src", {"other", "src"}, Outcome::OutputFolderInsideSource, 1},
+      {".", {"src", "."}, Outcome::OutputFolderInsideSource, 1},
+      {"other", {"src/sub"}, Outcome::Ok, 0},
       // The folder holding the folder named: its mirror is the folder itself.
-      {".", {"other", "src"}, Kind::OutputIsSource, 0},
-      {"src/..", {"src/sub/../../other"}, Kind::OutputIsSource, 0},
+      {".", {"other", "src"}, Outcome::OutputIsSource, 0},
+      {"src/..", {"src/sub/../../other"}, Outcome::OutputIsSource, 0},
       // The folder holding the file named, however either is written.
-      {"src", {"src/y.txt"}, Kind::OutputIsSource, 0},
-      {"src/sub/..", {"other", "./src/y.txt"}, Kind::OutputIsSource, 1},
-      {"other", {"src/y.txt"}, Kind::None, 0},
+      {"src", {"src/y.txt"}, Outcome::OutputIsSource, 0},
+      {"src/sub/..", {"other", "./src/y.txt"}, Outcome::OutputIsSource, 1},
+      {"other", {"src/y.txt"}, Outcome::Ok, 0},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -413,7 +412,7 @@ TEST_P(OutputRefusal, AnOutputThatIsOrHoldsASourceIsRefused) {
   const Refusal& c = GetParam();
   BatchPlan plan(fs, c.paths, ToUnix(c.output));
   const BatchRefusal refused = plan.Refusal();
-  EXPECT_EQ(std::make_pair(refused.kind, refused.path), std::make_pair(c.kind, c.path));
+  EXPECT_EQ(std::make_pair(refused.outcome, refused.path), std::make_pair(c.kind, c.path));
 }
 
 INSTANTIATE_TEST_SUITE_P(, OutputRefusal, ::testing::ValuesIn(Refusals()),

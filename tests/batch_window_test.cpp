@@ -73,7 +73,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   // every run: refused as the command line refuses it, and nothing is made.
   Type("txtOutputFolder", dir / "src/out");
   Click("cmdConvert");
-  EXPECT_EQ(services.messages.value(1), Text(messages::kOutputFolderInsideSource));
+  EXPECT_EQ(services.messages.value(1), Text(messages::Text(Outcome::OutputFolderInsideSource)));
   EXPECT_FALSE(std::filesystem::exists(dir / "src/out"));
   Type("txtOutputFolder", dir / "out");
   // The bar weighs each file by its size: it is not full before the last result.
@@ -81,7 +81,7 @@ TEST_F(BatchWindowTest, AFolderWithAFilterIntoAnotherFolder) {
   Click("cmdConvert");
   ASSERT_GE(steps.size(), 2);
   EXPECT_LT(steps.at(steps.size() - 2).first().toInt(), Find<QProgressBar>("prgBatch")->maximum());
-  const QString converted = Text(messages::kConverted);
+  const QString converted = Text(messages::Text(Outcome::Ok));
   EXPECT_EQ(Column(6).at(0), converted);
   EXPECT_EQ(Column(6).at(2), converted);
   EXPECT_EQ(Find<QLabel>("lblSummary")->text(), "変換 3・変換不要 1・変換できません 1・失敗 0・コピー 2");

@@ -25,15 +25,15 @@
 namespace tarnwhistle {
 namespace {
 
-using testkit::Outcome;
+using testkit::Ran;
 using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::Snapshot;
 using testkit::TempDir;
 
 std::string Line(std::string_view text) { return std::string(text) + "\n"; }
-std::string Says(const std::string& file, Status status, platform::Reason reason) {
-  return file + ": " + messages::ForStatus(status, reason) + "\n";
+std::string Says(const std::string& file, Outcome outcome, platform::Reason reason) {
+  return file + ": " + messages::Describe({outcome, reason}) + "\n";
 }
 
 testkit::Invocation Tool(const TempDir& dir, std::vector<std::string> args) {
@@ -71,22 +71,22 @@ struct Refused {
 std::vector<Refused> RefusedRuns() {
   const Reason denied = platform::FromErrno(EACCES);
   const Refused runs[] = {
-      {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Status::SourceCannotOpen, Reason::kNotAFile)},
-      {{"detect", "secret.txt"}, Says("secret.txt", Status::SourceCannotOpen, denied), true},
+      {{"convert", "--to", "unix", "s", "out.txt"}, Says("s", Outcome::SourceCannotOpen, Reason::kNotAFile)},
+      {{"detect", "secret.txt"}, Says("secret.txt", Outcome::SourceCannotOpen, denied), true},
       // {dir}: the test's folder
-      {{"check", "q/a.txt"}, "q/a.txt: " + Says("{dir}/q/.editorconfig", Status::SourceCannotOpen, Reason::kNotAFile)},
-      {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Status::OutputCannotWrite, denied),
+      {{"check", "q/a.txt"}, "q/a.txt: " + Says("{dir}/q/.editorconfig", Outcome::SourceCannotOpen, Reason::kNotAFile)},
+      {{"convert", "--to", "unix", "dos.txt", "locked/out.txt"}, Says("locked/out.txt", Outcome::OutputCannotWrite, denied),
        true},
-      {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Status::OutputCannotWrite, denied),
+      {{"convert", "--to", "unix", "dos.txt", "locked/new.txt"}, Says("locked/new.txt", Outcome::OutputCannotWrite, denied),
        true},
-      {{"convert", "-t", "dos", "-", "-"}, Line(messages::kSameFile), false, 1, "", "", "< dos.txt >> dos.txt"},
-      {{"convert", "-t", "dos", "-", "-"}, Line(messages::kSameFile), false, 1, "", "", "< dos.txt 1<> dos.txt"},
+      {{"convert", "-t", "dos", "-", "-"}, Line(messages::Text(Outcome::SameFile)), false, 1, "", "", "< dos.txt >> dos.txt"},
+      {{"convert", "-t", "dos", "-", "-"}, Line(messages::Text(Outcome::SameFile)), false, 1, "", "", "< dos.txt 1<> dos.txt"},
       {{"convert", "--to", "unix", "-r", "-o", "OUT", "."},
        "convert: the output folder OUT is, or lies inside, ., a folder being converted: use --in-place to convert in "
        "place\nRun with --help for more information.\n",
        false, 2, "gone"},
       {{"convert", "--to", "unix", "-r", "-o", "/nonexistent/OUT", "."},
-       "変換 0・変換不要 0・変換できません 0・失敗 1\n", false, 1, "gone", ".: " + std::string(messages::kSourceMissing) + "\n"},
+       "変換 0・変換不要 0・変換できません 0・失敗 1\n", false, 1, "gone", ".: " + std::string(messages::Text(Outcome::SourceMissing)) + "\n"},
   };
   return {std::begin(runs), std::end(runs)};
 }
@@ -129,7 +129,7 @@ TEST_P(CliRefusal, SaysWhyItCannotUseAFile) {
     run.folder = dir / r.folder;
     run.folder_removed = true;
   }
-  const Outcome outcome = testkit::Run(run);
+  const Ran outcome = testkit::Run(run);
   EXPECT_FALSE(outcome.hung);
   EXPECT_EQ(outcome.exit_code, r.exit_code) << "126: could not act as nobody";
   std::string err = r.err;
@@ -177,7 +177,7 @@ TEST(CliProcess, ASignalEndsTheToolAndLeavesNoTrace) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     ::kill(tool.pid(), signal);
-    const Outcome outcome = tool.Finish();
+    const Ran outcome = tool.Finish();
     EXPECT_EQ(outcome.signal, signal) << outcome.exit_code;
     EXPECT_EQ(ReadAll(dir / "out.txt"), "old output");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"huge.txt", "out.txt"}));
@@ -188,7 +188,7 @@ TEST(CliProcess, ASignalEndsTheToolAndLeavesNoTrace) {
   testkit::Process filter(waiting);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ::kill(filter.pid(), SIGINT);
-  const Outcome ended = filter.Finish(5);
+  const Ran ended = filter.Finish(5);
   EXPECT_FALSE(ended.hung);
   EXPECT_EQ(ended.signal, SIGINT);
 }
@@ -220,7 +220,7 @@ TEST_P(CliPrinting, ThatFailsIsReportedAndTheExitCodeTellsWhatBecameOfOut) {
   testkit::Invocation run = Tool(dir, c.args);
   run.stdout_file = "/dev/full";
   run.stdout_closed = c.closed;
-  const Outcome outcome = testkit::Run(run);
+  const Ran outcome = testkit::Run(run);
   EXPECT_EQ(outcome.exit_code, c.exit_code);
   EXPECT_FALSE(outcome.err.empty());
   if (c.exit_code == 0) {
@@ -256,7 +256,7 @@ TEST_P(KeepDate, GivesEachOutputItsSourcesModificationTime) {
   dir.Write("dos.txt", "a\r\n");
   const struct timespec times[2] = {kThen, kThen};
   ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "dos.txt").c_str(), times, 0), 0);
-  const Outcome outcome = testkit::Run(Tool(dir, c.args));
+  const Ran outcome = testkit::Run(Tool(dir, c.args));
   EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
   struct stat written {};
   ASSERT_EQ(::stat((dir / c.output).c_str(), &written), 0) << c.output;

@@ -54,7 +54,7 @@ class StringSink : public platform::ByteSink {
   std::string& bytes_;
 };
 
-struct Outcome {
+struct Ran {
   int exit_code;
   std::string out;  // what was printed, then what went to standard output as bytes
   std::string err;
@@ -62,7 +62,7 @@ struct Outcome {
 
 // `stdout_file`, `stdin_file`: the files standard output and input are redirected to or
 // from, when they are files.
-Outcome RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const std::string& input = "",
+Ran RunCli(FakeFileSystem& fs, const std::vector<std::string>& args, const std::string& input = "",
                const std::string& stdout_file = "", const std::string& stdin_file = "",
                bool japanese = false) {
   std::ostringstream out, err;
@@ -134,13 +134,13 @@ void MakeFiles(FakeFileSystem& fs) {
 }
 
 std::string Says(const std::string& file, std::string_view message) { return file + ": " + std::string(message) + "\n"; }
-std::string Says(const std::string& file, Status status, int error) {
-  return Says(file, messages::ForStatus(status, platform::FromErrno(error)));
+std::string Says(const std::string& file, Outcome outcome, int error) {
+  return Says(file, messages::Describe({outcome, platform::FromErrno(error)}));
 }
 std::string Line(std::string_view text) { return std::string(text) + "\n"; }
 
-const std::string kConverted = Line(messages::kConverted);
-const std::string kNotText = messages::ForStatus(Status::SourceNotText, platform::Reason::kNone);
+const std::string kConverted = Line(messages::Text(Outcome::Ok));
+const std::string kNotText = messages::Describe({Outcome::NotConvertible, platform::Reason::kNulCharacter});
 const std::string kBigDos = [] {
   std::string text;
   while (text.size() < 3 << 20) text += "a line of text, long enough\r\n";
@@ -173,7 +173,7 @@ const Case kCases[] = {
      "u16.txt: MS-DOS\njis.txt: MS-DOS\n",
      ""},
     {{"detect", "missing.txt", "sub", "dos.txt"}, 1, "dos.txt: MS-DOS\n",
-     Says("missing.txt", messages::kSourceMissing) + Says("sub", Status::SourceCannotOpen, EISDIR)},
+     Says("missing.txt", messages::Text(Outcome::SourceMissing)) + Says("sub", Outcome::SourceCannotOpen, EISDIR)},
     {{"detect", kEvil, "mac.txt"}, 0, "evil: MS-DOS\\nother\\x1b[2J.txt: UNIX\nmac.txt: MAC\n", ""},
     {{"detect", "--null", kEvil, "mac.txt"}, 0, kEvil + "\0UNIX\0mac.txt\0MAC\0"s, ""},
     {{"info", "mixed.txt", "u16.txt"},
@@ -189,7 +189,7 @@ const Case kCases[] = {
      "bytes: 12\0"s,
      ""},
     {{"info", "unix.txt", "missing.txt"}, 1, "file: unix.txt\ndetected: UNIX\nencoding: ASCII（推定）\ncrlf: 0\nlf: 2\ncr: 0\n"
-     "mixed: no\ncontrol: no\nnul: no\nbytes: 4\n", Says("missing.txt", messages::kSourceMissing)},
+     "mixed: no\ncontrol: no\nnul: no\nbytes: 4\n", Says("missing.txt", messages::Text(Outcome::SourceMissing))},
     // convert SRC OUT: every line ending made the target's
     {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\nb\n"}}},
     {{"convert", "-t", "CRLF", "mac.txt", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\r\nb"}}},
@@ -211,18 +211,18 @@ const Case kCases[] = {
      Says("esc.txt", "このファイルは変換できません（1 行目に制御文字 0x01 があります）")},
     {{"convert", "--to", "unix", "png.dat", "out.txt"}, 1, "",
      Says("png.dat", "このファイルは変換できません（3 行目に NUL 文字があります）"), {{"out.txt", "old output"}}},
-    {{"convert", "-f", "dos", "-t", "dos", "binary.dat", "out.txt"}, 1, "", Line(messages::kSameKind),
+    {{"convert", "-f", "dos", "-t", "dos", "binary.dat", "out.txt"}, 1, "", Line(messages::Text(Outcome::SameKind)),
      {{"out.txt", "old output"}}},
-    {{"convert", "-q", "--to", "unix", "unix.txt", "unix.txt"}, 1, "", Line(messages::kSameFile)},
+    {{"convert", "-q", "--to", "unix", "unix.txt", "unix.txt"}, 1, "", Line(messages::Text(Outcome::SameFile))},
     {{"convert", "--from", "dos", "--to", "unix", "missing.txt", "out.txt"}, 1, "",
-     Says("missing.txt", messages::kSourceMissing)},
-    {{"convert", "--from", "dos", "--to", "unix", "sub", "out.txt"}, 1, "", Says("sub", Status::SourceCannotOpen, EISDIR)},
+     Says("missing.txt", messages::Text(Outcome::SourceMissing))},
+    {{"convert", "--from", "dos", "--to", "unix", "sub", "out.txt"}, 1, "", Says("sub", Outcome::SourceCannotOpen, EISDIR)},
     {{"convert", "--to", "unix", "dos.txt", "nowhere/out.txt"}, 1, "",
-     Says("nowhere/out.txt", Status::OutputCannotWrite, ENOENT)},
-    {{"convert", "--to", "unix", "dos.txt", "sub"}, 1, "", Says("sub", Status::OutputCannotWrite, EISDIR)},
-    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("dos.txt", Status::SourceCannotOpen, EACCES),
+     Says("nowhere/out.txt", Outcome::OutputCannotWrite, ENOENT)},
+    {{"convert", "--to", "unix", "dos.txt", "sub"}, 1, "", Says("sub", Outcome::OutputCannotWrite, EISDIR)},
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("dos.txt", Outcome::SourceCannotOpen, EACCES),
      {{"out.txt", "old output"}}, "", Op::OpenRead},
-    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("out.txt", Status::OutputCannotWrite, ENOSPC),
+    {{"convert", "--to", "unix", "dos.txt", "out.txt"}, 1, "", Says("out.txt", Outcome::OutputCannotWrite, ENOSPC),
      {{"out.txt", "old output"}}, "", Op::Write},
     // a filter in a pipe, which passes on what it does not change
     {{"convert", "--to", "dos", "-", "-"}, 0, "a\r\nb\r\n", "", {}, "a\nb\n"},
@@ -241,29 +241,29 @@ const Case kCases[] = {
     {{"convert", "--to", "unix", "-", "-"}, 1, "", Says("-", "このファイルは変換できません（1 行目に制御文字 0x1B があります）"),
      {}, std::string((1 << 20) - 1, 'a') + "\x1b" "x\r\n"},
     {{"convert", "--to", "unix", "-", "-"}, 1, std::string(1 << 20, 'a'),
-     Says("-", messages::ForStatus(Status::SourceNotText, platform::Reason::kControlCharacter)), {},
+     Says("-", messages::Describe({Outcome::NotConvertible, platform::Reason::kControlCharacter})), {},
      std::string(1 << 20, 'a') + "\x01\r\n"},
     {{"convert", "--to", "mac", "-", "out.txt"}, 0, kConverted, "", {{"out.txt", "a\rb\r"}}, "a\nb\n"},
     {{"convert", "--to", "unix", "dos.txt", "-"}, 0, "a\nb\n", ""},
-    {{"convert", "-f", "unix", "-t", "unix", "unix.txt", "-"}, 1, "", Line(messages::kSameFile), {}, "", std::nullopt,
+    {{"convert", "-f", "unix", "-t", "unix", "unix.txt", "-"}, 1, "", Line(messages::Text(Outcome::SameFile)), {}, "", std::nullopt,
      "unix.txt"},
-    {{"convert", "-t", "dos", "-", "-"}, 1, "", Line(messages::kSameFile), {{"unix.txt", "a\nb\n"}}, "a\nb\n",
+    {{"convert", "-t", "dos", "-", "-"}, 1, "", Line(messages::Text(Outcome::SameFile)), {{"unix.txt", "a\nb\n"}}, "a\nb\n",
      std::nullopt, "unix.txt", "unix.txt"},
     // many files: -o DIR mirrors each folder named below its own name, copying what is
     // not converted; --in-place replaces each file
     {{"convert", "--to", "unix", "-r", "-o", "out", "src"},
      0,
-     Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+     Says("src/dos.txt", messages::Text(Outcome::Ok)) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
          Says("src/image.bin", "このファイルは変換できません（1 行目に制御文字 0x01 があります・コピーしました）") +
-         Says("src/notes.md", messages::kConverted) + Says("src/sub/deeper.txt", messages::kConverted) +
+         Says("src/notes.md", messages::Text(Outcome::Ok)) + Says("src/sub/deeper.txt", messages::Text(Outcome::Ok)) +
          Says("src/unix.txt", "変換不要（コピーしました）"),
      "変換 3・変換不要 1・変換できません 1・失敗 0・コピー 2・リンク 1\n",
      {{"out/src/dos.txt", "a\nb\n"}, {"out/src/sub/deeper.txt", "a\nb\n"}, {"out/src/image.bin", "\x01\x02\0\r\n"s},
       {"out/src/escape.txt", "<none>"}, {"src/dos.txt", "a\r\nb\r\n"}}},
     {{"convert", "-t", "dos", "--in-place", "--include", "*.txt", "--include", "*.none", "src"},
      0,
-     Says("src/dos.txt", messages::kAlreadyTarget) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
-         Says("src/unix.txt", messages::kConverted),
+     Says("src/dos.txt", messages::Text(Outcome::AlreadyTarget)) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+         Says("src/unix.txt", messages::Text(Outcome::Ok)),
      "変換 1・変換不要 1・変換できません 0・失敗 0・リンク 1\n",
      {{"src/unix.txt", "a\r\nb\r\n"}, {"src/notes.md", "a\r\n"}, {"dos.txt", "a\r\nb\r\n"}}},
     {{"convert", "--to", "unix", "--dry-run", "-r", "-o", "out", "src/sub", "src/dos.txt", "src/unix.txt"},
@@ -274,18 +274,18 @@ const Case kCases[] = {
      {{"out/dos.txt", "<none>"}}},
     {{"convert", "--to", "unix", "-o", "out", "missing.txt", "src/dos.txt"},
      1,
-     Says("missing.txt", messages::kSourceMissing) + Says("src/dos.txt", messages::kConverted),
+     Says("missing.txt", messages::Text(Outcome::SourceMissing)) + Says("src/dos.txt", messages::Text(Outcome::Ok)),
      "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
     {{"convert", "--to", "unix", "-q", "-o", "out", "missing.txt", "src/dos.txt"}, 1,
-     Says("missing.txt", messages::kSourceMissing), "変換 1・変換不要 0・変換できません 0・失敗 1\n",
+     Says("missing.txt", messages::Text(Outcome::SourceMissing)), "変換 1・変換不要 0・変換できません 0・失敗 1\n",
      {{"out/dos.txt", "a\nb\n"}}},
     {{"convert", "--to", "unix", "-q", "-r", "--in-place", "src"}, 0, "", "", {{"src/dos.txt", "a\nb\n"}}},
     {{"convert", "--editorconfig", "--in-place", "-r", "src"},
      0,
-     Says("src/dos.txt", messages::kConverted) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
+     Says("src/dos.txt", messages::Text(Outcome::Ok)) + Says("src/escape.txt", "シンボリック リンクのため飛ばしました") +
          Says("src/image.bin", "このファイルは変換できません（1 行目に制御文字 0x01 があります）") +
-         Says("src/notes.md", messages::kAlreadyTarget) + Says("src/sub/deeper.txt", messages::kAlreadyTarget) +
+         Says("src/notes.md", messages::Text(Outcome::AlreadyTarget)) + Says("src/sub/deeper.txt", messages::Text(Outcome::AlreadyTarget)) +
          Says("src/unix.txt", "EditorConfig に end_of_line がないため飛ばしました"),
      "変換 1・変換不要 2・変換できません 1・失敗 0・リンク 1・飛ばしました 1\n",
      {{"src/dos.txt", "a\nb\n"}, {"src/notes.md", "a\r\n"}, {"src/sub/deeper.txt", "a\rb\r"}}},
@@ -295,10 +295,10 @@ const Case kCases[] = {
     {{"check", "-t", "unix", "mixed.txt", "unix.txt", "binary.dat", "line.txt", "missing.txt", "u16.txt"},
      1,
      "mixed.txt: 混在（CRLF 2・LF 2・CR 1）、期待 LF\nu16.txt: 混在（CRLF 1・LF 1）、期待 LF\n",
-     Says("missing.txt", messages::kSourceMissing)},
+     Says("missing.txt", messages::Text(Outcome::SourceMissing))},
     {{"check", "ec/dos.txt", "ec/mac.txt"}, 1, "ec/mac.txt: CR 1、期待 LF\n", ""},
     {{"check", "-t", "lf", "--files-from", "list.txt"}, 1, "repo/a.txt: CRLF 1、期待 LF\n", ""},
-    {{"check", "--files-from", "missing.lst"}, 1, "", Says("missing.lst", messages::kSourceMissing)},
+    {{"check", "--files-from", "missing.lst"}, 1, "", Says("missing.lst", messages::Text(Outcome::SourceMissing))},
     {{"check", "bad/x.txt"},
      1,
      "",
@@ -311,8 +311,8 @@ const Case kCases[] = {
      "一致 0・不一致 2・飛ばしました 0・失敗 0\n"},
     {{"convert", "-t", "lf", "--in-place", "-r", "repo"},
      0,
-     Says("repo/.github/ci.yml", messages::kConverted) + Says("repo/a.txt", messages::kConverted) +
-         Says("repo/vendor/x.txt", messages::kConverted),
+     Says("repo/.github/ci.yml", messages::Text(Outcome::Ok)) + Says("repo/a.txt", messages::Text(Outcome::Ok)) +
+         Says("repo/vendor/x.txt", messages::Text(Outcome::Ok)),
      "変換 3・変換不要 0・変換できません 0・失敗 0\n",
      {{"repo/.git/config", "a\r\n"}, {"repo/.github/ci.yml", "a\n"}}},
     // a list such as git ls-files -z prints: a link listed is skipped, not followed
@@ -373,7 +373,7 @@ TEST_P(CliCase, PrintsWhatItDidAndLeavesTheFilesSo) {
   FakeFileSystem fs;
   MakeFiles(fs);
   if (c.fail) fs.FailOn(*c.fail);
-  const Outcome outcome = RunCli(fs, c.args, c.input, c.stdout_file, c.stdin_file);
+  const Ran outcome = RunCli(fs, c.args, c.input, c.stdout_file, c.stdin_file);
   EXPECT_EQ(outcome.exit_code, c.exit_code) << outcome.err;
   const std::string out = AsSaidHere(c.out);
   if (out.size() < 200) {
@@ -439,7 +439,7 @@ TEST_P(WrongCommandLine, SaysWhatWasWrong) {
   FakeFileSystem fs;
   MakeFiles(fs);
   const std::vector<std::string> before = fs.Paths();
-  const Outcome outcome = RunCli(fs, args, "", "", "", japanese);
+  const Ran outcome = RunCli(fs, args, "", "", "", japanese);
   EXPECT_EQ(outcome.exit_code, 2);
   EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
   EXPECT_EQ(fs.Paths(), before);

@@ -65,28 +65,28 @@ struct Refusal {
 std::vector<Refusal> Refusals() {
   ConversionRequest binary = Request("/d/in", "/d/out", K::Binary, K::None);
   binary.detected_found = {kEsc, 1};  // what the window's detection found
-  const auto not_text = [](const char* found) { return messages::WithNotes(messages::kBinarySource, {found}); };
+  const auto not_text = [](const char* found) { return messages::WithNotes(messages::Text(Outcome::NotConvertible), {found}); };
   static const std::string escape = not_text("1 行目に制御文字 0x1B があります"),
                            control = not_text("1 行目に制御文字 0x01 があります"),
                            nul = not_text("3 行目に NUL 文字があります");
   const Refusal cases[] = {
-      {"no source name", Request("", "/d/out", K::MsDos, K::Unix), messages::kNoSourceName, false},
-      {"no source name beats every kind", Request("", "", K::Binary, K::None), messages::kNoSourceName, false},
+      {"no source name", Request("", "/d/out", K::MsDos, K::Unix), messages::Text(Outcome::NoSourceName), false},
+      {"no source name beats every kind", Request("", "", K::Binary, K::None), messages::Text(Outcome::NoSourceName), false},
       {"binary before any target", binary, escape, false},
-      {"not detected", Request("/d/in", "/d/out", K::None, K::Unix), messages::kNotDetected, false},
-      {"no target", Request("/d/in", "/d/out", K::MsDos, K::None), messages::kNoTarget, false},
-      {"same kind, every line of it", Request("/d/unix", "/d/out", K::Unix, K::Unix), messages::kSameKind, true},
-      {"same kind, before the output's checks", Request("/d/unix", "/d/unix", K::Unix, K::Unix), messages::kSameKind,
+      {"not detected", Request("/d/in", "/d/out", K::None, K::Unix), messages::Text(Outcome::NotDetected), false},
+      {"no target", Request("/d/in", "/d/out", K::MsDos, K::None), messages::Text(Outcome::NoTarget), false},
+      {"same kind, every line of it", Request("/d/unix", "/d/out", K::Unix, K::Unix), messages::Text(Outcome::SameKind), true},
+      {"same kind, before the output's checks", Request("/d/unix", "/d/unix", K::Unix, K::Unix), messages::Text(Outcome::SameKind),
        true},
-      {"same text", Request("/d/in", "/d/in", K::MsDos, K::Unix), messages::kSameFile, false},
-      {"same text, missing file", Request("/d/none", "/d/none", K::MsDos, K::Unix), messages::kSameFile, false},
-      {"hard link to the source", Request("/d/in", "/d/hard", K::MsDos, K::Unix), messages::kSameFile, false},
-      {"symbolic link to the source", Request("/d/in", "/d/soft", K::MsDos, K::Unix), messages::kSameFile, false},
-      {"no output name", Request("/d/in", "", K::MsDos, K::Unix), messages::kNoOutputName, false},
+      {"same text", Request("/d/in", "/d/in", K::MsDos, K::Unix), messages::Text(Outcome::SameFile), false},
+      {"same text, missing file", Request("/d/none", "/d/none", K::MsDos, K::Unix), messages::Text(Outcome::SameFile), false},
+      {"hard link to the source", Request("/d/in", "/d/hard", K::MsDos, K::Unix), messages::Text(Outcome::SameFile), false},
+      {"symbolic link to the source", Request("/d/in", "/d/soft", K::MsDos, K::Unix), messages::Text(Outcome::SameFile), false},
+      {"no output name", Request("/d/in", "", K::MsDos, K::Unix), messages::Text(Outcome::NoOutputName), false},
       {"found binary, by a control byte", Detecting("/d/esc", "/d/out", K::Unix), control, true},
       {"found binary, by a NUL past the first line break", Detecting("/d/png", "/d/out", K::Unix), nul, true},
-      {"found without a line break", Detecting("/d/line", "/d/out", K::Unix), messages::kNoLineBreak, true},
-      {"found of the kind", Detecting("/d/unix", "/d/out", K::Unix), messages::kSameKind, true},
+      {"found without a line break", Detecting("/d/line", "/d/out", K::Unix), messages::Text(Outcome::NoLineBreak), true},
+      {"found of the kind", Detecting("/d/unix", "/d/out", K::Unix), messages::Text(Outcome::SameKind), true},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -98,9 +98,9 @@ TEST_P(RefusedConversion, RefusesWithTheFirstFailingCheck) {
   FakeFileSystem fs;
   MakeFiles(fs);
   const std::vector<std::string> before = fs.Paths();
-  const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
-  EXPECT_FALSE(outcome.refusal.empty());
-  EXPECT_EQ(outcome.Message(), c.refusal);
+  const Result outcome = CheckAndConvert(fs, c.request);
+  EXPECT_FALSE(outcome.ok() || outcome.Failed());
+  EXPECT_EQ(messages::Describe(outcome), c.refusal);
   EXPECT_EQ(fs.Calls(Op::OpenRead) > 0, c.reads);
   EXPECT_EQ(fs.Calls(Op::Create), 0);
   EXPECT_EQ(fs.Paths(), before);
@@ -117,7 +117,7 @@ struct Road {
   const char* name;
   ConversionRequest request;
   std::string source;  // written to the request's source first
-  Status status;
+  Outcome outcome;
   std::string written;  // what the output holds afterwards
 };
 
@@ -125,16 +125,16 @@ std::vector<Road> Roads() {
   ConversionRequest stale = Request("/d/in", "/d/out", K::MsDos, K::Unix);
   stale.detected_file = platform::FileIdentity{1, 2, 11, 0, 0};  // another file's
   const Road cases[] = {
-      {"mixed, to MAC", Detecting("/d/mixed", "/d/out", K::Mac), "a\r\nb\nc\r\nd\re\n", Status::Ok, "a\rb\rc\rd\re\r"},
-      {"mixed, to its own kind", Request("/d/mixed", "/d/out", K::Unix, K::Unix), "a\nb\r\nc\n", Status::Ok,
+      {"mixed, to MAC", Detecting("/d/mixed", "/d/out", K::Mac), "a\r\nb\nc\r\nd\re\n", Outcome::Ok, "a\rb\rc\rd\re\r"},
+      {"mixed, to its own kind", Request("/d/mixed", "/d/out", K::Unix, K::Unix), "a\nb\r\nc\n", Outcome::Ok,
        "a\nb\nc\n"},
       {"utf-16le keeps its mark", Detecting("/d/mixed", "/d/out", K::Mac), "\xff\xfe" "a\0\r\0\n\0b\0\n\0"s,
-       Status::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
-      {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Status::Ok,
+       Outcome::Ok, "\xff\xfe" "a\0\r\0b\0\r\0"s},
+      {"utf-16be keeps its order", Detecting("/d/mixed", "/d/out", K::MsDos), "\xfe\xff\0a\0\n"s, Outcome::Ok,
        "\xfe\xff\0a\0\r\0\n"s},
-      {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Status::SourceNotText,
+      {"a NUL further on", Request("/d/mixed", "/d/out", K::MsDos, K::Unix), "a\r\nb\0c\r\n"s, Outcome::NotConvertible,
        "old output"},
-      {"changed since its detection", stale, "one\r\ntwo\r\n", Status::ChangedSinceDetected, "old output"},
+      {"changed since its detection", stale, "one\r\ntwo\r\n", Outcome::ChangedSinceDetected, "old output"},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -146,9 +146,8 @@ TEST_P(ConversionRoad, ConvertsEveryLineEndingOnce) {
   FakeFileSystem fs;
   MakeFiles(fs);
   fs.AddFile(c.request.source, c.source);
-  const ConversionOutcome outcome = CheckAndConvert(fs, c.request);
-  EXPECT_EQ(outcome.refusal, "");
-  EXPECT_EQ(outcome.result.status, c.status);
+  const Result outcome = CheckAndConvert(fs, c.request);
+  EXPECT_EQ(outcome.outcome, c.outcome);
   EXPECT_EQ(fs.Contents("/d/out"), c.written);
   EXPECT_EQ(fs.Paths().size(), 10u) << "no file added or left behind";
 }
@@ -223,7 +222,7 @@ TEST_P(FailingConversion, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas
         const Scenario scenario{text, output_exists, read_limit};
         const ConversionRequest request = Request("/d/in", "/d/out", c.from, c.to);
         std::unique_ptr<FakeFileSystem> clean = Files(scenario);
-        ASSERT_TRUE(CheckAndConvert(*clean, request).Converted());
+        ASSERT_TRUE(CheckAndConvert(*clean, request).ok());
         for (Op op : testkit::kAllOps) {
           for (int nth = 1; nth <= clean->Calls(op) && op != Op::Remove; ++nth) {
             for (const bool remove_fails : {false, true}) {
@@ -236,13 +235,13 @@ TEST_P(FailingConversion, EveryOperationFailingAtEveryCallLeavesEveryFileAsItWas
               const std::vector<std::string> before = fs->Paths();
               fs->FailOn(op, nth);
               if (remove_fails) fs->FailOn(Op::Remove);
-              const ConversionOutcome outcome = CheckAndConvert(*fs, request);
+              const Result outcome = CheckAndConvert(*fs, request);
               ++runs;
-              const Status expected = op == Op::OpenRead ? Status::SourceCannotOpen
-                                      : op == Op::Read   ? Status::SourceReadFailed
-                                                         : Status::OutputCannotWrite;
+              const Outcome expected = op == Op::OpenRead ? Outcome::SourceCannotOpen
+                                      : op == Op::Read   ? Outcome::SourceReadFailed
+                                                         : Outcome::OutputCannotWrite;
               const Reason why = op == Op::SetOwner ? Reason::kOwnerNotKept : testkit::DefaultReason(op);
-              EXPECT_EQ(outcome.Message(), messages::ForStatus(expected, why)) << context;
+              EXPECT_EQ(messages::Describe(outcome), messages::Describe({expected, why})) << context;
               ExpectUntouched(*fs, scenario, before, remove_fails && fs->Calls(Op::Remove) > 0, context);
             }
           }
@@ -269,23 +268,23 @@ TEST(CheckAndConvert, AStopLeavesTheOutputAsItWasAndOnlyAReplacementIsFlushed) {
       fs.AddFile("/d/big", std::string(size, '\n'));
       fs.SetReadLimit(size == 100 ? 10 : 0);
       std::stop_source stop;
-      const ConversionOutcome outcome = CheckAndConvert(
+      const Result outcome = CheckAndConvert(
           fs, Request("/d/big", "/d/out", K::Unix, K::MsDos), stop.get_token(),
           [&](std::uint64_t done, std::uint64_t total, Stage stage) {
             EXPECT_EQ(total, size);
             if (stage == stop_at && done >= 30) stop.request_stop();
           });
-      EXPECT_EQ(outcome.result.status, Status::Cancelled) << size;
-      EXPECT_EQ(outcome.Message(), "");
+      EXPECT_EQ(outcome.outcome, Outcome::Cancelled) << size;
+      EXPECT_EQ(messages::Describe(outcome), messages::Text(Outcome::Cancelled));
       EXPECT_EQ(fs.Contents("/d/out"), "old output");
       EXPECT_EQ(fs.Paths().size(), 11u);
     }
   }
   FakeFileSystem fs;
   MakeFiles(fs);
-  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).Converted());
+  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).ok());
   EXPECT_EQ(fs.Calls(Op::Flush), 0);
-  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).Converted());
+  ASSERT_TRUE(CheckAndConvert(fs, Request("/d/in", "/d/new", K::MsDos, K::Unix)).ok());
   EXPECT_EQ(fs.Calls(Op::Flush), 1);
 }
 

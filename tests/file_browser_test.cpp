@@ -128,7 +128,7 @@ TEST_F(FileBrowserTest, ADriveThatIsNotReadyIsReportedAndTheListStays) {
   for (int not_ready : {3, 4}) {
     services.messages.clear();
     DriveList()->setCurrentIndex(not_ready);
-    EXPECT_EQ(services.messages, QStringList{Text(messages::kDriveNotReady)});
+    EXPECT_EQ(services.messages, QStringList{Text(messages::Text(Outcome::DriveNotReady))});
     EXPECT_EQ(DriveList()->currentIndex(), 1);
     EXPECT_EQ(FolderShown(), QString::fromStdString(disk));
   }

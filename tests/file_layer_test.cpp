@@ -91,8 +91,7 @@ Result Convert(platform::FileSystem& fs, const std::string& source, const std::s
   request.output = output;
   request.detected = LineEndingKind::MsDos;
   request.target = LineEndingKind::Unix;
-  const ConversionOutcome outcome = CheckAndConvert(fs, request, {}, progress);
-  return outcome.refusal.empty() ? outcome.result : Result{Status::Cancelled, Reason::kNone};
+  return CheckAndConvert(fs, request, {}, progress);
 }
 
 // Runs the conversion in a child process acting as `user`, in `folder` (entered first:
@@ -104,7 +103,7 @@ std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, co
                                 const std::string& output, bool without_proc = false, bool without_threads = false) {
   constexpr int kNoNamespace = 102;
   int told[2];
-  if (::pipe(told) != 0) return Result{Status::Cancelled, Reason::kNone};
+  if (::pipe(told) != 0) return Result{Outcome::Cancelled, Reason::kNone};
   pid_t child = ::fork();
   if (child == 0) {
     if (without_proc && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -127,7 +126,7 @@ std::optional<Result> ConvertAs(const Owner& user, const std::string& folder, co
     }
   }
   ::close(told[1]);
-  Result result{Status::Cancelled, Reason::kNone};
+  Result result{Outcome::Cancelled, Reason::kNone};
   const bool read = ::read(told[0], &result, sizeof result) == sizeof result;
   ::close(told[0]);
   int wait_status = 0;
@@ -189,17 +188,17 @@ void Truncate(const TempDir& dir) { ASSERT_EQ(::truncate((dir / "in").c_str(), 1
 
 const HostileCase kHostileCases[] = {
     // Binary files whose first bytes look like text: never a corrupted copy.
-    {"PNG", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, OldOutput, "out", {Status::SourceNotText}},
-    {"UTF-16 without a byte order mark", "a\0\r\0\n\0"s, OldOutput, "out", {Status::SourceNotText}},
+    {"PNG", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, OldOutput, "out", {Outcome::NotConvertible, Reason::kNulCharacter}},
+    {"UTF-16 without a byte order mark", "a\0\r\0\n\0"s, OldOutput, "out", {Outcome::NotConvertible, Reason::kNulCharacter}},
     {"UTF-16 with one", "\xff\xfe" "a\0\r\0\n\0"s, OldOutput, "out", {},
      [](const TempDir& dir) { EXPECT_EQ(ReadAll(dir / "out"), "\xff\xfe" "a\0\n\0"s); }},
-    {"NUL past the first megabyte", kLongText + std::string(1, '\0'), OldOutput, "out", {Status::SourceNotText}},
+    {"NUL past the first megabyte", kLongText + std::string(1, '\0'), OldOutput, "out", {Outcome::NotConvertible, Reason::kNulCharacter}},
     // A source that changes while it is read.
-    {"truncated while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr, Truncate},
-    {"grown while read", kLongText, OldOutput, "out", {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
+    {"truncated while read", kLongText, OldOutput, "out", {Outcome::SourceReadFailed, Reason::kChangedWhileRead}, nullptr, Truncate},
+    {"grown while read", kLongText, OldOutput, "out", {Outcome::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) { std::ofstream(dir / "in", std::ios::app) << "more\r\n"; }},
     {"rewritten in place while read, its modification time put back", kLongText, OldOutput, "out",
-     {Status::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
+     {Outcome::SourceReadFailed, Reason::kChangedWhileRead}, nullptr,
      [](const TempDir& dir) {
        const struct stat was = LinkStat(dir / "in");
        int fd = ::open((dir / "in").c_str(), O_WRONLY);
@@ -225,19 +224,19 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
        ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
      },
-     "a", {Status::OutputCannotWrite, platform::FromErrno(ELOOP)}},
+     "a", {Outcome::OutputCannotWrite, platform::FromErrno(ELOOP)}},
     // Links in a shared sticky folder, followed only as the kernel's protected_symlinks would.
     {"another user's link in a sticky folder", kText,
      [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/out", "../victim", kNobody); }, "shared/out",
-     {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
+     {Outcome::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"a chain through another user's link", kText,
      [](const TempDir& dir) {
        SharedFolderWithLink(dir, "shared/hop", "../victim", kNobody);
        ASSERT_EQ(::symlink("shared/hop", (dir / "out").c_str()), 0);
      },
-     "out", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
+     "out", {Outcome::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"another user's folder on the way", kText,
-     [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", {Status::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
+     [](const TempDir& dir) { SharedFolderWithLink(dir, "shared/etc", "..", kNobody); }, "shared/etc/victim", {Outcome::OutputCannotWrite, Reason::kLinkNotFollowed}, nullptr, nullptr, HostileCase::kMeAsRoot},
     {"a link through /proc, whose links say their size is 0", kText,
      [](const TempDir& dir) {
        dir.Write("real", "old");
@@ -305,7 +304,7 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::chown((dir / "out").c_str(), kNobody.uid, kNobody.gid), 0);
        ASSERT_EQ(::chmod((dir / "out").c_str(), 0666), 0);
      },
-     "out", {Status::OutputCannotWrite, Reason::kOwnerNotKept}, nullptr, nullptr, HostileCase::kOtherUser},
+     "out", {Outcome::OutputCannotWrite, Reason::kOwnerNotKept}, nullptr, nullptr, HostileCase::kOtherUser},
     {"another user's file in a sticky folder, for root too", kText,
      [](const TempDir& dir) {
        SharedFolderWithLink(dir, "shared/unused", "../victim", kNobody);
@@ -313,7 +312,7 @@ const HostileCase kHostileCases[] = {
        ASSERT_EQ(::chown((dir / "shared/report.txt").c_str(), kNobody.uid, kNobody.gid), 0);
        ASSERT_EQ(::chmod((dir / "shared/report.txt").c_str(), 0600), 0);
      },
-     "shared/report.txt", {Status::OutputCannotWrite, Reason::kOthersFileInSharedFolder}, nullptr, nullptr,
+     "shared/report.txt", {Outcome::OutputCannotWrite, Reason::kOthersFileInSharedFolder}, nullptr, nullptr,
      HostileCase::kMeAsRoot},
     {"a large file where no thread can be started is still converted", kLongText + kLongText, UsableByAll, "new", {},
      [](const TempDir& dir) {
@@ -345,19 +344,19 @@ const HostileCase kHostileCases[] = {
        dir.Write("locked/out", "old");
        ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
      },
-     "locked/out", {Status::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
+     "locked/out", {Outcome::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
     {"a new file in a folder without write permission", kText,
      [](const TempDir& dir) {
        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
        ASSERT_EQ(::mkdir((dir / "locked").c_str(), 0555), 0);
      },
-     "locked/new", {Status::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
+     "locked/new", {Outcome::OutputCannotWrite, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
     {"a source without read permission", kText,
      [](const TempDir& dir) {
        UsableByAll(dir);
        ASSERT_EQ(::chmod((dir / "in").c_str(), 0), 0);
      },
-     "out", {Status::SourceCannotOpen, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
+     "out", {Outcome::SourceCannotOpen, platform::FromErrno(EACCES)}, nullptr, nullptr, HostileCase::kNotRoot},
 };
 
 class HostileFile : public ::testing::TestWithParam<const HostileCase*> {};
@@ -396,7 +395,7 @@ TEST_P(HostileFile, EachIsRefusedOrHandledAndAFailureTouchesNothing) {
       first = false;
     });
   }
-  EXPECT_EQ(std::make_pair(result.status, result.reason), std::make_pair(c.expected.status, c.expected.reason))
+  EXPECT_EQ(std::make_pair(result.outcome, result.reason), std::make_pair(c.expected.outcome, c.expected.reason))
       << c.name;
   if (!c.expected.ok()) {
     if (c.during == nullptr) {
@@ -429,7 +428,7 @@ TEST(ReplacementFile, AFullDiskLeavesTheOldOutputAndNoPartialFile) {
       ::setrlimit(RLIMIT_FSIZE, &limit);
       platform::PosixFileSystem fs;
       const Result result = Convert(fs, source, dir / output);
-      ::_exit(result.status == Status::OutputCannotWrite && result.reason == platform::FromErrno(EFBIG) ? 0 : 1);
+      ::_exit(result.outcome == Outcome::OutputCannotWrite && result.reason == platform::FromErrno(EFBIG) ? 0 : 1);
     }
     int wait_status = 0;
     ::waitpid(child, &wait_status, 0);
@@ -564,7 +563,7 @@ struct Race {
   void (*arrange)(const TempDir& dir);
   void (*attack)(const TempDir& dir);  // at the first time the run reaches `at`
   void (*verify)(const TempDir& dir);
-  Status status = Status::Ok;
+  Outcome outcome = Outcome::Ok;
 };
 
 void Mkdir(const TempDir& dir, const char* folder) { ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0); }
@@ -648,7 +647,7 @@ const Race kRaces[] = {
     {"a source cut short while a filter reads it (convert SRC -)", Race::kFilterFromFile,
      testkit::RacePoint::kSourceOpened, nullptr,
      [](const TempDir& dir) { ASSERT_EQ(::truncate((dir / "tree/in").c_str(), 3), 0); }, ExpectVictimUntouched,
-     Status::SourceReadFailed},
+     Outcome::SourceReadFailed},
 };
 
 class Discard : public platform::ByteSink {
@@ -675,7 +674,7 @@ TEST_P(RaceCase, FailsSafe) {
     attacked = true;
     race.attack(dir);
   });
-  Status status = Status::Ok;
+  Outcome outcome = Outcome::Ok;
   if (race.run == Race::kBatchInPlace) {
     const BatchSettings settings{LineEndingKind::Unix, "", true, {"*.txt"}, false};
     BatchPlan plan(fs, {dir / "tree"}, settings);
@@ -685,21 +684,20 @@ TEST_P(RaceCase, FailsSafe) {
     BatchPlan plan(fs, {dir / "tree"}, settings);
     RunBatch(fs, plan, {}, {}, 1);
   } else if (race.run == Race::kConvert) {
-    status = Convert(fs, dir / "tree/in", dir / "tree/sub/out").status;
+    outcome = Convert(fs, dir / "tree/in", dir / "tree/sub/out").outcome;
   } else if (race.run == Race::kFilterFromFile) {
     auto file = platform::OpenPathForRead(fs, dir / "tree/in");
     Discard out;
-    status = ConvertStream(*file.value, out, LineEndingKind::None, LineEndingKind::Unix, {}, file.value.get())
-                 .result.status;
+    outcome = ConvertStream(*file.value, out, LineEndingKind::None, LineEndingKind::Unix, {}, file.value.get()).outcome;
   } else {
     ConversionRequest request;
     request.source = dir / "tree/in";
     request.output = dir / "tree/sub-out";
     request.target = LineEndingKind::Unix;
     request.detect = true;
-    status = CheckAndConvert(fs, request).result.status;
+    outcome = CheckAndConvert(fs, request).outcome;
   }
-  EXPECT_EQ(status, race.status) << race.name;
+  EXPECT_EQ(outcome, race.outcome) << race.name;
   fs.SetHook(nullptr);
   EXPECT_TRUE(attacked || race.attack == nullptr) << race.name;
   race.verify(dir);

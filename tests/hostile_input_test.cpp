@@ -32,9 +32,9 @@ using testkit::ReadAll;
 
 // What the message boxes said, as one line each, so that a failure prints readably.
 using Shown = std::vector<std::string>;
-const Shown kConverted{std::string(messages::kConverted)};
-const Shown kSourceMissing{std::string(messages::kSourceMissing)};
-const Shown kOutputUnwritable{std::string(messages::kOutputUnwritable)};
+const Shown kConverted{std::string(messages::Text(Outcome::Ok))};
+const Shown kSourceMissing{std::string(messages::Text(Outcome::SourceMissing))};
+const Shown kOutputUnwritable{std::string(messages::Text(Outcome::OutputCannotWrite))};
 
 class HostileInput : public testkit::WindowTest<windows::MainWindow> {
  protected:

@@ -183,7 +183,7 @@ TEST_F(MainWindowTest, TheCheckedOptionIsTheTargetHoweverItWasChecked) {
     Click("Cmd2");
     EXPECT_EQ(testkit::ReadAll(dir / "out.txt"), way.converted);
   }
-  EXPECT_EQ(services.messages, QStringList(4, Text(messages::kConverted)));
+  EXPECT_EQ(services.messages, QStringList(4, Text(messages::Text(Outcome::Ok))));
 }
 
 // A file detected as MS-DOS is changed, or made to fail, and detected again under the
@@ -213,22 +213,22 @@ std::vector<Redetection> Redetections() {
       {"mixed", rewrite(many + "a\nb\nc\n"), "MS-DOS", {}, "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）　ASCII（推定）"},
       {"UTF-16LE", rewrite(std::string("\xFF\xFE" "a\0\r\0\n\0", 8)), "MS-DOS", {},
        "CR LF: 1 行　LF: 0 行　CR: 0 行　UTF-16LE"},
-      {"no line break", rewrite("abc"), "MS-DOS", {Text(messages::kNoLineBreak)}, ""},
-      {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::kSourceUnreadable, EACCES)}, ""},
+      {"no line break", rewrite("abc"), "MS-DOS", {Text(messages::Text(Outcome::NoLineBreak))}, ""},
+      {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::Text(Outcome::SourceReadFailed), EACCES)}, ""},
       {"a read fails while counting",
        [](FakeFileSystem& fs, const std::string& path) {
          fs.Rewrite(path, "a\r\n" + std::string(70000, 'b') + "\r\n");
          fs.FailOn(Op::Read, 64 * 1024 / 4 + 2, platform::FromErrno(EIO));  // past the first 64 KiB
        },
-       "MS-DOS", {}, Reasoned(messages::kSourceUnreadable, EIO)},
+       "MS-DOS", {}, Reasoned(messages::Text(Outcome::SourceReadFailed), EIO)},
       {"gone", [](FakeFileSystem& fs, const std::string& path) { fs.RemovePath(path); }, "MS-DOS",
-       {Text(messages::kSourceMissing)}, ""},
+       {Text(messages::Text(Outcome::SourceMissing))}, ""},
       {"a folder",
        [](FakeFileSystem& fs, const std::string& path) {
          fs.RemovePath(path);
          fs.AddDirectory(path);
        },
-       "MS-DOS", {Reasoned(messages::kSourceUnreadable, EISDIR)}, ""},
+       "MS-DOS", {Reasoned(messages::Text(Outcome::SourceReadFailed), EISDIR)}, ""},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -279,7 +279,7 @@ TEST_F(MainWindowTest, ChangingTheSourcePathForgetsTheDetectedKind) {
   Type("Txt1", dir.Write("mac.txt", "a\rb\r"));
   Type("Txt3", dir / "out.txt");
   Click("Cmd2");
-  EXPECT_EQ(services.messages, QStringList{Text(messages::kNotDetected)});
+  EXPECT_EQ(services.messages, QStringList{Text(messages::Text(Outcome::NotDetected))});
   EXPECT_EQ(testkit::ReadAll(dir / "out.txt"), "<missing>");
 }
 
@@ -296,15 +296,15 @@ struct Ending {
 
 std::vector<Ending> Endings() {
   const Ending cases[] = {
-      {"converted, twice from one detection", nullptr, {Text(messages::kConverted), Text(messages::kConverted)},
+      {"converted, twice from one detection", nullptr, {Text(messages::Text(Outcome::Ok)), Text(messages::Text(Outcome::Ok))},
        "a\nb\n", true, 2},
       {"キャンセル at the question", nullptr, {}, "old", false, 2},
-      {"a refusal", [](FakeFileSystem& fs) { fs.AddHardLink("/d/in", "/d/out"); }, {Text(messages::kSameFile)},
+      {"a refusal", [](FakeFileSystem& fs) { fs.AddHardLink("/d/in", "/d/out"); }, {Text(messages::Text(Outcome::SameFile))},
        "a\r\nb\r\n", true, 0},
       {"changed since detection", [](FakeFileSystem& fs) { fs.Rewrite("/d/in", "a\rb\r"); },
-       {Text(messages::kChangedSinceDetected)}, "old"},
+       {Text(messages::Text(Outcome::ChangedSinceDetected))}, "old"},
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
-       {Reasoned(messages::kOutputUnwritable, ENOSPC)}, "old"},
+       {Reasoned(messages::Text(Outcome::OutputCannotWrite), ENOSPC)}, "old"},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -365,7 +365,7 @@ TEST_F(MainWindowTest, LongWorkShowsItsProgressAndStopsOnRequest) {
     WaitIdle();
   }
   EXPECT_EQ(testkit::ReadAll(dir / "stopped.txt"), "<missing>");
-  EXPECT_EQ(services.messages, (QStringList{Text(messages::kConverted), Text(messages::kCancelled)}));
+  EXPECT_EQ(services.messages, (QStringList{Text(messages::Text(Outcome::Ok)), Text(messages::Text(Outcome::Cancelled))}));
 
   Type("Txt1", dir.Write("long.txt", std::string(100000, 'x')));  // no line break anywhere
   {

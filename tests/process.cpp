@@ -60,8 +60,8 @@ Process::Process(const Invocation& run) {
   ::_exit(127);
 }
 
-Outcome Process::Finish(int seconds) {
-  Outcome outcome;
+Ran Process::Finish(int seconds) {
+  Ran outcome;
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (::waitpid(pid_, &status, WNOHANG) == 0) {

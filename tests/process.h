@@ -28,7 +28,7 @@ struct Invocation {
   bool keep_input_open = false;            // stdin stays open, sending nothing, until the end
 };
 
-struct Outcome {
+struct Ran {
   int exit_code = -1;  // -1 when ended by a signal; 126 when it could not be set up, 127 not run
   int signal = 0;
   bool hung = false;   // still running after the time allowed, and killed
@@ -45,7 +45,7 @@ class Process {
 
   pid_t pid() const { return pid_; }
   // Waits for the end, killing the program when it takes more than `seconds`.
-  Outcome Finish(int seconds = 20);
+  Ran Finish(int seconds = 20);
 
  private:
   TempDir logs_;
@@ -53,6 +53,6 @@ class Process {
   int input_ = -1;  // the pipe's end that feeds stdin, while it is kept open
 };
 
-inline Outcome Run(const Invocation& run, int seconds = 20) { return Process(run).Finish(seconds); }
+inline Ran Run(const Invocation& run, int seconds = 20) { return Process(run).Finish(seconds); }
 
 }  // namespace tarnwhistle::testkit

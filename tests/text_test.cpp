@@ -123,7 +123,7 @@ TEST_P(TextRow, KindEncodingAndCountsWhateverTheReadSize) {
     EXPECT_EQ(detection.verdict, c.verdict) << where;
     EXPECT_EQ(detection.encoding, c.encoding) << where;
     const Examination whole = ExamineFile(fs, "/f");
-    ASSERT_EQ(whole.status, Status::Ok) << where;
+    ASSERT_EQ(whole.outcome, Outcome::Ok) << where;
     EXPECT_EQ(whole.verdict, c.verdict) << where;
     if (c.encoding_name != nullptr) {
       const bool guessed = std::string_view(c.encoding_name).ends_with("（推定）");
@@ -193,7 +193,7 @@ TEST(Text, AnExaminationTellsTheKindEarlyAndStopsWhenAsked) {
     ++told;
     stop.request_stop();
   });
-  EXPECT_EQ(stopped.status, Status::Cancelled);
+  EXPECT_EQ(stopped.outcome, Outcome::Cancelled);
   EXPECT_EQ(told, 1);
   EXPECT_EQ(fs.BytesRead(), 64u * 1024);
 }

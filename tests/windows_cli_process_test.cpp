@@ -38,7 +38,7 @@ std::wstring ToolPath() {
   return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tarnwhistle-cli.exe";
 }
 
-struct Outcome {
+struct Ran {
   DWORD exit_code = ~DWORD{0};
   bool hung = false;
   bool interrupted = false;  // Ctrl+Break was sent
@@ -56,7 +56,7 @@ std::string Drain(HANDLE pipe) {
 
 // Runs the tool in `folder` with `args` (quoted as CommandLineToArgvW reads them), `input`
 // on its standard input; with `interrupt`, Ctrl+Break is sent once it waits for more.
-Outcome RunTool(const std::string& folder, const std::vector<std::string>& args, const std::string& input = "",
+Ran RunTool(const std::string& folder, const std::vector<std::string>& args, const std::string& input = "",
             bool interrupt = false) {
   std::wstring line = L"\"" + ToolPath() + L"\"";
   for (const std::string& arg : args) line += L" \"" + Wide(arg) + L"\"";
@@ -73,7 +73,7 @@ Outcome RunTool(const std::string& folder, const std::vector<std::string>& args,
   start.hStdOutput = out_write;
   start.hStdError = err_write;
   PROCESS_INFORMATION process{};
-  Outcome outcome;
+  Ran outcome;
   const std::wstring where = Wide(folder);
   if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, where.c_str(),
                         &start, &process)) {
@@ -103,8 +103,8 @@ Outcome RunTool(const std::string& folder, const std::vector<std::string>& args,
 // Each command line, what it prints and how it ends. The files: 日本語.txt (LF),
 // sub/mac.txt (CR) and フォルダー/b.txt (CR LF).
 TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
-  const std::string missing(messages::kSourceMissing);
-  const std::string converted = std::string(messages::kConverted) + "\n";
+  const std::string missing(messages::Text(Outcome::SourceMissing));
+  const std::string converted = std::string(messages::Text(Outcome::Ok)) + "\n";
   const struct {
     const char* what;
     std::vector<std::string> args;
@@ -141,7 +141,7 @@ TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
     for (const auto& [name, bytes] : {std::pair{"日本語.txt", "x\ny\n"}, {"sub/mac.txt", "x\ry\r"}, {"フォルダー/b.txt", "x\r\ny\r\n"}}) {
       std::ofstream(std::filesystem::path(Wide(dir / name)), std::ios::binary) << bytes;
     }
-    const Outcome run = RunTool(dir.path(), c.args, c.input);
+    const Ran run = RunTool(dir.path(), c.args, c.input);
     EXPECT_FALSE(run.hung);
     EXPECT_EQ(run.exit_code, c.exit_code);
     EXPECT_EQ(run.out, c.out);
@@ -158,7 +158,7 @@ TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
 TEST(WindowsCliProcess, CtrlBreakEndsTheToolAndLeavesNoTrace) {
   TempDir dir;
   dir.Write("out.txt", "old\n");
-  const Outcome run = RunTool(dir.path(), {"convert", "--to", "dos", "-", "out.txt"}, "a\n", true);
+  const Ran run = RunTool(dir.path(), {"convert", "--to", "dos", "-", "out.txt"}, "a\n", true);
   if (!run.interrupted) GTEST_SKIP() << "no console to send Ctrl+Break through (wine runs the tests without one)";
   EXPECT_FALSE(run.hung);
   EXPECT_EQ(run.exit_code, kInterruptedExit);

@@ -123,7 +123,7 @@ TEST(WindowsFileLayer, OutputsWindowsNamesAsWindowsDoes) {
     dir.Write("dos.txt", kDos);
     if (c.prepare) c.prepare(dir);
     platform::WindowsFileSystem fs;
-    const ConversionOutcome outcome = Convert(fs, dir / "dos.txt", dir / c.output);
+    const Result outcome = Convert(fs, dir / "dos.txt", dir / c.output);
     if (c.status == Status::Cancelled) {
       EXPECT_FALSE(outcome.refusal.empty());
     } else {
@@ -168,8 +168,8 @@ TEST(WindowsFileLayer, ReadsWhatWindowsProgramsCannotReach) {
     }
     if (!WriteRaw(folder + "/" + c.name, kDos)) GTEST_SKIP() << "wine cannot make " << c.what << " here";
     platform::WindowsFileSystem fs;
-    const ConversionOutcome outcome = Convert(fs, folder + "/" + c.name, folder + "/out.txt");
-    EXPECT_TRUE(outcome.Converted()) << outcome.Message();
+    const Result outcome = Convert(fs, folder + "/" + c.name, folder + "/out.txt");
+    EXPECT_TRUE(outcome.Converted()) << messages::Describe(outcome);
     EXPECT_EQ(ReadRaw(folder + "/out.txt"), kUnix);
     EXPECT_EQ(ReadRaw(folder + "/" + c.name), kDos);
     // Emptied here: TempDir's std::filesystem reaches them by Win32's paths, as CON a device.

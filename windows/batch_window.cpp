@@ -318,7 +318,7 @@ void BatchWindow::StartAdding(const std::vector<std::string>& paths, std::set<st
           std::erase_if(chunk, [&known](const BatchFile& file) { return known.count(file.source) != 0; });
           outbox.Post([this, chunk] { AppendRows(chunk); });
           for (const BatchFile& file : chunk) {
-            if (!stop.stop_requested() && file.refused == Status::Ok && !file.skipped_link) {
+            if (!stop.stop_requested() && Refusal(file).ok()) {
               const Examination whole = ExamineFile(files_, file.place, stop);
               outbox.Post([this, row, whole] { ShowExamined(row, whole); });
             }
@@ -342,7 +342,7 @@ void BatchWindow::EndWork() {
     bytes_read_ = 0;
     ShowProgress();
     const QString summary = Text(messages::WithNotes(
-        messages::kCancelled, {BatchSummary(totals_), "未処理 " + std::to_string(rows_.size() - FilesDone())}));
+        messages::Text(Outcome::Cancelled), {BatchSummary(totals_), "未処理 " + std::to_string(rows_.size() - FilesDone())}));
     ShowLiveText(summary_, summary);
   }
   stop_pressed_ = false;
@@ -357,10 +357,7 @@ void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
     table_->insertRow(row);
     for (int column = kPath; column < kColumns; ++column) table_->setItem(row, column, new QTableWidgetItem);
     SetCell(table_, row, kPath, PathText(file.source));
-    if (file.skipped_link || file.refused != Status::Ok) {
-      const BatchResult told = ConvertBatchFile(files_, file, {});  // says why, and opens nothing
-      SetCell(table_, row, kResult, Text(told.message));
-    }
+    if (const Result refused = Refusal(file); !refused.ok()) SetCell(table_, row, kResult, Text(messages::Describe(refused)));
     rows_.push_back(file);
   }
   added_ += files.size();
@@ -368,9 +365,9 @@ void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
 }
 
 void BatchWindow::ShowExamined(std::size_t row, const Examination& whole) {
-  if (whole.status == Status::Cancelled) return;
-  if (whole.status != Status::Ok) {
-    SetCell(table_, row, kResult, Text(messages::ForStatus(whole.status, whole.reason)));
+  if (whole.outcome == Outcome::Cancelled) return;
+  if (whole.outcome != Outcome::Ok) {
+    SetCell(table_, row, kResult, Text(messages::Describe({whole.outcome, whole.reason})));
     return;
   }
   rows_[row].size = whole.identity.size;
@@ -388,7 +385,7 @@ void BatchWindow::OnAddChosen(platform::WindowServices::PathRequest request) {
     if (const std::optional<std::string> path = UnambiguousLocalPath(files_, chosen)) {
       paths.push_back(*path);
     } else {
-      services_.ShowMessage(this, Text(messages::kSourceMissing));
+      services_.ShowMessage(this, Text(messages::Text(Outcome::SourceMissing)));
     }
   }
   AddPaths(paths);
@@ -399,7 +396,7 @@ void BatchWindow::OnAddTyped() {
   if (text.isEmpty() || Busy()) return;
   const std::optional<std::string> path = UnambiguousLocalPath(files_, text);
   if (!path) {
-    services_.ShowMessage(this, Text(messages::kSourceMissing));
+    services_.ShowMessage(this, Text(messages::Text(Outcome::SourceMissing)));
     return;
   }
   AddPaths({*path});
@@ -453,9 +450,7 @@ void BatchWindow::OnConvert() {
   settings.output_folder = *folder;
   auto plan = std::make_shared<BatchPlan>(files_, named_, settings);
   if (const BatchRefusal refused = plan->Refusal()) {
-    return services_.ShowMessage(this, Text(refused.kind == BatchRefusal::Kind::OutputInsideSource
-                                                ? messages::kOutputFolderInsideSource
-                                                : messages::kOutputIsSource));
+    return services_.ShowMessage(this, Text(messages::Text(refused.outcome)));
   }
 
   for (std::size_t row = 0; row < rows_.size(); ++row) SetCell(table_, row, kResult, {});
@@ -471,7 +466,7 @@ void BatchWindow::OnConvert() {
         for (BatchFile& file : work) plan->Assign(file);
         RunBatch(
             files_, work, settings,
-            [&outbox, this](std::size_t row, const BatchResult& result) {
+            [&outbox, this](std::size_t row, const Result& result) {
               outbox.Post([this, row, result] { ShowResult(row, result); });
             },
             stop, BatchWorkers(settings),
@@ -486,10 +481,10 @@ void BatchWindow::OnStop() {
   task_.Stop();
 }
 
-void BatchWindow::ShowResult(std::size_t row, const BatchResult& result) {
+void BatchWindow::ShowResult(std::size_t row, const Result& result) {
   saved_ = false;
-  if (result.verdict != BatchVerdict::NotDone) {
-    SetCell(table_, row, kResult, Text(result.message));
+  if (result.outcome != Outcome::NotDone) {
+    SetCell(table_, row, kResult, Text(messages::Describe(result)));
     finished_weight_ += rows_[row].size + 1;
   }
   totals_.Add(result);
@@ -531,7 +526,9 @@ void BatchWindow::OnSaveResults() {
   if (chosen.isEmpty()) return;
   QString path = chosen.first();
   if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) path += QStringLiteral(".csv");
-  if (!SaveResults(path)) return services_.ShowMessage(this, Text(messages::kOutputUnwritable));
+  if (const Result saved = SaveResults(path); !saved.ok()) {
+    return services_.ShowMessage(this, Text(messages::Describe(saved)));
+  }
   saved_ = true;
   WindowSettings().setValue("batch/results_folder", QFileInfo(path).absolutePath());
 }
@@ -543,7 +540,7 @@ QString BatchWindow::ResultsFolder() const {
   return QDir::homePath();
 }
 
-bool BatchWindow::SaveResults(const QString& path) {
+Result BatchWindow::SaveResults(const QString& path) {
   QString csv = QStringLiteral("\uFEFF");  // the byte order mark: spreadsheet programs then read UTF-8
   QStringList header;
   for (int column = 0; column < kColumns; ++column) header << CsvField(table_->horizontalHeaderItem(column)->text());
@@ -555,14 +552,15 @@ bool BatchWindow::SaveResults(const QString& path) {
   }
   const QByteArray bytes = csv.toUtf8();
   const std::optional<std::string> local = UnambiguousLocalPath(files_, path);
-  if (!local) return false;
+  if (!local) return {Outcome::OutputCannotWrite, platform::FromErrno(ENOENT)};
   const auto place = files_.Locate(*local);
-  if (!place) return false;
+  if (!place) return {Outcome::OutputCannotWrite, place.reason};
   auto file = platform::ReplacementFile::Create(files_, place.value, 0666);  // as any new file, less the umask
-  return file &&
-         file.value->Sink().Write({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                   static_cast<std::size_t>(bytes.size())}) == platform::Reason::kNone &&
-         file.value->Commit() == platform::Reason::kNone;
+  if (!file) return {Outcome::OutputCannotWrite, file.reason};
+  platform::Reason failed = file.value->Sink().Write(
+      {reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())});
+  if (failed == platform::Reason::kNone) failed = file.value->Commit();
+  return failed == platform::Reason::kNone ? Result{} : Result{Outcome::OutputCannotWrite, failed};
 }
 
 // Escape, 閉じる and the title bar's close all come here: a table whose results are not

@@ -43,8 +43,8 @@ class BatchWindow : public QDialog {
   // given while work runs are added when it ends.
   void AddPaths(const std::vector<std::string>& paths);
 
-  // Writes the table as CSV, UTF-8 with a byte order mark; false when it cannot.
-  bool SaveResults(const QString& path);
+  // Writes the table as CSV, UTF-8 with a byte order mark: Ok, or OutputCannotWrite and why.
+  Result SaveResults(const QString& path);
 
   // True while files are being added or converted.
   bool Busy() const { return task_.Running(); }
@@ -83,7 +83,7 @@ class BatchWindow : public QDialog {
   void EndWork();
   void AppendRows(const std::vector<BatchFile>& files);
   void ShowExamined(std::size_t row, const Examination& whole);
-  void ShowResult(std::size_t row, const BatchResult& result);
+  void ShowResult(std::size_t row, const Result& result);
   void ShowProgress();
   std::size_t FilesDone() const;  // of a run: files with a result, not those left as they were
   BatchSettings Settings() const;

@@ -139,7 +139,7 @@ void FileBrowser::OnDriveChosen(int index) {
   const platform::Drive& drive = drives_[index];
   QFileInfo root(drive.root);
   if (!drive.ready || !root.isDir() || !root.isReadable() || !QDir(drive.root).isReadable()) {
-    services_.ShowMessage(drive_list_->window(), Text(messages::kDriveNotReady));
+    services_.ShowMessage(drive_list_->window(), Text(messages::Text(Outcome::DriveNotReady)));
     QSignalBlocker quiet(drive_list_);
     drive_list_->setCurrentIndex(drive_);
     return;

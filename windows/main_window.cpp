@@ -239,7 +239,7 @@ void MainWindow::OnDetect() {
   browser_->SelectFile(source_path_->text());  // the file the window now works on
   const std::optional<std::string> local = PathIn(source_path_, source_bytes_);
   if (!local) {
-    services_.ShowMessage(this, Text(messages::kSourceMissing));
+    services_.ShowMessage(this, Text(messages::Text(Outcome::SourceMissing)));
     return;
   }
   ShowLiveText(counts_line_, {});
@@ -258,7 +258,7 @@ void MainWindow::OnVerdict(const Examination& verdict) {
   detecting_ = false;
   CloseProgress();
   if (verdict.verdict == LineEndingKind::None) {
-    services_.ShowMessage(this, Text(messages::kNoLineBreak));
+    services_.ShowMessage(this, Text(messages::Text(Outcome::NoLineBreak)));
   } else {
     detected_kind_box_->setText(Text(DisplayName(verdict.verdict)));
     detected_kind_ = verdict.verdict;
@@ -272,11 +272,12 @@ void MainWindow::OnVerdict(const Examination& verdict) {
 void MainWindow::OnExamined(const Examination& whole) {
   if (std::exchange(detecting_, false)) {
     CloseProgress();
-    const std::string failure = messages::ForStatus(whole.status, whole.reason);
-    if (!failure.empty()) services_.ShowMessage(this, Text(failure));
-  } else if (whole.verdict != LineEndingKind::None && whole.status != Status::Cancelled) {
-    ShowLiveText(counts_line_, whole.status == Status::Ok ? CountsText(whole.counts, whole.encoding_name)
-                                                         : Text(messages::ForStatus(whole.status, whole.reason)));
+    if (whole.outcome != Outcome::Ok && whole.outcome != Outcome::Cancelled) {
+      services_.ShowMessage(this, Text(messages::Describe({whole.outcome, whole.reason})));
+    }
+  } else if (whole.verdict != LineEndingKind::None && whole.outcome != Outcome::Cancelled) {
+    ShowLiveText(counts_line_, whole.outcome == Outcome::Ok ? CountsText(whole.counts, whole.encoding_name)
+                                                         : Text(messages::Describe({whole.outcome, whole.reason})));
   }
 }
 
@@ -285,7 +286,7 @@ void MainWindow::OnConvert() {
   const std::optional<std::string> source = PathIn(source_path_, source_bytes_);
   const std::optional<std::string> output = PathIn(output_path_, output_bytes_);
   if (!source || !output) {
-    services_.ShowMessage(this, Text(!source ? messages::kSourceMissing : messages::kOutputUnwritable));
+    services_.ShowMessage(this, Text(messages::Text(!source ? Outcome::SourceMissing : Outcome::OutputCannotWrite)));
     return;
   }
   ConversionRequest request;
@@ -302,7 +303,7 @@ void MainWindow::OnConvert() {
   ShowProgress(Text(messages::kConverting), convert_);
   convert_.Start([this, request](const std::stop_token& stop, const BackgroundTask::Outbox& outbox) {
     ProgressThrottle throttle;
-    const ConversionOutcome outcome =
+    const Result result =
         CheckAndConvert(files_, request, stop, [&](std::uint64_t done, std::uint64_t total, Stage stage) {
           if (!throttle.Due(stage)) return;
           outbox.Post([this, done, total, stage] {
@@ -311,7 +312,7 @@ void MainWindow::OnConvert() {
             progress_->SetProgress(done, total);
           });
         });
-    outbox.Post([this, outcome] { OnConverted(outcome); });
+    outbox.Post([this, result] { OnConverted(result); });
   });
 }
 
@@ -330,11 +331,9 @@ bool MainWindow::WouldReplace(const ConversionRequest& request) {
 }
 
 // The refusal, the failure and why, "変換しました", or "中止しました" after 中止.
-void MainWindow::OnConverted(const ConversionOutcome& outcome) {
+void MainWindow::OnConverted(const Result& result) {
   CloseProgress();
-  const bool stopped = outcome.refusal.empty() && outcome.result.status == Status::Cancelled;
-  const std::string message = stopped ? std::string(messages::kCancelled) : outcome.Message();
-  if (!message.empty()) services_.ShowMessage(this, Text(message));
+  services_.ShowMessage(this, Text(messages::Describe(result)));
 }
 
 void MainWindow::ShowProgress(const QString& label, BackgroundTask& task) {
@@ -386,7 +385,7 @@ void MainWindow::OnOpen() {
   open_folder_ = QFileInfo(path).absolutePath();
   // The dialog gives a name that is not UTF-8 with U+FFFD in it: its bytes are found again.
   const std::optional<std::string> bytes = UnambiguousLocalPath(files_, path);
-  if (!bytes) return services_.ShowMessage(this, Text(messages::kSourceMissing));
+  if (!bytes) return services_.ShowMessage(this, Text(messages::Text(Outcome::SourceMissing)));
   OpenFile(*bytes);
 }
 

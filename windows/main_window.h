@@ -78,7 +78,7 @@ class MainWindow : public QMainWindow {
   void OnExamined(const Examination& whole);
   void OnConvert();
   bool WouldReplace(const ConversionRequest& request);
-  void OnConverted(const ConversionOutcome& outcome);
+  void OnConverted(const Result& result);
   void OnTargetToggled(int kind, bool checked);
   void OnFileChosen(const QString& path);
   void OnOpen();
