@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "engine/messages.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
+using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::TempDir;
 
@@ -102,19 +104,21 @@ Ran RunTool(const std::string& folder, const std::vector<std::string>& args, con
 
 // Each command line, what it prints and how it ends. The files: 日本語.txt (LF),
 // sub/mac.txt (CR) and フォルダー/b.txt (CR LF).
-TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
+struct CliLine {
+  const char* name;
+  std::vector<std::string> args;
+  std::string input;
+  DWORD exit_code;
+  std::string out;
+  std::string err;
+  std::string made;  // a file the run writes, and what it must hold
+  std::string holds;
+};
+
+std::vector<CliLine> CliLines() {
   const std::string missing(messages::Text(Outcome::SourceMissing));
   const std::string converted = std::string(messages::Text(Outcome::Ok)) + "\n";
-  const struct {
-    const char* what;
-    std::vector<std::string> args;
-    std::string input;
-    DWORD exit_code;
-    std::string out;
-    std::string err;
-    std::string made;  // a file the run writes, and what it must hold
-    std::string holds;
-  } cases[] = {
+  return {
       // An argument read in the ANSI code page comes as "???.txt".
       {"a Japanese name", {"detect", "日本語.txt"}, "", 0, "UNIX\n", "", "", ""},
       {"a Japanese message", {"detect", "無い.txt"}, "", 1, "", "無い.txt: " + missing + "\n", "", ""},
@@ -132,26 +136,31 @@ TEST(WindowsCliProcess, NamesMessagesAndBytesComeThroughWhole) {
       {"a pattern in another case", {"convert", "--to", "unix", "-o", "out", "--include", "[A-C].TXT", "フォルダー"}, "", 0,
        "フォルダー/b.txt: " + converted, "変換 1・変換不要 0・変換できません 0・失敗 0\n", "out/フォルダー/b.txt", "x\ny\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    // Paths in UTF-16: std::ofstream would take a std::string in the ANSI code page.
-    std::filesystem::create_directory(Wide(dir / "sub"));
-    std::filesystem::create_directory(Wide(dir / "フォルダー"));
-    for (const auto& [name, bytes] : {std::pair{"日本語.txt", "x\ny\n"}, {"sub/mac.txt", "x\ry\r"}, {"フォルダー/b.txt", "x\r\ny\r\n"}}) {
-      std::ofstream(std::filesystem::path(Wide(dir / name)), std::ios::binary) << bytes;
-    }
-    const Ran run = RunTool(dir.path(), c.args, c.input);
-    EXPECT_FALSE(run.hung);
-    EXPECT_EQ(run.exit_code, c.exit_code);
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, c.err);
-    if (!c.made.empty()) {
-      std::ifstream made(std::filesystem::path(Wide(dir / c.made)), std::ios::binary);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(made), {}), c.holds);
-    }
+}
+
+class WindowsCliLine : public ::testing::TestWithParam<CliLine> {};
+
+TEST_P(WindowsCliLine, NamesMessagesAndBytesComeThroughWhole) {
+  const CliLine& c = GetParam();
+  TempDir dir;
+  // Paths in UTF-16: std::ofstream would take a std::string in the ANSI code page.
+  std::filesystem::create_directory(Wide(dir / "sub"));
+  std::filesystem::create_directory(Wide(dir / "フォルダー"));
+  for (const auto& [name, bytes] : {std::pair{"日本語.txt", "x\ny\n"}, {"sub/mac.txt", "x\ry\r"}, {"フォルダー/b.txt", "x\r\ny\r\n"}}) {
+    std::ofstream(std::filesystem::path(Wide(dir / name)), std::ios::binary) << bytes;
+  }
+  const Ran run = RunTool(dir.path(), c.args, c.input);
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exit_code, c.exit_code);
+  EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(run.err, c.err);
+  if (!c.made.empty()) {
+    std::ifstream made(std::filesystem::path(Wide(dir / c.made)), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(made), {}), c.holds);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, WindowsCliLine, ::testing::ValuesIn(CliLines()), testkit::NameRowsByName(CliLines()));
 
 // Ctrl+Break while the tool waits for its input ends it as Windows ends an interrupted
 // process, and OUT is as it was, with nothing beside it.

@@ -15,12 +15,14 @@
 #include "engine/conversion_request.h"
 #include "platform/replacement_file.h"
 #include "platform/windows_file_system.h"
+#include "row_name.h"
 #include "temp_dir.h"
 
 namespace tarnwhistle {
 namespace {
 
 using platform::Reason;
+using testkit::PrintTo;
 using testkit::ReadAll;
 using testkit::TempDir;
 
@@ -70,7 +72,7 @@ std::vector<std::string> NamesIn(platform::FileSystem& fs, const std::string& fo
   return names;
 }
 
-ConversionOutcome Convert(platform::FileSystem& fs, const std::string& source, const std::string& output) {
+Result Convert(platform::FileSystem& fs, const std::string& source, const std::string& output) {
   ConversionRequest request;
   request.source = source;
   request.output = output;
@@ -85,99 +87,110 @@ const std::string kOld = "old\n";
 
 // Each output name, what the conversion of dos.txt into it must end in, and what the
 // folder must then hold. Never a working file left beside it.
-TEST(WindowsFileLayer, OutputsWindowsNamesAsWindowsDoes) {
-  const struct Case {
-    const char* what;
-    std::function<void(const TempDir&)> prepare;
-    std::string output;
-    Status status;  // Cancelled: refused before anything was written
-    Reason reason;
-    std::vector<std::string> names;  // besides dos.txt
-    std::string kept;                // the name that holds `content`
-    std::string content;
-  } cases[] = {
-      {"a Japanese name", {}, "変換後.txt", Status::Ok, Reason::kNone, {"変換後.txt"}, "変換後.txt", kUnix},
+struct OutputCase {
+  const char* name;
+  std::function<void(const TempDir&)> prepare;
+  std::string output;
+  Outcome outcome;
+  Reason reason;
+  std::vector<std::string> names;  // besides dos.txt
+  std::string kept;                // the name that holds `content`
+  std::string content;
+};
+
+std::vector<OutputCase> OutputCases() {
+  return {
+      {"a Japanese name", {}, "変換後.txt", Outcome::Ok, Reason::kNone, {"変換後.txt"}, "変換後.txt", kUnix},
       // Written into the console, or made a file no Windows program can open or remove.
-      {"a device's name", {}, "CON", Status::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
-      {"a device's name with an extension", {}, "NUL.txt", Status::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
-      {"a trailing dot", {}, "a.", Status::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
-      {"a trailing space", {}, "a ", Status::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
+      {"a device's name", {}, "CON", Outcome::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
+      {"a device's name with an extension", {}, "NUL.txt", Outcome::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
+      {"a trailing dot", {}, "a.", Outcome::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
+      {"a trailing space", {}, "a ", Outcome::OutputCannotWrite, platform::FromErrno(EINVAL), {}, "", ""},
       // Written into a hidden stream of a.txt, which no one would see.
-      {"a stream of a file", [](const TempDir& d) { d.Write("a.txt", kOld); }, "a.txt:s", Status::OutputCannotWrite,
+      {"a stream of a file", [](const TempDir& d) { d.Write("a.txt", kOld); }, "a.txt:s", Outcome::OutputCannotWrite,
        platform::FromErrno(EINVAL), {"a.txt"}, "a.txt", kOld},
       // A second file beside the first, differing only in case, which Windows cannot tell apart.
-      {"a name that differs only in case", [](const TempDir& d) { d.Write("Out.txt", kOld); }, "OUT.TXT", Status::Ok,
+      {"a name that differs only in case", [](const TempDir& d) { d.Write("Out.txt", kOld); }, "OUT.TXT", Outcome::Ok,
        Reason::kNone, {"OUT.TXT"}, "OUT.TXT", kUnix},
       // The source itself by another case: converted onto itself, it would be lost.
-      {"the source by another case", {}, "DOS.TXT", Status::Cancelled, Reason::kNone, {}, "dos.txt", kDos},
+      {"the source by another case", {}, "DOS.TXT", Outcome::SameFile, Reason::kNone, {}, "dos.txt", kDos},
       {"a read-only output",
        [](const TempDir& d) {
          d.Write("ro.txt", kOld);
          ::SetFileAttributesW(Wide(d / "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
        },
-       "ro.txt", Status::OutputCannotWrite, platform::FromErrno(EACCES), {"ro.txt"}, "ro.txt", kOld},
+       "ro.txt", Outcome::OutputCannotWrite, platform::FromErrno(EACCES), {"ro.txt"}, "ro.txt", kOld},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    dir.Write("dos.txt", kDos);
-    if (c.prepare) c.prepare(dir);
-    platform::WindowsFileSystem fs;
-    const Result outcome = Convert(fs, dir / "dos.txt", dir / c.output);
-    if (c.status == Status::Cancelled) {
-      EXPECT_FALSE(outcome.refusal.empty());
-    } else {
-      EXPECT_EQ(outcome.refusal, "");
-      EXPECT_EQ(outcome.result.status, c.status);
-      EXPECT_EQ(outcome.result.reason, c.reason);
-    }
-    std::vector<std::string> names = c.names;
-    names.push_back("dos.txt");
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> found = NamesIn(fs, dir.path());
-    // The case a replaced name keeps is the file system's choice.
-    if (std::string(c.what) == "a name that differs only in case" && found.size() == 2 && found[0] == "Out.txt") {
-      found[0] = "OUT.TXT";
-      std::sort(found.begin(), found.end());
-    }
-    EXPECT_EQ(found, names);
-    if (!c.kept.empty()) EXPECT_EQ(ReadRaw(dir / c.kept), c.content);
-    if (c.kept == "ro.txt") EXPECT_NE(::GetFileAttributesW(Wide(dir / "ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  }
 }
+
+class WindowsOutputName : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(WindowsOutputName, EndsAsWindowsDoes) {
+  const OutputCase& c = GetParam();
+  TempDir dir;
+  dir.Write("dos.txt", kDos);
+  if (c.prepare) c.prepare(dir);
+  platform::WindowsFileSystem fs;
+  const Result outcome = Convert(fs, dir / "dos.txt", dir / c.output);
+  EXPECT_EQ(outcome.outcome, c.outcome);
+  EXPECT_EQ(outcome.reason, c.reason);
+  std::vector<std::string> names = c.names;
+  names.push_back("dos.txt");
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> found = NamesIn(fs, dir.path());
+  // The case a replaced name keeps is the file system's choice.
+  if (std::string(c.name) == "a name that differs only in case" && found.size() == 2 && found[0] == "Out.txt") {
+    found[0] = "OUT.TXT";
+    std::sort(found.begin(), found.end());
+  }
+  EXPECT_EQ(found, names);
+  if (!c.kept.empty()) EXPECT_EQ(ReadRaw(dir / c.kept), c.content);
+  if (c.kept == "ro.txt") EXPECT_NE(::GetFileAttributesW(Wide(dir / "ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WindowsOutputName, ::testing::ValuesIn(OutputCases()),
+                         testkit::NameRowsByName(OutputCases()));
 
 // A source whose name Windows would rewrite or take for a device is read as the file it
 // is; a path past MAX_PATH is walked like any other.
-TEST(WindowsFileLayer, ReadsWhatWindowsProgramsCannotReach) {
-  const struct {
-    const char* what;
-    std::string folder;
-    std::string name;
-  } cases[] = {{"a device's name", "", "CON"},
-               {"a trailing dot", "", "b."},
-               {"a path longer than MAX_PATH", std::string(120, 'x') + "/" + std::string(120, 'y') + "/" + "深い", "f.txt"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    std::string folder = dir.path();
-    for (std::size_t at = 0; at < c.folder.size();) {
-      const std::size_t end = std::min(c.folder.find('/', at), c.folder.size());
-      folder += "/" + c.folder.substr(at, end - at);
-      ASSERT_TRUE(::CreateDirectoryW(Raw(folder).c_str(), nullptr));
-      at = end + 1;
-    }
-    if (!WriteRaw(folder + "/" + c.name, kDos)) GTEST_SKIP() << "wine cannot make " << c.what << " here";
-    platform::WindowsFileSystem fs;
-    const Result outcome = Convert(fs, folder + "/" + c.name, folder + "/out.txt");
-    EXPECT_TRUE(outcome.Converted()) << messages::Describe(outcome);
-    EXPECT_EQ(ReadRaw(folder + "/out.txt"), kUnix);
-    EXPECT_EQ(ReadRaw(folder + "/" + c.name), kDos);
-    // Emptied here: TempDir's std::filesystem reaches them by Win32's paths, as CON a device.
-    EXPECT_TRUE(::DeleteFileW(Raw(folder + "/" + c.name).c_str()));
-    EXPECT_TRUE(::DeleteFileW(Raw(folder + "/out.txt").c_str()));
-    for (; folder != dir.path(); folder.resize(folder.rfind('/'))) ::RemoveDirectoryW(Raw(folder).c_str());
-  }
+struct UnreachableSource {
+  const char* name;
+  std::string folder;
+  std::string file;
+};
+
+std::vector<UnreachableSource> UnreachableSources() {
+  return {{"a device's name", "", "CON"},
+          {"a trailing dot", "", "b."},
+          {"a path longer than MAX_PATH", std::string(120, 'x') + "/" + std::string(120, 'y') + "/" + "深い", "f.txt"}};
 }
+
+class WindowsUnreachableSource : public ::testing::TestWithParam<UnreachableSource> {};
+
+TEST_P(WindowsUnreachableSource, IsReadAsTheFileItIs) {
+  const UnreachableSource& c = GetParam();
+  TempDir dir;
+  std::string folder = dir.path();
+  for (std::size_t at = 0; at < c.folder.size();) {
+    const std::size_t end = std::min(c.folder.find('/', at), c.folder.size());
+    folder += "/" + c.folder.substr(at, end - at);
+    ASSERT_TRUE(::CreateDirectoryW(Raw(folder).c_str(), nullptr));
+    at = end + 1;
+  }
+  if (!WriteRaw(folder + "/" + c.file, kDos)) GTEST_SKIP() << "wine cannot make " << c.name << " here";
+  platform::WindowsFileSystem fs;
+  const Result outcome = Convert(fs, folder + "/" + c.file, folder + "/out.txt");
+  EXPECT_TRUE(outcome.ok()) << messages::Describe(outcome);
+  EXPECT_EQ(ReadRaw(folder + "/out.txt"), kUnix);
+  EXPECT_EQ(ReadRaw(folder + "/" + c.file), kDos);
+  // Emptied here: TempDir's std::filesystem reaches them by Win32's paths, as CON a device.
+  EXPECT_TRUE(::DeleteFileW(Raw(folder + "/" + c.file).c_str()));
+  EXPECT_TRUE(::DeleteFileW(Raw(folder + "/out.txt").c_str()));
+  for (; folder != dir.path(); folder.resize(folder.rfind('/'))) ::RemoveDirectoryW(Raw(folder).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(, WindowsUnreachableSource, ::testing::ValuesIn(UnreachableSources()),
+                         testkit::NameRowsByName(UnreachableSources()));
 
 // A junction at `link` to the folder `target`, as mklink /J makes one.
 bool MakeJunction(const std::string& link, const std::string& target) {
