@@ -212,9 +212,10 @@ void BM_Kernel(benchmark::State& state, tarnwhistle::Encoding encoding, const ch
     LineEndingConverter converter(encoding, target);
     std::uint8_t* next = out.data();
     for (std::size_t at = 0; at < in.size(); at += kPiece) {
-      const std::ptrdiff_t n = converter.Convert(std::span(in).subspan(at, std::min(kPiece, in.size() - at)), next);
-      if (n < 0) state.SkipWithError("NUL in the text");
-      next += n;
+      const std::optional<std::size_t> n =
+          converter.Convert(std::span(in).subspan(at, std::min(kPiece, in.size() - at)), next);
+      if (!n) state.SkipWithError("NUL in the text");
+      next += n.value_or(0);
     }
     next += converter.Finish(next);
     benchmark::DoNotOptimize(next);

@@ -38,7 +38,7 @@ int Detect(const Environment& env, const Format& format, const std::vector<std::
     const Detection detection = DetectLineEndings(env.fs, file, env.stop);
     if (detection.outcome == Outcome::Cancelled) return kExitFailed;
     if (detection.outcome != Outcome::Ok) {
-      Complain(env, file, messages::Describe({detection.outcome, detection.reason}));
+      Complain(env, file, messages::Describe(detection));
       code = kExitFailed;
       continue;
     }
@@ -72,7 +72,7 @@ int Info(const Environment& env, const Format& format, const std::vector<std::st
     const Examination examination = ExamineFile(env.fs, file, env.stop);
     if (examination.outcome == Outcome::Cancelled) return kExitFailed;
     if (examination.outcome != Outcome::Ok) {
-      Complain(env, file, messages::Describe({examination.outcome, examination.reason}));
+      Complain(env, file, messages::Describe(examination));
       code = kExitFailed;
       continue;
     }

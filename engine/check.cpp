@@ -90,7 +90,7 @@ CheckResult CheckBatchFile(platform::FileSystem& fs, const BatchFile& file, K ex
   }
   const Examination examination = ExamineFile(fs, file.place, stop);
   if (examination.outcome != Outcome::Ok) {
-    result.message = messages::Describe({examination.outcome, examination.reason});
+    result.message = messages::Describe(examination);
     return result;
   }
   return JudgeLineEndings(examination, expected);

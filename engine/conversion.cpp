@@ -100,10 +100,9 @@ struct Piece {
 std::optional<std::span<const std::uint8_t>> ConvertPiece(LineEndingConverter* converter,
                                                           std::span<const std::uint8_t> piece, std::uint8_t* out) {
   if (converter == nullptr) return piece;
-  const std::ptrdiff_t made =
-      piece.empty() ? static_cast<std::ptrdiff_t>(converter->Finish(out)) : converter->Convert(piece, out);
-  if (made < 0) return std::nullopt;
-  return std::span<const std::uint8_t>(out, static_cast<std::size_t>(made));
+  const std::optional<std::size_t> made = piece.empty() ? converter->Finish(out) : converter->Convert(piece, out);
+  if (!made) return std::nullopt;
+  return std::span<const std::uint8_t>(out, *made);
 }
 
 // Moves the rest of `file` into `sink`, converted unless `converter` is null (a copy),
@@ -133,10 +132,9 @@ Result MoveHeld(const std::vector<std::uint8_t>& whole, platform::ByteSink& sink
   // One size for every file held whole, so that a batch's thread keeps reusing the buffer.
   platform::PageBuffer out(LineEndingConverter::MaxOutput(std::max<std::size_t>(whole.size(), kHeldWhole)));
   if (converter != nullptr) {
-    const std::ptrdiff_t made = converter->Convert(whole, out.data());
-    if (made < 0) return {Outcome::NotConvertible, Reason::kNulCharacter};
-    const std::size_t held = converter->Finish(out.data() + made);
-    bytes = {out.data(), static_cast<std::size_t>(made) + held};
+    const std::optional<std::size_t> made = converter->Convert(whole, out.data());
+    if (!made) return {Outcome::NotConvertible, Reason::kNulCharacter};
+    bytes = {out.data(), *made + converter->Finish(out.data() + *made)};
   }
   if (Reason written = sink.Write(bytes); written != Reason::kNone) return {Outcome::OutputCannotWrite, written};
   done = whole.size();

@@ -73,12 +73,11 @@ class KindScanner {
   std::uint8_t escape_last_ = kEsc;  // the last byte of the escape taken so far
 };
 
-struct Detection {
-  Outcome outcome = Outcome::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
-  platform::Reason reason = platform::Reason::kNone;
+// What a detection came to (Ok, SourceCannotOpen, SourceReadFailed or Cancelled; for
+// BINARY, `found` says where) and what it found.
+struct Detection : Result {
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;
-  ControlFound found;  // for BINARY
 };
 
 // Reads from `source` into `buffer` until it holds at least `least` bytes or the source

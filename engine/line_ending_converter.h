@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include "encoding.h"
 #include "line_ending_kind.h"
@@ -25,10 +26,14 @@ class LineEndingConverter {
 
   // Converts the next piece into `out`, which has room for MaxOutput(in.size()) bytes
   // and does not overlap `in`.
-  // Returns how many bytes of the result it wrote, or -1 when the piece holds a NUL
+  // Returns how many bytes of the result it wrote, or nothing when the piece holds a NUL
   // (a NUL byte; in UTF-16 a NUL code unit): text never holds one, and the converter
   // is of no further use then.
-  std::ptrdiff_t Convert(std::span<const std::uint8_t> in, std::uint8_t* out) { return convert_(*this, in, out); }
+  std::optional<std::size_t> Convert(std::span<const std::uint8_t> in, std::uint8_t* out) {
+    const std::ptrdiff_t made = convert_(*this, in, out);
+    if (made < 0) return std::nullopt;
+    return static_cast<std::size_t>(made);
+  }
 
   // The end of the stream: writes what is still held back (a last CR becomes the
   // target's ending; in UTF-16 an odd last byte is copied as it is) and returns its
@@ -42,7 +47,8 @@ class LineEndingConverter {
   static constexpr std::size_t kScratch = 64;  // runs are copied in whole 64-byte moves
 
   // The kernel's routines for the encoding and the target, which spell the target's line
-  // ending at compile time.
+  // ending at compile time. The loop's own convert_ returns -1 for a NUL: one register,
+  // no optional's flag, in the hottest loop.
   std::ptrdiff_t (*convert_)(LineEndingConverter&, std::span<const std::uint8_t>, std::uint8_t*);
   std::size_t (*finish_)(LineEndingConverter&, std::uint8_t*);
   bool cr_held_ = false;

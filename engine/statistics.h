@@ -58,16 +58,15 @@ class LineEndingCounter {
 };
 
 // A whole file looked at once: its kind, as detection decides it, and its line ends.
-struct Examination {
-  Outcome outcome = Outcome::Ok;  // Ok, SourceCannotOpen, SourceReadFailed or Cancelled
-  platform::Reason reason = platform::Reason::kNone;
+// Also what the look came to: Ok, SourceCannotOpen, SourceReadFailed or Cancelled; for
+// BINARY, `found` says what made it so.
+struct Examination : Result {
   LineEndingKind verdict = LineEndingKind::None;
   Encoding encoding = Encoding::Bytes;
   // What can be told of how its characters are stored (see NameEncoding).
   std::string encoding_name;
   LineEndingCounts counts;
   platform::FileIdentity identity;  // the file as it was opened
-  ControlFound found;               // for BINARY, what made it so
 };
 
 // "UTF-16LE" or "UTF-16BE" for a text with that byte order mark, "UTF-8 BOM付き" for

@@ -76,9 +76,9 @@ Result ConvertStream(platform::ByteSource& in, platform::ByteSink& out, LineEndi
   LineEndingConverter converter(encoding, target);
   platform::PageBuffer converted(LineEndingConverter::MaxOutput(head.size()));
   const auto pass_on = [&](std::span<const std::uint8_t> piece) -> Result {
-    const std::ptrdiff_t size = converter.Convert(piece, converted.data());
-    if (size < 0) return {Outcome::NotConvertible, Reason::kNulCharacter};
-    const Reason written = out.Write({converted.data(), static_cast<std::size_t>(size)});
+    const std::optional<std::size_t> size = converter.Convert(piece, converted.data());
+    if (!size) return {Outcome::NotConvertible, Reason::kNulCharacter};
+    const Reason written = out.Write({converted.data(), *size});
     return written == Reason::kNone ? Result{} : Result{Outcome::OutputCannotWrite, written};
   };
   // A NUL among the held-back bytes refuses the stream before anything is written.

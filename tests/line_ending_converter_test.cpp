@@ -45,10 +45,10 @@ Result Feed(const std::string& in, E encoding, K target, std::size_t piece, std:
         static_cast<std::uint8_t*>(::operator new(size, std::align_val_t{64})), free_aligned);
     in.copy(reinterpret_cast<char*>(bytes.get()), size, at);
     std::vector<std::uint8_t> out(LineEndingConverter::MaxOutput(size));
-    const std::ptrdiff_t n = converter.Convert({bytes.get(), size}, out.data());
-    EXPECT_EQ(n < 0, at < nul_end && nul_end <= at + size) << "piece at " << at;
-    if (n < 0) return {"<nul>", false};
-    r.out.append(out.begin(), out.begin() + n);
+    const std::optional<std::size_t> n = converter.Convert({bytes.get(), size}, out.data());
+    EXPECT_EQ(!n, at < nul_end && nul_end <= at + size) << "piece at " << at;
+    if (!n) return {"<nul>", false};
+    r.out.append(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(*n));
   }
   std::vector<std::uint8_t> out(LineEndingConverter::MaxOutput(0));
   r.out.append(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(converter.Finish(out.data())));

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "engine/conversion_request.h"
+#include "engine/messages.h"
 #include "platform/replacement_file.h"
 #include "platform/windows_file_system.h"
 #include "row_name.h"

@@ -367,7 +367,7 @@ void BatchWindow::AppendRows(const std::vector<BatchFile>& files) {
 void BatchWindow::ShowExamined(std::size_t row, const Examination& whole) {
   if (whole.outcome == Outcome::Cancelled) return;
   if (whole.outcome != Outcome::Ok) {
-    SetCell(table_, row, kResult, Text(messages::Describe({whole.outcome, whole.reason})));
+    SetCell(table_, row, kResult, Text(messages::Describe(whole)));
     return;
   }
   rows_[row].size = whole.identity.size;

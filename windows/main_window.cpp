@@ -273,11 +273,11 @@ void MainWindow::OnExamined(const Examination& whole) {
   if (std::exchange(detecting_, false)) {
     CloseProgress();
     if (whole.outcome != Outcome::Ok && whole.outcome != Outcome::Cancelled) {
-      services_.ShowMessage(this, Text(messages::Describe({whole.outcome, whole.reason})));
+      services_.ShowMessage(this, Text(messages::Describe(whole)));
     }
   } else if (whole.verdict != LineEndingKind::None && whole.outcome != Outcome::Cancelled) {
     ShowLiveText(counts_line_, whole.outcome == Outcome::Ok ? CountsText(whole.counts, whole.encoding_name)
-                                                         : Text(messages::Describe({whole.outcome, whole.reason})));
+                                                         : Text(messages::Describe(whole)));
   }
 }
 
