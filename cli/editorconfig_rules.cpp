@@ -111,20 +111,19 @@ const EditorConfigRules::Config& EditorConfigRules::ConfigOf(const Key& key, con
   return config;
 }
 
-bool EditorConfigRules::MakeMirrorFolders(const std::string& relative, std::string& failure) {
+Result EditorConfigRules::MakeMirrorFolders(const std::string& relative) {
   if (mirror_fd_ < 0) {
     const char* temp = std::getenv("TMPDIR");
     std::string pattern = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/tarnwhistle-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
-      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
-      return false;
+      return {Outcome::OutputCannotWrite, platform::FromErrno(errno)};
     }
     mirror_path_ = pattern;
     mirror_fd_ = ::open(pattern.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (mirror_fd_ < 0) {
-      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
+      const Result failed{Outcome::OutputCannotWrite, platform::FromErrno(errno)};
       ::rmdir(pattern.c_str());
-      return false;
+      return failed;
     }
     // Through /proc the library climbs only /, /proc, /proc/self and /proc/self/fd above
     // the copies: never a folder such as /tmp, where anyone may leave a .editorconfig.
@@ -137,22 +136,20 @@ bool EditorConfigRules::MakeMirrorFolders(const std::string& relative, std::stri
     const std::string folder = relative.substr(0, at++) + "/";
     if (made_set_.contains(folder)) continue;
     if (::mkdirat(mirror_fd_, folder.c_str(), 0700) != 0) {
-      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
-      return false;
+      return {Outcome::OutputCannotWrite, platform::FromErrno(errno)};
     }
     made_set_.insert(folder);
     made_.push_back(folder);
   }
-  return true;
+  return {};
 }
 
-bool EditorConfigRules::WriteMirrorFile(const std::string& relative, const std::string& text, std::string& failure) {
-  if (!MakeMirrorFolders(relative, failure)) return false;
+Result EditorConfigRules::WriteMirrorFile(const std::string& relative, const std::string& text) {
+  if (Result made = MakeMirrorFolders(relative); !made.ok()) return made;
   const int fd = ::openat(mirror_fd_, relative.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(errno)});
-    return false;
-  }
+      return {Outcome::OutputCannotWrite, platform::FromErrno(errno)};
+    }
   made_set_.insert(relative);
   made_.push_back(relative);
   std::size_t written = 0;
@@ -160,14 +157,14 @@ bool EditorConfigRules::WriteMirrorFile(const std::string& relative, const std::
     const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
-      failure = messages::Describe({Outcome::OutputCannotWrite, platform::FromErrno(wrote < 0 ? errno : ENOSPC)});
+      const Result failed{Outcome::OutputCannotWrite, platform::FromErrno(wrote < 0 ? errno : ENOSPC)};
       ::close(fd);
-      return false;
+      return failed;
     }
     written += static_cast<std::size_t>(wrote);
   }
   ::close(fd);
-  return true;
+  return {};
 }
 
 // The copies of a chain's files in a tree of their own, each as many folders above the
@@ -200,7 +197,10 @@ std::string EditorConfigRules::Mirror(const Chain& chain, const std::vector<std:
     if (copies_.contains(relative)) continue;
     std::string text = config == top_config ? "root = true\n" : "";
     text += config->text;
-    if (!WriteMirrorFile(relative, text, failure)) return {};
+    if (const Result written = WriteMirrorFile(relative, text); !written.ok()) {
+      failure = messages::Describe(written);
+      return {};
+    }
     copies_[relative] = config;
     shown_configs_[mirror_root_ + "/" + relative] = {config->shown, config == top_config ? 1 : 0};
   }

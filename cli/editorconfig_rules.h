@@ -108,8 +108,8 @@ class EditorConfigRules {
   EditorConfigRule Ask(const std::string& asked);
   const Config& ConfigOf(const Key& key, const platform::Folder& folder, const std::string& shown);
   std::string Mirror(const Chain& chain, const std::vector<std::string>& names, std::string& failure);
-  bool WriteMirrorFile(const std::string& relative, const std::string& text, std::string& failure);
-  bool MakeMirrorFolders(const std::string& relative, std::string& failure);
+  Result WriteMirrorFile(const std::string& relative, const std::string& text);
+  Result MakeMirrorFolders(const std::string& relative);
 
   platform::FileSystem& fs_;
   std::mutex mutex_;

@@ -28,6 +28,10 @@ std::string_view Text(Outcome outcome, bool planned) {
       return "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";
     case Outcome::Cancelled: return "中止しました";
     case Outcome::DriveNotReady: return "ドライブの準備ができていません";
+    // The batch window's group is 出力ファイルの種類; 変換ファイルの種類 is the main window's.
+    case Outcome::NoBatchTarget: return "出力ファイルの種類 を選択してください";
+    case Outcome::NoOutputFolder: return "出力フォルダー を指定してください";
+    case Outcome::ManualNotOpened: return "マニュアルを開けません（端末で man tarnwhistle を実行してください）";
     case Outcome::SkippedLink: return "シンボリック リンクのため飛ばしました";
     case Outcome::NotDone: return "未処理";
     case Outcome::PassedOver: return "変換中の作業ファイルのため飛ばしました";

@@ -30,6 +30,11 @@ enum class Outcome {
   ChangedSinceDetected,  // not the file, or not the content, that detection looked at
   Cancelled,             // stopped on request
   DriveNotReady,         // a drive the file browser cannot show
+  // The batch window's refusals of its 変換.
+  NoBatchTarget,
+  NoOutputFolder,
+  // A window's own.
+  ManualNotOpened,
   // A batch's files, and a batch refused whole.
   SkippedLink,  // a symbolic link met by a walk: told, never followed
   NotDone,      // the batch was stopped first; the file is as it was

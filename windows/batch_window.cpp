@@ -36,11 +36,8 @@ namespace {
 enum Column { kPath, kKind, kCrLf, kLf, kCr, kMixed, kResult, kColumns };
 
 constexpr int kSteps = 1000;
-const QString kNoOutputFolder = QStringLiteral("出力フォルダー を指定してください");
 const QString kNothingFound = QStringLiteral("該当するファイルがありません");
 const QString kResultsName = QStringLiteral("一括変換の結果.csv");
-// The seed's 変換ファイルの種類 is the main window's caption; this window's group is named so.
-const QString kNoBatchTarget = QStringLiteral("出力ファイルの種類 を選択してください");
 const QString kDiscardQuestion = QStringLiteral("一覧（%1 個のファイル）を破棄して閉じますか？ファイルそのものは変わりません。");
 
 // "*.txt; *.md" as the patterns the engine takes; "*" alone, or nothing, takes every name.
@@ -440,11 +437,11 @@ void BatchWindow::OnBrowseOutput() {
 void BatchWindow::OnConvert() {
   if (Busy() || rows_.empty()) return;
   BatchSettings settings = Settings();
-  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, kNoBatchTarget);
+  if (settings.target == LineEndingKind::None) return services_.ShowMessage(this, Text(messages::Text(Outcome::NoBatchTarget)));
   const bool in_place = in_place_->isChecked();
   const std::optional<std::string> folder =
       in_place ? std::string() : UnambiguousLocalPath(files_, output_folder_->text().trimmed());
-  if (!folder || (!in_place && folder->empty())) return services_.ShowMessage(this, kNoOutputFolder);
+  if (!folder || (!in_place && folder->empty())) return services_.ShowMessage(this, Text(messages::Text(Outcome::NoOutputFolder)));
   const QString question = QStringLiteral("元のファイル %1 個を置き換えます。よろしいですか？").arg(rows_.size());
   if (in_place && !services_.Confirm(this, question, QStringLiteral("置き換える"))) return;
   settings.output_folder = *folder;

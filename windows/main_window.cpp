@@ -396,7 +396,7 @@ void MainWindow::OnManual() {
   const QString url = readme.exists() ? QUrl::fromLocalFile(readme.canonicalFilePath()).toString()
                                       : QStringLiteral("man:tarnwhistle(1)");
   if (!services_.OpenUrl(url)) {
-    services_.ShowMessage(this, QStringLiteral("マニュアルを開けません（端末で man tarnwhistle を実行してください）"));
+    services_.ShowMessage(this, Text(messages::Text(Outcome::ManualNotOpened)));
   }
 }
 
