@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "engine/messages.h"
+#include "row_name.h"
 #include "temp_dir.h"
 #include "windows/batch_window.h"
 #include "windows/texts.h"
@@ -187,38 +188,43 @@ TEST_F(BatchWindowTest, SavesItsResultsAsCsv) {
   EXPECT_EQ(services.opened_at.toStdString(), dir / "一括変換の結果.csv");
 }
 
+struct Closing {
+  const char* name;
+  void (*close)(windows::BatchWindow& window);
+};
+
+std::vector<Closing> Closings() {
+  return {{"Escape", [](windows::BatchWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
+          {"cmdClose", [](windows::BatchWindow& w) { w.findChild<QPushButton*>("cmdClose")->click(); }},
+          {"the title bar", [](windows::BatchWindow& w) { w.close(); }}};
+}
+
+class BatchWindowClosing : public BatchWindowTest, public ::testing::WithParamInterface<Closing> {};
+
 // However the window is closed, a table not saved is thrown away only once the user
 // says so; one just saved goes unasked.
-TEST_F(BatchWindowTest, ClosingAsksBeforeDiscardingTheTable) {
+TEST_P(BatchWindowClosing, AsksBeforeDiscardingTheTable) {
   const QString asked = "一覧（1 個のファイル）を破棄して閉じますか？ファイルそのものは変わりません。 [閉じる]";
-  const struct {
-    const char* name;
-    std::function<void()> close;
-  } ways[] = {
-      {"Escape", [this] { QTest::keyClick(&window, Qt::Key_Escape); }},
-      {"閉じる", [this] { Click("cmdClose"); }},
-      {"the title bar", [this] { window.close(); }},
-  };
   Add({dir.Write("a.txt", "a\n")});
-  for (const auto& way : ways) {
-    window.show();
-    services.confirmations.clear();
-    services.confirm_answer = false;
-    way.close();
-    EXPECT_TRUE(window.isVisible()) << way.name;
-    services.confirm_answer = true;
-    way.close();
-    EXPECT_FALSE(window.isVisible()) << way.name;
-    EXPECT_EQ(services.confirmations, QStringList(2, asked)) << way.name;
-  }
+  window.show();
+  services.confirm_answer = false;
+  GetParam().close(window);
+  EXPECT_TRUE(window.isVisible());
+  services.confirm_answer = true;
+  GetParam().close(window);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(services.confirmations, QStringList(2, asked));
+
   window.show();
   services.confirmations.clear();
   services.paths_to_answer = {QString::fromStdString(dir / "r.csv")};
   Click("cmdSaveResults");
-  Click("cmdClose");
+  GetParam().close(window);
   EXPECT_FALSE(window.isVisible());
   EXPECT_TRUE(services.confirmations.isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(, BatchWindowClosing, ::testing::ValuesIn(Closings()), testkit::NameRowsByName(Closings()));
 
 // The next window offers the output folder, target, filter and subfolder choice of the
 // last; an output folder that has gone since is left empty.

@@ -472,30 +472,44 @@ void SetVariable(const char* name, const char* value) {
 #endif
 }
 
-// The help's language follows the first of LC_ALL, LC_MESSAGES and LANG that is set.
-TEST(Cli, TheFirstLocaleVariableSetChoosesTheLanguage) {
-  const struct {
-    const char* lc_all;
-    const char* lc_messages;
-    const char* lang;
-    bool japanese;
-  } cases[] = {
+struct LocaleCase {
+  const char* lc_all;
+  const char* lc_messages;
+  const char* lang;
+  bool japanese;
+};
+
+std::vector<LocaleCase> LocaleCases() {
+  return {
       {nullptr, nullptr, "ja_JP.UTF-8", true},   {nullptr, "ja_JP.eucJP", "C.UTF-8", true},
       {"C", nullptr, "ja_JP.UTF-8", false},      {"", "", "ja", true},
       {nullptr, "en_US.UTF-8", "ja_JP.UTF-8", false}, {nullptr, nullptr, nullptr, false},
   };
+}
+
+class Locale : public ::testing::TestWithParam<LocaleCase> {};
+
+// The help's language follows the first of LC_ALL, LC_MESSAGES and LANG that is set.
+TEST_P(Locale, TheFirstVariableSetChoosesTheLanguage) {
+  const LocaleCase& c = GetParam();
   const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
   std::optional<std::string> were[3];
   for (int i = 0; i < 3; ++i) {
     if (const char* value = std::getenv(names[i])) were[i] = value;
   }
-  for (const auto& c : cases) {
-    const char* const values[] = {c.lc_all, c.lc_messages, c.lang};
-    for (int i = 0; i < 3; ++i) SetVariable(names[i], values[i]);
-    EXPECT_EQ(cli::JapaneseLocale(), c.japanese) << (c.lc_all ? c.lc_all : "-") << " " << (c.lang ? c.lang : "-");
-  }
+  const char* const values[] = {c.lc_all, c.lc_messages, c.lang};
+  for (int i = 0; i < 3; ++i) SetVariable(names[i], values[i]);
+  EXPECT_EQ(cli::JapaneseLocale(), c.japanese);
   for (int i = 0; i < 3; ++i) SetVariable(names[i], were[i] ? were[i]->c_str() : nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(, Locale, ::testing::ValuesIn(LocaleCases()),
+                         testkit::NameRows(LocaleCases(), [](const LocaleCase& c) {
+                           const auto shown = [](const char* value) {
+                             return std::string(value == nullptr ? "unset" : *value == '\0' ? "empty" : value);
+                           };
+                           return shown(c.lc_all) + " " + shown(c.lc_messages) + " " + shown(c.lang);
+                         }));
 
 // Names that no section of a .editorconfig can tell apart share the library's answer:
 // two names put in one class must match the same sections, and a section name the
