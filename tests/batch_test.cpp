@@ -69,7 +69,7 @@ const std::string kAbandoned = [] {
 const std::string kInUse = platform::WorkingFilePrefix("b.txt") + "ABCDEFGH";
 
 // Four hundred files in four folders, and what converting them says and leaves: enough
-// for three threads, taking 64 files at a time or a few, to do several groups each.
+// for three threads, taking up to 64 files at a time, to do several groups each.
 std::map<std::string, std::string> Many(const std::string& bytes) {
   std::map<std::string, std::string> files;
   for (int folder = 0; folder < 4; ++folder) {
