@@ -59,7 +59,7 @@ std::string Join(const std::vector<std::string>& names, std::size_t from, std::s
 
 bool EditorConfigRules::Available() { return true; }
 
-EditorConfigRules::EditorConfigRules(platform::FileSystem& fs) : fs_(fs) {}
+EditorConfigRules::EditorConfigRules(platform::FileReader& fs) : fs_(fs) {}
 
 EditorConfigRules::~EditorConfigRules() {
   for (auto made = made_.rbegin(); made != made_.rend(); ++made) {

@@ -68,7 +68,7 @@ class EditorConfigRules {
   // Whether this build reads .editorconfig files at all (the Windows build does not).
   static bool Available();
 
-  explicit EditorConfigRules(platform::FileSystem& fs);
+  explicit EditorConfigRules(platform::FileReader& fs);
   ~EditorConfigRules();
   EditorConfigRules(const EditorConfigRules&) = delete;
   EditorConfigRules& operator=(const EditorConfigRules&) = delete;
@@ -111,7 +111,7 @@ class EditorConfigRules {
   Result WriteMirrorFile(const std::string& relative, const std::string& text);
   Result MakeMirrorFolders(const std::string& relative);
 
-  platform::FileSystem& fs_;
+  platform::FileReader& fs_;
   std::mutex mutex_;
   int mirror_fd_ = -1;
   std::string mirror_path_;  // the private folder, as made

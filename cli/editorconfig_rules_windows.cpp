@@ -8,7 +8,7 @@ namespace tarnwhistle::cli {
 
 bool EditorConfigRules::Available() { return false; }
 
-EditorConfigRules::EditorConfigRules(platform::FileSystem& fs) : fs_(fs) {}
+EditorConfigRules::EditorConfigRules(platform::FileReader& fs) : fs_(fs) {}
 
 EditorConfigRules::~EditorConfigRules() = default;
 

@@ -59,7 +59,7 @@ WalkTake WhatTheWalkTakes(const platform::FolderEntry& entry, const BatchSetting
 
 class BatchWalker::Walk {
  public:
-  Walk(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings)
+  Walk(platform::FileReader& fs, std::vector<std::string> paths, const BatchSettings& settings)
       : fs_(fs), paths_(std::move(paths)), settings_(settings) {}
 
   bool Next(std::vector<BatchFile>& files, std::size_t most) {
@@ -198,7 +198,7 @@ class BatchWalker::Walk {
     return BatchFile{shown, place, relative, nullptr, 0, Outcome::SourceCannotOpen, reason, false, nullptr};
   }
 
-  platform::FileSystem& fs_;
+  platform::FileReader& fs_;
   const std::vector<std::string> paths_;
   const BatchSettings settings_;
   std::size_t next_path_ = 0;
@@ -214,7 +214,7 @@ class BatchWalker::Walk {
   std::vector<std::string> VersionControlMet() { return std::exchange(version_control_, {}); }
 };
 
-BatchWalker::BatchWalker(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings)
+BatchWalker::BatchWalker(platform::FileReader& fs, std::vector<std::string> paths, const BatchSettings& settings)
     : walk_(std::make_unique<Walk>(fs, std::move(paths), settings)) {}
 
 BatchWalker::~BatchWalker() = default;

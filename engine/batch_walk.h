@@ -37,7 +37,7 @@ WalkTake WhatTheWalkTakes(const platform::FolderEntry& entry, const BatchSetting
 // of folders, not with the number of files.
 class BatchWalker {
  public:
-  BatchWalker(platform::FileSystem& fs, std::vector<std::string> paths, const BatchSettings& settings);
+  BatchWalker(platform::FileReader& fs, std::vector<std::string> paths, const BatchSettings& settings);
   ~BatchWalker();
   BatchWalker(const BatchWalker&) = delete;
   BatchWalker& operator=(const BatchWalker&) = delete;

@@ -80,7 +80,7 @@ CheckResult JudgeLineEndings(const Examination& examination, K expected) {
   return result;
 }
 
-CheckResult CheckBatchFile(platform::FileSystem& fs, const BatchFile& file, K expected, const std::stop_token& stop) {
+CheckResult CheckBatchFile(platform::FileReader& fs, const BatchFile& file, K expected, const std::stop_token& stop) {
   CheckResult result;
   result.expected = expected;
   if (const Result refused = Refusal(file); !refused.ok()) {

@@ -35,7 +35,7 @@ struct CheckResult {
 CheckResult JudgeLineEndings(const Examination& examination, LineEndingKind expected);
 
 // Examines `file` (one a walk handed out) and judges it.
-CheckResult CheckBatchFile(platform::FileSystem& fs, const BatchFile& file, LineEndingKind expected,
+CheckResult CheckBatchFile(platform::FileReader& fs, const BatchFile& file, LineEndingKind expected,
                            const std::stop_token& stop = {});
 
 // "CRLF", "LF" or "CR"; empty for anything else.

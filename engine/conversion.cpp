@@ -33,7 +33,7 @@ Result Rewound(Source& source) {
 
 }  // namespace
 
-Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source& source,
+Result OpenSource(platform::FileReader& fs, const platform::Place& place, Source& source,
                   const std::stop_token& stop) {
   auto file = fs.OpenForRead(place);
   if (!file) return {Outcome::SourceCannotOpen, file.reason};

@@ -34,7 +34,7 @@ struct Source {
 // Opens the file at `place` and decides its kind from its first line break. A file of up
 // to 64 KiB (detection's first read) is read whole, once, and kept in `source.whole`; a
 // larger one is read no further than detection needs and left at its first byte again.
-Result OpenSource(platform::FileSystem& fs, const platform::Place& place, Source& source,
+Result OpenSource(platform::FileReader& fs, const platform::Place& place, Source& source,
                   const std::stop_token& stop = {});
 
 // Whether every line ending of `source` is already `kind`'s, read to its end (a NUL

@@ -154,7 +154,7 @@ Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& s
   return detection;
 }
 
-Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop) {
+Detection DetectLineEndings(platform::FileReader& fs, const std::string& path, const std::stop_token& stop) {
   auto file = platform::OpenPathForRead(fs, path);
   if (!file) {
     Detection failed;

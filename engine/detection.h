@@ -91,6 +91,6 @@ platform::OrReason<std::size_t> ReadAtLeast(platform::ByteSource& source, std::s
 Detection DetectLineEndings(platform::ReadHandle& file, const std::stop_token& stop = {});
 
 // Opens the file at `path` and scans it.
-Detection DetectLineEndings(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop = {});
+Detection DetectLineEndings(platform::FileReader& fs, const std::string& path, const std::stop_token& stop = {});
 
 }  // namespace tarnwhistle

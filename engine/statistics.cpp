@@ -174,7 +174,7 @@ std::string NameEncoding(Encoding encoding, std::span<const std::uint8_t> sample
   return guess.empty() ? std::string() : std::string(guess) + "（推定）";
 }
 
-Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop,
+Examination ExamineFile(platform::FileReader& fs, const std::string& path, const std::stop_token& stop,
                         const std::function<void(const Examination&)>& on_verdict) {
   platform::OrReason<platform::Place> place = fs.Locate(path);
   if (!place) {
@@ -186,7 +186,7 @@ Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const
   return ExamineFile(fs, place.value, stop, on_verdict);
 }
 
-Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, const std::stop_token& stop,
+Examination ExamineFile(platform::FileReader& fs, const platform::Place& place, const std::stop_token& stop,
                         const std::function<void(const Examination&)>& on_verdict) {
   Examination result;
   const auto fail = [&result](Outcome outcome, platform::Reason reason) {

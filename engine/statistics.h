@@ -79,9 +79,9 @@ std::string NameEncoding(Encoding encoding, std::span<const std::uint8_t> sample
 // told the kind as soon as it is decided, usually long before the counting ends; it is
 // called on the calling thread. A file that changes while it is read is
 // SourceReadFailed. Stops early (Cancelled) once `stop` is requested.
-Examination ExamineFile(platform::FileSystem& fs, const std::string& path, const std::stop_token& stop = {},
+Examination ExamineFile(platform::FileReader& fs, const std::string& path, const std::stop_token& stop = {},
                         const std::function<void(const Examination&)>& on_verdict = {});
-Examination ExamineFile(platform::FileSystem& fs, const platform::Place& place, const std::stop_token& stop = {},
+Examination ExamineFile(platform::FileReader& fs, const platform::Place& place, const std::stop_token& stop = {},
                         const std::function<void(const Examination&)>& on_verdict = {});
 
 }  // namespace tarnwhistle

@@ -25,7 +25,7 @@ std::vector<std::string> NamesLastFirst(const std::string& path) {
   return names;
 }
 
-OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path) {
+OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileReader& fs, const std::string& path) {
   OrReason<Place> place = fs.Locate(path);
   if (!place) return place.reason;
   return fs.OpenForRead(place.value);
@@ -51,7 +51,7 @@ bool TrustedInFolder(const FileInfo& folder, std::uint32_t owner, std::uint32_t 
   return owner == user || !shared_sticky || owner == folder.owner;
 }
 
-bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b) {
+bool SameExistingFile(FileReader& fs, const Place& a, const Place& b) {
   const FileInfo first = fs.Stat(a);
   if (!first.exists()) return false;
   const FileInfo second = fs.Stat(b);

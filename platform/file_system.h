@@ -1,11 +1,12 @@
 #pragma once
 
-// Everything the program does to files goes through FileSystem: the windows, the
-// command-line tool and the engine never call the operating system for a file
-// themselves. PosixFileSystem is the real one; the tests have an in-memory fake that can
-// make any operation fail on demand. The windows' file browser (Qt's QFileSystemModel
-// and QStorageInfo) and Qt's file dialogs only show the disk: a path picked there is
-// read and written through FileSystem like any other.
+// Everything the program does to files goes through FileSystem, or through its reading
+// half, FileReader, where nothing is written: the windows, the command-line tool and the
+// engine never call the operating system for a file themselves. PosixFileSystem and
+// WindowsFileSystem are the real ones; the tests have an in-memory fake that can make
+// any operation fail on demand. The windows' file browser (Qt's QFileSystemModel and
+// QStorageInfo) and Qt's file dialogs only show the disk: a path picked there is read
+// and written through FileSystem like any other.
 //
 // A path is resolved once, a component at a time, into a folder held open and a name in
 // it (a Place); everything done afterwards is done relative to that folder. Whatever
@@ -60,7 +61,7 @@ struct FileInfo {
   bool exists() const { return kind != Kind::Missing; }
 };
 
-// A folder held open. Given back only to the FileSystem that made it.
+// A folder held open. Given back only to the file system that made it.
 class FolderHandle {
  public:
   virtual ~FolderHandle() = default;
@@ -156,9 +157,12 @@ class WorkingFile : public ByteSink {
   virtual Reason Rename(const Place& target) = 0;
 };
 
-class FileSystem {
+// What reading needs: resolving paths, looking at what is there, listing folders and
+// opening files and folders for reading. Detection, the check, the walk of folders and
+// the windows' looks at the disk take only this, so that a test of them needs no writes.
+class FileReader {
  public:
-  virtual ~FileSystem() = default;
+  virtual ~FileReader() = default;
 
   // Resolves `path` as the kernel walks it, a component at a time, into the folder that
   // holds its last name, held open, and that name. A symbolic link anywhere on the way,
@@ -170,13 +174,24 @@ class FileSystem {
 
   // What is at `place`, the entry itself: a link there is not followed.
   virtual FileInfo Stat(const Place& place) = 0;
-  virtual FileInfo StatFolder(const Folder& folder) = 0;
+  // What `folder` is. By default, what Stat says of "." in it.
+  virtual FileInfo StatFolder(const Folder& folder) { return Stat({folder, "."}); }
 
   // Opens the regular file at `place` for reading, at its first byte. A link there is
   // not followed (kSymbolicLink); a folder is EISDIR; a FIFO, a device or a socket is
   // kNotAFile, and never makes the call wait.
   virtual OrReason<std::unique_ptr<ReadHandle>> OpenForRead(const Place& place) = 0;
 
+  // Opens the folder at `place`; a link there is not followed (kSymbolicLink).
+  virtual OrReason<Folder> OpenFolder(const Place& place) = 0;
+  // The entries of `folder` other than "." and "..", sorted by name.
+  virtual Reason List(const Folder& folder, std::vector<FolderEntry>& entries) = 0;
+};
+
+// Reading, and what writing needs besides. A virtual base, so that an implementation of
+// the whole may take its reading half from an implementation of FileReader.
+class FileSystem : public virtual FileReader {
+ public:
   // Names a working file may be given are `name_prefix` and at most this many more bytes.
   static constexpr std::size_t kUniqueSuffixLength = 8;
 
@@ -184,13 +199,9 @@ class FileSystem {
   virtual OrReason<std::unique_ptr<WorkingFile>> CreateWorkingFile(const Folder& folder,
                                                                    const std::string& name_prefix) = 0;
 
-  // Opens the folder at `place`; a link there is not followed (kSymbolicLink).
-  virtual OrReason<Folder> OpenFolder(const Place& place) = 0;
   // Makes the folder at `place` with these permission bits (less the umask) unless it
   // exists, and opens it; a link there is not followed.
   virtual OrReason<Folder> MakeFolder(const Place& place, std::uint32_t permissions) = 0;
-  // The entries of `folder` other than "." and "..", sorted by name.
-  virtual Reason List(const Folder& folder, std::vector<FolderEntry>& entries) = 0;
   // Removes the file at `place` (a working file left behind by a process that is gone).
   virtual Reason Remove(const Place& place) = 0;
   // Makes everything written to the file system that holds `folder` durable on its disk
@@ -215,7 +226,7 @@ Reason ChangedWhileRead(ReadHandle& file, std::uint64_t read);
 std::vector<std::string> NamesLastFirst(const std::string& path);
 
 // Opens the file at `path` for reading: Locate, then OpenForRead.
-OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileSystem& fs, const std::string& path);
+OrReason<std::unique_ptr<ReadHandle>> OpenPathForRead(FileReader& fs, const std::string& path);
 
 // The kernel's rule for a folder anyone may write to that is sticky (/tmp), as its
 // protected_symlinks and protected_regular settings apply it: a link or a file there is
@@ -224,6 +235,6 @@ bool TrustedInFolder(const FileInfo& folder, std::uint32_t owner, std::uint32_t 
 
 // True when both places name one existing file (same device and inode), whatever the
 // names: a relative form, a symbolic link or a hard link.
-bool SameExistingFile(FileSystem& fs, const Place& a, const Place& b);
+bool SameExistingFile(FileReader& fs, const Place& a, const Place& b);
 
 }  // namespace tarnwhistle::platform

@@ -1,121 +1,36 @@
 #pragma once
 
 #include <cstdint>
-#include <iterator>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/file_system.h"
+#include "fake_file_reader.h"
 
 namespace tarnwhistle::testkit {
 
-// The file operations a test can make fail. Close and Rename are the two halves of
-// publishing a working file, Remove is dropping one; SetOwner failing means not even
-// the owner could be kept.
-enum class Op { OpenRead, Create, Read, Write, Flush, Close, Rename, Remove, SetPermissions, SetOwner, CopyAccessList };
-inline constexpr Op kAllOps[] = {Op::OpenRead,       Op::Create,   Op::Read,          Op::Write,
-                                 Op::Flush,          Op::Close,    Op::Rename,        Op::Remove,
-                                 Op::SetPermissions, Op::SetOwner, Op::CopyAccessList};
-const char* OpName(Op op);
-// The reason an injected failure gives, unless the test names another.
-platform::Reason DefaultReason(Op op);
-
-// A file system in memory, like the real one in what the program relies on, that can
-// make any operation fail on demand and counts what is done to it. Paths are texts:
-// "/d/in" and "src/a.txt" (relative to an unnamed current folder); a folder must be
-// added before anything is made in it. Working files are named ones (the fallback where
-// a file system has no nameless files), so that a test can see one left behind. Safe
-// from several threads, as the real one is.
-class FakeFileSystem : public platform::FileSystem {
+// The in-memory files of FakeFileReader, written as the real file system writes them.
+// Working files are named ones (the fallback where a file system has no nameless
+// files), so that a test can see one left behind. The umask is 022, the user root.
+class FakeFileSystem : public FakeFileReader, public platform::FileSystem {
  public:
-  void AddFile(const std::string& path, const std::string& bytes, std::uint32_t permissions = 0644,
-               std::uint32_t owner = 0, std::uint32_t group = 0);
-  void AddDirectory(const std::string& path, std::uint32_t permissions = 0755, std::uint32_t owner = 0);
-  // The folder and every one above it that is missing.
-  void AddDirectories(const std::string& path);
-  void AddFifo(const std::string& path);
-  void AddHardLink(const std::string& existing, const std::string& path);
-  void AddSymlink(const std::string& path, const std::string& target);
+  // Removes the entry at `path`, as another program would; counted and failed as Remove.
+  platform::Reason RemovePath(const std::string& path);
 
-  // The bytes of the file at `path`, or nothing when there is no regular file there
-  // (a link is followed).
-  std::optional<std::string> Contents(const std::string& path) const;
-  std::uint32_t Permissions(const std::string& path) const;
-  // Replaces the bytes of the file at `path` in place, as another program writing to it
-  // would: a handle open on it sees the change.
-  void Rewrite(const std::string& path, const std::string& bytes);
-  // Every path that names something, sorted.
-  std::vector<std::string> Paths() const;
-
-  // The `nth` call of `op` from now on fails (1 is the next one), for `reason`.
-  void FailOn(Op op, int nth = 1, platform::Reason reason = platform::Reason::kNone);
-  int Calls(Op op) const;
-  // Every operation counted so far, in the order called.
-  std::vector<Op> Log() const;
-  // Bytes handed out by reads, over all files.
-  std::uint64_t BytesRead() const;
-  // Caps how many bytes one read returns, to split files across many reads.
-  void SetReadLimit(std::size_t bytes) { read_limit_ = bytes; }
-  void SetUmask(std::uint32_t mask) { umask_ = mask; }
-
-  platform::OrReason<platform::Place> Locate(const std::string& path) override;
-  platform::FileInfo Stat(const platform::Place& place) override;
-  platform::FileInfo StatFolder(const platform::Folder& folder) override;
-  platform::OrReason<std::unique_ptr<platform::ReadHandle>> OpenForRead(const platform::Place& place) override;
   platform::OrReason<std::unique_ptr<platform::WorkingFile>> CreateWorkingFile(const platform::Folder& folder,
                                                                                const std::string& name_prefix) override;
-  platform::OrReason<platform::Folder> OpenFolder(const platform::Place& place) override;
   platform::OrReason<platform::Folder> MakeFolder(const platform::Place& place, std::uint32_t permissions) override;
-  platform::Reason List(const platform::Folder& folder, std::vector<platform::FolderEntry>& entries) override;
-  platform::Reason Remove(const platform::Place& place) override;
+  platform::Reason Remove(const platform::Place& place) override { return RemovePath(KeyOf(place)); }
   // Counted and failed as a Flush.
   platform::Reason SyncFileSystem(const platform::Folder&) override { return Fails(Op::Flush); }
-  std::uint32_t Umask() override { return umask_; }
+  std::uint32_t Umask() override { return 022; }
   std::uint32_t UserId() override { return 0; }
 
-  struct Node {
-    enum class Kind { File, Directory, Fifo, Symlink } kind = Kind::File;
-    std::string bytes;  // the content, or a symbolic link's target
-    std::uint32_t permissions = 0644;
-    std::uint32_t owner = 0;
-    std::uint32_t group = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t version = 0;  // changed by every Rewrite, as a modification time is
-    std::uint64_t links = 1;
-  };
+ private:
+  class Working;
 
-  // For the fake's own handles: counts a call of `op`, and says why it fails, if it is
-  // to fail (kNone otherwise).
-  platform::Reason Fails(Op op);
-  void CountRead(std::size_t bytes);
-  std::size_t ReadLimit() const { return read_limit_; }
-  std::recursive_mutex& mutex() const { return mutex_; }
   // Moves the node at `from` to `to`, replacing what is there (not a folder).
   platform::Reason Rename(const std::string& from, const std::string& to);
-  platform::Reason RemovePath(const std::string& path);
-  // The path of `place`, as the fake keys its files.
-  std::string PathOf(const platform::Place& place) const;
 
- private:
-  static std::string Join(const std::string& folder, const std::string& name);
-  std::shared_ptr<Node> Find(const std::string& path) const;  // follows symbolic links
-  std::shared_ptr<Node> NewNode(Node::Kind kind, std::string bytes, std::uint32_t permissions);
-  std::string KeyOf(const platform::Place& place) const;
-  platform::FileInfo InfoOf(const Node& node) const;
-
-  mutable std::recursive_mutex mutex_;
-  std::map<std::string, std::shared_ptr<Node>> nodes_;
-  std::uint64_t next_inode_ = 2;  // 1 is the folders every path starts from
-  int calls_[std::size(kAllOps)] = {};
-  std::vector<Op> log_;
-  std::map<Op, std::map<int, platform::Reason>> failures_;  // call numbers that fail, per operation
-  std::uint64_t bytes_read_ = 0;
-  std::size_t read_limit_ = 0;
-  std::uint32_t umask_ = 022;
   int created_ = 0;
 };
 

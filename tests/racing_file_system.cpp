@@ -50,32 +50,33 @@ void RacingFileSystem::Reached(RacePoint point) {
 }
 
 platform::OrReason<platform::Place> RacingFileSystem::Locate(const std::string& path) {
-  platform::OrReason<platform::Place> place = inner_.Locate(path);
+  platform::OrReason<platform::Place> place = PosixFileSystem::Locate(path);
   if (place) Reached(RacePoint::kLocated);
   return place;
 }
 
 platform::OrReason<std::unique_ptr<platform::ReadHandle>> RacingFileSystem::OpenForRead(const platform::Place& place) {
-  platform::OrReason<std::unique_ptr<platform::ReadHandle>> file = inner_.OpenForRead(place);
+  platform::OrReason<std::unique_ptr<platform::ReadHandle>> file = PosixFileSystem::OpenForRead(place);
   if (file) Reached(RacePoint::kSourceOpened);
   return file;
 }
 
 platform::OrReason<std::unique_ptr<platform::WorkingFile>> RacingFileSystem::CreateWorkingFile(
     const platform::Folder& folder, const std::string& name_prefix) {
-  platform::OrReason<std::unique_ptr<platform::WorkingFile>> file = inner_.CreateWorkingFile(folder, name_prefix);
+  platform::OrReason<std::unique_ptr<platform::WorkingFile>> file =
+      PosixFileSystem::CreateWorkingFile(folder, name_prefix);
   if (!file) return file;
   return std::unique_ptr<platform::WorkingFile>(std::make_unique<RacingWorkingFile>(*this, std::move(file.value)));
 }
 
 Reason RacingFileSystem::List(const platform::Folder& folder, std::vector<platform::FolderEntry>& entries) {
-  const Reason listed = inner_.List(folder, entries);
+  const Reason listed = PosixFileSystem::List(folder, entries);
   if (listed == Reason::kNone) Reached(RacePoint::kFolderListed);
   return listed;
 }
 
 Reason RacingFileSystem::SyncFileSystem(const platform::Folder& folder) {
-  const Reason synced = inner_.SyncFileSystem(folder);
+  const Reason synced = PosixFileSystem::SyncFileSystem(folder);
   if (synced == Reason::kNone) Reached(RacePoint::kGroupFlushed);
   return synced;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 // The real disk with moments at which a test can play another user changing the files:
-// between a check and the act it allows. RacingFileSystem passes every call on to the
-// file system it wraps and calls the hook at each moment, so that a test can step in at
-// exactly that moment and show that the program still acts on what it checked.
+// between a check and the act it allows. RacingFileSystem is the real file system that
+// also calls the hook at each moment, so that a test can step in at exactly that moment
+// and show that the program still acts on what it checked.
 
 #include <atomic>
 #include <functional>
@@ -21,39 +21,22 @@ enum class RacePoint {
   kGroupFlushed      // everything written to a file system is durable (a group's flush)
 };
 
-class RacingFileSystem : public platform::FileSystem {
+class RacingFileSystem : public platform::PosixFileSystem {
  public:
-  // Over the real disk.
-  RacingFileSystem() : inner_(own_) {}
-  explicit RacingFileSystem(platform::FileSystem& inner) : inner_(inner) {}
-
   // Sets the function called at every moment (nullptr for none); not to be changed while
   // other threads work on files.
   void SetHook(std::function<void(RacePoint)> hook);
 
   platform::OrReason<platform::Place> Locate(const std::string& path) override;
-  platform::FileInfo Stat(const platform::Place& place) override { return inner_.Stat(place); }
-  platform::FileInfo StatFolder(const platform::Folder& folder) override { return inner_.StatFolder(folder); }
   platform::OrReason<std::unique_ptr<platform::ReadHandle>> OpenForRead(const platform::Place& place) override;
   platform::OrReason<std::unique_ptr<platform::WorkingFile>> CreateWorkingFile(const platform::Folder& folder,
                                                                              const std::string& name_prefix) override;
-  platform::OrReason<platform::Folder> OpenFolder(const platform::Place& place) override {
-    return inner_.OpenFolder(place);
-  }
-  platform::OrReason<platform::Folder> MakeFolder(const platform::Place& place, std::uint32_t permissions) override {
-    return inner_.MakeFolder(place, permissions);
-  }
   platform::Reason List(const platform::Folder& folder, std::vector<platform::FolderEntry>& entries) override;
-  platform::Reason Remove(const platform::Place& place) override { return inner_.Remove(place); }
   platform::Reason SyncFileSystem(const platform::Folder& folder) override;
-  std::uint32_t Umask() override { return inner_.Umask(); }
-  std::uint32_t UserId() override { return inner_.UserId(); }
 
   void Reached(RacePoint point);
 
  private:
-  platform::PosixFileSystem own_;
-  platform::FileSystem& inner_;
   // Read at every moment, from any thread: the function only while the flag is set.
   std::atomic<bool> hooked_{false};
   std::function<void(RacePoint)> hook_;

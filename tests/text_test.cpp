@@ -12,7 +12,7 @@
 #include "engine/detection.h"
 #include "engine/statistics.h"
 #include "platform/charset_guess.h"
-#include "fake_file_system.h"
+#include "fake_file_reader.h"
 #include "row_name.h"
 #include "text_model.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 using namespace std::string_literals;
 using K = LineEndingKind;
-using testkit::FakeFileSystem;
+using testkit::FakeFileReader;
 using testkit::PrintTo;
 
 std::string Xs(int count) { return std::string(static_cast<std::size_t>(count), 'x'); }
@@ -116,7 +116,7 @@ TEST_P(TextRow, KindEncodingAndCountsWhateverTheReadSize) {
   EXPECT_EQ(testkit::ModelVerdict(c.bytes), c.verdict) << "the model";
   for (std::size_t read_limit : {0, 1, 2, 3, 7, 255, 256}) {
     const std::string where = "reads of " + std::to_string(read_limit);
-    FakeFileSystem fs;
+    FakeFileReader fs;
     fs.AddFile("/f", c.bytes);
     fs.SetReadLimit(read_limit);
     const Detection detection = DetectLineEndings(fs, "/f");
@@ -153,7 +153,7 @@ TEST(Text, RandomTextsAgreeWithTheModel) {
       text += round % 5 == 0 && piece == "\0"s ? "b" : piece;
     }
     const std::size_t read_limit = 1 + random() % 9;
-    FakeFileSystem fs;
+    FakeFileReader fs;
     fs.AddDirectory("/d");
     fs.AddFile("/d/in", text);
     fs.SetReadLimit(read_limit);
@@ -172,7 +172,7 @@ TEST(Text, RandomTextsAgreeWithTheModel) {
 // a small one.
 TEST(Text, DetectionReadsNoFurtherThanItNeeds) {
   for (std::size_t read_limit : {0, 1, 100, 4096}) {
-    FakeFileSystem fs;
+    FakeFileReader fs;
     fs.AddFile("/big", "first line\r\n" + std::string(8 << 20, 'x'));
     fs.SetReadLimit(read_limit);
     EXPECT_EQ(DetectLineEndings(fs, "/big").verdict, K::MsDos);
@@ -183,7 +183,7 @@ TEST(Text, DetectionReadsNoFurtherThanItNeeds) {
 // An examination tells the kind as soon as it is decided, long before the counts, and
 // stops when asked.
 TEST(Text, AnExaminationTellsTheKindEarlyAndStopsWhenAsked) {
-  FakeFileSystem fs;
+  FakeFileReader fs;
   fs.AddFile("/file", std::string(200000, '\n'));
   fs.SetReadLimit(4096);
   std::stop_source stop;

@@ -194,7 +194,7 @@ std::vector<std::string> DroppedPaths(const QMimeData* data) {
   return paths;
 }
 
-bool IsFolder(platform::FileSystem& files, const std::string& path) {
+bool IsFolder(platform::FileReader& files, const std::string& path) {
   const auto place = files.Locate(path);
   return place && files.Stat(place.value).kind == platform::FileInfo::Kind::Folder;
 }

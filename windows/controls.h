@@ -72,7 +72,7 @@ void ShowLiveText(QLabel* label, const QString& text);
 std::vector<std::string> DroppedPaths(const QMimeData* data);
 
 // True when `path` names a folder, looked up through `files`.
-bool IsFolder(platform::FileSystem& files, const std::string& path);
+bool IsFolder(platform::FileReader& files, const std::string& path);
 
 // What the windows remember between runs, in the desktop's usual place
 // (~/.config/tarnwhistle/tarnwhistle.conf).

@@ -15,7 +15,7 @@ namespace {
 bool HasLookAlike(const QString& text) { return text.contains(QChar::ReplacementCharacter); }
 
 // The names in the folder at `folder` that read as `text`, as bytes.
-std::vector<std::string> NamesReadingAs(platform::FileSystem& files, const std::string& folder, const QString& text) {
+std::vector<std::string> NamesReadingAs(platform::FileReader& files, const std::string& folder, const QString& text) {
   std::vector<std::string> alike;
   const auto place = files.Locate(folder);
   if (!place) return alike;
@@ -41,7 +41,7 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 QString PathText(const std::string& path) { return QDir::toNativeSeparators(QFile::decodeName(path.c_str())); }
 
-std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path) {
+std::optional<std::string> UnambiguousLocalPath(platform::FileReader& files, const QString& path) {
   const std::string bytes = LocalPath(path);
   if (!HasLookAlike(path)) return bytes;  // every name that reads so is exactly these bytes
   std::string found = bytes.front() == '/' ? "/" : ".";

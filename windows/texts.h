@@ -29,7 +29,7 @@ QString PathText(const std::string& path);
 // (bad\xfe.txt, or a real U+FFFD), the text is refused rather than taken for the wrong
 // one. The folders on the way are listed through `files`. Text with no U+FFFD is
 // LocalPath's UTF-8.
-std::optional<std::string> UnambiguousLocalPath(platform::FileSystem& files, const QString& path);
+std::optional<std::string> UnambiguousLocalPath(platform::FileReader& files, const QString& path);
 
 // A whole file's line ends, for the status line: "CR LF: 1,200 行　LF: 3 行　CR: 0 行（混在）",
 // the last part only when more than one kind occurs, and the encoding after it when it
