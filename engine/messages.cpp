@@ -118,8 +118,5 @@ std::string WithNotes(std::string_view message, std::initializer_list<std::strin
   return inside.empty() ? text : text + "（" + inside + "）";
 }
 
-std::string WithReason(std::string_view message, platform::Reason reason) {
-  return WithNotes(message, {ReasonText(reason)});
-}
 
 }  // namespace tarnwhistle::messages

@@ -42,8 +42,4 @@ std::string ControlNote(const ControlFound& found);
 // apart by "・": "このファイルは変換できません（バイナリ ファイルです・コピーしました）".
 std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes);
 
-// `message` with the reason after it in full-width brackets:
-// "ファイルを読み込めません（アクセスが拒否されました）"; `message` alone without one.
-std::string WithReason(std::string_view message, platform::Reason reason);
-
 }  // namespace tarnwhistle::messages

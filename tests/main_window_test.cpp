@@ -39,10 +39,7 @@ using windows::Text;
 using MainWindowTest = testkit::WindowTest<windows::MainWindow>;
 using MainWindowInMemory = testkit::WindowTest<windows::MainWindow, FakeFileSystem>;
 
-QString Reasoned(std::string_view message, platform::Reason reason) {
-  return Text(messages::WithReason(message, reason));
-}
-QString Reasoned(std::string_view message, int error) { return Reasoned(message, platform::FromErrno(error)); }
+QString Reasoned(Outcome outcome, int error) { return Text(messages::Describe({outcome, platform::FromErrno(error)})); }
 
 // At the default font the form is as tabled; a caption may only grow to be whole.
 struct Place {
@@ -214,13 +211,13 @@ std::vector<Redetection> Redetections() {
       {"UTF-16LE", rewrite(std::string("\xFF\xFE" "a\0\r\0\n\0", 8)), "MS-DOS", {},
        "CR LF: 1 行　LF: 0 行　CR: 0 行　UTF-16LE"},
       {"no line break", rewrite("abc"), "MS-DOS", {Text(messages::Text(Outcome::NoLineBreak))}, ""},
-      {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(messages::Text(Outcome::SourceReadFailed), EACCES)}, ""},
+      {"unreadable", fail(Op::OpenRead, 1, EACCES), "MS-DOS", {Reasoned(Outcome::SourceReadFailed, EACCES)}, ""},
       {"a read fails while counting",
        [](FakeFileSystem& fs, const std::string& path) {
          fs.Rewrite(path, "a\r\n" + std::string(70000, 'b') + "\r\n");
          fs.FailOn(Op::Read, 64 * 1024 / 4 + 2, platform::FromErrno(EIO));  // past the first 64 KiB
        },
-       "MS-DOS", {}, Reasoned(messages::Text(Outcome::SourceReadFailed), EIO)},
+       "MS-DOS", {}, Reasoned(Outcome::SourceReadFailed, EIO)},
       {"gone", [](FakeFileSystem& fs, const std::string& path) { fs.RemovePath(path); }, "MS-DOS",
        {Text(messages::Text(Outcome::SourceMissing))}, ""},
       {"a folder",
@@ -228,7 +225,7 @@ std::vector<Redetection> Redetections() {
          fs.RemovePath(path);
          fs.AddDirectory(path);
        },
-       "MS-DOS", {Reasoned(messages::Text(Outcome::SourceReadFailed), EISDIR)}, ""},
+       "MS-DOS", {Reasoned(Outcome::SourceReadFailed, EISDIR)}, ""},
   };
   return {std::begin(cases), std::end(cases)};
 }
@@ -304,7 +301,7 @@ std::vector<Ending> Endings() {
       {"changed since detection", [](FakeFileSystem& fs) { fs.Rewrite("/d/in", "a\rb\r"); },
        {Text(messages::Text(Outcome::ChangedSinceDetected))}, "old"},
       {"a full disk", [](FakeFileSystem& fs) { fs.FailOn(Op::Create, 1, platform::FromErrno(ENOSPC)); },
-       {Reasoned(messages::Text(Outcome::OutputCannotWrite), ENOSPC)}, "old"},
+       {Reasoned(Outcome::OutputCannotWrite, ENOSPC)}, "old"},
   };
   return {std::begin(cases), std::end(cases)};
 }
