@@ -8,52 +8,9 @@
 
 namespace tarnwhistle::messages {
 
-std::string_view Text(Outcome outcome, bool planned) {
-  switch (outcome) {
-    case Outcome::Ok: return "変換しました";
-    case Outcome::AlreadyTarget: return "変換不要";
-    case Outcome::NoSourceName: return "変換ファイル名 を指定してください";
-    case Outcome::NotConvertible: return "このファイルは変換できません";
-    case Outcome::NotDetected: return "ファイル種類の検出 を行ってください";
-    case Outcome::NoTarget: return "変換ファイルの種類 を選択してください";
-    case Outcome::SameKind: return "変換ファイル形式 が現在のものと同じです";
-    case Outcome::SameFile: return "出力ファイル名 が 変換ファイル名 と同じです";
-    case Outcome::NoOutputName: return "出力ファイル名 を指定してください";
-    case Outcome::NoLineBreak: return "このファイルには改行がありません";
-    case Outcome::SourceMissing: return "ファイル名が存在しません";
-    case Outcome::SourceCannotOpen:
-    case Outcome::SourceReadFailed: return "ファイルを読み込めません";
-    case Outcome::OutputCannotWrite: return "出力ファイルに書き込めません";
-    case Outcome::ChangedSinceDetected:
-      return "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";
-    case Outcome::Cancelled: return "中止しました";
-    case Outcome::DriveNotReady: return "ドライブの準備ができていません";
-    // The batch window's group is 出力ファイルの種類; 変換ファイルの種類 is the main window's.
-    case Outcome::NoBatchTarget: return "出力ファイルの種類 を選択してください";
-    case Outcome::NoOutputFolder: return "出力フォルダー を指定してください";
-    case Outcome::ManualNotOpened: return "マニュアルを開けません（端末で man tarnwhistle を実行してください）";
-    case Outcome::SkippedLink: return "シンボリック リンクのため飛ばしました";
-    case Outcome::NotDone: return "未処理";
-    case Outcome::PassedOver: return "変換中の作業ファイルのため飛ばしました";
-    case Outcome::Removed: return planned ? "残っていた作業ファイルを削除します" : "残っていた作業ファイルを削除しました";
-    case Outcome::OutputFolderInsideSource: return "出力フォルダーが変換するフォルダーの中にあります";
-    case Outcome::OutputIsSource: return "出力先が変換するファイルやフォルダーそのものです";
-  }
-  return {};
-}
+namespace {
 
-std::string Describe(const Result& result) {
-  if (result.outcome == Outcome::SourceCannotOpen && result.reason == platform::FromErrno(ENOENT)) {
-    return std::string(Text(Outcome::SourceMissing));
-  }
-  // A stop is its own reason.
-  const bool stopped = result.outcome == Outcome::Cancelled || result.outcome == Outcome::NotDone;
-  const std::string copied = !result.copied ? "" : result.planned ? "コピー" : "コピーしました";
-  return WithNotes(Text(result.outcome, result.planned),
-                   {ControlNote(result.found), stopped ? "" : ReasonText(result.reason),
-                    result.no_line_break ? "改行がありません" : "", copied});
-}
-
+// Why an operation failed, in a few words: "アクセスが拒否されました". Empty for kNone.
 std::string ReasonText(platform::Reason reason) {
   using platform::Reason;
   switch (reason) {
@@ -100,12 +57,62 @@ std::string ReasonText(platform::Reason reason) {
   }
 }
 
+// Why a file is BINARY, where it was found: "1 行目に制御文字 0x1B があります",
+// "3 行目に NUL 文字があります"; empty when nothing was found.
 std::string ControlNote(const ControlFound& found) {
   if (found.line == 0) return {};
   char code[16];
   std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(found.unit));
   const std::string where = std::to_string(found.line) + " 行目に";
   return where + (found.unit == 0 ? std::string(" NUL 文字があります") : "制御文字 " + std::string(code) + " があります");
+}
+
+}  // namespace
+
+std::string_view Text(Outcome outcome, bool planned) {
+  switch (outcome) {
+    case Outcome::Ok: return "変換しました";
+    case Outcome::AlreadyTarget: return "変換不要";
+    case Outcome::NoSourceName: return "変換ファイル名 を指定してください";
+    case Outcome::NotConvertible: return "このファイルは変換できません";
+    case Outcome::NotDetected: return "ファイル種類の検出 を行ってください";
+    case Outcome::NoTarget: return "変換ファイルの種類 を選択してください";
+    case Outcome::SameKind: return "変換ファイル形式 が現在のものと同じです";
+    case Outcome::SameFile: return "出力ファイル名 が 変換ファイル名 と同じです";
+    case Outcome::NoOutputName: return "出力ファイル名 を指定してください";
+    case Outcome::NoLineBreak: return "このファイルには改行がありません";
+    case Outcome::SourceMissing: return "ファイル名が存在しません";
+    case Outcome::SourceCannotOpen:
+    case Outcome::SourceReadFailed: return "ファイルを読み込めません";
+    case Outcome::OutputCannotWrite: return "出力ファイルに書き込めません";
+    case Outcome::ChangedSinceDetected:
+      return "検出の後でファイルが変更されました。もう一度 ファイル種類の検出 を行ってください";
+    case Outcome::Cancelled: return "中止しました";
+    case Outcome::DriveNotReady: return "ドライブの準備ができていません";
+    // The batch window's group is 出力ファイルの種類; 変換ファイルの種類 is the main window's.
+    case Outcome::NoBatchTarget: return "出力ファイルの種類 を選択してください";
+    case Outcome::NoOutputFolder: return "出力フォルダー を指定してください";
+    case Outcome::ManualNotOpened: return "マニュアルを開けません（端末で man tarnwhistle を実行してください）";
+    case Outcome::SkippedLink: return "シンボリック リンクのため飛ばしました";
+    case Outcome::NotDone: return "未処理";
+    case Outcome::PassedOver: return "変換中の作業ファイルのため飛ばしました";
+    case Outcome::Removed: return planned ? "残っていた作業ファイルを削除します" : "残っていた作業ファイルを削除しました";
+    case Outcome::OutputFolderInsideSource: return "出力フォルダーが変換するフォルダーの中にあります";
+    case Outcome::OutputIsSource: return "出力先が変換するファイルやフォルダーそのものです";
+  }
+  return {};
+}
+
+std::string Describe(const Result& result) {
+  if (result.outcome == Outcome::SourceCannotOpen && result.reason == platform::FromErrno(ENOENT)) {
+    return std::string(Text(Outcome::SourceMissing));
+  }
+  // A stop is its own reason.
+  const bool stopped = result.outcome == Outcome::Cancelled || result.outcome == Outcome::NotDone;
+  const std::string copied = !result.copied ? "" : result.planned ? "コピー" : "コピーしました";
+  return WithNotes(Text(result.outcome, result.planned),
+                   {ControlNote(result.found), stopped ? "" : ReasonText(result.reason),
+                    result.no_line_break ? "改行がありません" : "", copied});
 }
 
 std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes) {

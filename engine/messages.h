@@ -31,13 +31,6 @@ std::string_view Text(Outcome outcome, bool planned = false);
 // one that exists but cannot be read never is.
 std::string Describe(const Result& result);
 
-// Why an operation failed, in a few words: "アクセスが拒否されました". Empty for kNone.
-std::string ReasonText(platform::Reason reason);
-
-// Why a file is BINARY, where it was found: "1 行目に制御文字 0x1B があります",
-// "3 行目に NUL 文字があります"; empty when nothing was found.
-std::string ControlNote(const ControlFound& found);
-
 // `message` with the notes that are not empty after it, in full-width brackets and
 // apart by "・": "このファイルは変換できません（バイナリ ファイルです・コピーしました）".
 std::string WithNotes(std::string_view message, std::initializer_list<std::string_view> notes);
